@@ -1,0 +1,158 @@
+#include "MxModule/foundation/MxPublic.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "MxModule/foundation/MxFile.h"
+#include "platform/digest.h"
+
+namespace {
+bool IsUrlSafe(unsigned char c) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
+    return c != 0 && std::strchr("!$()*,-._", c) != nullptr;
+}
+
+// Code page round trip of a zero-terminated text: the dangling lead byte of a cut character disappears.
+std::string RoundTrip(const std::string& text) {
+    std::string in = text;
+    in += '\0';
+    int wide = MultiByteToWideChar(CP_ACP, 0, in.c_str(), -1, nullptr, 0);
+    if (wide <= 0) return text;
+    std::u16string w(size_t(wide), u'\0');
+    MultiByteToWideChar(CP_ACP, 0, in.c_str(), -1, &w[0], wide);
+    int narrow = WideCharToMultiByte(CP_ACP, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (narrow <= 0) return text;
+    std::string out(size_t(narrow), '\0');
+    WideCharToMultiByte(CP_ACP, 0, w.c_str(), -1, &out[0], narrow, nullptr, nullptr);
+    return out;  // with its terminator
+}
+}  // namespace
+
+int CMxPublic::HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+CString CMxPublic::URLEncode(const CString& strText) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(size_t(strText.GetLength()) * 3);
+    for (unsigned char c : strText.str()) {
+        if (IsUrlSafe(c)) {
+            out += char(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return CString(std::move(out));
+}
+
+CString CMxPublic::URLDecode(CString strText) {
+    strText.Replace('+', ' ');
+    const std::string& in = strText.str();
+    std::string out;
+    out.reserve(in.size());
+    for (size_t i = 0; i < in.size(); ++i) {
+        if (in[i] == '%' && i + 2 < in.size() && HexDigit(in[i + 1]) >= 0 && HexDigit(in[i + 2]) >= 0) {
+            out += char(HexDigit(in[i + 1]) * 16 + HexDigit(in[i + 2]));
+            i += 2;
+        } else {
+            out += in[i];
+        }
+    }
+    return CString(std::move(out));
+}
+
+CString CMxPublic::UTF82GBDecode(CString& strText) {
+    const std::string& in = strText.str();
+    std::string bytes;
+    for (size_t i = 0; i < in.size(); ++i) {
+        if (in[i] != '%') {
+            bytes += in[i];
+        } else if (i + 2 < in.size()) {
+            char hex[3] = {in[i + 1], in[i + 2], '\0'};
+            unsigned int value = 0;
+            if (std::sscanf(hex, "%x", &value) == 1) bytes += char(value);
+            i += 2;
+        } else {
+            break;  // a "%" without two bytes after it ends the text
+        }
+    }
+    WCHAR wide[256];
+    if (MultiByteToWideChar(CP_UTF8, 0, bytes.c_str(), -1, wide, 256) == 0) return CString();
+    char narrow[512];
+    if (WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, sizeof narrow, nullptr, nullptr) == 0 &&
+        WideCharToMultiByte(936, 0, wide, -1, narrow, sizeof narrow, nullptr, nullptr) == 0) {
+        return CString();
+    }
+    return CString(narrow);
+}
+
+CString CMxPublic::GetFileMD5(CString strPath) {
+    CMxFile file;
+    if (!file.Open(strPath, CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary)) return CString();
+    const UINT kChunk = 102400;
+    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[kChunk]);
+    if (!buffer) return CString();
+    CMD5Digest md5;
+    UINT n = 0;
+    do {
+        n = file.Read(buffer.get(), kChunk);
+        md5.Update(buffer.get(), n);
+    } while (n == kChunk);
+    file.Close();
+    BYTE digest[16];
+    md5.Final(digest);
+    CString hex;
+    for (BYTE b : digest) hex.AppendFormat("%02X", b);
+    return hex;
+}
+
+DWORD CMxPublic::GetFileLen(CString strPath) {
+    CMxFile file;
+    if (!file.Open(strPath, CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary)) return 0;
+    DWORD length = file.GetLength();
+    file.Close();
+    return length == DWORD(-1) ? 0 : length;
+}
+
+int CMxPublic::FindNoCase(CString strText, CString strPart) {
+    strText.MakeUpper();
+    strPart.MakeUpper();
+    return strText.Find(strPart);
+}
+
+int CMxPublic::MemCmpNoCase(const char* a, const char* b, int n) {
+    for (int i = 0; i < n; ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'a' && x <= 'z') x = char(x - 32);
+        if (y >= 'a' && y <= 'z') y = char(y - 32);
+        if (x != y) return -1;
+    }
+    return 0;
+}
+
+void CMxPublic::CheckStringValidTail(char* pBuffer, int nLength) {
+    if (!pBuffer || nLength <= 0) return;
+    std::string repaired = RoundTrip(std::string(pBuffer, strnlen(pBuffer, size_t(nLength))));
+    if (repaired.size() < size_t(nLength) + 1) std::memcpy(pBuffer, repaired.data(), repaired.size());
+}
+
+void CMxPublic::CheckStringValidTail(CString& strText) {
+    std::string repaired = RoundTrip(strText.str());
+    strText = repaired.c_str();
+}
+
+int CMxPublic::IsWebLink(CString strText) {
+    strText.TrimLeft();
+    if (strText.GetLength() < 3) return 0;
+    char c = strText[0];
+    if (((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) && strText[1] == ':') return 0;
+    return 1;
+}

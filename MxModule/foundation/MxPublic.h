@@ -1,0 +1,31 @@
+// Stateless utilities of the module: URL coding, code-page repair and conversion, case-blind search,
+// the web-address test, and file digests and sizes.
+#pragma once
+
+#include "MxModule/MxExport.h"
+#include "platform/text.h"
+
+class MX_EXPORT CMxPublic {
+public:
+    // 0-15 for a hexadecimal digit, -1 for anything else.
+    static int HexDigit(char c);
+    // Every byte outside A-Z a-z 0-9 ! $ ( ) * , - . _ becomes %XX (a space too).
+    static CString URLEncode(const CString& strText);
+    // "+" becomes a space; %XX with two hexadecimal digits becomes its byte; any other "%" stays.
+    static CString URLDecode(CString strText);
+    // Percent-decoded UTF-8 converted to the system code page; "" when it is not UTF-8 or too long.
+    static CString UTF82GBDecode(CString& strText);
+    // The file's MD5 as 32 upper-case hexadecimal digits; "" when it cannot be opened.
+    static CString GetFileMD5(CString strPath);
+    // The file's length; 0 when it cannot be opened.
+    static DWORD GetFileLen(CString strPath);
+    // Index of part in text with both upper-cased, or -1.
+    static int FindNoCase(CString strText, CString strPart);
+    // 0 when the first n bytes match with ASCII letters compared without case (n < 1 matches), else -1.
+    static int MemCmpNoCase(const char* a, const char* b, int n);
+    // Drops a lead byte left dangling when double-byte text was cut.
+    static void CheckStringValidTail(char* pBuffer, int nLength);
+    static void CheckStringValidTail(CString& strText);
+    // 0 for a text shorter than 3 characters or one that starts with a drive letter and ":", else 1.
+    static int IsWebLink(CString strText);
+};

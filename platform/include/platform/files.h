@@ -1,0 +1,239 @@
+// Files and folders with Windows semantics over the drive map: Win32 file functions, MFC's CFile and
+// CStdioFile, and the edge mappings between Windows paths and host paths.
+//
+// A path "X:\a\b" is found under the host folder of drive X; its bytes are in the system code page and
+// become UTF-8 host names. A component that does not exist in the given letter case is looked up without
+// regard to case, as Windows would. Share modes are honoured between the handles of this process.
+#pragma once
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include "platform/text.h"
+#include "platform/windef.h"
+
+#define FILE_ATTRIBUTE_READONLY 0x00000001
+#define FILE_ATTRIBUTE_HIDDEN 0x00000002
+#define FILE_ATTRIBUTE_SYSTEM 0x00000004
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define INVALID_FILE_ATTRIBUTES (static_cast<DWORD>(-1))
+
+#define DRIVE_UNKNOWN 0
+#define DRIVE_NO_ROOT_DIR 1
+#define DRIVE_REMOVABLE 2
+#define DRIVE_FIXED 3
+#define DRIVE_REMOTE 4
+#define DRIVE_CDROM 5
+#define DRIVE_RAMDISK 6
+
+struct WIN32_FIND_DATAA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    CHAR cFileName[MAX_PATH];
+    CHAR cAlternateFileName[14];
+};
+typedef WIN32_FIND_DATAA* LPWIN32_FIND_DATAA;
+
+DWORD GetFileAttributesA(LPCSTR lpFileName);
+BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
+// Entries come in name order; a folder other than a drive's root also lists "." and "..".
+HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
+BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData);
+BOOL FindClose(HANDLE hFindFile);
+BOOL CreateDirectoryA(LPCSTR lpPathName, void* lpSecurityAttributes);
+BOOL RemoveDirectoryA(LPCSTR lpPathName);
+BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists);
+BOOL MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName);
+BOOL DeleteFileA(LPCSTR lpFileName);
+BOOL GetDiskFreeSpaceExA(LPCSTR lpDirectoryName, PULARGE_INTEGER lpFreeBytesAvailableToCaller,
+                         PULARGE_INTEGER lpTotalNumberOfBytes, PULARGE_INTEGER lpTotalNumberOfFreeBytes);
+DWORD GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
+DWORD GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, LPSTR* lpFilePart);
+DWORD GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer);
+BOOL SetCurrentDirectoryA(LPCSTR lpPathName);
+UINT GetDriveTypeA(LPCSTR lpRootPathName);
+DWORD GetLogicalDrives();
+
+// The edges (not Win32). Host paths are UTF-8.
+// The Windows path of the drive that holds a host path (relative to the host's working folder);
+// FALSE when no drive of the map holds it.
+BOOL MxHostPathToWindows(const std::string& hostPath, CString& winPath);
+// The host path a Windows path names, existing components in their on-disk letter case; FALSE with the
+// last error set when the drive is unknown or the name is invalid.
+BOOL MxWindowsPathToHost(LPCSTR winPath, std::string& hostPath);
+// fopen for a Windows path (the CRT's narrow fopen); null with the last error set on failure.
+FILE* MxFOpen(LPCSTR winPath, LPCSTR mode);
+
+// ---- MFC file classes ----
+
+class CException {
+public:
+    virtual ~CException() = default;
+    // MFC exceptions are thrown as pointers; the catcher calls Delete.
+    void Delete() { delete this; }
+};
+
+class CNotSupportedException : public CException {};
+
+class CFileException : public CException {
+public:
+    enum {
+        none,
+        generic,
+        fileNotFound,
+        badPath,
+        tooManyOpenFiles,
+        accessDenied,
+        invalidFile,
+        removeCurrentDir,
+        directoryFull,
+        badSeek,
+        hardIO,
+        sharingViolation,
+        lockViolation,
+        diskFull,
+        endOfFile
+    };
+    explicit CFileException(int cause = none, LONG lOsError = -1, LPCSTR fileName = nullptr)
+        : m_cause(cause), m_lOsError(lOsError), m_strFileName(fileName) {}
+    static int OsErrorToException(LONG lOsError);
+
+    int m_cause;
+    LONG m_lOsError;
+    CString m_strFileName;
+};
+
+class CTime {
+public:
+    CTime() = default;
+    explicit CTime(time_t t) : m_time(t) {}
+    time_t GetTime() const { return m_time; }
+    bool operator==(const CTime& o) const { return m_time == o.m_time; }
+
+private:
+    time_t m_time = 0;
+};
+
+struct CFileStatus {
+    CTime m_ctime;
+    CTime m_mtime;
+    CTime m_atime;
+    LONG m_size;
+    BYTE m_attribute;
+    BYTE m_padding;
+    CHAR m_szFullName[MAX_PATH];
+};
+
+class CFile {
+public:
+    enum OpenFlags {
+        modeRead = 0x0000,
+        modeWrite = 0x0001,
+        modeReadWrite = 0x0002,
+        shareCompat = 0x0000,
+        shareExclusive = 0x0010,
+        shareDenyWrite = 0x0020,
+        shareDenyRead = 0x0030,
+        shareDenyNone = 0x0040,
+        modeNoInherit = 0x0080,
+        modeCreate = 0x1000,
+        modeNoTruncate = 0x2000,
+        typeText = 0x4000,
+        typeBinary = 0x8000
+    };
+    enum Attribute { normal = 0x00, readOnly = 0x01, hidden = 0x02, system = 0x04, volume = 0x08, directory = 0x10, archive = 0x20 };
+    enum SeekPosition { begin = 0x0, current = 0x1, end = 0x2 };
+    enum BufferCommand { bufferRead, bufferWrite, bufferCommit, bufferCheck };
+    static const UINT hFileNull;
+
+    CFile();
+    // Opens or throws a CFileException*.
+    CFile(LPCSTR lpszFileName, UINT nOpenFlags);
+    CFile(const CFile&) = delete;
+    CFile& operator=(const CFile&) = delete;
+    virtual ~CFile();
+
+    virtual DWORD GetPosition() const;
+    virtual CString GetFileName() const;
+    virtual CString GetFileTitle() const;
+    virtual CString GetFilePath() const;
+    virtual void SetFilePath(LPCSTR lpszNewName);
+    // FALSE on failure, with pError (when given) filled in; never throws.
+    virtual BOOL Open(LPCSTR lpszFileName, UINT nOpenFlags, CFileException* pError = nullptr);
+    virtual CFile* Duplicate() const;
+    virtual LONG Seek(LONG lOff, UINT nFrom);
+    virtual void SetLength(DWORD dwNewLen);
+    virtual DWORD GetLength() const;
+    virtual UINT Read(void* lpBuf, UINT nCount);
+    virtual void Write(const void* lpBuf, UINT nCount);
+    virtual void LockRange(DWORD dwPos, DWORD dwCount);
+    virtual void UnlockRange(DWORD dwPos, DWORD dwCount);
+    virtual void Abort();
+    virtual void Flush();
+    virtual void Close();
+    virtual UINT GetBufferPtr(UINT nCommand, UINT nCount = 0, void** ppBufStart = nullptr, void** ppBufMax = nullptr);
+
+    void SeekToBegin() { Seek(0, begin); }
+    DWORD SeekToEnd() { return DWORD(Seek(0, end)); }
+    BOOL GetStatus(CFileStatus& rStatus) const;
+
+    static void Rename(LPCSTR lpszOldName, LPCSTR lpszNewName);
+    static void Remove(LPCSTR lpszFileName);
+    static BOOL GetStatus(LPCSTR lpszFileName, CFileStatus& rStatus);
+    static void SetStatus(LPCSTR lpszFileName, const CFileStatus& status);
+
+    UINT m_hFile;
+    BOOL m_bCloseOnDelete;
+    CString m_strFileName;
+
+protected:
+    // Opens the host file behind a Windows path with Windows create, access and share rules. On success
+    // m_hFile is the descriptor and the handle is registered for share checks; on failure the Windows
+    // error code is returned.
+    DWORD OpenHandle(LPCSTR lpszFileName, UINT nOpenFlags);
+    void ReleaseHandle();
+    [[noreturn]] void ThrowOsError(DWORD error) const;
+
+    ULONG_PTR m_nShareId = 0;
+};
+
+class CStdioFile : public CFile {
+public:
+    CStdioFile();
+    CStdioFile(LPCSTR lpszFileName, UINT nOpenFlags);
+    ~CStdioFile() override;
+
+    DWORD GetPosition() const override;
+    BOOL Open(LPCSTR lpszFileName, UINT nOpenFlags, CFileException* pError = nullptr) override;
+    CFile* Duplicate() const override;  // not supported: throws CNotSupportedException*
+    LONG Seek(LONG lOff, UINT nFrom) override;
+    void SetLength(DWORD dwNewLen) override;
+    DWORD GetLength() const override;
+    UINT Read(void* lpBuf, UINT nCount) override;
+    void Write(const void* lpBuf, UINT nCount) override;
+    void Abort() override;
+    void Flush() override;
+    void Close() override;
+
+    // Text mode (the default) writes "\n" as CR LF and reads CR LF as "\n", as the Windows C library does.
+    virtual void WriteString(LPCSTR lpsz);
+    // Reads a line of at most nMax - 1 bytes, keeping its "\n"; null at the end of the file.
+    virtual LPSTR ReadString(LPSTR lpsz, UINT nMax);
+    // Reads a line without its "\n"; FALSE at the end of the file.
+    virtual BOOL ReadString(CString& rString);
+
+    FILE* m_pStream;
+
+protected:
+    int GetChar();
+    bool m_bText = true;
+};

@@ -1,0 +1,13 @@
+// Hooks for tests only: they cost nothing when unused.
+#pragma once
+
+#include "platform/windef.h"
+
+// Re-reads MX_HOME, MX_DRIVES, MX_REGISTRY, MX_ACP and the shell folders from the environment and closes
+// the registry database, so that a test can give each case a fresh emulated machine. Call it only while
+// no other thread uses the platform layer.
+void MxPlatformReload();
+
+// Makes GetDiskFreeSpaceExA report `freeBytes` free (and available) on the drive of `driveLetter`;
+// a value of ~0ull removes the override.
+void MxSetFreeSpaceOverride(char driveLetter, ULONGLONG freeBytes);

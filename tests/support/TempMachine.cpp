@@ -1,0 +1,86 @@
+#include "support/TempMachine.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/testhooks.h"
+
+namespace mxtest {
+
+TempMachine::TempMachine() {
+    char tmpl[] = "/tmp/mxtest-XXXXXX";
+    m_root = mkdtemp(tmpl);
+    mkdir((m_root + "/c").c_str(), 0777);
+    mkdir((m_root + "/d").c_str(), 0777);
+    setenv("MX_HOME", m_root.c_str(), 1);
+    setenv("MX_DRIVES", ("C:=" + m_root + "/c,fixed,sata;D:=" + m_root + "/d,removable,usb").c_str(), 1);
+    setenv("MX_REGISTRY", (m_root + "/registry.db").c_str(), 1);
+    setenv("MX_FOLDER_DESKTOP", "C:\\users\\tester\\Desktop", 1);
+    setenv("MX_FOLDER_MUSIC", "C:\\users\\tester\\Music", 1);
+    setenv("MX_FOLDER_APPDATA", "C:\\users\\tester\\AppData\\Roaming", 1);
+    setenv("MX_FOLDER_LOCALAPPDATA", "C:\\users\\tester\\AppData\\Local", 1);
+    unsetenv("MX_ACP");
+    MxPlatformReload();
+}
+
+TempMachine::~TempMachine() {
+    MxPlatformReload();  // closes the registry database before its folder goes
+    std::error_code ec;
+    // Files made read-only by a test must not stop the clean-up.
+    for (auto& entry : std::filesystem::recursive_directory_iterator(m_root, ec)) {
+        std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write, std::filesystem::perm_options::add, ec);
+    }
+    std::filesystem::remove_all(m_root, ec);
+}
+
+std::string TempMachine::EnvPrefix() const {
+    std::string env;
+    for (const char* name : {"MX_HOME", "MX_DRIVES", "MX_REGISTRY", "MX_FOLDER_DESKTOP", "MX_FOLDER_MUSIC",
+                             "MX_FOLDER_APPDATA", "MX_FOLDER_LOCALAPPDATA"}) {
+        const char* v = getenv(name);
+        env += std::string(name) + "='" + (v ? v : "") + "' ";
+    }
+    return env;
+}
+
+void WriteHostFile(const std::string& path, const std::string& bytes) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string ReadHostFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+bool HostExists(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
+
+CString Gbk(const std::string& utf8) { return MxUtf8ToAnsi(utf8); }
+
+std::string RunCommand(const std::string& command, int* status) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) {
+        if (status) *status = -1;
+        return out;
+    }
+    char buf[4096];
+    size_t n = 0;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    int rc = pclose(p);
+    if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    return out;
+}
+
+}  // namespace mxtest

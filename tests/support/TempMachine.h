@@ -1,0 +1,47 @@
+// A fresh emulated machine for one test: MX_HOME, the drive map, the registry and the shell folders
+// point into a temporary folder that is removed afterwards.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "MxModule/MxModule.h"
+#include "platform/testhooks.h"
+
+namespace mxtest {
+
+class TempMachine {
+public:
+    // Drive C: is <root>/c and drive D: is <root>/d; both exist.
+    TempMachine();
+    ~TempMachine();
+    TempMachine(const TempMachine&) = delete;
+    TempMachine& operator=(const TempMachine&) = delete;
+
+    const std::string& root() const { return m_root; }
+    std::string HostC(const std::string& rel = "") const { return m_root + "/c" + (rel.empty() ? "" : "/" + rel); }
+    std::string HostD(const std::string& rel = "") const { return m_root + "/d" + (rel.empty() ? "" : "/" + rel); }
+    // The environment a child process needs to see the same machine.
+    std::string EnvPrefix() const;
+
+private:
+    std::string m_root;
+};
+
+// A test fixture owning a TempMachine.
+class MachineTest : public ::testing::Test {
+protected:
+    TempMachine machine;
+};
+
+// Host file helpers (UTF-8 host paths).
+void WriteHostFile(const std::string& path, const std::string& bytes);
+std::string ReadHostFile(const std::string& path);
+bool HostExists(const std::string& path);
+// GBK bytes of UTF-8 text, for literals in tests.
+CString Gbk(const std::string& utf8);
+// Runs a shell command and returns its standard output; the exit status goes to *status.
+std::string RunCommand(const std::string& command, int* status = nullptr);
+
+}  // namespace mxtest

@@ -1,0 +1,26 @@
+// Helpers shared by the mxbox commands: the edge between the terminal (UTF-8, host paths) and the
+// module (the system code page, Windows paths).
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <string>
+
+#include "MxModule/MxModule.h"
+
+namespace mxbox {
+
+// A path typed by the user: "X:\..." (or "X:/...") is a Windows path, anything else a host path that
+// the drive map turns into one. False when no drive holds the host path.
+bool ToWindowsPath(const std::string& arg, CString& winPath);
+// Text from the module for the terminal.
+inline std::string Utf8(const CString& s) { return MxAnsiToUtf8(s, s.GetLength()); }
+// A failure: one line on stderr, exit status 1.
+int Fail(const std::string& message);
+// JSON string literal of UTF-8 text.
+std::string JsonString(const std::string& utf8);
+
+void AddRegCommand(CLI::App& app);
+void AddMd5Command(CLI::App& app);
+
+}  // namespace mxbox

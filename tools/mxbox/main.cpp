@@ -1,0 +1,60 @@
+// mxbox: the command-line front end of MxModule.
+#include <cstdio>
+#include <iostream>
+
+#include "cli.h"
+
+namespace mxbox {
+
+bool ToWindowsPath(const std::string& arg, CString& winPath) {
+    bool windows = arg.size() >= 3 && ((arg[0] >= 'A' && arg[0] <= 'Z') || (arg[0] >= 'a' && arg[0] <= 'z')) &&
+                   arg[1] == ':' && (arg[2] == '\\' || arg[2] == '/');
+    if (windows) {
+        winPath = MxUtf8ToAnsi(arg);
+        winPath.Replace('/', '\\');
+        return true;
+    }
+    std::string host = arg;
+    if (host == "~" || host.rfind("~/", 0) == 0) {
+        const char* home = std::getenv("HOME");
+        host = std::string(home ? home : "") + host.substr(1);
+    }
+    return MxHostPathToWindows(host, winPath) != FALSE;
+}
+
+int Fail(const std::string& message) {
+    std::cerr << "mxbox: " << message << "\n";
+    return 1;
+}
+
+std::string JsonString(const std::string& utf8) {
+    std::string out = "\"";
+    for (unsigned char c : utf8) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += char(c);
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace mxbox
+
+int main(int argc, char** argv) {
+    CLI::App app{"mxbox: the music box's library, tags, file operations and settings from the command line"};
+    app.require_subcommand(1);
+    mxbox::AddRegCommand(app);
+    mxbox::AddMd5Command(app);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e);
+    }
+    return 0;
+}
