@@ -1,1 +1,397 @@
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
 #include "support/TempMachine.h"
+
+namespace {
+
+using mxtest::Gbk;
+using mxtest::HostExists;
+using mxtest::ReadHostFile;
+using mxtest::WriteHostFile;
+
+// The cause of the CFileException* that fn throws (freed here), or -1 when it throws none.
+template <typename Fn>
+int CauseOf(Fn fn) {
+    try {
+        fn();
+    } catch (CFileException* e) {
+        int cause = e->m_cause;
+        e->Delete();
+        return cause;
+    }
+    return -1;
+}
+
+class FilesTest : public mxtest::MachineTest {
+protected:
+    // Opens with CFile and returns the Windows error (0 on success); the file stays open in `f`.
+    static DWORD OpenError(CFile& f, const CString& path, UINT flags) {
+        CFileException e;
+        if (f.Open(path, flags, &e)) return 0;
+        EXPECT_EQ(CFileException::OsErrorToException(e.m_lOsError), e.m_cause);
+        return DWORD(e.m_lOsError);
+    }
+    static std::vector<std::string> List(const CString& pattern) {
+        std::vector<std::string> names;
+        WIN32_FIND_DATAA fd;
+        HANDLE h = FindFirstFileA(pattern, &fd);
+        if (h == INVALID_HANDLE_VALUE) return names;
+        do names.push_back(fd.cFileName);
+        while (FindNextFileA(h, &fd));
+        EXPECT_EQ(DWORD(ERROR_NO_MORE_FILES), GetLastError());
+        EXPECT_TRUE(FindClose(h));
+        return names;
+    }
+};
+
+TEST_F(FilesTest, GbkFileNameIsFoundAndOpenedByItsGbkPath) {
+    WriteHostFile(machine.HostC("音乐/中文歌.mp3"), "ID3");
+    std::vector<std::string> names = List(Gbk("C:\\音乐\\*.mp3"));
+    ASSERT_EQ(1u, names.size());
+    EXPECT_EQ(Gbk("中文歌.mp3").str(), names[0]);
+    CFile f;
+    ASSERT_EQ(0u, OpenError(f, Gbk("C:\\音乐\\") + names[0].c_str(), CFile::modeRead));
+    char buf[4] = {};
+    EXPECT_EQ(3u, f.Read(buf, 4));
+    EXPECT_STREQ("ID3", buf);
+}
+
+TEST_F(FilesTest, PathInAnotherLetterCaseOpensTheSameFile) {
+    WriteHostFile(machine.HostC("Music/Song.MP3"), "data");
+    CFile f;
+    ASSERT_EQ(0u, OpenError(f, "c:\\MUSIC\\song.mp3", CFile::modeRead));
+    EXPECT_EQ(4u, f.GetLength());
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\music\\SONG.mp3"));
+    std::string host;
+    ASSERT_TRUE(MxWindowsPathToHost("C:\\MUSIC\\song.mp3", host));
+    EXPECT_EQ(machine.HostC("Music/Song.MP3"), host);
+}
+
+TEST_F(FilesTest, TrailByteBackslashDoesNotSplitAComponent) {
+    // "昞" is 0x95 0x5C in GBK: its trail byte is a backslash.
+    CString folder = Gbk("C:\\昞");
+    ASSERT_TRUE(CreateDirectoryA(folder, nullptr));
+    EXPECT_TRUE(HostExists(machine.HostC("昞")));
+    CFile f;
+    ASSERT_EQ(0u, OpenError(f, folder + "\\a.txt", CFile::modeCreate | CFile::modeWrite));
+    f.Close();
+    EXPECT_TRUE(HostExists(machine.HostC("昞/a.txt")));
+}
+
+TEST_F(FilesTest, CreateDirectoryReportsExistingAndMissingParents) {
+    EXPECT_TRUE(CreateDirectoryA("C:\\new", nullptr));
+    EXPECT_FALSE(CreateDirectoryA("C:\\NEW", nullptr));
+    EXPECT_EQ(DWORD(ERROR_ALREADY_EXISTS), GetLastError());
+    EXPECT_FALSE(CreateDirectoryA("C:\\missing\\child", nullptr));
+    EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), GetLastError());
+    WriteHostFile(machine.HostC("new/file"), "x");
+    EXPECT_FALSE(RemoveDirectoryA("C:\\new"));
+    EXPECT_EQ(DWORD(ERROR_DIR_NOT_EMPTY), GetLastError());
+    EXPECT_FALSE(RemoveDirectoryA("C:\\new\\file"));
+    EXPECT_EQ(DWORD(ERROR_DIRECTORY), GetLastError());
+    EXPECT_TRUE(DeleteFileA("C:\\new\\file"));
+    EXPECT_TRUE(RemoveDirectoryA("C:\\new"));
+    EXPECT_FALSE(HostExists(machine.HostC("new")));
+}
+
+struct ShareCase {
+    UINT first, second;
+    DWORD expected;
+};
+
+TEST_F(FilesTest, ShareModesAreHonouredBetweenHandles) {
+    WriteHostFile(machine.HostC("f.bin"), "abc");
+    const UINT kRead = CFile::modeRead, kRW = CFile::modeReadWrite;
+    const std::vector<ShareCase> cases = {
+        {kRead | CFile::shareDenyWrite, kRW | CFile::shareDenyNone, ERROR_SHARING_VIOLATION},
+        {kRW | CFile::shareDenyWrite, kRead | CFile::shareDenyWrite, ERROR_SHARING_VIOLATION},  // denies my write
+        {kRead | CFile::shareDenyWrite, kRead | CFile::shareDenyWrite, 0},
+        {kRW | CFile::shareDenyNone, kRead | CFile::shareDenyWrite, ERROR_SHARING_VIOLATION},
+        {kRW | CFile::shareDenyNone, kRW | CFile::shareDenyNone, 0},
+        {kRW, kRead | CFile::shareDenyNone, ERROR_SHARING_VIOLATION},  // compatibility mode is exclusive
+        {kRead | CFile::shareDenyRead, kRead | CFile::shareDenyNone, ERROR_SHARING_VIOLATION},
+    };
+    for (const ShareCase& c : cases) {
+        CFile a, b;
+        ASSERT_EQ(0u, OpenError(a, "C:\\f.bin", c.first));
+        EXPECT_EQ(c.expected, OpenError(b, "C:\\f.bin", c.second)) << std::hex << c.first << " then " << c.second;
+    }
+}
+
+TEST_F(FilesTest, DenyWriteHandleBlocksWritersUntilClosed) {
+    WriteHostFile(machine.HostC("song.mp3"), "abc");
+    CStdioFile reader;
+    ASSERT_TRUE(reader.Open("C:\\song.mp3", 0x8020));
+    CStdioFile writer;
+    EXPECT_FALSE(writer.Open("C:\\song.mp3", 0x8002));
+    EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), GetLastError());
+    EXPECT_FALSE(DeleteFileA("C:\\song.mp3"));
+    EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), GetLastError());
+    EXPECT_FALSE(MoveFileA("C:\\song.mp3", "C:\\other.mp3"));
+    EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), GetLastError());
+    reader.Close();
+    EXPECT_TRUE(writer.Open("C:\\song.mp3", 0x8002));
+}
+
+TEST_F(FilesTest, CreateTruncatesOnlyAfterTheShareCheck) {
+    WriteHostFile(machine.HostC("lib.smdb"), "precious");
+    CFile holder;
+    ASSERT_EQ(0u, OpenError(holder, "C:\\lib.smdb", 0x8000 | CFile::shareDenyWrite));
+    CFile truncater;
+    EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), OpenError(truncater, "C:\\lib.smdb", 0x9002));
+    EXPECT_EQ("precious", ReadHostFile(machine.HostC("lib.smdb")));
+}
+
+TEST_F(FilesTest, OpenReportsMissingFilesAndFolders) {
+    CFile f;
+    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), OpenError(f, "C:\\nothing.mp3", CFile::modeRead));
+    EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), OpenError(f, "C:\\no\\dir\\x.mp3", CFile::modeRead));
+    EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), OpenError(f, "C:\\no\\x.mp3", 0x9002));
+    EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), OpenError(f, "Q:\\x.mp3", CFile::modeRead));
+    EXPECT_EQ(DWORD(ERROR_INVALID_NAME), OpenError(f, "C:\\a?.mp3", CFile::modeRead));
+    ASSERT_TRUE(CreateDirectoryA("C:\\dir", nullptr));
+    EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), OpenError(f, "C:\\dir", CFile::modeRead));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\nothing.mp3"));
+    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\no\\x.mp3"));
+    EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), GetLastError());
+    EXPECT_EQ(CFileException::fileNotFound, CauseOf([] { CFile thrower("C:\\nothing", CFile::modeRead); }));
+}
+
+TEST_F(FilesTest, ReadOnlyAttributeRefusesWritersAndDeletion) {
+    WriteHostFile(machine.HostC("ro.mp3"), "abc");
+    ASSERT_TRUE(SetFileAttributesA("C:\\ro.mp3", FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA("C:\\ro.mp3"));
+    CFile f;
+    EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), OpenError(f, "C:\\ro.mp3", CFile::modeReadWrite));
+    EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), OpenError(f, "C:\\ro.mp3", CFile::modeCreate | CFile::modeWrite));
+    EXPECT_FALSE(DeleteFileA("C:\\ro.mp3"));
+    EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
+    EXPECT_EQ(0u, OpenError(f, "C:\\ro.mp3", CFile::modeRead));
+    f.Close();
+    ASSERT_TRUE(SetFileAttributesA("C:\\ro.mp3", FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA("C:\\ro.mp3"));
+    EXPECT_EQ(0u, OpenError(f, "C:\\ro.mp3", CFile::modeReadWrite));
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_DIRECTORY), GetFileAttributesA("C:\\"));
+}
+
+TEST_F(FilesTest, CopyFileKeepsAttributesAndRespectsFailIfExists) {
+    WriteHostFile(machine.HostC("a.mp3"), "first");
+    WriteHostFile(machine.HostC("b.mp3"), "second");
+    EXPECT_FALSE(CopyFileA("C:\\a.mp3", "C:\\B.MP3", TRUE));
+    EXPECT_EQ(DWORD(ERROR_FILE_EXISTS), GetLastError());
+    EXPECT_EQ("second", ReadHostFile(machine.HostC("b.mp3")));
+    EXPECT_TRUE(CopyFileA("C:\\a.mp3", "C:\\B.MP3", FALSE));
+    EXPECT_EQ("first", ReadHostFile(machine.HostC("b.mp3")));
+    ASSERT_TRUE(SetFileAttributesA("C:\\a.mp3", FILE_ATTRIBUTE_READONLY));
+    EXPECT_TRUE(CopyFileA("C:\\a.mp3", "D:\\c.mp3", TRUE));
+    EXPECT_TRUE(GetFileAttributesA("D:\\c.mp3") & FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(CopyFileA("C:\\b.mp3", "D:\\c.mp3", FALSE));  // the target is read-only
+    EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
+    EXPECT_FALSE(CopyFileA("C:\\none.mp3", "D:\\d.mp3", FALSE));
+    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError());
+    EXPECT_FALSE(CopyFileA("C:\\b.mp3", "D:\\none\\d.mp3", FALSE));
+    EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), GetLastError());
+}
+
+TEST_F(FilesTest, MoveFileRefusesExistingTargetsButRenamesLetterCase) {
+    WriteHostFile(machine.HostC("a.mp3"), "a");
+    WriteHostFile(machine.HostC("b.mp3"), "b");
+    EXPECT_FALSE(MoveFileA("C:\\a.mp3", "C:\\b.mp3"));
+    EXPECT_EQ(DWORD(ERROR_ALREADY_EXISTS), GetLastError());
+    EXPECT_TRUE(MoveFileA("C:\\a.mp3", "C:\\A.mp3"));
+    EXPECT_TRUE(HostExists(machine.HostC("A.mp3")));
+    EXPECT_FALSE(HostExists(machine.HostC("a.mp3")));
+    EXPECT_TRUE(MoveFileA("C:\\A.mp3", Gbk("D:\\移动.mp3")));
+    EXPECT_EQ("a", ReadHostFile(machine.HostD("移动.mp3")));
+    EXPECT_FALSE(MoveFileA("C:\\gone.mp3", "C:\\x.mp3"));
+    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError());
+}
+
+TEST_F(FilesTest, FindListsDotsOutsideTheRootInNameOrder) {
+    WriteHostFile(machine.HostC("dir/b.mp3"), "");
+    WriteHostFile(machine.HostC("dir/A.wma"), "");
+    WriteHostFile(machine.HostC("dir/c"), "");
+    ASSERT_TRUE(CreateDirectoryA("C:\\dir\\sub", nullptr));
+    EXPECT_EQ((std::vector<std::string>{".", "..", "A.wma", "b.mp3", "c", "sub"}), List("C:\\dir\\*"));
+    EXPECT_EQ((std::vector<std::string>{".", "..", "A.wma", "b.mp3", "c", "sub"}), List("C:\\dir\\*.*"));
+    EXPECT_EQ((std::vector<std::string>{"b.mp3"}), List("C:\\DIR\\*.MP3"));
+    EXPECT_EQ((std::vector<std::string>{"..", "A.wma", "b.mp3", "c"}), List("C:\\dir\\?.*"));
+    EXPECT_EQ((std::vector<std::string>{"dir"}), List("C:\\*"));
+    WIN32_FIND_DATAA fd;
+    EXPECT_EQ(INVALID_HANDLE_VALUE, FindFirstFileA("C:\\dir\\*.ogg", &fd));
+    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError());
+    EXPECT_EQ(INVALID_HANDLE_VALUE, FindFirstFileA("C:\\nodir\\*", &fd));
+    EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), GetLastError());
+    HANDLE h = FindFirstFileA("C:\\dir\\sub", &fd);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_DIRECTORY), fd.dwFileAttributes);
+    EXPECT_FALSE(FindNextFileA(h, &fd));
+    EXPECT_EQ(DWORD(ERROR_NO_MORE_FILES), GetLastError());
+    EXPECT_TRUE(FindClose(h));
+    EXPECT_FALSE(FindClose(h));
+    EXPECT_FALSE(FindNextFileA(&fd, &fd));
+    EXPECT_EQ(DWORD(ERROR_INVALID_HANDLE), GetLastError());
+}
+
+TEST_F(FilesTest, FindReportsSizesAndUnrepresentableNamesWithQuestionMarks) {
+    WriteHostFile(machine.HostC("x/😀.mp3"), std::string(70000, 'x'));
+    std::vector<std::string> names = List("C:\\x\\*.mp3");
+    ASSERT_EQ(1u, names.size());
+    EXPECT_EQ("??.mp3", names[0]);
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA("C:\\x\\*.mp3", &fd);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_EQ(70000u, fd.nFileSizeLow);
+    FindClose(h);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\x\\??.mp3"));
+    EXPECT_EQ(DWORD(ERROR_INVALID_NAME), GetLastError());
+}
+
+TEST_F(FilesTest, FullPathNamesFollowWindowsRules) {
+    char buf[MAX_PATH];
+    LPSTR part = nullptr;
+    EXPECT_EQ(6u, GetFullPathNameA("C:\\a\\..\\b\\.\\c", MAX_PATH, buf, &part));
+    EXPECT_STREQ("C:\\b\\c", buf);
+    EXPECT_STREQ("c", part);
+    EXPECT_EQ(6u, GetFullPathNameA("c:/x/y.. ", MAX_PATH, buf, &part));  // trailing dots and spaces go
+    EXPECT_STREQ("C:\\x\\y", buf);
+    EXPECT_EQ(7u, GetFullPathNameA("C:\\b\\c", 5, buf, &part));          // too small: the size with the zero
+    ASSERT_TRUE(CreateDirectoryA("D:\\work", nullptr));
+    ASSERT_TRUE(SetCurrentDirectoryA("d:\\WORK"));
+    EXPECT_EQ(7u, GetCurrentDirectoryA(MAX_PATH, buf));
+    EXPECT_STREQ("D:\\WORK", buf);
+    GetFullPathNameA("song.mp3", MAX_PATH, buf, nullptr);
+    EXPECT_STREQ("D:\\WORK\\song.mp3", buf);
+    GetFullPathNameA("\\top", MAX_PATH, buf, nullptr);
+    EXPECT_STREQ("D:\\top", buf);
+    GetFullPathNameA("C:rel", MAX_PATH, buf, nullptr);
+    EXPECT_STREQ("C:\\rel", buf);
+    GetFullPathNameA("D:rel", MAX_PATH, buf, nullptr);
+    EXPECT_STREQ("D:\\WORK\\rel", buf);
+    EXPECT_FALSE(SetCurrentDirectoryA("D:\\missing"));
+    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError());
+}
+
+TEST_F(FilesTest, TextModeWritesCrLfAndReadsItBack) {
+    {
+        CStdioFile f;
+        ASSERT_TRUE(f.Open("C:\\playlist.idx", CFile::modeCreate | CFile::modeWrite | CFile::typeText));
+        f.WriteString("first\nsecond\n");
+        f.WriteString("third");
+        f.Close();
+    }
+    EXPECT_EQ("first\r\nsecond\r\nthird", ReadHostFile(machine.HostC("playlist.idx")));
+    CStdioFile f;
+    ASSERT_TRUE(f.Open("C:\\playlist.idx", CFile::modeRead));  // text unless told binary
+    CString line;
+    std::vector<std::string> lines;
+    while (f.ReadString(line)) lines.push_back(line.str());
+    EXPECT_EQ((std::vector<std::string>{"first", "second", "third"}), lines);
+    f.SeekToBegin();
+    char buf[16];
+    ASSERT_NE(nullptr, f.ReadString(buf, sizeof buf));
+    EXPECT_STREQ("first\n", buf);
+    ASSERT_NE(nullptr, f.ReadString(buf, 4));
+    EXPECT_STREQ("sec", buf);
+}
+
+TEST_F(FilesTest, BinaryModeKeepsBytesAndSeeks) {
+    CStdioFile f;
+    ASSERT_TRUE(f.Open("C:\\b.bin", 0x9002));
+    f.Write("a\nb\r\n", 5);
+    EXPECT_EQ(5u, f.GetLength());
+    EXPECT_EQ(2, f.Seek(2, CFile::begin));
+    f.Write("X", 1);
+    EXPECT_EQ(3u, f.GetPosition());
+    f.SetLength(4);
+    EXPECT_EQ(4u, f.GetLength());
+    EXPECT_EQ(CFileException::badSeek, CauseOf([&] { f.Seek(-10, CFile::begin); }));
+    f.Close();
+    EXPECT_EQ(std::string("a\nX\r"), ReadHostFile(machine.HostC("b.bin")));
+}
+
+TEST_F(FilesTest, RangeLocksConflictBetweenHandles) {
+    WriteHostFile(machine.HostC("l.bin"), "0123456789");
+    CFile a, b;
+    ASSERT_EQ(0u, OpenError(a, "C:\\l.bin", CFile::modeRead | CFile::shareDenyNone));
+    ASSERT_EQ(0u, OpenError(b, "C:\\l.bin", CFile::modeRead | CFile::shareDenyNone));
+    a.LockRange(0, 5);
+    EXPECT_EQ(CFileException::lockViolation, CauseOf([&] { b.LockRange(4, 2); }));
+    b.LockRange(5, 5);
+    EXPECT_EQ(CFileException::lockViolation, CauseOf([&] { b.UnlockRange(0, 5); }));
+    a.UnlockRange(0, 5);
+    b.LockRange(0, 5);
+}
+
+TEST_F(FilesTest, DiskFreeSpaceHonoursTheTestOverride) {
+    ULARGE_INTEGER avail{}, total{}, free{};
+    ASSERT_TRUE(GetDiskFreeSpaceExA("C:\\", &avail, &total, &free));
+    EXPECT_GT(total.QuadPart, 0u);
+    MxSetFreeSpaceOverride('c', 1234);
+    ASSERT_TRUE(GetDiskFreeSpaceExA("C:\\", &avail, &total, &free));
+    EXPECT_EQ(1234u, avail.QuadPart);
+    EXPECT_EQ(1234u, free.QuadPart);
+    EXPECT_FALSE(GetDiskFreeSpaceExA("C:\\missing\\", &avail, &total, &free));
+    EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), GetLastError());
+}
+
+TEST_F(FilesTest, DrivesAndTemporaryFolder) {
+    EXPECT_EQ(UINT(DRIVE_FIXED), GetDriveTypeA("C:\\"));
+    EXPECT_EQ(UINT(DRIVE_REMOVABLE), GetDriveTypeA("d:\\"));
+    EXPECT_EQ(UINT(DRIVE_NO_ROOT_DIR), GetDriveTypeA("Q:\\"));
+    EXPECT_EQ(DWORD((1u << 2) | (1u << 3)), GetLogicalDrives());
+    char temp[MAX_PATH];
+    DWORD n = GetTempPathA(MAX_PATH, temp);
+    ASSERT_GT(n, 0u);
+    EXPECT_EQ('\\', temp[n - 1]);
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_DIRECTORY), GetFileAttributesA(temp));
+}
+
+TEST_F(FilesTest, HostAndWindowsPathsMapBothWays) {
+    CString win;
+    ASSERT_TRUE(MxHostPathToWindows(machine.HostD("歌/a.mp3"), win));
+    EXPECT_EQ(Gbk("D:\\歌\\a.mp3"), win);
+    ASSERT_TRUE(MxHostPathToWindows(machine.HostC("x/../y/./z"), win));
+    EXPECT_STREQ("C:\\y\\z", win);
+    ASSERT_TRUE(MxHostPathToWindows(machine.HostC(), win));
+    EXPECT_STREQ("C:\\", win);
+    EXPECT_FALSE(MxHostPathToWindows("/etc/passwd", win));  // no drive holds it in this map
+    std::string host;
+    ASSERT_TRUE(MxWindowsPathToHost(Gbk("D:\\歌\\a.mp3"), host));
+    EXPECT_EQ(machine.HostD("歌/a.mp3"), host);
+}
+
+TEST_F(FilesTest, FOpenOfATextStreamWritesCrLf) {
+    FILE* f = MxFOpen("C:\\log.txt", "a");
+    ASSERT_NE(nullptr, f);
+    fprintf(f, "%s\n", "one");
+    fclose(f);
+    f = MxFOpen("C:\\log.txt", "ab");
+    fputs("two\n", f);
+    fclose(f);
+    EXPECT_EQ("one\r\ntwo\n", ReadHostFile(machine.HostC("log.txt")));
+    EXPECT_EQ(nullptr, MxFOpen("C:\\none\\log.txt", "a"));
+    EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), GetLastError());
+}
+
+TEST_F(FilesTest, StatusReportsAndSetsTimesAndAttributes) {
+    WriteHostFile(machine.HostC("s.mp3"), "12345");
+    CFileStatus st{};
+    ASSERT_TRUE(CFile::GetStatus("c:\\S.MP3", st));
+    EXPECT_EQ(5, st.m_size);
+    EXPECT_STREQ("C:\\S.MP3", st.m_szFullName);
+    st.m_mtime = CTime(1000000000);
+    st.m_attribute = CFile::readOnly;
+    CFile::SetStatus("C:\\s.mp3", st);
+    CFileStatus again{};
+    ASSERT_TRUE(CFile::GetStatus("C:\\s.mp3", again));
+    EXPECT_EQ(1000000000, again.m_mtime.GetTime());
+    EXPECT_TRUE(again.m_attribute & CFile::readOnly);
+    EXPECT_FALSE(CFile::GetStatus("C:\\none", again));
+}
+
+}  // namespace
