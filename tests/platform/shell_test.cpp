@@ -1,1 +1,64 @@
+#include <string>
+
 #include "support/TempMachine.h"
+
+namespace {
+
+class ShellTest : public mxtest::MachineTest {};
+
+TEST_F(ShellTest, ApplicationDataFolderIsConfiguredAndExists) {
+    LPITEMIDLIST pidl = nullptr;
+    ASSERT_EQ(S_OK, SHGetFolderLocation(nullptr, CSIDL_APPDATA, nullptr, 0, &pidl));
+    char path[MAX_PATH];
+    ASSERT_TRUE(SHGetPathFromIDListA(pidl, path));
+    LPMALLOC malloc = nullptr;
+    ASSERT_EQ(S_OK, SHGetMalloc(&malloc));
+    malloc->Free(pidl);
+    malloc->Release();
+    EXPECT_STREQ("C:\\users\\tester\\AppData\\Roaming", path);
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_DIRECTORY), GetFileAttributesA(path));
+}
+
+TEST_F(ShellTest, OtherFoldersAreCreatedOnlyWhenAsked) {
+    char path[MAX_PATH];
+    ASSERT_EQ(S_OK, SHGetFolderPathA(nullptr, CSIDL_MYMUSIC, nullptr, 0, path));
+    EXPECT_STREQ("C:\\users\\tester\\Music", path);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path));
+    ASSERT_EQ(S_OK, SHGetFolderPathA(nullptr, CSIDL_MYMUSIC | CSIDL_FLAG_CREATE, nullptr, 0, path));
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_DIRECTORY), GetFileAttributesA(path));
+    LPITEMIDLIST pidl = nullptr;
+    EXPECT_EQ(E_INVALIDARG, SHGetFolderLocation(nullptr, 0x25, nullptr, 0, &pidl));
+    EXPECT_EQ(nullptr, pidl);
+}
+
+TEST(ShellDefaultsTest, FoldersDefaultToTheHostHomeAndTheEmulatedProfile) {
+    mxtest::TempMachine machine;
+    for (const char* v : {"MX_FOLDER_DESKTOP", "MX_FOLDER_MUSIC", "MX_FOLDER_APPDATA", "MX_FOLDER_LOCALAPPDATA"}) unsetenv(v);
+    std::string home = machine.HostD("home");
+    std::string oldHome = getenv("HOME") ? getenv("HOME") : "", oldUser = getenv("USER") ? getenv("USER") : "";
+    setenv("HOME", home.c_str(), 1);
+    setenv("USER", "tester", 1);
+    MxPlatformReload();
+    char path[MAX_PATH];
+    ASSERT_EQ(S_OK, SHGetFolderPathA(nullptr, CSIDL_MYMUSIC, nullptr, 0, path));
+    EXPECT_STREQ("D:\\home\\Music", path);
+    ASSERT_EQ(S_OK, SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, path));
+    EXPECT_STREQ("C:\\users\\tester\\AppData\\Local", path);
+    setenv("HOME", oldHome.c_str(), 1);
+    setenv("USER", oldUser.c_str(), 1);
+}
+
+TEST_F(ShellTest, ModuleFileNameIsTheProgramThroughTheDriveMap) {
+    setenv("MX_DRIVES", (std::string("C:=") + machine.HostC() + ";Z:=/").c_str(), 1);
+    MxPlatformReload();
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    ASSERT_GT(n, 0u);
+    EXPECT_EQ(0, std::string(path).rfind("Z:\\", 0));
+    EXPECT_NE(std::string::npos, std::string(path).find("platform_tests"));
+    char small[4];
+    EXPECT_EQ(4u, GetModuleFileNameA(nullptr, small, 4));
+    EXPECT_EQ(DWORD(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+}
+
+}  // namespace
