@@ -1,1 +1,141 @@
+#include <string>
+#include <vector>
+
 #include "support/TempMachine.h"
+
+namespace {
+
+using mxtest::Gbk;
+using mxtest::WriteHostFile;
+
+struct TextCase {
+    std::string in, out;
+};
+
+class MxPublicTest : public mxtest::MachineTest {};
+
+TEST_F(MxPublicTest, UrlEncodeEscapesEveryByteOutsideTheSafeSet) {
+    const std::vector<TextCase> cases = {
+        {"A-Z_0.9", "A-Z_0.9"},
+        {"a b/c", "a%20b%2Fc"},
+        {"!$()*,-._", "!$()*,-._"},
+        {"+:=&%~'", "%2B%3A%3D%26%25%7E%27"},
+        {"\xD6\xD0", "%D6%D0"},
+        {std::string("\0x", 2), ""},  // a CString ends at its zero byte
+    };
+    for (const TextCase& c : cases) EXPECT_EQ(c.out, CMxPublic::URLEncode(CString(c.in.c_str())).str()) << c.in;
+    std::string all;
+    for (int b = 1; b < 256; ++b) all += char(b);
+    EXPECT_EQ(all, CMxPublic::URLDecode(CMxPublic::URLEncode(CString(all.c_str()))).str());
+}
+
+TEST_F(MxPublicTest, UrlDecodeKeepsMalformedEscapes) {
+    const std::vector<TextCase> cases = {
+        {"a+b%2", "a b%2"}, {"%4G", "%4G"}, {"%41", "A"}, {"%", "%"}, {"%%41", "%A"}, {"%e4%B8%ad", "\xE4\xB8\xAD"},
+    };
+    for (const TextCase& c : cases) EXPECT_EQ(c.out, CMxPublic::URLDecode(CString(c.in.c_str())).str()) << c.in;
+}
+
+TEST_F(MxPublicTest, Utf8PercentTextBecomesGbk) {
+    const std::vector<TextCase> cases = {
+        {"%E4%B8%AD", "\xD6\xD0"},
+        {"%E4%B8%AD%4", "\xD6\xD0"},   // a final %4 is dropped
+        {"a%20b", "a b"},
+        {"%ZZx", "x"},                 // two bytes that do not parse are skipped anyway
+        {"\xE4\xB8\xAD", "\xD6\xD0"},  // raw UTF-8 passes the percent step
+        {"%F0%9F%98%80", "??"},        // not in code page 936
+    };
+    for (const TextCase& c : cases) {
+        CString in(c.in.c_str());
+        EXPECT_EQ(c.out, CMxPublic::UTF82GBDecode(in).str()) << c.in;
+    }
+    CString tooLong(std::string(300, 'a').c_str());
+    EXPECT_EQ("", CMxPublic::UTF82GBDecode(tooLong).str());
+}
+
+TEST_F(MxPublicTest, HexDigitsAndWebLinks) {
+    EXPECT_EQ(0, CMxPublic::HexDigit('0'));
+    EXPECT_EQ(15, CMxPublic::HexDigit('f'));
+    EXPECT_EQ(10, CMxPublic::HexDigit('A'));
+    EXPECT_EQ(-1, CMxPublic::HexDigit('g'));
+    const std::vector<std::pair<const char*, int>> links = {
+        {"C:\\x", 0}, {"a:\\x", 0}, {"z:\\x", 0}, {"  C:\\x", 0}, {"ab", 0}, {"  ab", 0},
+        {"http://example.org/a.mp3", 1}, {"\\\\server\\share", 1}, {"1:\\x", 1},
+    };
+    for (const auto& l : links) EXPECT_EQ(l.second, CMxPublic::IsWebLink(l.first)) << l.first;
+}
+
+TEST_F(MxPublicTest, CaseBlindComparisons) {
+    EXPECT_EQ(0, CMxPublic::MemCmpNoCase("ABC", "abd", 2));
+    EXPECT_EQ(-1, CMxPublic::MemCmpNoCase("ABC", "abd", 3));
+    EXPECT_EQ(0, CMxPublic::MemCmpNoCase("x", "y", 0));
+    EXPECT_EQ(2, CMxPublic::FindNoCase("a\\Song.MP3", "song"));
+    EXPECT_EQ(-1, CMxPublic::FindNoCase("\xB0\x61", "A"));  // the trail byte of a character is no letter
+    EXPECT_EQ(2, CMxPublic::FindNoCase(Gbk("中a"), "A"));
+}
+
+TEST_F(MxPublicTest, CheckStringValidTailDropsOnlyTheDanglingLeadByte) {
+    char cut[] = "\xD6\xD0\xB9";  // "中" and half of the next character
+    CMxPublic::CheckStringValidTail(cut, 3);
+    EXPECT_STREQ("\xD6\xD0", cut);
+    char whole[] = "\xD6\xD0" "ab";
+    CMxPublic::CheckStringValidTail(whole, 4);
+    EXPECT_STREQ("\xD6\xD0" "ab", whole);
+    CString s("ab\xD6");
+    CMxPublic::CheckStringValidTail(s);
+    EXPECT_STREQ("ab", s);
+    CString lone("\xD6");
+    CMxPublic::CheckStringValidTail(lone);
+    EXPECT_STREQ("", lone);
+}
+
+TEST_F(MxPublicTest, FileMd5MatchesKnownDigests) {
+    WriteHostFile(machine.HostC("empty.mp3"), "");
+    WriteHostFile(machine.HostC("abc.mp3"), "abc");
+    WriteHostFile(machine.HostC("million.mp3"), std::string(1000000, 'a'));
+    EXPECT_STREQ("D41D8CD98F00B204E9800998ECF8427E", CMxPublic::GetFileMD5("C:\\empty.mp3"));
+    EXPECT_STREQ("900150983CD24FB0D6963F7D28E17F72", CMxPublic::GetFileMD5("c:\\ABC.mp3"));
+    EXPECT_STREQ("7707D6AE4E027C70EEA2A935C2296F21", CMxPublic::GetFileMD5("C:\\million.mp3"));
+    EXPECT_STREQ("", CMxPublic::GetFileMD5("C:\\missing.mp3"));
+}
+
+TEST_F(MxPublicTest, FileMd5AgreesWithMd5sumAtChunkBoundaries) {
+    for (size_t size : {size_t(102399), size_t(102400), size_t(102401), size_t(204800)}) {
+        std::string bytes(size, '\0');
+        for (size_t i = 0; i < size; ++i) bytes[i] = char((i * 7919) >> 3);
+        WriteHostFile(machine.HostC("f.bin"), bytes);
+        std::string expected = mxtest::RunCommand("md5sum '" + machine.HostC("f.bin") + "'").substr(0, 32);
+        CString upper(expected.c_str());
+        upper.MakeUpper();
+        EXPECT_EQ(upper, CMxPublic::GetFileMD5("C:\\f.bin")) << size;
+    }
+}
+
+TEST_F(MxPublicTest, FileMd5RespectsExclusiveHolders) {
+    WriteHostFile(machine.HostC("held.mp3"), "abc");
+    CMxFile holder;
+    ASSERT_TRUE(holder.Open("C:\\held.mp3", 0x8002));  // compatibility mode: exclusive
+    EXPECT_STREQ("", CMxPublic::GetFileMD5("C:\\held.mp3"));
+    EXPECT_EQ(0u, CMxPublic::GetFileLen("C:\\held.mp3"));
+    holder.Close();
+    EXPECT_EQ(3u, CMxPublic::GetFileLen("C:\\held.mp3"));
+    EXPECT_EQ(0u, CMxPublic::GetFileLen("C:\\missing.mp3"));
+}
+
+TEST(MemoryManagerTest, TracksBlocksAndAddressesInside) {
+    CMemoryManager mm;
+    EXPECT_EQ(nullptr, mm.Allocate(0));
+    EXPECT_EQ(nullptr, mm.Allocate(-4));
+    char* a = mm.Allocate(100);
+    char* b = mm.Allocate(10);
+    ASSERT_NE(nullptr, a);
+    ASSERT_NE(nullptr, b);
+    EXPECT_EQ(100, mm.GetRemainSize(a));
+    EXPECT_EQ(1, mm.GetRemainSize(a + 99));
+    EXPECT_EQ(99, mm.GetOffset(a + 99));
+    EXPECT_EQ(3, mm.GetOffset(b + 3));
+    char outside = 0;
+    EXPECT_EQ(-1, mm.GetRemainSize(&outside));
+}
+
+}  // namespace
