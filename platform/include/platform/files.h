@@ -150,7 +150,10 @@ public:
         typeText = 0x4000,
         typeBinary = 0x8000
     };
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wshadow"  // MFC's enumerator `system` meets the C library's system()
     enum Attribute { normal = 0x00, readOnly = 0x01, hidden = 0x02, system = 0x04, volume = 0x08, directory = 0x10, archive = 0x20 };
+#pragma GCC diagnostic pop
     enum SeekPosition { begin = 0x0, current = 0x1, end = 0x2 };
     enum BufferCommand { bufferRead, bufferWrite, bufferCommit, bufferCheck };
     static const UINT hFileNull;
