@@ -10,13 +10,13 @@ if(MX_SANITIZE)
     add_link_options(-fsanitize=${_mx_san})
 endif()
 
-# mx_add_test(NAME SOURCES... [LABELS l...]): one GoogleTest executable registered with CTest.
+# mx_add_test(NAME SOURCES... [LABEL l]): one GoogleTest executable registered with CTest. The label
+# "tsan" marks suites that the tsan preset runs again.
 function(mx_add_test name)
-    cmake_parse_arguments(T "" "" "SOURCES;LABELS;LIBS" ${ARGN})
+    cmake_parse_arguments(T "" "LABEL" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${T_SOURCES} ${T_UNPARSED_ARGUMENTS})
     target_link_libraries(${name} PRIVATE mx_test_support MxModule mxplatform GTest::gtest_main mx_warnings ${T_LIBS})
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-        PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "MX_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS "${T_LABEL}")
 endfunction()
 
 # mx_add_bench(NAME SOURCES...): a Google Benchmark program.
