@@ -209,6 +209,7 @@ DWORD Resolve(LPCSTR text, Resolved& r) {
     std::string cur = root;
     struct stat st {};
     bool curIsDir = stat(cur.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (!curIsDir) return ERROR_NOT_READY;  // a drive whose folder is missing is a drive without media
     for (size_t i = 0; i < names.size(); ++i) {
         std::string next = Join(cur, names[i]);
         bool found = curIsDir && stat(next.c_str(), &st) == 0;
@@ -523,12 +524,17 @@ BOOL MxWindowsPathToHost(LPCSTR winPath, std::string& hostPath) {
 }
 
 namespace {
-// Text-mode streams write "\n" as CR LF, as the Windows C library does.
+// Text-mode streams write "\n" as CR LF, as the Windows C library does. Whatever the text stream
+// flushes reaches the file at once.
 ssize_t TextWrite(void* cookie, const char* buf, size_t size) {
     FILE* raw = static_cast<FILE*>(cookie);
+    std::string out;
+    out.reserve(size + size / 8);
     for (size_t i = 0; i < size; ++i) {
-        if ((buf[i] == '\n' && fputc('\r', raw) == EOF) || fputc(buf[i], raw) == EOF) return i ? ssize_t(i) : -1;
+        if (buf[i] == '\n') out += '\r';
+        out += buf[i];
     }
+    if (fwrite(out.data(), 1, out.size(), raw) != out.size() || fflush(raw) != 0) return -1;
     return ssize_t(size);
 }
 ssize_t TextRead(void* cookie, char* buf, size_t size) { return ssize_t(fread(buf, 1, size, static_cast<FILE*>(cookie))); }

@@ -21,13 +21,16 @@ TEST_F(MxLogTest, WithoutTheRegistryValueLogWritesNothing) {
 }
 
 TEST_F(MxLogTest, LogAppendsEachTextWithALineFeed) {
+    std::string root = machine.root();
     mxtest::WriteHostFile(machine.HostC("logs/mx.log"), "old\r\n");
     registry_string<std::string>("SOFTWARE\\Tamborinebox\\Setting\\MxLogFile", HKEY_CURRENT_USER) = "C:\\LOGS\\mx.log";
     EXPECT_EXIT(
         {
             CMxLog::Instance()->Log("first");
+            // Each line is on disk as soon as Log returns.
+            bool flushed = mxtest::ReadHostFile(root + "/c/logs/mx.log") == "old\r\nfirst\r\n";
             CMxLog::Instance()->Log(mxtest::Gbk("第二"));
-            std::exit(0);
+            std::_Exit(flushed ? 0 : 1);  // no flushing of streams at exit
         },
         ::testing::ExitedWithCode(0), "");
     // Text mode: the line feed reaches the disk as CR LF, as on the target system.

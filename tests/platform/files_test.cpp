@@ -339,6 +339,18 @@ TEST_F(FilesTest, DiskFreeSpaceHonoursTheTestOverride) {
     EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), GetLastError());
 }
 
+TEST_F(FilesTest, DriveWithoutItsFolderIsNotReady) {
+    setenv("MX_DRIVES", ("C:=" + machine.HostC() + ";E:=" + machine.root() + "/absent,removable,usb").c_str(), 1);
+    MxPlatformReload();
+    EXPECT_EQ(UINT(DRIVE_REMOVABLE), GetDriveTypeA("E:\\"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("E:\\"));
+    EXPECT_EQ(DWORD(ERROR_NOT_READY), GetLastError());
+    CFile f;
+    EXPECT_EQ(DWORD(ERROR_NOT_READY), OpenError(f, "E:\\a.mp3", 0x9002));
+    EXPECT_FALSE(CreateDirectoryA("E:\\dir", nullptr));
+    EXPECT_EQ(DWORD(ERROR_NOT_READY), GetLastError());
+}
+
 TEST_F(FilesTest, DrivesAndTemporaryFolder) {
     EXPECT_EQ(UINT(DRIVE_FIXED), GetDriveTypeA("C:\\"));
     EXPECT_EQ(UINT(DRIVE_REMOVABLE), GetDriveTypeA("d:\\"));
