@@ -148,8 +148,8 @@ sqlite3_int64 ChildId(sqlite3* db, sqlite3_int64 parent, const std::string& name
     return s.Bind(1, parent).Bind(2, Fold(name)).Step() == SQLITE_ROW ? s.Int(0) : 0;
 }
 
-// The key behind a handle that the caller may use with `need`; sets *error otherwise.
-LONG Lookup(HKEY h, REGSAM need, sqlite3*& db, sqlite3_int64& id, REGSAM* sam = nullptr) {
+// The key behind a handle whose access rights include `need`; the Windows error otherwise.
+LONG Lookup(HKEY h, REGSAM need, sqlite3*& db, sqlite3_int64& id) {
     db = Db();
     if (!db) return ERROR_ACCESS_DENIED;
     REGSAM granted = KEY_ALL_ACCESS;
@@ -160,8 +160,44 @@ LONG Lookup(HKEY h, REGSAM need, sqlite3*& db, sqlite3_int64& id, REGSAM* sam = 
         granted = (*it)->sam;
         if (!KeyExists(db, id)) return ERROR_KEY_DELETED;
     }
-    if (sam) *sam = granted;
     return (granted & need & 0xFFFF) == (need & 0xFFFF) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
+// One registry call: holds the lock for its whole length and finds the key behind the handle.
+struct KeyCall {
+    KeyCall(HKEY h, REGSAM need) : lock(g_lock) { error = Lookup(h, need, db, id); }
+    std::lock_guard<std::mutex> lock;
+    sqlite3* db = nullptr;
+    sqlite3_int64 id = 0;
+    LONG error = ERROR_SUCCESS;
+};
+
+// Follows a subkey path down from id; false when a part is missing.
+bool Descend(sqlite3* db, sqlite3_int64& id, LPCSTR subKey) {
+    for (const std::string& part : SplitKeyPath(subKey)) {
+        if (!(id = ChildId(db, id, part))) return false;
+    }
+    return true;
+}
+
+// Hands out value data with Win32's size rules: the size alone without a buffer, ERROR_MORE_DATA (and
+// the size) for a buffer too small.
+LONG CopyData(const std::string& data, LPBYTE lpData, LPDWORD lpcbData) {
+    if (!lpcbData) return ERROR_SUCCESS;
+    DWORD room = *lpcbData;
+    *lpcbData = DWORD(data.size());
+    if (!lpData) return ERROR_SUCCESS;
+    if (room < data.size()) return ERROR_MORE_DATA;
+    std::memcpy(lpData, data.data(), data.size());
+    return ERROR_SUCCESS;
+}
+
+LONG CopyName(const std::string& name, LPSTR out, LPDWORD cch) {
+    if (!out || !cch) return ERROR_INVALID_PARAMETER;
+    if (*cch < name.size() + 1) return ERROR_MORE_DATA;
+    std::memcpy(out, name.c_str(), name.size() + 1);
+    *cch = DWORD(name.size());
+    return ERROR_SUCCESS;
 }
 
 HKEY NewHandle(sqlite3_int64 id, REGSAM sam) {
@@ -180,14 +216,11 @@ void mxp::RegistryCloseDatabase() {
 
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
     if (!phkResult) return ERROR_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(g_lock);
-    sqlite3* db = nullptr;
-    sqlite3_int64 id = 0;
-    LONG e = Lookup(hKey, 0, db, id);
-    if (e) return e;
-    for (const std::string& part : SplitKeyPath(lpSubKey)) {
-        if (!(id = ChildId(db, id, part))) return ERROR_FILE_NOT_FOUND;
-    }
+    KeyCall call(hKey, 0);
+    if (call.error) return call.error;
+    sqlite3* db = call.db;
+    sqlite3_int64 id = call.id;
+    if (!Descend(db, id, lpSubKey)) return ERROR_FILE_NOT_FOUND;
     *phkResult = NewHandle(id, samDesired);
     return ERROR_SUCCESS;
 }
@@ -195,11 +228,10 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY p
 LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM samDesired, void*, PHKEY phkResult,
                      LPDWORD lpdwDisposition) {
     if (!phkResult) return ERROR_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(g_lock);
-    sqlite3* db = nullptr;
-    sqlite3_int64 id = 0;
-    LONG e = Lookup(hKey, 0, db, id);
-    if (e) return e;
+    KeyCall call(hKey, 0);
+    if (call.error) return call.error;
+    sqlite3* db = call.db;
+    sqlite3_int64 id = call.id;
     Transaction tx(db);
     if (!tx.ok()) return ERROR_ACCESS_DENIED;
     DWORD disposition = REG_OPENED_EXISTING_KEY;
@@ -221,31 +253,22 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM sam
 
 LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
     if (lpData && !lpcbData) return ERROR_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(g_lock);
-    sqlite3* db = nullptr;
-    sqlite3_int64 id = 0;
-    LONG e = Lookup(hKey, KEY_QUERY_VALUE, db, id);
-    if (e) return e;
+    KeyCall call(hKey, KEY_QUERY_VALUE);
+    if (call.error) return call.error;
+    sqlite3* db = call.db;
+    sqlite3_int64 id = call.id;
     Stmt s(db, "SELECT type, data FROM reg_value WHERE key=? AND fold=?");
     if (s.Bind(1, id).Bind(2, Fold(lpValueName ? lpValueName : "")).Step() != SQLITE_ROW) return ERROR_FILE_NOT_FOUND;
-    std::string data = s.Blob(1);
     if (lpType) *lpType = DWORD(s.Int(0));
-    if (!lpcbData) return ERROR_SUCCESS;
-    DWORD room = *lpcbData;
-    *lpcbData = DWORD(data.size());
-    if (!lpData) return ERROR_SUCCESS;
-    if (room < data.size()) return ERROR_MORE_DATA;
-    std::memcpy(lpData, data.data(), data.size());
-    return ERROR_SUCCESS;
+    return CopyData(s.Blob(1), lpData, lpcbData);
 }
 
 LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData, DWORD cbData) {
     if (!lpData && cbData) return ERROR_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(g_lock);
-    sqlite3* db = nullptr;
-    sqlite3_int64 id = 0;
-    LONG e = Lookup(hKey, KEY_SET_VALUE, db, id);
-    if (e) return e;
+    KeyCall call(hKey, KEY_SET_VALUE);
+    if (call.error) return call.error;
+    sqlite3* db = call.db;
+    sqlite3_int64 id = call.id;
     std::string name = lpValueName ? lpValueName : "";
     // The first spelling of a value's name is kept, as Windows does.
     Stmt s(db, "INSERT INTO reg_value(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5)"
@@ -255,11 +278,10 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BY
 }
 
 LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
-    std::lock_guard<std::mutex> lock(g_lock);
-    sqlite3* db = nullptr;
-    sqlite3_int64 id = 0;
-    LONG e = Lookup(hKey, KEY_SET_VALUE, db, id);
-    if (e) return e;
+    KeyCall call(hKey, KEY_SET_VALUE);
+    if (call.error) return call.error;
+    sqlite3* db = call.db;
+    sqlite3_int64 id = call.id;
     Stmt s(db, "DELETE FROM reg_value WHERE key=? AND fold=?");
     if (s.Bind(1, id).Bind(2, Fold(lpValueName ? lpValueName : "")).Step() != SQLITE_DONE) return ERROR_ACCESS_DENIED;
     return sqlite3_changes(db) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
@@ -267,16 +289,13 @@ LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
 
 LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     if (!lpSubKey) return ERROR_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(g_lock);
-    sqlite3* db = nullptr;
-    sqlite3_int64 id = 0;
-    LONG e = Lookup(hKey, 0, db, id);
-    if (e) return e;
+    KeyCall call(hKey, 0);
+    if (call.error) return call.error;
+    sqlite3* db = call.db;
+    sqlite3_int64 id = call.id;
     Transaction tx(db);
     if (!tx.ok()) return ERROR_ACCESS_DENIED;
-    for (const std::string& part : SplitKeyPath(lpSubKey)) {
-        if (!(id = ChildId(db, id, part))) return ERROR_FILE_NOT_FOUND;
-    }
+    if (!Descend(db, id, lpSubKey)) return ERROR_FILE_NOT_FOUND;
     if (id <= 4) return ERROR_ACCESS_DENIED;
     Stmt children(db, "SELECT 1 FROM reg_key WHERE parent=?");
     if (children.Bind(1, id).Step() == SQLITE_ROW) return ERROR_ACCESS_DENIED;
@@ -296,22 +315,12 @@ LONG RegCloseKey(HKEY hKey) {
     return ERROR_SUCCESS;
 }
 
-namespace {
-LONG CopyName(const std::string& name, LPSTR out, LPDWORD cch) {
-    if (!out || !cch) return ERROR_INVALID_PARAMETER;
-    if (*cch < name.size() + 1) return ERROR_MORE_DATA;
-    std::memcpy(out, name.c_str(), name.size() + 1);
-    *cch = DWORD(name.size());
-    return ERROR_SUCCESS;
-}
-}  // namespace
 
 LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD, LPSTR, LPDWORD lpcchClass, FILETIME*) {
-    std::lock_guard<std::mutex> lock(g_lock);
-    sqlite3* db = nullptr;
-    sqlite3_int64 id = 0;
-    LONG e = Lookup(hKey, KEY_ENUMERATE_SUB_KEYS, db, id);
-    if (e) return e;
+    KeyCall call(hKey, KEY_ENUMERATE_SUB_KEYS);
+    if (call.error) return call.error;
+    sqlite3* db = call.db;
+    sqlite3_int64 id = call.id;
     Stmt s(db, "SELECT name FROM reg_key WHERE parent=? ORDER BY fold LIMIT 1 OFFSET ?");
     if (s.Bind(1, id).Bind(2, sqlite3_int64(dwIndex)).Step() != SQLITE_ROW) return ERROR_NO_MORE_ITEMS;
     if (lpcchClass) *lpcchClass = 0;
@@ -321,22 +330,14 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LP
 LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD, LPDWORD lpType,
                    LPBYTE lpData, LPDWORD lpcbData) {
     if (lpData && !lpcbData) return ERROR_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(g_lock);
-    sqlite3* db = nullptr;
-    sqlite3_int64 id = 0;
-    LONG e = Lookup(hKey, KEY_QUERY_VALUE, db, id);
-    if (e) return e;
+    KeyCall call(hKey, KEY_QUERY_VALUE);
+    if (call.error) return call.error;
+    sqlite3* db = call.db;
+    sqlite3_int64 id = call.id;
     Stmt s(db, "SELECT name, type, data FROM reg_value WHERE key=? ORDER BY fold LIMIT 1 OFFSET ?");
     if (s.Bind(1, id).Bind(2, sqlite3_int64(dwIndex)).Step() != SQLITE_ROW) return ERROR_NO_MORE_ITEMS;
-    e = CopyName(s.Blob(0), lpValueName, lpcchValueName);
+    LONG e = CopyName(s.Blob(0), lpValueName, lpcchValueName);
     if (e) return e;
     if (lpType) *lpType = DWORD(s.Int(1));
-    if (!lpcbData) return ERROR_SUCCESS;
-    std::string data = s.Blob(2);
-    DWORD room = *lpcbData;
-    *lpcbData = DWORD(data.size());
-    if (!lpData) return ERROR_SUCCESS;
-    if (room < data.size()) return ERROR_MORE_DATA;
-    std::memcpy(lpData, data.data(), data.size());
-    return ERROR_SUCCESS;
+    return CopyData(s.Blob(2), lpData, lpcbData);
 }

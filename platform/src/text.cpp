@@ -607,6 +607,9 @@ std::string mxp::Utf8ToCodePage(const std::string& utf8, UINT codePage) {
 }
 
 std::string mxp::CodePageToUtf8(const char* text, size_t length, UINT codePage) {
+    size_t ascii = 0;
+    while (ascii < length && static_cast<unsigned char>(text[ascii]) < 0x80) ++ascii;
+    if (ascii == length) return std::string(text, length);  // the common case of file names
     std::u16string wide;
     const auto* p = reinterpret_cast<const unsigned char*>(text);
     if (codePage == CP_UTF8) DecodeUtf8(p, length, false, wide);
