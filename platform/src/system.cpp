@@ -53,13 +53,13 @@ UINT DriveType(const std::string& name) {
 }
 
 // "X:=HOSTPATH[,type[,bus]]" separated by ';'. Malformed entries are skipped.
-std::vector<Drive> ParseDrives(const std::string& spec) {
+std::vector<Drive> ParseDrives(const std::string& map) {
     std::vector<Drive> drives;
     size_t start = 0;
-    while (start <= spec.size()) {
-        size_t end = spec.find(';', start);
-        if (end == std::string::npos) end = spec.size();
-        std::string item = spec.substr(start, end - start);
+    while (start <= map.size()) {
+        size_t end = map.find(';', start);
+        if (end == std::string::npos) end = map.size();
+        std::string item = map.substr(start, end - start);
         start = end + 1;
         if (item.size() < 4 || item[1] != ':' || item[2] != '=') continue;
         char letter = item[0];
