@@ -1,0 +1,598 @@
+#include "MxModule/library/DBCore.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <iterator>
+#include <cstring>
+
+#include "MxModule/foundation/MemoryManager.h"
+#include "MxModule/foundation/MxPublic.h"
+#include "MxModule/library/LegacyImport.h"
+#include "MxModule/library/LibraryFormat.h"
+
+using namespace mxlib;
+
+void (*CDBCore::s_pfnWriteStepHook)(int) = nullptr;
+
+namespace {
+
+const UINT kOpenExisting = CFile::modeReadWrite | CFile::typeBinary;                     // 0x8002
+const UINT kCreate = CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary;       // 0x9002
+
+bool FileExists(const CString& path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+CString SongKey(const CString& song, const CString& artist, const CString& album, int length) {
+    CString key;
+    key.Format("%s?%s?%s?%d", static_cast<LPCSTR>(song), static_cast<LPCSTR>(artist), static_cast<LPCSTR>(album), length);
+    return key;
+}
+
+CString SongKeyOf(const DBRECORD& rec) { return SongKey(rec.Song, rec.Artist, rec.Album, std::atoi(rec.FileLength)); }
+
+DWORD PayloadLength(const DBRECORD& rec) {
+    DWORD n = DBRECORD::kFieldCount * kFieldHeaderSize;
+    for (int k = 0; k < DBRECORD::kFieldCount; ++k) n += DWORD(rec.Field(k).GetLength());
+    return n;
+}
+
+// A fresh file's header with the given state byte.
+std::string FreshHeader(unsigned char state) {
+    unsigned char h[kHeaderSize] = {};
+    h[0] = state;
+    PutU32(h + 8, kFormatNumber);
+    return std::string(reinterpret_cast<char*>(h), sizeof h);
+}
+
+// Checks the blocks of a main file that lost its mirror: blocks of impossible size end the data, live
+// blocks whose fields do not add up become free. Returns the length of the data that stays.
+size_t ValidateBlocks(unsigned char* data, size_t size) {
+    size_t pos = 0;
+    while (pos < size) {
+        if (size - pos < kBlockHeaderSize) return pos;
+        uint64_t L = GetU32(data + pos + 4), S = GetU32(data + pos + 8);
+        if (!IsBlockCapacity(L + S)) return pos;
+        if (data[pos + kBlockFlagsOffset] == kBlockLive) {
+            const unsigned char* p = data + pos + kBlockHeaderSize;
+            uint64_t avail = size - pos - kBlockHeaderSize, used = 0;
+            bool ok = true;
+            for (int k = 0; k < DBRECORD::kFieldCount && ok; ++k) {
+                ok = used + kFieldHeaderSize <= avail;
+                if (!ok) break;
+                uint64_t n = GetU32(p + used);
+                used += kFieldHeaderSize + n;
+                ok = used <= avail;
+            }
+            if (!ok || used != L) {
+                data[pos + kBlockFlagsOffset] = kBlockFree;
+                data[pos + kBlockFlagsOffset + 1] = 0;
+            }
+        }
+        pos += kBlockHeaderSize + L + S;
+    }
+    return size;
+}
+
+}  // namespace
+
+CString LowerPath(const CString& strPath) {
+    CString lower = strPath;
+    lower.MakeLower();
+    return lower;
+}
+
+CString TitleFromPath(const CString& strPath) {
+    CString name = strPath.Mid(strPath.ReverseFind('\\') + 1);
+    int dot = name.ReverseFind('.');
+    return dot >= 0 ? name.Left(dot) : name;
+}
+
+CDBCore::CDBCore(const CString& strFolder)
+    : m_strMainPath(strFolder + kLibraryFile),
+      m_strBackupPath(strFolder + kMirrorFile),
+      m_strLegacyPath(strFolder + kLegacyFile),
+      m_nHighestId(0),
+      m_nSteps(0) {}
+
+CDBCore::~CDBCore() { ClosePair(); }
+
+void CDBCore::Step() {
+    ++m_nSteps;
+    if (s_pfnWriteStepHook) s_pfnWriteStepHook(m_nSteps);
+}
+
+void CDBCore::WriteMarked(const std::vector<std::pair<DWORD, std::string>>& ranges) {
+    // Several ranges share one pair of marks, so that a record moving to a new block and the release of
+    // its old block reach the disk together or not at all.
+    for (CMxFile* f : {&m_fileMain, &m_fileBackup}) {
+        f->Seek(0, CFile::begin);
+        f->Write(&kStateBusy, 1);
+        Step();
+        f->Flush();
+        Step();
+        for (const auto& range : ranges) {
+            f->Seek(LONG(range.first), CFile::begin);
+            f->Write(range.second.data(), UINT(range.second.size()));
+            Step();
+        }
+        f->Seek(0, CFile::begin);
+        f->Write(&kStateClean, 1);
+        Step();
+        f->Flush();
+        Step();
+    }
+}
+
+void CDBCore::ClosePair() {
+    m_fileMain.Close();
+    m_fileBackup.Close();
+}
+
+bool CDBCore::OpenPair() {
+    ClosePair();
+    return m_fileMain.Open(m_strMainPath, kOpenExisting) && m_fileBackup.Open(m_strBackupPath, kOpenExisting);
+}
+
+bool CDBCore::WriteFreshPair() {
+    ClosePair();
+    for (const auto& file : {std::make_pair(&m_fileMain, &m_strMainPath), std::make_pair(&m_fileBackup, &m_strBackupPath)}) {
+        CMxFile& f = *file.first;
+        if (!f.Open(*file.second, kCreate)) return false;
+        f.Seek(0, CFile::begin);
+        std::string header = FreshHeader(kStateBusy);
+        f.Write(header.data(), UINT(header.size()));
+        f.Flush();
+        f.Seek(0, CFile::begin);
+        f.Write(&kStateClean, 1);
+        f.Flush();
+    }
+    ClearIndexes();
+    return true;
+}
+
+void CDBCore::ClearIndexes() {
+    m_mapByPath.clear();
+    m_mapOffsetToPath.clear();
+    m_mapIdToPath.clear();
+    m_mapSongKey.clear();
+    m_mapOffsetToKey.clear();
+    m_mapFreeBlocks.clear();
+    m_arrBlocks.clear();
+    m_nHighestId = 0;
+}
+
+int CDBCore::OpenLibrary() {
+    ClearIndexes();
+    if (!FileExists(m_strMainPath)) {
+        if (!WriteFreshPair()) return 0;
+        if (FileExists(m_strLegacyPath)) ImportLegacyDatabase(*this, m_strLegacyPath);
+        return 1;
+    }
+    if (!FileExists(m_strBackupPath) && !SalvageMainFile()) return 0;
+    if (!OpenPair()) return 0;
+    unsigned char mainState = kStateBusy, backupState = kStateBusy;
+    m_fileMain.Read(&mainState, 1);
+    m_fileBackup.Read(&backupState, 1);
+    if (mainState == kStateClean && backupState == kStateClean) {
+        ClosePair();
+        if (CMxPublic::GetFileMD5(m_strMainPath) != CMxPublic::GetFileMD5(m_strBackupPath)) {
+            DeleteFileA(m_strBackupPath);
+            CopyFileA(m_strMainPath, m_strBackupPath, TRUE);
+        }
+        if (!OpenPair()) return 0;
+    } else if (mainState == kStateClean) {
+        ClosePair();
+        DeleteFileA(m_strBackupPath);
+        CopyFileA(m_strMainPath, m_strBackupPath, TRUE);
+        if (!OpenPair()) return 0;
+    } else if (backupState == kStateClean) {
+        ClosePair();
+        DeleteFileA(m_strMainPath);
+        CopyFileA(m_strBackupPath, m_strMainPath, TRUE);
+        if (!OpenPair()) return 0;
+    } else {
+        // Both files were caught in a write: nothing in them can be trusted.
+        ClosePair();
+        DeleteFileA(m_strMainPath);
+        DeleteFileA(m_strBackupPath);
+        if (!WriteFreshPair()) return 0;
+        if (FileExists(m_strLegacyPath)) ImportLegacyDatabase(*this, m_strLegacyPath);
+        return 1;
+    }
+    if (Load()) return 1;
+    ClosePair();  // an unusable library holds no file
+    return 0;
+}
+
+int CDBCore::Load() {
+    m_fileMain.Seek(0, CFile::begin);
+    m_fileBackup.Seek(0, CFile::begin);
+    DWORD length = m_fileMain.GetLength();
+    if (length == DWORD(-1)) return 0;
+    CMemoryManager memory;
+    auto* data = reinterpret_cast<unsigned char*>(memory.Allocate(int(length > 0 ? length : 1)));
+    if (!data) return 0;
+    m_fileMain.Seek(0, CFile::begin);
+    size_t size = m_fileMain.Read(data, length);
+    if (size < kHeaderSize) return 0;
+    uint64_t pos = uint64_t(kHeaderSize) + GetU32(data + kExtensionLengthOffset);
+    while (pos + kBlockHeaderSize <= size) {
+        const unsigned char* block = data + pos;
+        uint32_t id = GetU32(block), L = GetU32(block + 4), S = GetU32(block + 8);
+        // A block that does not fit in the file is damage: loading stops there, so that no later write
+        // trusts its size.
+        if (L == 0 || pos + kBlockHeaderSize + L + S > size) break;
+        unsigned char flags = block[kBlockFlagsOffset];
+        if (flags == kBlockLive) {
+            // Only the path is decoded now; the rest of the record is read when it is needed.
+            if (L < kFieldHeaderSize) break;
+            uint32_t n = GetU32(block + kBlockHeaderSize);
+            if (uint64_t(n) + kFieldHeaderSize > L) break;
+            const char* text = reinterpret_cast<const char*>(block + kBlockHeaderSize + kFieldHeaderSize);
+            CString path(std::string(text, strnlen(text, n)));
+            CString lower = LowerPath(path);
+            auto inserted = m_mapByPath.emplace(lower, SongEntry{path, DWORD(pos), int(id), -1, 0});
+            SongEntry& entry = inserted.first->second;
+            const CString* key = &inserted.first->first;
+            if (!inserted.second) ++entry.nAliases;  // a second block of the same path: the first one rules
+            if (m_mapOffsetToPath.emplace(DWORD(pos), key).second && !inserted.second) ++entry.nAliases;
+            if (m_mapIdToPath.emplace(int(id), key).second && !inserted.second) ++entry.nAliases;
+            if (id > uint32_t(m_nHighestId)) m_nHighestId = int(id);
+        } else if (flags == kBlockFree) {
+            m_mapFreeBlocks.emplace(DWORD(pos), L + S);
+        }
+        m_arrBlocks.push_back(DWORD(pos));
+        pos += uint64_t(kBlockHeaderSize) + L + S;
+    }
+    return 1;
+}
+
+bool CDBCore::SalvageMainFile() {
+    std::string data;
+    {
+        CMxFile main;
+        if (!main.Open(m_strMainPath, CFile::modeRead | CFile::typeBinary)) return false;
+        DWORD length = main.GetLength();
+        if (length == DWORD(-1)) return false;
+        data.resize(length);
+        data.resize(main.Read(&data[0], length));
+        main.Close();
+    }
+    if (data.size() < kHeaderSize) return false;
+    DeleteFileA(m_strMainPath);
+    uint64_t start = uint64_t(kHeaderSize) + GetU32(reinterpret_cast<const unsigned char*>(data.data()) + kExtensionLengthOffset);
+    std::string blocks = start < data.size() ? data.substr(size_t(start)) : std::string();
+    blocks.resize(ValidateBlocks(reinterpret_cast<unsigned char*>(&blocks[0]), blocks.size()));
+    std::string rest = FreshHeader(kStateBusy).substr(1) + blocks;
+    for (const CString* path : {&m_strMainPath, &m_strBackupPath}) {
+        CMxFile f;
+        if (!f.Open(*path, kCreate)) return false;
+        f.Write(&kStateBusy, 1);
+        f.Write(rest.data(), UINT(rest.size()));
+        f.Flush();
+        f.Seek(0, CFile::begin);
+        f.Write(&kStateClean, 1);
+        f.Flush();
+        f.Close();
+    }
+    return true;
+}
+
+CDBCore::EntryIt CDBCore::Find(const CString& strPath) {
+    if (strPath.IsEmpty()) return m_mapByPath.end();
+    return m_mapByPath.find(LowerPath(strPath));
+}
+
+bool CDBCore::HasSongId(int nId) const { return m_mapIdToPath.count(nId) != 0; }
+
+void CDBCore::PlaceBlock(DWORD N, DWORD& dwOffset, DWORD& dwSlack, bool& bReused) {
+    for (const auto& free : m_mapFreeBlocks) {
+        if (free.second >= N) {
+            dwOffset = free.first;
+            dwSlack = free.second - N;
+            bReused = true;
+            return;
+        }
+    }
+    dwOffset = m_fileMain.SeekToEnd();
+    dwSlack = SlackFor(N);
+    bReused = false;
+}
+
+std::string CDBCore::BuildBlock(int nId, const DBRECORD& rec, DWORD dwSlack) const {
+    DWORD L = PayloadLength(rec);
+    std::string block(kBlockHeaderSize + L + dwSlack, '\0');
+    auto* p = reinterpret_cast<unsigned char*>(&block[0]);
+    PutU32(p, uint32_t(nId));
+    PutU32(p + 4, L);
+    PutU32(p + 8, dwSlack);
+    p[kBlockFlagsOffset] = kBlockLive;
+    p += kBlockHeaderSize;
+    for (int k = 0; k < DBRECORD::kFieldCount; ++k) {
+        const CString& text = rec.Field(k);
+        PutU32(p, uint32_t(text.GetLength()));
+        std::memcpy(p + kFieldHeaderSize, static_cast<LPCSTR>(text), size_t(text.GetLength()));
+        p += kFieldHeaderSize + text.GetLength();
+    }
+    return block;
+}
+
+void CDBCore::IndexSongKey(const DBRECORD& rec, DWORD dwOffset) {
+    UnindexSongKey(dwOffset);
+    CString key = SongKeyOf(rec);
+    m_mapSongKey[key] = dwOffset;
+    m_mapOffsetToKey[dwOffset] = key;
+}
+
+void CDBCore::UnindexSongKey(DWORD dwOffset) {
+    auto it = m_mapOffsetToKey.find(dwOffset);
+    if (it == m_mapOffsetToKey.end()) return;
+    auto key = m_mapSongKey.find(it->second);
+    // Another record with the same key keeps its entry.
+    if (key != m_mapSongKey.end() && key->second == dwOffset) m_mapSongKey.erase(key);
+    m_mapOffsetToKey.erase(it);
+}
+
+int CDBCore::AddRecord(DBRECORD* pRecord) {
+    if (!pRecord || pRecord->FileName.IsEmpty()) return 0;
+    CString lower = LowerPath(pRecord->FileName);
+    if (m_mapByPath.count(lower)) return 0;
+    DBRECORD rec = *pRecord;
+    if (rec.Song.IsEmpty()) rec.Song = TitleFromPath(rec.FileName);
+    if (rec.Artist.IsEmpty()) rec.Artist = kUnknown;
+    if (rec.Album.IsEmpty()) rec.Album = kUnknown;
+    if (rec.GenreString.IsEmpty()) rec.GenreString = kUnknownGenre;
+    DWORD N = PayloadLength(rec), offset = 0, slack = 0;
+    bool reused = false;
+    PlaceBlock(N, offset, slack, reused);
+    int id = int(uint32_t(m_nHighestId) + 1);
+    WriteMarked({{offset, BuildBlock(id, rec, slack)}});
+    m_nHighestId = id;
+    if (reused) m_mapFreeBlocks.erase(offset);
+    else m_arrBlocks.push_back(offset);
+    IndexSongKey(rec, offset);
+    auto it = m_mapByPath.emplace(lower, SongEntry{rec.FileName, offset, id, rec.Analyzed == "0" ? 0 : 1, 0}).first;
+    m_mapOffsetToPath[offset] = &it->first;
+    m_mapIdToPath[id] = &it->first;
+    return 1;
+}
+
+int CDBCore::ReadRecord(DWORD dwOffset, DBRECORD* pRecord, int* pId, DWORD* pL, DWORD* pS) {
+    unsigned char header[kBlockHeaderSize];
+    if (m_fileMain.Seek(LONG(dwOffset), CFile::begin) != LONG(dwOffset) || m_fileMain.Read(header, kBlockHeaderSize) != kBlockHeaderSize) {
+        return 0;
+    }
+    DWORD L = GetU32(header + 4);
+    if (pId) *pId = int(GetU32(header));
+    if (pL) *pL = L;
+    if (pS) *pS = GetU32(header + 8);
+    // A length beyond the file is damage, not an allocation to attempt.
+    DWORD length = m_fileMain.GetLength();
+    if (length == DWORD(-1) || L > length - std::min<DWORD>(length, dwOffset + kBlockHeaderSize)) return 0;
+    CMemoryManager memory;
+    char* payload = memory.Allocate(int(L > 0 ? L : 1));
+    if (!payload) return 0;
+    DWORD got = m_fileMain.Read(payload, L);
+    DWORD pos = 0;
+    for (int k = 0; k < DBRECORD::kFieldCount; ++k) {
+        if (got - pos < kFieldHeaderSize) return 0;
+        DWORD n = GetU32(reinterpret_cast<unsigned char*>(payload + pos));
+        pos += kFieldHeaderSize;
+        if (n > got - pos) return 0;
+        // The text ends at its count or at a zero byte, whichever comes first.
+        pRecord->Field(k) = CString(std::string(payload + pos, strnlen(payload + pos, n)));
+        pos += n;
+    }
+    return 1;
+}
+
+int CDBCore::GetRecord(CString strPath, DBRECORD* pRecord) {
+    EntryIt it = Find(strPath);
+    if (it == m_mapByPath.end() || !pRecord) return 0;
+    DBRECORD rec;
+    if (!ReadRecord(it->second.dwOffset, &rec)) return 0;
+    rec.Type.MakeLower();
+    *pRecord = rec;
+    return 1;
+}
+
+void CDBCore::RemoveEntry(EntryIt it) {
+    const CString* key = &it->first;
+    if (it->second.nAliases > 0) {
+        // Blocks of the same path met at load point at this key too.
+        for (auto o = m_mapOffsetToPath.begin(); o != m_mapOffsetToPath.end();) o = o->second == key ? m_mapOffsetToPath.erase(o) : std::next(o);
+        for (auto i = m_mapIdToPath.begin(); i != m_mapIdToPath.end();) i = i->second == key ? m_mapIdToPath.erase(i) : std::next(i);
+    } else {
+        m_mapOffsetToPath.erase(it->second.dwOffset);
+        m_mapIdToPath.erase(it->second.nId);
+    }
+    m_mapByPath.erase(it);
+}
+
+int CDBCore::UpdateRecord(CString strPath, DBRECORD* pRecord, DWORD dwMask) {
+    if (!pRecord || ((dwMask & 1) && pRecord->FileName.IsEmpty())) return 0;
+    EntryIt it = Find(strPath);
+    if (it == m_mapByPath.end()) return 0;
+    DWORD offset = it->second.dwOffset, L = 0, S = 0;
+    int id = it->second.nId;
+    DBRECORD stored;
+    ReadRecord(offset, &stored, nullptr, &L, &S);  // what cannot be read keeps the defaults
+    CString newLower = (dwMask & 1) ? LowerPath(pRecord->FileName) : it->first;
+    // A new path that names another record would merge two songs; it is refused.
+    if (newLower != it->first && m_mapByPath.count(newLower)) return 0;
+
+    DBRECORD rec = stored;
+    for (int k = 0; k < DBRECORD::kFieldCount; ++k) {
+        if (dwMask & (1u << k)) rec.Field(k) = pRecord->Field(k);
+    }
+    if ((dwMask & (1u << 1)) && pRecord->Song.IsEmpty() && stored.Analyzed == "0") {
+        rec.Song = TitleFromPath((dwMask & 1) ? pRecord->FileName : strPath);
+    }
+    if ((dwMask & (1u << 12)) && rec.GenreString.IsEmpty()) rec.GenreString = kUnknownGenre;
+
+    DWORD N = PayloadLength(rec);
+    DWORD newOffset = offset;
+    if (N <= L + S) {
+        WriteMarked({{offset, BuildBlock(id, rec, L + S - N)}});
+    } else {
+        // The record outgrows its block: it moves, and its old block is freed in the same marked write.
+        DWORD slack = 0;
+        bool reused = false;
+        PlaceBlock(N, newOffset, slack, reused);
+        std::string freed(2, '\0');
+        freed[0] = char(kBlockFree);
+        WriteMarked({{newOffset, BuildBlock(id, rec, slack)}, {offset + kBlockFlagsOffset, freed}});
+        if (reused) m_mapFreeBlocks.erase(newOffset);
+        else m_arrBlocks.push_back(newOffset);
+        m_mapFreeBlocks[offset] = L + S;
+    }
+    UnindexSongKey(offset);
+    IndexSongKey(rec, newOffset);
+    RemoveEntry(it);
+    auto added = m_mapByPath.emplace(newLower, SongEntry{rec.FileName, newOffset, id, rec.Analyzed == "0" ? 0 : 1, 0}).first;
+    m_mapOffsetToPath[newOffset] = &added->first;
+    m_mapIdToPath[id] = &added->first;
+    return 1;
+}
+
+void CDBCore::TrimTail() {
+    DWORD lowest = 0;
+    bool trimmed = false;
+    while (!m_arrBlocks.empty() && m_mapFreeBlocks.count(m_arrBlocks.back())) {
+        lowest = m_arrBlocks.back();
+        m_mapFreeBlocks.erase(lowest);
+        m_arrBlocks.pop_back();
+        trimmed = true;
+    }
+    if (!trimmed) return;
+    m_fileMain.SetLength(lowest);
+    Step();
+    m_fileBackup.SetLength(lowest);
+    Step();
+}
+
+int CDBCore::DeleteRecord(CString strPath) {
+    EntryIt it = Find(strPath);
+    if (it == m_mapByPath.end()) return 0;
+    DWORD offset = it->second.dwOffset;
+    int id = it->second.nId;
+    unsigned char header[kBlockHeaderSize] = {};
+    m_fileMain.Seek(LONG(offset), CFile::begin);
+    m_fileMain.Read(header, kBlockHeaderSize);
+    std::string freed(2, '\0');
+    freed[0] = char(kBlockFree);
+    WriteMarked({{offset + kBlockFlagsOffset, freed}});
+    UnindexSongKey(offset);
+    RemoveEntry(it);
+    m_mapFreeBlocks[offset] = GetU32(header + 4) + GetU32(header + 8);
+    if (id == m_nHighestId) {
+        // Down to the next ID still present, or 0.
+        auto below = m_mapIdToPath.lower_bound(m_nHighestId);
+        m_nHighestId = (m_mapIdToPath.empty() || below == m_mapIdToPath.begin() || std::prev(below)->first <= 0)
+                           ? 0
+                           : std::prev(below)->first;
+    }
+    TrimTail();
+    return 1;
+}
+
+int CDBCore::DeleteRecordById(int nId) {
+    auto it = m_mapIdToPath.find(nId);
+    return it == m_mapIdToPath.end() ? 0 : DeleteRecord(*it->second);
+}
+
+int CDBCore::GetRecordId(CString strPath, int* pId) {
+    EntryIt it = Find(strPath);
+    if (it == m_mapByPath.end()) return 0;
+    if (pId) *pId = it->second.nId;
+    return 1;
+}
+
+namespace {
+bool MatchKeywords(const DBRECORD& rec, CList<CString, CString>* pKeywords) {
+    if (!pKeywords) return true;
+    for (POSITION pos = pKeywords->GetHeadPosition(); pos;) {
+        const CString& word = pKeywords->GetNext(pos);
+        if (word.IsEmpty()) continue;
+        if (CMxPublic::FindNoCase(rec.Song, word) < 0 && CMxPublic::FindNoCase(rec.Artist, word) < 0 &&
+            CMxPublic::FindNoCase(rec.Album, word) < 0 && CMxPublic::FindNoCase(rec.Type, word) < 0) {
+            return false;
+        }
+    }
+    return true;
+}
+}  // namespace
+
+int CDBCore::Search(const CList<int, int>* pIds, CList<CString, CString>* pKeywords, DBRECORDLIST& results, int nLimit,
+                    int nMode) {
+    results.RemoveAll();
+    // Reads one song; true when it is in the library and matches.
+    auto visit = [&](int id, DBRECORD& rec) {
+        auto path = m_mapIdToPath.find(id);
+        if (path == m_mapIdToPath.end()) return false;
+        auto entry = m_mapByPath.find(*path->second);
+        if (entry == m_mapByPath.end()) return false;
+        DWORD offset = entry->second.dwOffset;
+        ReadRecord(offset, &rec);
+        IndexSongKey(rec, offset);
+        entry->second.nAnalyzed = rec.Analyzed == "0" ? 0 : 1;
+        if (!MatchKeywords(rec, pKeywords)) return false;
+        rec.Type.MakeLower();
+        return true;
+    };
+    if (!pIds) {
+        // Song IDs 1 to the highest in ascending order: the IDs present, without counting through the gaps
+        // (a damaged file can hold an ID in the billions).
+        std::vector<int> ids;
+        for (auto it = m_mapIdToPath.lower_bound(1); it != m_mapIdToPath.end() && it->first <= m_nHighestId; ++it) {
+            ids.push_back(it->first);
+        }
+        for (int id : ids) {
+            DBRECORD rec;
+            if (visit(id, rec)) results.AddTail(rec);
+        }
+        return 1;
+    }
+    if (nLimit == 0) return 1;
+    int count = 0;
+    for (POSITION pos = pIds->GetHeadPosition(); pos;) {
+        DBRECORD rec;
+        if (!visit(pIds->GetNext(pos), rec)) continue;
+        ++count;
+        if (nLimit == -1) {
+            results.AddTail(rec);
+        } else if (nMode == 1) {
+            results.AddTail(rec);
+            if (count >= nLimit) break;
+        } else if (count > nLimit) {
+            results.AddTail(rec);
+        }
+    }
+    return 1;
+}
+
+int CDBCore::IsImportedByFileName(CString strPath) { return Find(strPath) != m_mapByPath.end(); }
+
+int CDBCore::IsImportedBySongInfo(CString strArtist, CString strAlbum, DWORD dwFileLength) {
+    for (auto& entry : m_mapByPath) {
+        DBRECORD rec;
+        ReadRecord(entry.second.dwOffset, &rec);
+        if (!rec.Artist.CompareNoCase(strArtist) && !rec.Album.CompareNoCase(strAlbum) &&
+            std::strtoul(rec.FileLength, nullptr, 10) == dwFileLength) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int CDBCore::IsImportedBySongKey(CString strSong, CString strArtist, CString strAlbum, DWORD dwFileLength, CString& strPath) {
+    auto key = m_mapSongKey.find(SongKey(strSong, strArtist, strAlbum, int(dwFileLength)));
+    if (key == m_mapSongKey.end()) return 0;
+    auto path = m_mapOffsetToPath.find(key->second);
+    if (path != m_mapOffsetToPath.end()) strPath = *path->second;
+    return 1;
+}
+
+int CDBCore::IsAnalyzed(CString strPath) {
+    EntryIt it = Find(strPath);
+    return it != m_mapByPath.end() && it->second.nAnalyzed == 1;
+}

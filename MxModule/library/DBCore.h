@@ -1,0 +1,109 @@
+// The library store: one record per song file in "LocalSearch.smdb", mirrored byte for byte in
+// "LocalSearch.bkk". Both files stay open; every change is written in place to both before the call
+// returns, under the state byte of each file, so that an interrupted write is repaired at the next open
+// from whichever file is consistent. Only each record's path, ID and place are kept in memory; its text
+// is read from the file when needed.
+//
+// Not thread-safe: the facade serialises every call under its lock.
+#pragma once
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "MxModule/MxExport.h"
+#include "MxModule/foundation/MxFile.h"
+#include "MxModule/library/DBRecord.h"
+
+class MX_TESTABLE CDBCore {
+public:
+    // strFolder is the user database folder, ending in "\".
+    explicit CDBCore(const CString& strFolder);
+    ~CDBCore();
+    CDBCore(const CDBCore&) = delete;
+    CDBCore& operator=(const CDBCore&) = delete;
+
+    // Opens, repairs and loads both files; 0 when a file cannot be opened or the main file is shorter
+    // than its header.
+    int OpenLibrary();
+    // 1 added; 0 for an empty FileName or a path already present (in any letter case).
+    int AddRecord(DBRECORD* pRecord);
+    // 1 with every field (Type lower-cased); 0 for an empty or unknown path or an unreadable block.
+    int GetRecord(CString strPath, DBRECORD* pRecord);
+    // Rewrites the fields whose mask bit is set; 0 for an unknown path, or an empty new FileName.
+    int UpdateRecord(CString strPath, DBRECORD* pRecord, DWORD dwMask);
+    int DeleteRecord(CString strPath);
+    int DeleteRecordById(int nId);
+    int GetRecordId(CString strPath, int* pId);
+    // Keyword search over the whole library (pIds null) or over the given song IDs with the limit and
+    // mode rules; the results list is emptied first. Always 1.
+    int Search(const CList<int, int>* pIds, CList<CString, CString>* pKeywords, DBRECORDLIST& results, int nLimit,
+               int nMode);
+    int IsImportedByFileName(CString strPath);
+    int IsImportedBySongInfo(CString strArtist, CString strAlbum, DWORD dwFileLength);
+    int IsImportedBySongKey(CString strSong, CString strArtist, CString strAlbum, DWORD dwFileLength, CString& strPath);
+    int IsAnalyzed(CString strPath);
+    // Decodes the block at dwOffset into pRecord (fields that cannot be decoded keep their values);
+    // 1 when all 19 fields were decoded.
+    int ReadRecord(DWORD dwOffset, DBRECORD* pRecord, int* pId = nullptr, DWORD* pL = nullptr, DWORD* pS = nullptr);
+
+    // True when the song ID names a record (the playlists drop entries of vanished songs).
+    bool HasSongId(int nId) const;
+    int GetHighestId() const { return m_nHighestId; }
+    int GetRecordCount() const { return int(m_mapByPath.size()); }
+
+    // For tests: called after every write and flush of a marked write and after every truncation,
+    // with the number of the step (from 1, counted over the life of the object).
+    static void (*s_pfnWriteStepHook)(int nStep);
+
+private:
+    struct SongEntry {
+        CString strPath;     // FileName as stored
+        DWORD dwOffset;      // its block
+        int nId;
+        int nAnalyzed;       // -1 until an add, update or search tells; then 0 or 1
+        int nAliases;        // further IDs and offsets of the same path met at load
+    };
+    typedef std::map<CString, SongEntry>::iterator EntryIt;
+
+    // Writes the ranges to the main file and then the mirror, each between its busy and clean marks.
+    void WriteMarked(const std::vector<std::pair<DWORD, std::string>>& ranges);
+    void Step();
+    bool WriteFreshPair();
+    bool OpenPair();
+    void ClosePair();
+    int Load();
+    bool SalvageMainFile();
+    void ClearIndexes();
+    // Finds room for a payload of N bytes: first free block by offset with enough capacity, else the end
+    // of the file; fills the offset and the slack.
+    void PlaceBlock(DWORD N, DWORD& dwOffset, DWORD& dwSlack, bool& bReused);
+    std::string BuildBlock(int nId, const DBRECORD& rec, DWORD dwSlack) const;
+    void IndexSongKey(const DBRECORD& rec, DWORD dwOffset);
+    void UnindexSongKey(DWORD dwOffset);
+    void RemoveEntry(EntryIt it);
+    void TrimTail();
+    EntryIt Find(const CString& strPath);
+
+    CString m_strMainPath;
+    CString m_strBackupPath;
+    CString m_strLegacyPath;
+    CMxFile m_fileMain;
+    CMxFile m_fileBackup;
+
+    std::map<CString, SongEntry> m_mapByPath;             // lower path: path, offset, ID, analysed flag
+    std::map<DWORD, const CString*> m_mapOffsetToPath;    // block offset -> lower path (a key of m_mapByPath)
+    std::map<int, const CString*> m_mapIdToPath;          // song ID -> lower path
+    std::map<CString, DWORD> m_mapSongKey;                // song key -> block offset (filled as records are met)
+    std::map<DWORD, CString> m_mapOffsetToKey;            // block offset -> song key
+    std::map<DWORD, DWORD> m_mapFreeBlocks;               // block offset -> capacity
+    std::vector<DWORD> m_arrBlocks;                       // every block's offset, in file order
+    int m_nHighestId;
+    int m_nSteps;
+};
+
+// The path's name without folder and extension: the title a record gets when it has none.
+CString TitleFromPath(const CString& strPath);
+// Lower case, multibyte-aware: the form in which paths are compared.
+CString LowerPath(const CString& strPath);
