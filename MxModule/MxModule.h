@@ -18,3 +18,5 @@
 #include "MxModule/foundation/MxLog.h"
 #include "MxModule/foundation/MxPublic.h"
 #include "MxModule/foundation/RegistryValue.h"
+#include "MxModule/library/DBOperater.h"
+#include "MxModule/library/DBRecord.h"

@@ -4,8 +4,11 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "MxModule/foundation/CriticalSectionGuard.h"
 #include "MxModule/library/DBCore.h"
+#include "MxModule/library/DBOperater.h"
 #include "MxModule/library/LibraryFormat.h"
 #include "support/TempMachine.h"
 
@@ -39,6 +42,56 @@ protected:
     }
     static uint32_t U32(const std::string& bytes, size_t at) {
         return mxlib::GetU32(reinterpret_cast<const unsigned char*>(bytes.data()) + at);
+    }
+};
+
+
+// The library facade on a fresh machine. The facade is one object per process; each test starts with
+// a new one.
+class TestOperater : public CDBOperater {
+public:
+    static void Reset() {
+        CCriticalSectionGuard guard(&m_csDBGuard);
+        m_pInstance.reset();
+    }
+    static int CreateFolders(const CString& folder) {
+        return (CDBOperater::Instance()->*(&TestOperater::CreateMultiDirectory))(folder);
+    }
+};
+
+class FacadeTest : public MachineTest {
+protected:
+    FacadeTest() { TestOperater::Reset(); }
+    ~FacadeTest() override { TestOperater::Reset(); }
+
+    CDBOperater* Db() { return CDBOperater::Instance(); }
+    // Opens the library as the front end does at start-up.
+    void Start() {
+        TestOperater::Reset();
+        ASSERT_EQ(1, Db()->InitLocalDataBase());
+    }
+    std::string Host(const std::string& name) const {
+        return machine.HostC("users/tester/AppData/Roaming/Tamborinebox/user_musicDB/" + name);
+    }
+    void AddSong(const char* path) {
+        DBRECORD r;
+        r.FileName = path;
+        ASSERT_EQ(1, Db()->AddSongInfo(&r, 0));
+    }
+    std::vector<std::string> Playlists() {
+        CList<CString, CString> names;
+        Db()->GetAllPlaylists(&names);
+        std::vector<std::string> out;
+        for (POSITION pos = names.GetHeadPosition(); pos;) out.push_back(MxAnsiToUtf8(names.GetNext(pos)));
+        return out;
+    }
+    std::vector<std::string> Songs(const char* playlist) {
+        DBRECORDLIST results;
+        results.AddTail(DBRECORD());
+        if (!Db()->LocalSearch(playlist, nullptr, results, -1, 1)) return {"<no playlist>"};
+        std::vector<std::string> out;
+        for (POSITION pos = results.GetHeadPosition(); pos;) out.push_back(results.GetNext(pos).FileName.str());
+        return out;
     }
 };
 

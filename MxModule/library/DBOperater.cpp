@@ -1,0 +1,237 @@
+#include "MxModule/library/DBOperater.h"
+
+#include "MxModule/foundation/CriticalSectionGuard.h"
+#include "MxModule/foundation/MxFile.h"
+#include "MxModule/library/DBCore.h"
+#include "MxModule/library/DBPLFile.h"
+#include "MxModule/library/DBPLInfo.h"
+#include "MxModule/library/LibraryFormat.h"
+#include "platform/shell.h"
+
+CCriticalSection CDBOperater::m_csDBGuard;
+std::unique_ptr<CDBOperater> CDBOperater::m_pInstance;
+
+namespace {
+// The user database folder; computed before the store exists, so the constructor can name its files.
+CString UserDatabaseFolder() {
+    CString folder;
+    LPITEMIDLIST pidl = nullptr;
+    if (SUCCEEDED(SHGetFolderLocation(nullptr, CSIDL_APPDATA, nullptr, 0, &pidl)) && pidl) {
+        char path[MAX_PATH] = {};
+        if (SHGetPathFromIDListA(pidl, path)) folder = path;
+        LPMALLOC malloc = nullptr;
+        if (SUCCEEDED(SHGetMalloc(&malloc)) && malloc) {
+            malloc->Free(pidl);
+            malloc->Release();
+        }
+    }
+    return folder + mxlib::kUserDbFolder;
+}
+
+bool FileExists(const CString& path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+}  // namespace
+
+CDBOperater* CDBOperater::Instance() {
+    CCriticalSectionGuard guard(&m_csDBGuard);
+    if (!m_pInstance) m_pInstance.reset(new CDBOperater());
+    return m_pInstance.get();
+}
+
+CDBOperater::CDBOperater() {
+    CString folder = UserDatabaseFolder();
+    m_pStore.reset(new CDBCore(folder));
+    m_pPlaylistInfo.reset(new CDBPLInfo(folder));
+}
+
+CDBOperater::~CDBOperater() {
+    for (auto& playlist : m_mapPlaylists) delete playlist.second;
+    m_mapPlaylists.clear();
+    m_pPlaylistInfo.reset();
+    m_pStore.reset();
+}
+
+CString CDBOperater::GetCurrentUserPath() { return UserDatabaseFolder(); }
+
+int CDBOperater::CreateMultiDirectory(CString strFolder) {
+    int colon = strFolder.Find(':');
+    if (colon < 0) return 0;
+    for (int slash = strFolder.Find('\\', colon + 2); slash >= 0; slash = strFolder.Find('\\', slash + 1)) {
+        if (!CreateDirectoryA(strFolder.Left(slash), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return 0;
+    }
+    return 1;
+}
+
+int CDBOperater::InitLocalDataBase() {
+    CCriticalSectionGuard guard(&m_csDBGuard);
+    CString folder = GetCurrentUserPath();
+    CreateMultiDirectory(folder);
+    CString defaultList = folder + mxlib::kDefaultPlaylist + mxlib::kPlaylistExtension;
+    if (!FileExists(defaultList)) {
+        CMxFile file;
+        if (file.Open(defaultList, CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary)) file.Close();
+    }
+    if (!m_pPlaylistInfo->Load()) return 0;
+    if (!m_pStore->OpenLibrary()) return 0;
+    for (auto& playlist : m_mapPlaylists) delete playlist.second;
+    m_mapPlaylists.clear();
+    WIN32_FIND_DATAA fd;
+    HANDLE find = FindFirstFileA(folder + "*" + mxlib::kPlaylistExtension, &fd);
+    if (find == INVALID_HANDLE_VALUE) return 1;
+    do {
+        CString file = fd.cFileName;
+        if (file == "." || file == "..") continue;
+        int dot = file.ReverseFind('.');
+        CString name = dot >= 0 ? file.Left(dot) : file;
+        auto playlist = std::make_unique<CDBPLFile>(folder);
+        if (playlist->Load(name, *m_pStore) && !m_mapPlaylists.count(name)) m_mapPlaylists[name] = playlist.release();
+    } while (FindNextFileA(find, &fd));
+    FindClose(find);
+    return 1;
+}
+
+int CDBOperater::AddSongInfo(DBRECORD* pRecord, int) {
+    CCriticalSectionGuard guard(&m_csDBGuard);
+    return m_pStore->AddRecord(pRecord);
+}
+
+int CDBOperater::GetSongInfo(CString strPath, DBRECORD* pRecord) {
+    CCriticalSectionGuard guard(&m_csDBGuard);
+    return m_pStore->GetRecord(strPath, pRecord);
+}
+
+int CDBOperater::UpdateSongInfo(CString strPath, DBRECORD* pRecord, DWORD dwMask) {
+    CCriticalSectionGuard guard(&m_csDBGuard);
+    return m_pStore->UpdateRecord(strPath, pRecord, dwMask);
+}
+
+int CDBOperater::DeleteSongInfo(CString, CString strPath) {
+    CCriticalSectionGuard guard(&m_csDBGuard);
+    int id = 0;
+    if (!m_pStore->GetRecordId(strPath, &id)) return 0;
+    for (auto& playlist : m_mapPlaylists) playlist.second->RemoveSong(id);
+    return m_pStore->DeleteRecord(strPath);
+}
+
+int CDBOperater::CheckFileImportedByFileName(CString strPath) {
+    CCriticalSectionGuard guard(&m_csDBGuard);
+    return m_pStore->IsImportedByFileName(strPath);
+}
+
+int CDBOperater::CheckFileImportedBySongInfo(CString strArtist, CString strAlbum, DWORD dwFileLength) {
+    CCriticalSectionGuard guard(&m_csDBGuard);
+    return m_pStore->IsImportedBySongInfo(strArtist, strAlbum, dwFileLength);
+}
+
+int CDBOperater::CheckFileImportedBySongInfo2(CString strSong, CString strArtist, CString strAlbum, DWORD dwFileLength,
+                                              CString& strPath) {
+    CCriticalSectionGuard guard(&m_csDBGuard);
+    return m_pStore->IsImportedBySongKey(strSong, strArtist, strAlbum, dwFileLength, strPath);
+}
+
+int CDBOperater::IsFileAnalyzed(CString strPath) {
+    CCriticalSectionGuard guard(&m_csDBGuard);
+    return m_pStore->IsAnalyzed(strPath);
+}
+
+int CDBOperater::LocalSearch(CString strPlaylist, CList<CString, CString>* pKeywords, DBRECORDLIST& results, int nLimit,
+                             int nMode) {
+    CCriticalSectionGuard guard(&m_csDBGuard);
+    if (strPlaylist.IsEmpty()) return m_pStore->Search(nullptr, pKeywords, results, -1, 1);
+    CDBPLFile* playlist = FindPlaylist(strPlaylist);
+    if (!playlist) return 0;
+    CList<int, int> ids(10);
+    if (!playlist->GetSongIds(ids)) return 0;
+    return m_pStore->Search(&ids, pKeywords, results, nLimit, nMode);
+}
+
+CDBPLFile* CDBOperater::FindPlaylist(const CString& strName) {
+    auto it = m_mapPlaylists.find(strName);
+    return it == m_mapPlaylists.end() ? nullptr : it->second;
+}
+
+int CDBOperater::AddPlayList(CString strName) {
+    CCriticalSectionGuard guard(&m_csDBGuard);
+    if (strName.IsEmpty() || FindPlaylist(strName)) return 0;
+    m_pPlaylistInfo->Add(strName);
+    CString folder = GetCurrentUserPath();
+    CMxFile file;
+    if (file.Open(folder + strName + mxlib::kPlaylistExtension, CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary)) {
+        file.Close();
+    }
+    auto playlist = std::make_unique<CDBPLFile>(folder);
+    if (!playlist->Load(strName, *m_pStore)) return 0;
+    m_mapPlaylists[strName] = playlist.release();
+    return 1;
+}
+
+int CDBOperater::RenamePlayList(CString strOld, CString strNew) {
+    CCriticalSectionGuard guard(&m_csDBGuard);
+    CDBPLFile* playlist = FindPlaylist(strOld);
+    if (!playlist || !m_pPlaylistInfo->Rename(strOld, strNew)) return 0;
+    playlist->Rename(strOld, strNew);
+    m_mapPlaylists.erase(strOld);
+    CDBPLFile*& slot = m_mapPlaylists[strNew];
+    if (slot && slot != playlist) delete slot;  // the new name was taken: the renamed list replaces it
+    slot = playlist;
+    return 1;
+}
+
+int CDBOperater::DeletePlayList(CString strName) {
+    CCriticalSectionGuard guard(&m_csDBGuard);
+    CDBPLFile* playlist = FindPlaylist(strName);
+    if (!playlist) return 0;
+    delete playlist;
+    m_mapPlaylists.erase(strName);
+    DeleteFileA(GetCurrentUserPath() + strName + mxlib::kPlaylistExtension);
+    return m_pPlaylistInfo->Delete(strName);
+}
+
+int CDBOperater::GetAllPlaylists(CList<CString, CString>* pList) {
+    CCriticalSectionGuard guard(&m_csDBGuard);
+    return m_pPlaylistInfo->GetAll(pList);
+}
+
+int CDBOperater::MovePlaylist(int nFrom, int nTo) {
+    CCriticalSectionGuard guard(&m_csDBGuard);
+    return m_pPlaylistInfo->Move(nFrom, nTo);
+}
+
+int CDBOperater::AddSongInfo2Playlist(CString strPlaylist, CString strPath) {
+    CCriticalSectionGuard guard(&m_csDBGuard);
+    int id = 0;
+    CDBPLFile* playlist = FindPlaylist(strPlaylist);
+    if (!m_pStore->GetRecordId(strPath, &id) || !playlist) return 0;
+    return playlist->AddSong(id);
+}
+
+int CDBOperater::MoveSongInfo(CString strPlaylist, int nFrom, int nTo) {
+    CCriticalSectionGuard guard(&m_csDBGuard);
+    CDBPLFile* playlist = FindPlaylist(strPlaylist);
+    return playlist ? playlist->MoveSong(nFrom, nTo) : 0;
+}
+
+int CDBOperater::RemoveFromPlaylist(const CString& strPlaylist, int nIndex, int& nDeleted) {
+    nDeleted = 0;
+    CDBPLFile* playlist = strPlaylist.IsEmpty() ? nullptr : FindPlaylist(strPlaylist);
+    if (!playlist) return 0;
+    int id = playlist->GetSongIdAt(nIndex);
+    if (id == -1) return 0;
+    playlist->RemoveAt(nIndex, id);
+    for (auto& other : m_mapPlaylists) {
+        if (other.second->Contains(id)) return 1;
+    }
+    // The song has left its last playlist: it leaves the library too.
+    nDeleted = m_pStore->DeleteRecordById(id);
+    return nDeleted;
+}
+
+int CDBOperater::RemoveSongInfoFromPlaylist(CString strPlaylist, int nIndex) {
+    CCriticalSectionGuard guard(&m_csDBGuard);
+    int deleted = 0;
+    return RemoveFromPlaylist(strPlaylist, nIndex, deleted);
+}
+
+int CDBOperater::RemoveSongInfoFromPlaylist(CString strPlaylist, int nIndex, int& nDeleted) {
+    CCriticalSectionGuard guard(&m_csDBGuard);
+    return RemoveFromPlaylist(strPlaylist, nIndex, nDeleted);
+}

@@ -1,0 +1,250 @@
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "library/LibraryFixture.h"
+
+namespace {
+
+using mxtest::FacadeTest;
+using mxtest::Gbk;
+using V = std::vector<std::string>;
+
+const char* const kDefault = mxlib::kDefaultPlaylist;
+
+TEST_F(FacadeTest, FirstStartCreatesTheFolderIndexAndDefaultList) {
+    Start();
+    EXPECT_EQ(Gbk("默认列表").str() + "\r\n", mxtest::ReadHostFile(Host("playlist.idx")));
+    EXPECT_EQ("", mxtest::ReadHostFile(Host("默认列表.upl")));
+    EXPECT_TRUE(mxtest::HostExists(Host("默认列表.upl")));
+    EXPECT_EQ(24u, mxtest::ReadHostFile(Host("LocalSearch.smdb")).size());
+    EXPECT_EQ(V{"默认列表"}, Playlists());
+    EXPECT_EQ(V{}, Songs(kDefault));
+}
+
+TEST_F(FacadeTest, OperationsBeforeStartFindAnEmptyLibrary) {
+    DBRECORD r;
+    EXPECT_EQ(0, Db()->GetSongInfo("C:\\a.mp3", &r));
+    EXPECT_EQ(0, Db()->AddSongInfo2Playlist(kDefault, "C:\\a.mp3"));
+    EXPECT_EQ(V{"<no playlist>"}, Songs(kDefault));
+}
+
+TEST_F(FacadeTest, CreateMultiDirectoryNeedsADriveAndATrailingSeparator) {
+    Start();
+    EXPECT_EQ(0, mxtest::TestOperater::CreateFolders("no\\drive\\"));
+    EXPECT_EQ(1, mxtest::TestOperater::CreateFolders("C:\\one\\two\\three"));
+    EXPECT_TRUE(mxtest::HostExists(machine.HostC("one/two")));
+    EXPECT_FALSE(mxtest::HostExists(machine.HostC("one/two/three")));  // not followed by "\"
+    EXPECT_EQ(1, mxtest::TestOperater::CreateFolders("C:\\one\\two\\three\\"));
+    EXPECT_TRUE(mxtest::HostExists(machine.HostC("one/two/three")));
+}
+
+TEST_F(FacadeTest, SongsAddedGetTheNextIdWhateverTheSecondArgument) {
+    Start();
+    DBRECORD a, b;
+    a.FileName = "C:\\a.mp3";
+    b.FileName = "C:\\b.mp3";
+    EXPECT_EQ(1, Db()->AddSongInfo(&a, 77));
+    EXPECT_EQ(1, Db()->AddSongInfo(&b, -5));
+    EXPECT_EQ(0, Db()->AddSongInfo(&b, 0));
+    EXPECT_EQ((V{"C:\\a.mp3", "C:\\b.mp3"}), Songs(""));
+    DBRECORD change;
+    change.Opinion = "4";
+    EXPECT_EQ(1, Db()->UpdateSongInfo("c:\\B.mp3", &change, 0x40));
+    DBRECORD out;
+    ASSERT_EQ(1, Db()->GetSongInfo("C:\\b.mp3", &out));
+    EXPECT_STREQ("4", out.Opinion);
+    EXPECT_EQ(1, Db()->CheckFileImportedByFileName("C:\\A.MP3"));
+    EXPECT_EQ(0, Db()->IsFileAnalyzed("C:\\a.mp3"));
+}
+
+TEST_F(FacadeTest, PlaylistEntriesAreTenBytesInTheirFile) {
+    Start();
+    AddSong("C:\\a.mp3");
+    AddSong("C:\\b.mp3");
+    ASSERT_EQ(1, Db()->AddPlayList("Mix"));
+    EXPECT_EQ(1, Db()->AddSongInfo2Playlist("Mix", "C:\\B.mp3"));
+    EXPECT_EQ(1, Db()->AddSongInfo2Playlist("Mix", "C:\\a.mp3"));
+    EXPECT_EQ(0, Db()->AddSongInfo2Playlist("Mix", "C:\\none.mp3"));
+    EXPECT_EQ(0, Db()->AddSongInfo2Playlist("None", "C:\\a.mp3"));
+    EXPECT_EQ(std::string("\x01\0\0\0\x02\0\0\0\0\0\x02\0\0\0\x01\0\0\0\0\0", 20), mxtest::ReadHostFile(Host("Mix.upl")));
+    EXPECT_EQ((V{"C:\\b.mp3", "C:\\a.mp3"}), Songs("Mix"));
+    EXPECT_EQ(Gbk("默认列表").str() + "\r\nMix\r\n", mxtest::ReadHostFile(Host("playlist.idx")));
+}
+
+struct MoveCase {
+    int from, to, result;
+    V order;
+};
+
+TEST_F(FacadeTest, MovingPlaylistsKeepsTheDefaultFirst) {
+    Start();
+    Db()->AddPlayList("A");
+    Db()->AddPlayList("B");
+    const std::vector<MoveCase> cases = {
+        {0, 2, 0, {"默认列表", "A", "B"}}, {2, 0, 0, {"默认列表", "A", "B"}}, {1, 1, 0, {"默认列表", "A", "B"}},
+        {3, 1, 0, {"默认列表", "A", "B"}}, {1, 5, 1, {"默认列表", "B", "A"}}, {2, 1, 1, {"默认列表", "A", "B"}},
+        {1, 2, 1, {"默认列表", "B", "A"}},
+    };
+    for (const MoveCase& c : cases) {
+        EXPECT_EQ(c.result, Db()->MovePlaylist(c.from, c.to)) << c.from << "->" << c.to;
+        EXPECT_EQ(c.order, Playlists()) << c.from << "->" << c.to;
+    }
+    Start();
+    EXPECT_EQ((V{"默认列表", "B", "A"}), Playlists());
+}
+
+TEST_F(FacadeTest, SongLeavesTheLibraryWithItsLastPlaylistEntry) {
+    Start();
+    AddSong("C:\\a.mp3");
+    AddSong("C:\\b.mp3");
+    Db()->AddSongInfo2Playlist(kDefault, "C:\\a.mp3");
+    Db()->AddSongInfo2Playlist(kDefault, "C:\\a.mp3");
+    Db()->AddSongInfo2Playlist(kDefault, "C:\\b.mp3");
+    int deleted = -1;
+    EXPECT_EQ(1, Db()->RemoveSongInfoFromPlaylist(kDefault, 1, deleted));
+    EXPECT_EQ(0, deleted);  // the second entry keeps it
+    EXPECT_EQ(1, Db()->CheckFileImportedByFileName("C:\\a.mp3"));
+    EXPECT_EQ(1, Db()->RemoveSongInfoFromPlaylist(kDefault, 1, deleted));
+    EXPECT_EQ(1, deleted);
+    EXPECT_EQ(0, Db()->CheckFileImportedByFileName("C:\\a.mp3"));
+    EXPECT_EQ(0, Db()->RemoveSongInfoFromPlaylist(kDefault, 5));
+    EXPECT_EQ(0, Db()->RemoveSongInfoFromPlaylist("", 1));
+    EXPECT_EQ(1, Db()->RemoveSongInfoFromPlaylist(kDefault, 1));
+    EXPECT_EQ(0, Db()->CheckFileImportedByFileName("C:\\b.mp3"));
+}
+
+TEST_F(FacadeTest, DeletingASongEmptiesEveryPlaylistOfIt) {
+    Start();
+    AddSong("C:\\a.mp3");
+    AddSong("C:\\b.mp3");
+    Db()->AddPlayList("P");
+    for (const char* list : {kDefault, "P"}) {
+        Db()->AddSongInfo2Playlist(list, "C:\\a.mp3");
+        Db()->AddSongInfo2Playlist(list, "C:\\b.mp3");
+    }
+    EXPECT_EQ(1, Db()->DeleteSongInfo("", "C:\\A.MP3"));
+    EXPECT_EQ(V{"C:\\b.mp3"}, Songs(kDefault));
+    EXPECT_EQ(V{"C:\\b.mp3"}, Songs("P"));
+    EXPECT_EQ(V{"C:\\b.mp3"}, Songs(""));
+    EXPECT_EQ(0, Db()->DeleteSongInfo("", "C:\\a.mp3"));
+    Start();
+    EXPECT_EQ(V{"C:\\b.mp3"}, Songs("P"));
+}
+
+TEST_F(FacadeTest, SearchOfAnUnknownPlaylistLeavesTheResults) {
+    Start();
+    DBRECORDLIST results;
+    results.AddTail(DBRECORD());
+    EXPECT_EQ(0, Db()->LocalSearch("nope", nullptr, results, -1, 1));
+    EXPECT_EQ(1, results.GetCount());
+}
+
+TEST_F(FacadeTest, EntryOfAVanishedSongIsFreedAndReused) {
+    Start();
+    AddSong("C:\\a.mp3");
+    AddSong("C:\\b.mp3");
+    Db()->AddSongInfo2Playlist(kDefault, "C:\\a.mp3");
+    Db()->AddSongInfo2Playlist(kDefault, "C:\\b.mp3");
+    mxtest::TestOperater::Reset();
+    {
+        // The song leaves the library behind the playlist's back.
+        CDBCore core(mxtest::Gbk("C:\\users\\tester\\AppData\\Roaming\\Tamborinebox\\user_musicDB\\"));
+        ASSERT_EQ(1, core.OpenLibrary());
+        ASSERT_EQ(1, core.DeleteRecord("C:\\a.mp3"));
+    }
+    Start();
+    std::string upl = mxtest::ReadHostFile(Host("默认列表.upl"));
+    ASSERT_EQ(20u, upl.size());
+    EXPECT_EQ('\xFF', upl[8]);
+    EXPECT_EQ(V{"C:\\b.mp3"}, Songs(kDefault));
+    AddSong("C:\\c.mp3");
+    Db()->AddSongInfo2Playlist(kDefault, "C:\\c.mp3");
+    upl = mxtest::ReadHostFile(Host("默认列表.upl"));
+    EXPECT_EQ(20u, upl.size());
+    EXPECT_EQ('\0', upl[8]);
+    EXPECT_EQ(3u, mxlib::GetU32(reinterpret_cast<const unsigned char*>(upl.data())));  // position 3, slot 1
+    EXPECT_EQ((V{"C:\\b.mp3", "C:\\c.mp3"}), Songs(kDefault));
+}
+
+TEST_F(FacadeTest, MovedSongsKeepTheirOrderAfterARestart) {
+    Start();
+    for (const char* p : {"C:\\a.mp3", "C:\\b.mp3", "C:\\c.mp3"}) {
+        AddSong(p);
+        Db()->AddSongInfo2Playlist(kDefault, p);
+    }
+    EXPECT_EQ(1, Db()->MoveSongInfo(kDefault, 1, 3));
+    EXPECT_EQ((V{"C:\\b.mp3", "C:\\c.mp3", "C:\\a.mp3"}), Songs(kDefault));
+    EXPECT_EQ(0, Db()->MoveSongInfo(kDefault, 0, 1));
+    EXPECT_EQ(0, Db()->MoveSongInfo(kDefault, 1, 4));
+    EXPECT_EQ(0, Db()->MoveSongInfo("none", 1, 2));
+    Start();
+    EXPECT_EQ((V{"C:\\b.mp3", "C:\\c.mp3", "C:\\a.mp3"}), Songs(kDefault));
+    EXPECT_EQ(1, Db()->MoveSongInfo(kDefault, 3, 1));
+    EXPECT_EQ((V{"C:\\a.mp3", "C:\\b.mp3", "C:\\c.mp3"}), Songs(kDefault));
+}
+
+TEST_F(FacadeTest, RenamingAndDeletingPlaylists) {
+    Start();
+    AddSong("C:\\a.mp3");
+    Db()->AddPlayList("Old");
+    Db()->AddSongInfo2Playlist("Old", "C:\\a.mp3");
+    EXPECT_EQ(0, Db()->AddPlayList("Old"));
+    EXPECT_EQ(0, Db()->AddPlayList(""));
+    EXPECT_EQ(1, Db()->RenamePlayList("Old", Gbk("新的")));
+    EXPECT_FALSE(mxtest::HostExists(Host("Old.upl")));
+    EXPECT_EQ(V{"C:\\a.mp3"}, Songs(Gbk("新的")));
+    EXPECT_EQ(0, Db()->RenamePlayList("Old", "x"));
+    Start();
+    EXPECT_EQ((V{"默认列表", "新的"}), Playlists());
+    EXPECT_EQ(1, Db()->DeletePlayList(Gbk("新的")));
+    EXPECT_FALSE(mxtest::HostExists(Host("新的.upl")));
+    EXPECT_EQ(V{"默认列表"}, Playlists());
+    EXPECT_EQ(1, Db()->CheckFileImportedByFileName("C:\\a.mp3"));  // the song stays in the library
+    EXPECT_EQ(0, Db()->DeletePlayList("none"));
+}
+
+TEST_F(FacadeTest, ConcurrentCallersLeaveAConsistentLibrary) {
+    Start();
+    Db()->AddPlayList("Shared");
+    const int kThreads = 4, kSongs = 40;
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kSongs; ++i) {
+                CString path;
+                path.Format("C:\\t%d\\song%d.mp3", t, i);
+                DBRECORD r;
+                r.FileName = path;
+                r.Artist = "artist";
+                if (!Db()->AddSongInfo(&r, 0)) ++failures;
+                if (!Db()->AddSongInfo2Playlist("Shared", path)) ++failures;
+                DBRECORD change;
+                change.Opinion = "5";
+                if (!Db()->UpdateSongInfo(path, &change, 0x40)) ++failures;
+                if (i % 4 == 0) {
+                    CList<CString, CString> words;
+                    words.AddTail(CString("artist"));
+                    DBRECORDLIST found;
+                    Db()->LocalSearch("Shared", &words, found, -1, 1);
+                }
+                if (i % 5 == 0 && !Db()->DeleteSongInfo("", path)) ++failures;
+            }
+        });
+    }
+    for (std::thread& th : threads) th.join();
+    EXPECT_EQ(0, failures.load());
+    const size_t kLeft = size_t(kThreads * (kSongs - kSongs / 5));
+    EXPECT_EQ(kLeft, Songs("").size());
+    EXPECT_EQ(kLeft, Songs("Shared").size());
+    Start();
+    EXPECT_EQ(kLeft, Songs("").size());
+    EXPECT_EQ(kLeft, Songs("Shared").size());
+    DBRECORD out;
+    ASSERT_EQ(1, Db()->GetSongInfo("C:\\t2\\song7.mp3", &out));
+    EXPECT_STREQ("5", out.Opinion);
+}
+
+}  // namespace
