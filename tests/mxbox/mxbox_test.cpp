@@ -68,3 +68,57 @@ TEST_F(MxboxTest, HelpAndUsageErrors) {
 }
 
 }  // namespace
+
+namespace {
+
+class MxboxLibraryTest : public MxboxTest {
+protected:
+    void SetUp() override {
+        mxtest::WriteHostFile(machine.HostC("music/歌曲.mp3"), "12345");
+        mxtest::WriteHostFile(machine.HostC("music/b.WMA"), "1");
+    }
+};
+
+TEST_F(MxboxLibraryTest, QuickRecordsListAndShowInUtf8) {
+    int status = -1;
+    std::string song = machine.HostC("music/歌曲.mp3");
+    Run("library add '" + song + "' 'C:\\music\\b.WMA'", &status);
+    ASSERT_EQ(0, status) << Stderr();
+    Run("library add 'c:/MUSIC/b.wma'", &status);
+    EXPECT_EQ(1, status);  // already there, in another letter case
+    EXPECT_EQ("1. 歌曲 - 未知 - 未知  [" + song + "]\n", Run("library ls 歌", &status));
+    std::string info = Run("library info 'C:\\music\\歌曲.mp3'", &status);
+    EXPECT_NE(std::string::npos, info.find("FileLength: 5\n"));
+    EXPECT_NE(std::string::npos, info.find("Type: mp3\n"));
+    EXPECT_NE(std::string::npos, info.find("Analyzed: 0\n"));
+    std::string json = Run("library ls --json", &status);
+    EXPECT_NE(std::string::npos, json.find("\"FileName\": \"C:\\\\music\\\\b.WMA\", \"Song\": \"b\""));
+    Run("library rm 'C:\\music\\b.wma'", &status);
+    EXPECT_EQ(0, status);
+    EXPECT_EQ(std::string::npos, Run("library ls", &status).find("b.WMA"));
+}
+
+TEST_F(MxboxLibraryTest, PlaylistWorkflow) {
+    int status = -1;
+    Run("library add 'C:\\music\\歌曲.mp3' 'C:\\music\\b.WMA'", &status);
+    Run("playlist new 我的", &status);
+    ASSERT_EQ(0, status) << Stderr();
+    Run("playlist add 我的 'C:\\music\\b.WMA' 'C:\\music\\歌曲.mp3'", &status);
+    ASSERT_EQ(0, status) << Stderr();
+    Run("playlist move-song 我的 1 2", &status);
+    std::string shown = Run("playlist show 我的", &status);
+    EXPECT_EQ(0u, shown.find("1. 歌曲"));
+    EXPECT_EQ("[\"默认列表\", \"我的\"]\n", Run("playlist ls --json", &status));
+    EXPECT_EQ("the song left the library with its last playlist\n", Run("playlist remove 我的 2", &status));
+    Run("playlist rename 我的 Mine", &status);
+    EXPECT_EQ("0. 默认列表\n1. Mine\n", Run("playlist ls", &status));
+    Run("playlist move 0 1", &status);
+    EXPECT_EQ(1, status);
+    Run("playlist show nothing", &status);
+    EXPECT_EQ(1, status);
+    Run("playlist rm Mine", &status);
+    EXPECT_EQ(0, status);
+    EXPECT_NE(std::string::npos, Run("library ls", &status).find("歌曲"));
+}
+
+}  // namespace

@@ -22,5 +22,6 @@ std::string JsonString(const std::string& utf8);
 
 void AddRegCommand(CLI::App& app);
 void AddMd5Command(CLI::App& app);
+void AddLibraryCommands(CLI::App& app);
 
 }  // namespace mxbox
