@@ -48,7 +48,7 @@ CMxFile::~CMxFile() {
 
 DWORD CMxFile::GetPosition() const {
     if (IsMemory()) return m_dwPosition;
-    if (!m_pStream) return DWORD(-1);
+    if (m_hFile == hFileNull) return DWORD(-1);
     return Guarded([this] { return CStdioFile::GetPosition(); }, DWORD(-1));
 }
 
@@ -60,7 +60,7 @@ BOOL CMxFile::Open(LPCSTR lpszFileName, UINT nOpenFlags, CFileException* pError)
 }
 
 CFile* CMxFile::Duplicate() const {
-    if (IsMemory() || !m_pStream) return nullptr;
+    if (IsMemory() || m_hFile == hFileNull) return nullptr;
     return Guarded([this] { return CStdioFile::Duplicate(); }, static_cast<CFile*>(nullptr));
 }
 
@@ -71,7 +71,7 @@ LONG CMxFile::Seek(LONG lOff, UINT nFrom) {
         m_pCurrent = m_pImage + (m_dwPosition <= m_dwImageLength ? m_dwPosition : m_dwImageLength);
         return LONG(m_dwPosition);
     }
-    if (!m_pStream) return -1;
+    if (m_hFile == hFileNull) return -1;
     return Guarded([&] { return CStdioFile::Seek(lOff, nFrom); }, LONG(-1));
 }
 
@@ -80,12 +80,12 @@ void CMxFile::SeekToBegin() { Seek(0, begin); }
 DWORD CMxFile::SeekToEnd() { return DWORD(Seek(0, end)); }
 
 void CMxFile::SetLength(DWORD dwNewLen) {
-    if (!IsMemory() && m_pStream) Guarded([&] { CStdioFile::SetLength(dwNewLen); });
+    if (!IsMemory() && m_hFile != hFileNull) Guarded([&] { CStdioFile::SetLength(dwNewLen); });
 }
 
 DWORD CMxFile::GetLength() const {
     if (IsMemory()) return m_dwImageLength;
-    if (!m_pStream) return DWORD(-1);
+    if (m_hFile == hFileNull) return DWORD(-1);
     return Guarded([this] { return CStdioFile::GetLength(); }, DWORD(-1));
 }
 
@@ -98,36 +98,36 @@ UINT CMxFile::Read(void* lpBuf, UINT nCount) {
         m_pCurrent = m_pImage + m_dwPosition;
         return n;
     }
-    if (!m_pStream || !lpBuf) return 0;
+    if (m_hFile == hFileNull || !lpBuf) return 0;
     return Guarded([&] { return CStdioFile::Read(lpBuf, nCount); }, UINT(0));
 }
 
 DWORD CMxFile::ReadHuge(void* lpBuffer, DWORD dwCount) {
     if (IsMemory()) return Read(lpBuffer, dwCount);
-    if (!m_pStream || !lpBuffer) return DWORD(-1);
+    if (m_hFile == hFileNull || !lpBuffer) return DWORD(-1);
     return Guarded([&] { return DWORD(CStdioFile::Read(lpBuffer, dwCount)); }, DWORD(-1));
 }
 
 void CMxFile::Write(const void* lpBuf, UINT nCount) {
-    if (!IsMemory() && m_pStream && lpBuf) Guarded([&] { CStdioFile::Write(lpBuf, nCount); });
+    if (!IsMemory() && m_hFile != hFileNull && lpBuf) Guarded([&] { CStdioFile::Write(lpBuf, nCount); });
 }
 
 void CMxFile::WriteHuge(const void* lpBuffer, DWORD dwCount) { Write(lpBuffer, dwCount); }
 
 void CMxFile::WriteString(LPCSTR lpsz) {
-    if (!IsMemory() && m_pStream && lpsz) Guarded([&] { CStdioFile::WriteString(lpsz); });
+    if (!IsMemory() && m_hFile != hFileNull && lpsz) Guarded([&] { CStdioFile::WriteString(lpsz); });
 }
 
 void CMxFile::LockRange(DWORD dwPos, DWORD dwCount) {
-    if (!IsMemory() && m_pStream) Guarded([&] { CStdioFile::LockRange(dwPos, dwCount); });
+    if (!IsMemory() && m_hFile != hFileNull) Guarded([&] { CStdioFile::LockRange(dwPos, dwCount); });
 }
 
 void CMxFile::UnlockRange(DWORD dwPos, DWORD dwCount) {
-    if (!IsMemory() && m_pStream) Guarded([&] { CStdioFile::UnlockRange(dwPos, dwCount); });
+    if (!IsMemory() && m_hFile != hFileNull) Guarded([&] { CStdioFile::UnlockRange(dwPos, dwCount); });
 }
 
 void CMxFile::Flush() {
-    if (!IsMemory() && m_pStream) Guarded([this] { CStdioFile::Flush(); });
+    if (!IsMemory() && m_hFile != hFileNull) Guarded([this] { CStdioFile::Flush(); });
 }
 
 void CMxFile::Close() {
@@ -135,12 +135,12 @@ void CMxFile::Close() {
 }
 
 LPSTR CMxFile::ReadString(LPSTR lpsz, UINT nMax) {
-    if (IsMemory() || !m_pStream) return nullptr;
+    if (IsMemory() || m_hFile == hFileNull) return nullptr;
     return Guarded([&] { return CStdioFile::ReadString(lpsz, nMax); }, static_cast<LPSTR>(nullptr));
 }
 
 BOOL CMxFile::ReadString(CString& rString) {
-    if (IsMemory() || !m_pStream) return FALSE;
+    if (IsMemory() || m_hFile == hFileNull) return FALSE;
     return Guarded([&] { return CStdioFile::ReadString(rString); }, BOOL(FALSE));
 }
 

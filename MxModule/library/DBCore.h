@@ -104,6 +104,6 @@ private:
 };
 
 // The path's name without folder and extension: the title a record gets when it has none.
-CString TitleFromPath(const CString& strPath);
+MX_TESTABLE CString TitleFromPath(const CString& strPath);
 // Lower case, multibyte-aware: the form in which paths are compared.
-CString LowerPath(const CString& strPath);
+MX_TESTABLE CString LowerPath(const CString& strPath);

@@ -1114,7 +1114,11 @@ void CFile::SetStatus(LPCSTR lpszFileName, const CFileStatus& status) {
 
 // ---- CStdioFile ----
 
-CStdioFile::CStdioFile() : m_pStream(nullptr) {}
+namespace {
+const size_t kStreamBuffer = 4096;
+}
+
+CStdioFile::CStdioFile() = default;
 
 CStdioFile::CStdioFile(LPCSTR lpszFileName, UINT nOpenFlags) : CStdioFile() {
     CFileException e;
@@ -1122,100 +1126,159 @@ CStdioFile::CStdioFile(LPCSTR lpszFileName, UINT nOpenFlags) : CStdioFile() {
 }
 
 CStdioFile::~CStdioFile() {
-    if (m_pStream && m_bCloseOnDelete) Abort();
+    if (m_hFile != hFileNull && m_bCloseOnDelete) Abort();
 }
 
 BOOL CStdioFile::Open(LPCSTR lpszFileName, UINT nOpenFlags, CFileException* pError) {
-    if (m_pStream) Abort();
+    if (m_hFile != hFileNull) Abort();
     m_bText = (nOpenFlags & typeText) != 0 || (nOpenFlags & typeBinary) == 0;
     DWORD e = OpenHandle(lpszFileName, nOpenFlags & ~UINT(typeText | typeBinary));
-    if (!e) {
-        const char* mode = (nOpenFlags & 3) == modeRead ? "rb" : (nOpenFlags & 3) == modeWrite ? "wb" : "r+b";
-        m_pStream = fdopen(int(m_hFile), mode);
-        if (!m_pStream) {
-            e = ErrnoToWin(errno);
-            CFile::Abort();
-        }
-    }
     if (e) {
         if (pError) *pError = CFileException(CFileException::OsErrorToException(LONG(e)), LONG(e), lpszFileName);
         SetLastError(e);
         return FALSE;
     }
+    m_buffer.resize(kStreamBuffer);
+    m_qwPos = m_qwBufferStart = 0;
+    m_nBufferLen = 0;
+    m_bPending = false;
     return TRUE;
 }
 
 CFile* CStdioFile::Duplicate() const { throw new CNotSupportedException(); }
 
-DWORD CStdioFile::GetPosition() const {
-    long pos = ftell(m_pStream);
-    if (pos < 0) ThrowOsError(ErrnoToWin(errno));
-    return DWORD(pos);
+void CStdioFile::FlushPending() const {
+    if (!m_bPending) return;
+    size_t done = 0;
+    while (done < m_nBufferLen) {
+        ssize_t n = pwrite(int(m_hFile), m_buffer.data() + done, m_nBufferLen - done, off_t(m_qwBufferStart + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            int err = errno;
+            m_bPending = false;
+            m_nBufferLen = 0;
+            ThrowOsError(n < 0 ? ErrnoToWin(err) : ERROR_DISK_FULL);
+        }
+        done += size_t(n);
+    }
+    m_bPending = false;
+    m_nBufferLen = 0;
 }
 
+UINT CStdioFile::RawRead(char* pOut, UINT nCount) {
+    FlushPending();
+    UINT done = 0;
+    while (done < nCount) {
+        if (m_nBufferLen && m_qwPos >= m_qwBufferStart && m_qwPos < m_qwBufferStart + m_nBufferLen) {
+            size_t off = size_t(m_qwPos - m_qwBufferStart);
+            size_t k = std::min(size_t(nCount - done), m_nBufferLen - off);
+            std::memcpy(pOut + done, m_buffer.data() + off, k);
+            done += UINT(k);
+            m_qwPos += k;
+            continue;
+        }
+        bool direct = nCount - done >= kStreamBuffer;  // large reads skip the cache
+        char* target = direct ? pOut + done : m_buffer.data();
+        size_t want = direct ? nCount - done : kStreamBuffer;
+        ssize_t n = pread(int(m_hFile), target, want, off_t(m_qwPos));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ThrowOsError(ErrnoToWin(errno));
+        if (n == 0) break;
+        if (direct) {
+            done += UINT(n);
+            m_qwPos += ULONGLONG(n);
+        } else {
+            m_qwBufferStart = m_qwPos;
+            m_nBufferLen = size_t(n);
+        }
+    }
+    return done;
+}
+
+void CStdioFile::RawWrite(const char* pData, UINT nCount) {
+    if (!m_bPending) m_nBufferLen = 0;  // the read cache goes
+    if (m_bPending && (m_qwPos != m_qwBufferStart + m_nBufferLen || m_nBufferLen + nCount > kStreamBuffer)) FlushPending();
+    if (nCount >= kStreamBuffer) {
+        for (UINT done = 0; done < nCount;) {
+            ssize_t n = pwrite(int(m_hFile), pData + done, nCount - done, off_t(m_qwPos));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) ThrowOsError(n < 0 ? ErrnoToWin(errno) : ERROR_DISK_FULL);
+            done += UINT(n);
+            m_qwPos += ULONGLONG(n);
+        }
+        return;
+    }
+    if (!m_bPending) {
+        m_qwBufferStart = m_qwPos;
+        m_nBufferLen = 0;
+        m_bPending = true;
+    }
+    std::memcpy(m_buffer.data() + m_nBufferLen, pData, nCount);
+    m_nBufferLen += nCount;
+    m_qwPos += nCount;
+}
+
+DWORD CStdioFile::GetPosition() const { return DWORD(m_qwPos); }
+
 LONG CStdioFile::Seek(LONG lOff, UINT nFrom) {
-    int whence = nFrom == begin ? SEEK_SET : nFrom == current ? SEEK_CUR : SEEK_END;
-    if (fseek(m_pStream, lOff, whence) != 0) ThrowOsError(errno == EINVAL ? ERROR_NEGATIVE_SEEK : ErrnoToWin(errno));
-    return LONG(ftell(m_pStream));
+    LONGLONG base = 0;
+    if (nFrom == current) {
+        base = LONGLONG(m_qwPos);
+    } else if (nFrom == end) {
+        base = LONGLONG(GetLength());
+    }
+    if (base + lOff < 0) ThrowOsError(ERROR_NEGATIVE_SEEK);
+    m_qwPos = ULONGLONG(base + lOff);
+    return LONG(m_qwPos);
 }
 
 void CStdioFile::SetLength(DWORD dwNewLen) {
-    if (fflush(m_pStream) != 0) ThrowOsError(ErrnoToWin(errno));
+    FlushPending();
+    m_nBufferLen = 0;
     CFile::SetLength(dwNewLen);
 }
 
 DWORD CStdioFile::GetLength() const {
-    long pos = ftell(m_pStream);
-    if (pos < 0 || fseek(m_pStream, 0, SEEK_END) != 0) ThrowOsError(ErrnoToWin(errno));
-    long len = ftell(m_pStream);
-    if (len < 0 || fseek(m_pStream, pos, SEEK_SET) != 0) ThrowOsError(ErrnoToWin(errno));
-    return DWORD(len);
+    FlushPending();
+    return CFile::GetLength();
 }
 
 int CStdioFile::GetChar() {
-    int c = getc(m_pStream);
-    if (c == '\r' && m_bText) {
-        int next = getc(m_pStream);
-        if (next == '\n') return '\n';
-        if (next != EOF) ungetc(next, m_pStream);
+    char c = 0;
+    if (!m_bPending && m_nBufferLen && m_qwPos >= m_qwBufferStart && m_qwPos < m_qwBufferStart + m_nBufferLen) {
+        c = m_buffer[size_t(m_qwPos++ - m_qwBufferStart)];
+    } else if (RawRead(&c, 1) != 1) {
+        return EOF;
     }
-    return c;
+    if (c == '\r' && m_bText) {
+        char next = 0;
+        if (RawRead(&next, 1) == 1) {
+            if (next == '\n') return '\n';
+            --m_qwPos;  // not a line end: the byte is read again next time
+        }
+    }
+    return static_cast<unsigned char>(c);
 }
 
 UINT CStdioFile::Read(void* lpBuf, UINT nCount) {
+    if (!m_bText) return RawRead(static_cast<char*>(lpBuf), nCount);
+    auto* out = static_cast<char*>(lpBuf);
     UINT done = 0;
-    if (!m_bText) {
-        done = UINT(fread(lpBuf, 1, nCount, m_pStream));
-    } else {
-        auto* out = static_cast<char*>(lpBuf);
-        int c = 0;
-        while (done < nCount && (c = GetChar()) != EOF) out[done++] = char(c);
-    }
-    if (done < nCount && ferror(m_pStream)) {
-        clearerr(m_pStream);
-        ThrowOsError(ErrnoToWin(errno));
-    }
+    int c = 0;
+    while (done < nCount && (c = GetChar()) != EOF) out[done++] = char(c);
     return done;
 }
 
 void CStdioFile::Write(const void* lpBuf, UINT nCount) {
     const auto* p = static_cast<const char*>(lpBuf);
-    bool ok = true;
-    if (!m_bText) {
-        ok = fwrite(p, 1, nCount, m_pStream) == nCount;
-    } else {
-        UINT start = 0;
-        for (UINT i = 0; i <= nCount && ok; ++i) {
-            if (i == nCount || p[i] == '\n') {
-                ok = fwrite(p + start, 1, i - start, m_pStream) == i - start;
-                if (ok && i < nCount) ok = fwrite("\r\n", 1, 2, m_pStream) == 2;
-                start = i + 1;
-            }
+    if (!m_bText) return RawWrite(p, nCount);
+    UINT start = 0;
+    for (UINT i = 0; i <= nCount; ++i) {
+        if (i == nCount || p[i] == '\n') {
+            RawWrite(p + start, i - start);
+            if (i < nCount) RawWrite("\r\n", 2);
+            start = i + 1;
         }
-    }
-    if (!ok) {
-        clearerr(m_pStream);
-        ThrowOsError(ErrnoToWin(errno));
     }
 }
 
@@ -1230,11 +1293,7 @@ LPSTR CStdioFile::ReadString(LPSTR lpsz, UINT nMax) {
         if (c == '\n') break;
     }
     lpsz[n] = '\0';
-    if (c == EOF && ferror(m_pStream)) {
-        clearerr(m_pStream);
-        ThrowOsError(ErrnoToWin(errno));
-    }
-    return n == 0 && (nMax > 1) ? nullptr : lpsz;
+    return n == 0 && nMax > 1 ? nullptr : lpsz;
 }
 
 BOOL CStdioFile::ReadString(CString& rString) {
@@ -1246,10 +1305,6 @@ BOOL CStdioFile::ReadString(CString& rString) {
         if (c == '\n') break;
         line += char(c);
     }
-    if (c == EOF && ferror(m_pStream)) {
-        clearerr(m_pStream);
-        ThrowOsError(ErrnoToWin(errno));
-    }
     // A zero byte ends the line's text, as it ends a C string.
     size_t zero = line.find('\0');
     if (zero != std::string::npos) line.resize(zero);
@@ -1258,24 +1313,23 @@ BOOL CStdioFile::ReadString(CString& rString) {
 }
 
 void CStdioFile::Abort() {
-    if (m_pStream) {
-        fclose(m_pStream);
-        m_pStream = nullptr;
-        ReleaseHandle();
-    } else {
-        CFile::Abort();
+    try {
+        FlushPending();
+    } catch (CException* e) {
+        e->Delete();
     }
+    CFile::Abort();
 }
 
-void CStdioFile::Flush() {
-    if (m_pStream && fflush(m_pStream) != 0) ThrowOsError(ErrnoToWin(errno));
-}
+void CStdioFile::Flush() { FlushPending(); }
 
 void CStdioFile::Close() {
-    if (!m_pStream) return CFile::Close();
-    int rc = fclose(m_pStream);
-    int err = errno;
-    m_pStream = nullptr;
-    ReleaseHandle();
-    if (rc != 0) ThrowOsError(err == ENOSPC ? ERROR_DISK_FULL : ErrnoToWin(err));
+    if (m_hFile == hFileNull) return;
+    try {
+        FlushPending();
+    } catch (CException*) {
+        CFile::Abort();
+        throw;
+    }
+    CFile::Close();
 }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "platform/text.h"
 #include "platform/windef.h"
@@ -234,9 +235,19 @@ public:
     // Reads a line without its "\n"; FALSE at the end of the file.
     virtual BOOL ReadString(CString& rString);
 
-    FILE* m_pStream;
-
 protected:
+    // The stream keeps one buffer: a cache of what was read, or the writes not yet given to the system
+    // (all in one stretch of the file). Seeking costs no system call, and each flush is one positioned
+    // write, so data reaches the system in the order the flushes ask for.
+    void FlushPending() const;
+    UINT RawRead(char* pOut, UINT nCount);
+    void RawWrite(const char* pData, UINT nCount);
     int GetChar();
+
     bool m_bText = true;
+    mutable ULONGLONG m_qwPos = 0;
+    mutable std::vector<char> m_buffer;
+    mutable ULONGLONG m_qwBufferStart = 0;
+    mutable size_t m_nBufferLen = 0;
+    mutable bool m_bPending = false;
 };
