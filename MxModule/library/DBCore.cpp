@@ -5,8 +5,6 @@
 #include <iterator>
 #include <cstring>
 
-#include "MxModule/foundation/MemoryManager.h"
-#include "MxModule/foundation/MxPublic.h"
 #include "MxModule/library/LegacyImport.h"
 #include "MxModule/library/LibraryFormat.h"
 
@@ -20,6 +18,20 @@ const UINT kOpenExisting = CFile::modeReadWrite | CFile::typeBinary;            
 const UINT kCreate = CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary;       // 0x9002
 
 bool FileExists(const CString& path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+// True when both files hold the same bytes. (Equal digests of the two files mean the same, at the cost
+// of hashing both.)
+bool SameContent(const CString& a, const CString& b) {
+    CMxFile fa, fb;
+    if (!fa.Open(a, CFile::modeRead | CFile::typeBinary) || !fb.Open(b, CFile::modeRead | CFile::typeBinary)) return false;
+    if (fa.GetLength() != fb.GetLength()) return false;
+    std::vector<char> x(1 << 16), y(1 << 16);
+    while (true) {
+        UINT n = fa.Read(x.data(), UINT(x.size()));
+        if (fb.Read(y.data(), UINT(y.size())) != n || std::memcmp(x.data(), y.data(), n) != 0) return false;
+        if (n < x.size()) return true;
+    }
+}
 
 CString SongKey(const CString& song, const CString& artist, const CString& album, int length) {
     CString key;
@@ -91,6 +103,7 @@ CDBCore::CDBCore(const CString& strFolder)
       m_strBackupPath(strFolder + kMirrorFile),
       m_strLegacyPath(strFolder + kLegacyFile),
       m_nHighestId(0),
+      m_dwFileEnd(kHeaderSize),
       m_nSteps(0) {}
 
 CDBCore::~CDBCore() { ClosePair(); }
@@ -158,6 +171,7 @@ void CDBCore::ClearIndexes() {
     m_mapFreeBlocks.clear();
     m_arrBlocks.clear();
     m_nHighestId = 0;
+    m_dwFileEnd = kHeaderSize;
 }
 
 int CDBCore::OpenLibrary() {
@@ -174,7 +188,7 @@ int CDBCore::OpenLibrary() {
     m_fileBackup.Read(&backupState, 1);
     if (mainState == kStateClean && backupState == kStateClean) {
         ClosePair();
-        if (CMxPublic::GetFileMD5(m_strMainPath) != CMxPublic::GetFileMD5(m_strBackupPath)) {
+        if (!SameContent(m_strMainPath, m_strBackupPath)) {
             DeleteFileA(m_strBackupPath);
             CopyFileA(m_strMainPath, m_strBackupPath, TRUE);
         }
@@ -203,31 +217,58 @@ int CDBCore::OpenLibrary() {
     return 0;
 }
 
+namespace {
+// Reads a file front to back through a window, so that loading a large library never holds the whole
+// file in memory.
+class SequentialReader {
+public:
+    SequentialReader(CMxFile& file, uint64_t size) : m_file(file), m_size(size) {}
+    // The bytes [pos, pos + len), or null when they are not all in the file.
+    const unsigned char* Need(uint64_t pos, size_t len) {
+        if (pos + len > m_size) return nullptr;
+        if (pos >= m_start && pos + len <= m_start + m_window.size()) return m_window.data() + (pos - m_start);
+        size_t want = std::max<size_t>(len, kWindow);
+        want = size_t(std::min<uint64_t>(want, m_size - pos));
+        m_window.resize(want);
+        m_file.Seek(LONG(pos), CFile::begin);
+        m_window.resize(m_file.Read(m_window.data(), UINT(want)));
+        m_start = pos;
+        return m_window.size() >= len ? m_window.data() : nullptr;
+    }
+
+private:
+    static constexpr size_t kWindow = 1 << 20;
+    CMxFile& m_file;
+    uint64_t m_size;
+    uint64_t m_start = 0;
+    std::vector<unsigned char> m_window;
+};
+}  // namespace
+
 int CDBCore::Load() {
     m_fileMain.Seek(0, CFile::begin);
     m_fileBackup.Seek(0, CFile::begin);
     DWORD length = m_fileMain.GetLength();
-    if (length == DWORD(-1)) return 0;
-    CMemoryManager memory;
-    auto* data = reinterpret_cast<unsigned char*>(memory.Allocate(int(length > 0 ? length : 1)));
-    if (!data) return 0;
-    m_fileMain.Seek(0, CFile::begin);
-    size_t size = m_fileMain.Read(data, length);
-    if (size < kHeaderSize) return 0;
-    uint64_t pos = uint64_t(kHeaderSize) + GetU32(data + kExtensionLengthOffset);
-    while (pos + kBlockHeaderSize <= size) {
-        const unsigned char* block = data + pos;
+    if (length == DWORD(-1) || length < kHeaderSize) return 0;
+    SequentialReader reader(m_fileMain, length);
+    const unsigned char* header = reader.Need(0, kHeaderSize);
+    if (!header) return 0;
+    m_dwFileEnd = length;
+    uint64_t pos = uint64_t(kHeaderSize) + GetU32(header + kExtensionLengthOffset);
+    while (const unsigned char* block = reader.Need(pos, kBlockHeaderSize)) {
         uint32_t id = GetU32(block), L = GetU32(block + 4), S = GetU32(block + 8);
         // A block that does not fit in the file is damage: loading stops there, so that no later write
         // trusts its size.
-        if (L == 0 || pos + kBlockHeaderSize + L + S > size) break;
+        if (L == 0 || pos + kBlockHeaderSize + L + S > length) break;
         unsigned char flags = block[kBlockFlagsOffset];
         if (flags == kBlockLive) {
             // Only the path is decoded now; the rest of the record is read when it is needed.
             if (L < kFieldHeaderSize) break;
-            uint32_t n = GetU32(block + kBlockHeaderSize);
-            if (uint64_t(n) + kFieldHeaderSize > L) break;
-            const char* text = reinterpret_cast<const char*>(block + kBlockHeaderSize + kFieldHeaderSize);
+            const unsigned char* field = reader.Need(pos + kBlockHeaderSize, kFieldHeaderSize);
+            uint32_t n = field ? GetU32(field) : 0;
+            if (!field || uint64_t(n) + kFieldHeaderSize > L) break;
+            const char* text = reinterpret_cast<const char*>(reader.Need(pos + kBlockHeaderSize + kFieldHeaderSize, n));
+            if (!text) break;
             CString path(std::string(text, strnlen(text, n)));
             CString lower = LowerPath(path);
             auto inserted = m_mapByPath.emplace(lower, SongEntry{path, DWORD(pos), int(id), -1, 0});
@@ -293,7 +334,7 @@ void CDBCore::PlaceBlock(DWORD N, DWORD& dwOffset, DWORD& dwSlack, bool& bReused
             return;
         }
     }
-    dwOffset = m_fileMain.SeekToEnd();
+    dwOffset = m_dwFileEnd;
     dwSlack = SlackFor(N);
     bReused = false;
 }
@@ -347,8 +388,12 @@ int CDBCore::AddRecord(DBRECORD* pRecord) {
     int id = int(uint32_t(m_nHighestId) + 1);
     WriteMarked({{offset, BuildBlock(id, rec, slack)}});
     m_nHighestId = id;
-    if (reused) m_mapFreeBlocks.erase(offset);
-    else m_arrBlocks.push_back(offset);
+    if (reused) {
+        m_mapFreeBlocks.erase(offset);
+    } else {
+        m_arrBlocks.push_back(offset);
+        m_dwFileEnd = offset + kBlockHeaderSize + N + slack;
+    }
     IndexSongKey(rec, offset);
     auto it = m_mapByPath.emplace(lower, SongEntry{rec.FileName, offset, id, rec.Analyzed == "0" ? 0 : 1, 0}).first;
     m_mapOffsetToPath[offset] = &it->first;
@@ -366,11 +411,9 @@ int CDBCore::ReadRecord(DWORD dwOffset, DBRECORD* pRecord, int* pId, DWORD* pL, 
     if (pL) *pL = L;
     if (pS) *pS = GetU32(header + 8);
     // A length beyond the file is damage, not an allocation to attempt.
-    DWORD length = m_fileMain.GetLength();
-    if (length == DWORD(-1) || L > length - std::min<DWORD>(length, dwOffset + kBlockHeaderSize)) return 0;
-    CMemoryManager memory;
-    char* payload = memory.Allocate(int(L > 0 ? L : 1));
-    if (!payload) return 0;
+    if (L > m_dwFileEnd - std::min<DWORD>(m_dwFileEnd, dwOffset + kBlockHeaderSize)) return 0;
+    if (m_scratch.size() < L) m_scratch.resize(L);
+    char* payload = m_scratch.data();
     DWORD got = m_fileMain.Read(payload, L);
     DWORD pos = 0;
     for (int k = 0; k < DBRECORD::kFieldCount; ++k) {
@@ -441,12 +484,21 @@ int CDBCore::UpdateRecord(CString strPath, DBRECORD* pRecord, DWORD dwMask) {
         std::string freed(2, '\0');
         freed[0] = char(kBlockFree);
         WriteMarked({{newOffset, BuildBlock(id, rec, slack)}, {offset + kBlockFlagsOffset, freed}});
-        if (reused) m_mapFreeBlocks.erase(newOffset);
-        else m_arrBlocks.push_back(newOffset);
+        if (reused) {
+            m_mapFreeBlocks.erase(newOffset);
+        } else {
+            m_arrBlocks.push_back(newOffset);
+            m_dwFileEnd = newOffset + kBlockHeaderSize + N + slack;
+        }
         m_mapFreeBlocks[offset] = L + S;
     }
     UnindexSongKey(offset);
     IndexSongKey(rec, newOffset);
+    if (newOffset == offset && newLower == it->first) {
+        it->second.strPath = rec.FileName;
+        it->second.nAnalyzed = rec.Analyzed == "0" ? 0 : 1;
+        return 1;
+    }
     RemoveEntry(it);
     auto added = m_mapByPath.emplace(newLower, SongEntry{rec.FileName, newOffset, id, rec.Analyzed == "0" ? 0 : 1, 0}).first;
     m_mapOffsetToPath[newOffset] = &added->first;
@@ -464,6 +516,7 @@ void CDBCore::TrimTail() {
         trimmed = true;
     }
     if (!trimmed) return;
+    m_dwFileEnd = lowest;
     m_fileMain.SetLength(lowest);
     Step();
     m_fileBackup.SetLength(lowest);
@@ -508,23 +561,38 @@ int CDBCore::GetRecordId(CString strPath, int* pId) {
 }
 
 namespace {
-bool MatchKeywords(const DBRECORD& rec, CList<CString, CString>* pKeywords) {
-    if (!pKeywords) return true;
-    for (POSITION pos = pKeywords->GetHeadPosition(); pos;) {
-        const CString& word = pKeywords->GetNext(pos);
-        if (word.IsEmpty()) continue;
-        if (CMxPublic::FindNoCase(rec.Song, word) < 0 && CMxPublic::FindNoCase(rec.Artist, word) < 0 &&
-            CMxPublic::FindNoCase(rec.Album, word) < 0 && CMxPublic::FindNoCase(rec.Type, word) < 0) {
-            return false;
+// Each non-empty keyword must occur, without regard to case, in the title, artist, album or type.
+class KeywordMatcher {
+public:
+    explicit KeywordMatcher(CList<CString, CString>* pKeywords) {
+        for (POSITION pos = pKeywords ? pKeywords->GetHeadPosition() : nullptr; pos;) {
+            CString word = pKeywords->GetNext(pos);
+            if (word.IsEmpty()) continue;
+            word.MakeUpper();
+            m_words.push_back(word);
         }
     }
-    return true;
-}
+    bool Match(const DBRECORD& rec) const {
+        if (m_words.empty()) return true;
+        CString fields[4] = {rec.Song, rec.Artist, rec.Album, rec.Type};
+        for (CString& f : fields) f.MakeUpper();
+        for (const CString& word : m_words) {
+            bool found = false;
+            for (const CString& f : fields) found = found || f.Find(word) >= 0;
+            if (!found) return false;
+        }
+        return true;
+    }
+
+private:
+    std::vector<CString> m_words;
+};
 }  // namespace
 
 int CDBCore::Search(const CList<int, int>* pIds, CList<CString, CString>* pKeywords, DBRECORDLIST& results, int nLimit,
                     int nMode) {
     results.RemoveAll();
+    KeywordMatcher matcher(pKeywords);
     // Reads one song; true when it is in the library and matches.
     auto visit = [&](int id, DBRECORD& rec) {
         auto path = m_mapIdToPath.find(id);
@@ -535,7 +603,7 @@ int CDBCore::Search(const CList<int, int>* pIds, CList<CString, CString>* pKeywo
         ReadRecord(offset, &rec);
         IndexSongKey(rec, offset);
         entry->second.nAnalyzed = rec.Analyzed == "0" ? 0 : 1;
-        if (!MatchKeywords(rec, pKeywords)) return false;
+        if (!matcher.Match(rec)) return false;
         rec.Type.MakeLower();
         return true;
     };

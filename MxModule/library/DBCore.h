@@ -100,7 +100,9 @@ private:
     std::map<DWORD, DWORD> m_mapFreeBlocks;               // block offset -> capacity
     std::vector<DWORD> m_arrBlocks;                       // every block's offset, in file order
     int m_nHighestId;
+    DWORD m_dwFileEnd;                                    // the main file's length
     int m_nSteps;
+    std::vector<char> m_scratch;                          // a record's payload while it is decoded
 };
 
 // The path's name without folder and extension: the title a record gets when it has none.
