@@ -130,6 +130,18 @@ struct Copy {
     }
 };
 
+// An open store, and an open SQLite database, on a fresh copy of n songs.
+struct OpenStore {
+    explicit OpenStore(int n) : copy(n), core(copy.storeFolder) { core.OpenLibrary(); }
+    Copy copy;
+    CDBCore core;
+};
+struct OpenSqlite {
+    explicit OpenSqlite(int n) : copy(n), db(copy.sqlitePath) {}
+    Copy copy;
+    Sqlite db;
+};
+
 void BM_Store_Open(benchmark::State& state) {
     Copy copy(int(state.range(0)));
     for (auto _ : state) {
@@ -152,9 +164,8 @@ void BM_Sqlite_Open(benchmark::State& state) {
 }
 
 void BM_Store_Add(benchmark::State& state) {
-    Copy copy(int(state.range(0)));
-    CDBCore core(copy.storeFolder);
-    core.OpenLibrary();
+    OpenStore store(int(state.range(0)));
+    CDBCore& core = store.core;
     int i = int(state.range(0));
     for (auto _ : state) {
         DBRECORD r = MakeSong(i++);
@@ -163,8 +174,8 @@ void BM_Store_Add(benchmark::State& state) {
 }
 
 void BM_Sqlite_Add(benchmark::State& state) {
-    Copy copy(int(state.range(0)));
-    Sqlite s(copy.sqlitePath);
+    OpenSqlite sqlite(int(state.range(0)));
+    Sqlite& s = sqlite.db;
     sqlite3_stmt* ins = s.Prepare(InsertSql().c_str());
     int i = int(state.range(0));
     for (auto _ : state) {
@@ -178,9 +189,8 @@ void BM_Sqlite_Add(benchmark::State& state) {
 
 void BM_Store_Get(benchmark::State& state) {
     int n = int(state.range(0));
-    Copy copy(n);
-    CDBCore core(copy.storeFolder);
-    core.OpenLibrary();
+    OpenStore store(n);
+    CDBCore& core = store.core;
     int i = 0;
     for (auto _ : state) {
         DBRECORD r;
@@ -190,8 +200,8 @@ void BM_Store_Get(benchmark::State& state) {
 
 void BM_Sqlite_Get(benchmark::State& state) {
     int n = int(state.range(0));
-    Copy copy(n);
-    Sqlite s(copy.sqlitePath);
+    OpenSqlite sqlite(n);
+    Sqlite& s = sqlite.db;
     std::string sql = "SELECT id";
     for (const char* c : kColumns) sql += std::string(", ") + c;
     sql += " FROM songs WHERE lpath = ?";
@@ -210,9 +220,8 @@ void BM_Sqlite_Get(benchmark::State& state) {
 
 void BM_Store_UpdateOpinion(benchmark::State& state) {
     int n = int(state.range(0));
-    Copy copy(n);
-    CDBCore core(copy.storeFolder);
-    core.OpenLibrary();
+    OpenStore store(n);
+    CDBCore& core = store.core;
     int i = 0;
     DBRECORD change;
     for (auto _ : state) {
@@ -223,8 +232,8 @@ void BM_Store_UpdateOpinion(benchmark::State& state) {
 
 void BM_Sqlite_UpdateOpinion(benchmark::State& state) {
     int n = int(state.range(0));
-    Copy copy(n);
-    Sqlite s(copy.sqlitePath);
+    OpenSqlite sqlite(n);
+    Sqlite& s = sqlite.db;
     sqlite3_stmt* u = s.Prepare("UPDATE songs SET opinion = ? WHERE lpath = ?");
     int i = 0;
     for (auto _ : state) {
@@ -240,9 +249,8 @@ void BM_Sqlite_UpdateOpinion(benchmark::State& state) {
 
 void BM_Store_Delete(benchmark::State& state) {
     int n = int(state.range(0));
-    Copy copy(n);
-    CDBCore core(copy.storeFolder);
-    core.OpenLibrary();
+    OpenStore store(n);
+    CDBCore& core = store.core;
     int i = 0;
     for (auto _ : state) {
         if (!core.DeleteRecord(MakeSong((i++ * 7919) % n).FileName)) state.SkipWithError("delete failed");
@@ -251,8 +259,8 @@ void BM_Store_Delete(benchmark::State& state) {
 
 void BM_Sqlite_Delete(benchmark::State& state) {
     int n = int(state.range(0));
-    Copy copy(n);
-    Sqlite s(copy.sqlitePath);
+    OpenSqlite sqlite(n);
+    Sqlite& s = sqlite.db;
     sqlite3_stmt* d = s.Prepare("DELETE FROM songs WHERE lpath = ?");
     int i = 0;
     for (auto _ : state) {
@@ -265,9 +273,8 @@ void BM_Sqlite_Delete(benchmark::State& state) {
 }
 
 void BM_Store_Search(benchmark::State& state) {
-    Copy copy(int(state.range(0)));
-    CDBCore core(copy.storeFolder);
-    core.OpenLibrary();
+    OpenStore store(int(state.range(0)));
+    CDBCore& core = store.core;
     CList<CString, CString> words;
     words.AddTail(CString("artist 42"));
     for (auto _ : state) {
@@ -278,8 +285,8 @@ void BM_Store_Search(benchmark::State& state) {
 }
 
 void BM_Sqlite_Search(benchmark::State& state) {
-    Copy copy(int(state.range(0)));
-    Sqlite s(copy.sqlitePath);
+    OpenSqlite sqlite(int(state.range(0)));
+    Sqlite& s = sqlite.db;
     std::string sql = "SELECT id";
     for (const char* c : kColumns) sql += std::string(", ") + c;
     sql += " FROM songs WHERE song LIKE ?1 OR artist LIKE ?1 OR album LIKE ?1 OR type LIKE ?1 ORDER BY id";

@@ -10,7 +10,7 @@
 #include "MxModule/MxModule.h"
 #include "MxModule/library/DBCore.h"
 #include "MxModule/library/DBPLFile.h"
-#include "platform/testhooks.h"
+#include "FuzzMachine.h"
 
 namespace {
 std::string g_host;  // the host folder of the library folder on drive C:
@@ -37,15 +37,8 @@ void Exercise(CDBCore& core) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char tmpl[] = "/tmp/mxfuzz-lib-XXXXXX";
-    std::string root = mkdtemp(tmpl);
-    mkdir((root + "/c").c_str(), 0777);
-    g_host = root + "/c/db";
+    g_host = MakeFuzzMachine() + "/db";
     mkdir(g_host.c_str(), 0777);
-    setenv("MX_HOME", root.c_str(), 1);
-    setenv("MX_DRIVES", ("C:=" + root + "/c").c_str(), 1);
-    setenv("MX_REGISTRY", (root + "/registry.db").c_str(), 1);
-    MxPlatformReload();
     return 0;
 }
 

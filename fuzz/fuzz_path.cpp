@@ -1,21 +1,13 @@
 // Arbitrary bytes as Windows paths: full-path computation and resolution through the drive map.
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <string>
 
 #include "MxModule/MxModule.h"
-#include "platform/testhooks.h"
+#include "FuzzMachine.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char tmpl[] = "/tmp/mxfuzz-XXXXXX";
-    std::string root = mkdtemp(tmpl);
-    mkdir((root + "/c").c_str(), 0777);
-    mkdir((root + "/c/Music").c_str(), 0777);
-    setenv("MX_HOME", root.c_str(), 1);
-    setenv("MX_DRIVES", ("C:=" + root + "/c").c_str(), 1);
-    setenv("MX_REGISTRY", (root + "/registry.db").c_str(), 1);
-    MxPlatformReload();
+    mkdir((MakeFuzzMachine() + "/Music").c_str(), 0777);
     return 0;
 }
 
