@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <iterator>
 #include <cstring>
+#include <iterator>
 
 #include "MxModule/library/LegacyImport.h"
 #include "MxModule/library/LibraryFormat.h"
@@ -19,8 +19,8 @@ const UINT kCreate = CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinar
 
 bool FileExists(const CString& path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
-// True when both files hold the same bytes. (Equal digests of the two files mean the same, at the cost
-// of hashing both.)
+// True when both files hold the same bytes: the answer a comparison of their MD5 digests gives, without
+// hashing either.
 bool SameContent(const CString& a, const CString& b) {
     CMxFile fa, fb;
     if (!fa.Open(a, CFile::modeRead | CFile::typeBinary) || !fb.Open(b, CFile::modeRead | CFile::typeBinary)) return false;
