@@ -167,12 +167,11 @@ int CDBOperater::AddPlayList(CString strName) {
 int CDBOperater::RenamePlayList(CString strOld, CString strNew) {
     CCriticalSectionGuard guard(&m_csDBGuard);
     CDBPLFile* playlist = FindPlaylist(strOld);
-    if (!playlist || !m_pPlaylistInfo->Rename(strOld, strNew)) return 0;
+    // A name already in use is refused: its file cannot be replaced, and two lists would share one file.
+    if (!playlist || FindPlaylist(strNew) || !m_pPlaylistInfo->Rename(strOld, strNew)) return 0;
     playlist->Rename(strOld, strNew);
     m_mapPlaylists.erase(strOld);
-    CDBPLFile*& slot = m_mapPlaylists[strNew];
-    if (slot && slot != playlist) delete slot;  // the new name was taken: the renamed list replaces it
-    slot = playlist;
+    m_mapPlaylists[strNew] = playlist;
     return 1;
 }
 

@@ -196,6 +196,10 @@ TEST_F(FacadeTest, RenamingAndDeletingPlaylists) {
     EXPECT_FALSE(mxtest::HostExists(Host("Old.upl")));
     EXPECT_EQ(V{"C:\\a.mp3"}, Songs(Gbk("新的")));
     EXPECT_EQ(0, Db()->RenamePlayList("Old", "x"));
+    Db()->AddPlayList("Other");
+    EXPECT_EQ(0, Db()->RenamePlayList("Other", Gbk("新的")));  // the name is taken
+    EXPECT_EQ(V{"C:\\a.mp3"}, Songs(Gbk("新的")));
+    Db()->DeletePlayList("Other");
     Start();
     EXPECT_EQ((V{"默认列表", "新的"}), Playlists());
     EXPECT_EQ(1, Db()->DeletePlayList(Gbk("新的")));
