@@ -20,3 +20,5 @@
 #include "MxModule/foundation/RegistryValue.h"
 #include "MxModule/library/DBOperater.h"
 #include "MxModule/library/DBRecord.h"
+#include "MxModule/metadata/AudioFileInfo.h"
+#include "MxModule/metadata/MP3Info.h"

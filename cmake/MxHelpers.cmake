@@ -10,6 +10,11 @@ if(MX_SANITIZE)
     add_link_options(-fsanitize=${_mx_san})
 endif()
 
+# The fuzz build instruments every library for coverage, so the fuzzer sees the parsers it drives.
+if(MX_BUILD_FUZZ)
+    add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 # mx_add_test(NAME SOURCES... [LABEL l]): one GoogleTest executable registered with CTest. The label
 # "tsan" marks suites that the tsan preset runs again.
 function(mx_add_test name)

@@ -69,6 +69,8 @@ int CDBPLFile::GetSongIds(CList<int, int>& ids) const {
 }
 
 int CDBPLFile::AddSong(int nSongId) {
+    // A damaged file can hold the highest possible position number; nothing can follow it.
+    if (m_dwHighestPosition == 0xFFFFFFFFu) return 0;
     DWORD position = m_dwHighestPosition + 1;
     DWORD offset = 0;
     if (!m_setFree.empty()) {
@@ -96,7 +98,9 @@ int CDBPLFile::GetSongIdAt(int nIndex) const {
 }
 
 void CDBPLFile::FreeEntry(DWORD dwPosition) {
-    DWORD offset = m_mapPositionToOffset.at(dwPosition);
+    auto at = m_mapPositionToOffset.find(dwPosition);
+    if (at == m_mapPositionToOffset.end()) return;
+    DWORD offset = at->second;
     WriteAt(offset + kEntryStateOffset, kFreeMark, sizeof kFreeMark);
     int id = m_mapPositionToId.at(dwPosition);
     for (auto it = m_mapIdToPositions.lower_bound(id); it != m_mapIdToPositions.end() && it->first == id; ++it) {

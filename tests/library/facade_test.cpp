@@ -168,6 +168,23 @@ TEST_F(FacadeTest, EntryOfAVanishedSongIsFreedAndReused) {
     EXPECT_EQ((V{"C:\\b.mp3", "C:\\c.mp3"}), Songs(kDefault));
 }
 
+TEST_F(FacadeTest, PlaylistAtTheHighestPositionNumberTakesNoMoreSongs) {
+    // Found by fuzzing: the next position number used to wrap to 0 and collide with an entry.
+    Start();
+    AddSong("C:\\a.mp3");
+    Db()->AddSongInfo2Playlist(kDefault, "C:\\a.mp3");
+    mxtest::TestOperater::Reset();
+    std::string upl = mxtest::ReadHostFile(Host("默认列表.upl"));
+    upl.replace(0, 4, "\xFF\xFF\xFF\xFF");
+    upl += std::string("\0\0\0\0\x01\0\0\0\0\0", 10);  // position 0, the same song
+    mxtest::WriteHostFile(Host("默认列表.upl"), upl);
+    Start();
+    EXPECT_EQ((V{"C:\\a.mp3", "C:\\a.mp3"}), Songs(kDefault));
+    EXPECT_EQ(0, Db()->AddSongInfo2Playlist(kDefault, "C:\\a.mp3"));
+    EXPECT_EQ(1, Db()->DeleteSongInfo("", "C:\\a.mp3"));
+    EXPECT_EQ(V{}, Songs(kDefault));
+}
+
 TEST_F(FacadeTest, MovedSongsKeepTheirOrderAfterARestart) {
     Start();
     for (const char* p : {"C:\\a.mp3", "C:\\b.mp3", "C:\\c.mp3"}) {

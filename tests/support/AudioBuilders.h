@@ -1,0 +1,48 @@
+// Byte-by-byte builders of audio files for tests, so that each test shows the bytes it depends on.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace mxtest {
+
+// A 4-byte MPEG audio frame header. version: 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5; layer: 3 I, 2 II, 1 III.
+inline std::string MpegHeader(int version, int layer, int bitrateIndex, int sampleRateIndex, int padding = 0) {
+    uint32_t h = 0xFFE00000u | uint32_t(version) << 19 | uint32_t(layer) << 17 | 1u << 16 |
+                 uint32_t(bitrateIndex) << 12 | uint32_t(sampleRateIndex) << 10 | uint32_t(padding) << 9;
+    return std::string{char(h >> 24), char(h >> 16), char(h >> 8), char(h)};
+}
+
+// MPEG-1 Layer III, 128 kbit/s, 44100 Hz: frames of 417 bytes (418 with padding).
+inline std::string Mpeg1Layer3Header128(int padding = 0) { return MpegHeader(3, 1, 9, 0, padding); }
+
+// `count` frames of `length` bytes, each starting with `header`, the rest zero.
+inline std::string Frames(const std::string& header, int length, int count) {
+    std::string frame = header + std::string(size_t(length) - header.size(), '\0');
+    std::string out;
+    out.reserve(frame.size() * size_t(count));
+    for (int i = 0; i < count; ++i) out += frame;
+    return out;
+}
+
+// A frame of `length` bytes holding a Xing header (flags: frame count present) announcing `frames`.
+inline std::string XingFrame(const std::string& header, int length, uint32_t frames, int at = 36) {
+    std::string frame = header + std::string(size_t(length) - header.size(), '\0');
+    std::string xing = "Xing";
+    xing += std::string("\0\0\0\x01", 4);
+    xing += std::string{char(frames >> 24), char(frames >> 16), char(frames >> 8), char(frames)};
+    frame.replace(size_t(at), xing.size(), xing);
+    return frame;
+}
+
+// An ID3v2 header announcing `size` bytes of tag body, followed by that many bytes of `fill`.
+inline std::string Id3v2Tag(uint32_t size, char fill = '\0', int version = 3) {
+    std::string tag = "ID3";
+    tag += char(version);
+    tag += '\0';
+    tag += '\0';
+    for (int shift : {21, 14, 7, 0}) tag += char((size >> shift) & 0x7F);
+    return tag + std::string(size, fill);
+}
+
+}  // namespace mxtest
