@@ -21,4 +21,5 @@
 #include "MxModule/library/DBOperater.h"
 #include "MxModule/library/DBRecord.h"
 #include "MxModule/metadata/AudioFileInfo.h"
+#include "MxModule/metadata/MP3FileParse.h"
 #include "MxModule/metadata/MP3Info.h"

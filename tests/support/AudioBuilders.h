@@ -1,6 +1,7 @@
 // Byte-by-byte builders of audio files for tests, so that each test shows the bytes it depends on.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -43,6 +44,51 @@ inline std::string Id3v2Tag(uint32_t size, char fill = '\0', int version = 3) {
     tag += '\0';
     for (int shift : {21, 14, 7, 0}) tag += char((size >> shift) & 0x7F);
     return tag + std::string(size, fill);
+}
+
+}  // namespace mxtest
+
+namespace mxtest {
+
+// An ID3v2.3/2.4 frame: identifier, plain big-endian size, zero flags, payload.
+inline std::string Frame3(const std::string& id, const std::string& payload) {
+    uint32_t n = uint32_t(payload.size());
+    return id + std::string{char(n >> 24), char(n >> 16), char(n >> 8), char(n)} + std::string(2, '\0') + payload;
+}
+// An ID3v2.2 frame: identifier, 3-byte size, payload.
+inline std::string Frame2(const std::string& id, const std::string& payload) {
+    uint32_t n = uint32_t(payload.size());
+    return id + std::string{char(n >> 16), char(n >> 8), char(n)} + payload;
+}
+// A whole ID3v2 tag of the given version around the frames, with `padding` zero bytes after them.
+inline std::string Tag(int version, const std::string& frames, size_t padding = 0) {
+    std::string body = frames + std::string(padding, '\0');
+    uint32_t n = uint32_t(body.size());
+    std::string tag = "ID3";
+    tag += char(version);
+    tag += std::string(2, '\0');
+    for (int shift : {21, 14, 7, 0}) tag += char((n >> shift) & 0x7F);
+    return tag + body;
+}
+// A 128-byte ID3v1 tag.
+inline std::string Id3v1(const std::string& title, const std::string& artist, int track, int genre,
+                         const char* magic = "TAG") {
+    std::string t(128, '\0');
+    t.replace(0, 3, magic);
+    t.replace(3, std::min<size_t>(title.size(), 30), title.substr(0, 30));
+    t.replace(33, std::min<size_t>(artist.size(), 30), artist.substr(0, 30));
+    t[126] = char(track);
+    t[127] = char(genre);
+    return t;
+}
+// UTF-16LE with a byte-order mark and a terminator, from ASCII or already-wide text.
+inline std::string Utf16(const std::u16string& text) {
+    std::string out = "\xFF\xFE";
+    for (char16_t c : text) {
+        out += char(c & 0xFF);
+        out += char(c >> 8);
+    }
+    return out + std::string(2, '\0');
 }
 
 }  // namespace mxtest

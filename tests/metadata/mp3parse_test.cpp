@@ -1,0 +1,241 @@
+#include <string>
+#include <vector>
+
+#include "library/LibraryFixture.h"
+#include "support/AudioBuilders.h"
+
+namespace {
+
+using mxtest::Frame2;
+using mxtest::Frame3;
+using mxtest::Frames;
+using mxtest::Gbk;
+using mxtest::Id3v1;
+using mxtest::Mpeg1Layer3Header128;
+using mxtest::Tag;
+using mxtest::Utf16;
+
+// Audio after the tag: 40 frames of 128 kbit/s.
+std::string Audio() { return Frames(Mpeg1Layer3Header128(), 417, 40); }
+
+std::string Text(const std::string& s) { return std::string(1, '\0') + s; }
+
+class MP3ParseTest : public mxtest::FacadeTest {
+protected:
+    // Writes the bytes as C:\song.mp3 and parses them with a fresh parser.
+    AUDIOFILEINFO Parse(const std::string& bytes, int* result = nullptr) {
+        mxtest::WriteHostFile(machine.HostC("song.mp3"), bytes);
+        CMxFile file;
+        EXPECT_TRUE(file.Open("C:\\song.mp3", 0x8002));
+        CMP3FileParse parser;
+        AUDIOFILEINFO info;
+        int r = parser.ParseFile(&file, &info, 0);
+        if (result) *result = r;
+        return info;
+    }
+    int Write(AUDIOFILEINFO info, DWORD mask) {
+        CMxFile file;
+        EXPECT_TRUE(file.Open("C:\\song.mp3", 0x8002));
+        CMP3FileParse parser;
+        return parser.WriteTags(&file, &info, mask);
+    }
+    std::string Bytes() { return mxtest::ReadHostFile(machine.HostC("song.mp3")); }
+};
+
+TEST_F(MP3ParseTest, GbkUtf16AndUtf8FramesComeOutAsGbk) {
+    std::string frames = Frame3("TIT2", Text(Gbk("中文歌名").str())) +
+                         Frame3("TPE1", std::string(1, '\x01') + Utf16(u"\u6b4c\u624b")) +  // 歌手
+                         Frame3("TALB", std::string(1, '\x03') + "\xE4\xB8\x93\xE8\xBE\x91") +  // 专辑
+                         Frame3("TYER", Text("2009")) + Frame3("TRCK", Text(" 7 "));
+    AUDIOFILEINFO info = Parse(Tag(3, frames, 20) + Audio());
+    EXPECT_EQ(Gbk("中文歌名"), info.strTitle);
+    EXPECT_EQ(Gbk("歌手"), info.strArtist);
+    EXPECT_EQ(Gbk("专辑"), info.strAlbum);
+    EXPECT_STREQ("2009", info.strYear);
+    EXPECT_STREQ("7", info.strTrack);  // trimmed
+    EXPECT_EQ(1, 40 * 417 * 8 / 128000);
+    EXPECT_STREQ("128", info.strBitrate);
+    // Unicode text in a version-3 tag relabels the tag as version 4.
+    EXPECT_EQ('\x04', Bytes()[3]);
+}
+
+TEST_F(MP3ParseTest, FirstFrameOfAKindWinsAndGarbageIsSkipped) {
+    std::string frames = std::string("\x01\x02junk", 6) + Frame3("TIT2", Text("first")) + Frame3("XXXX", "zz") +
+                         Frame3("TIT2", Text("second")) + Frame3("TPE1", "");
+    AUDIOFILEINFO info = Parse(Tag(3, frames) + Audio());
+    EXPECT_STREQ("first", info.strTitle);
+    EXPECT_EQ('\x03', Bytes()[3]);  // no unicode: the version stays
+}
+
+struct GenreCase {
+    std::string text;
+    int code;
+    const char* name;
+};
+
+TEST_F(MP3ParseTest, GenreTextsAndCodes) {
+    const std::vector<GenreCase> cases = {
+        {"(17)", 17, "Rock"}, {"Rock", 17, "Rock"}, {"()", 255, "()"}, {"(300)", 44, "Space"}, {"Weird", 255, "Weird"}};
+    for (const GenreCase& c : cases) {
+        AUDIOFILEINFO info = Parse(Tag(3, Frame3("TCON", Text(c.text))) + Audio());
+        EXPECT_EQ(c.code, info.byGenre) << c.text;
+        EXPECT_STREQ(c.name, info.strGenre) << c.text;
+    }
+}
+
+TEST_F(MP3ParseTest, CommentDescriptionIsReadAsPartOfTheComment) {
+    // The description is not skipped: the text read starts with it and ends at its terminator.
+    AUDIOFILEINFO info = Parse(Tag(3, Frame3("COMM", std::string("\0eng", 4) + "x" + std::string(1, '\0') + "hello")) + Audio());
+    EXPECT_STREQ("x", info.strComment);
+    info = Parse(Tag(3, Frame3("COMM", std::string("\0chi\0", 5) + "plain")) + Audio());
+    EXPECT_STREQ("plain", info.strComment);
+}
+
+TEST_F(MP3ParseTest, FrameCutInADoubleByteCharacterLosesOnlyTheDanglingByte) {
+    std::string title = Gbk("中文").str();
+    AUDIOFILEINFO info = Parse(Tag(3, Frame3("TIT2", Text(title.substr(0, 3)))) + Audio());
+    EXPECT_EQ(Gbk("中"), info.strTitle);
+}
+
+TEST_F(MP3ParseTest, Id3v1FillsWhatTheId3v2TagLacks) {
+    std::string bytes = Tag(3, Frame3("TIT2", Text("v2 title"))) + Audio() + Id3v1("v1 title", "v1 artist", 200, 17, "tag");
+    AUDIOFILEINFO info = Parse(bytes);
+    EXPECT_STREQ("v2 title", info.strTitle);
+    EXPECT_STREQ("v1 artist", info.strArtist);
+    EXPECT_STREQ("200", info.strTrack);
+    EXPECT_EQ(17, info.byGenre);
+    EXPECT_STREQ("Rock", info.strGenre);
+    // A title of exactly 30 bytes is taken whole.
+    info = Parse(Audio() + Id3v1(std::string(30, 'T'), "", 1, 255));
+    EXPECT_EQ(std::string(30, 'T'), info.strTitle.str());
+    EXPECT_STREQ("Unknow", info.strGenre);
+}
+
+TEST_F(MP3ParseTest, SongsTheLibraryKnowsSkipTheId3v1Fallback) {
+    Start();
+    DBRECORD r;
+    r.FileName = "C:\\song.mp3";
+    ASSERT_EQ(1, Db()->AddSongInfo(&r, 0));
+    AUDIOFILEINFO info = Parse(Audio() + Id3v1("v1 title", "", 1, 1));
+    EXPECT_STREQ("", info.strTitle);
+}
+
+TEST_F(MP3ParseTest, ShortFilesAreRefused) {
+    int result = -1;
+    Parse(std::string(127, 'x'), &result);
+    EXPECT_EQ(0, result);
+}
+
+TEST_F(MP3ParseTest, TagThatCountedItsOwnHeaderIsRepaired) {
+    std::string good = Tag(3, Frame3("TIT2", Text("t")), 10);
+    std::string bad = good;
+    uint32_t wrong = uint32_t(good.size());  // the header counted in
+    for (int i = 0; i < 4; ++i) bad[6 + size_t(i)] = char((wrong >> (21 - 7 * i)) & 0x7F);
+    Parse(bad + Audio());
+    EXPECT_EQ(good.substr(0, 10), Bytes().substr(0, 10));
+}
+
+TEST_F(MP3ParseTest, SavingTheTitleIntoAFileWithoutTagCreatesAVersion4Tag) {
+    mxtest::WriteHostFile(machine.HostC("song.mp3"), Audio());
+    AUDIOFILEINFO info;
+    info.strTitle = "New";
+    ASSERT_EQ(1, Write(info, 0x0001));
+    EXPECT_EQ(Tag(4, Frame3("TIT2", Text("New"))) + Audio(), Bytes());
+    const std::string before = Bytes();
+    EXPECT_EQ(0, Write(info, 0));
+    EXPECT_EQ(before, Bytes());
+}
+
+TEST_F(MP3ParseTest, RebuildReplacesTheFirstFrameDropsTheSecondAndKeepsOthers) {
+    std::string frames = Frame3("TIT2", Text("old")) + Frame3("TXXX", Text("keep")) + Frame3("TIT2", Text("dup"));
+    mxtest::WriteHostFile(machine.HostC("song.mp3"), Tag(3, frames, 30) + Audio());
+    AUDIOFILEINFO info;
+    info.strTitle = "new";
+    info.strArtist = "artist";
+    ASSERT_EQ(1, Write(info, 0x0003));
+    // The last 10 bytes of the old body are not carried over; new frames not placed go at the end.
+    std::string expected = Tag(3, Frame3("TIT2", Text("new")) + Frame3("TXXX", Text("keep")) + std::string(20, '\0') +
+                                      Frame3("TPE1", Text("artist")));
+    EXPECT_EQ(expected + Audio(), Bytes());
+    AUDIOFILEINFO back = Parse(Bytes());
+    EXPECT_STREQ("new", back.strTitle);
+    EXPECT_STREQ("artist", back.strArtist);
+}
+
+TEST_F(MP3ParseTest, EveryWriterRoundTripsIncludingAPicture) {
+    mxtest::WriteHostFile(machine.HostC("song.mp3"), Tag(3, Frame3("TIT2", Text("x")), 64) + Audio() + Id3v1("t", "a", 1, 1));
+    AUDIOFILEINFO info;
+    info.strTitle = Gbk("标题");
+    info.strArtist = "Artist";
+    info.strAlbum = "Album";
+    info.strTrack = "3";
+    info.strGenre = "Jpop";
+    info.strYear = "2001";
+    info.strComment = Gbk("评论");
+    info.strPictureMime = "image/png";
+    info.byPictureType = 3;
+    info.strPictureDesc = "cover";
+    info.vecPicture = {0x89, 'P', 'N', 'G', 0, 0, 1, 2};
+    info.strComposer = "Composer";
+    info.strCopyright = "(c)";
+    info.strEncodedBy = "enc";
+    info.strOriginalArtist = "orig";
+    ASSERT_EQ(1, Write(info, 0x1FFF));
+    AUDIOFILEINFO back = Parse(Bytes());
+    for (auto field : {&AUDIOFILEINFO::strTitle, &AUDIOFILEINFO::strArtist, &AUDIOFILEINFO::strAlbum, &AUDIOFILEINFO::strTrack,
+                       &AUDIOFILEINFO::strGenre, &AUDIOFILEINFO::strYear, &AUDIOFILEINFO::strComment,
+                       &AUDIOFILEINFO::strPictureMime, &AUDIOFILEINFO::strPictureDesc, &AUDIOFILEINFO::strComposer,
+                       &AUDIOFILEINFO::strCopyright, &AUDIOFILEINFO::strEncodedBy, &AUDIOFILEINFO::strOriginalArtist}) {
+        EXPECT_EQ(info.*field, back.*field);
+    }
+    EXPECT_EQ(146, back.byGenre);
+    EXPECT_EQ(3, back.byPictureType);
+    EXPECT_EQ(info.vecPicture, back.vecPicture);
+    EXPECT_EQ(Id3v1("t", "a", 1, 1), Bytes().substr(Bytes().size() - 128));  // the end of the file is carried over
+}
+
+TEST_F(MP3ParseTest, Version2TagsUseThreeLetterFrames) {
+    std::string pic = std::string("\0JPG\x03", 5) + "d" + std::string(1, '\0') + "IMG";
+    std::string frames = Frame2("TT2", Text("two")) + Frame2("TP1", Text("art")) + Frame2("PIC", pic);
+    AUDIOFILEINFO info = Parse(Tag(2, frames) + Audio());
+    EXPECT_STREQ("two", info.strTitle);
+    EXPECT_STREQ("art", info.strArtist);
+    EXPECT_STREQ("", info.strPictureMime);
+    EXPECT_EQ(3, info.byPictureType);
+    EXPECT_STREQ("d", info.strPictureDesc);
+    EXPECT_EQ((std::vector<BYTE>{'I', 'M', 'G'}), info.vecPicture);
+    info.strTitle = "new";
+    ASSERT_EQ(1, Write(info, 0x0001));
+    EXPECT_EQ(std::string("ID3\x02\0\0", 6), Bytes().substr(0, 6));
+    EXPECT_EQ(10u, Bytes().find(Frame2("TT2", Text("new")) + Frame2("TP1", Text("art")) + Frame2("PIC", pic)));
+}
+
+TEST_F(MP3ParseTest, RawTagsAreTheWholeId3v2TagAndTheId3v1Tag) {
+    std::string tag = Tag(3, Frame3("TIT2", Text("t")), 5);
+    mxtest::WriteHostFile(machine.HostC("song.mp3"), tag + Audio() + Id3v1("a", "b", 1, 2));
+    CMxFile file;
+    ASSERT_TRUE(file.Open("C:\\song.mp3", 0x8000));
+    CMP3FileParse parser;
+    BYTE *tail = nullptr, *header = nullptr;
+    DWORD tailLen = 0, headerLen = 0;
+    ASSERT_EQ(1, parser.GetRawTags(&file, &tail, &tailLen, &header, &headerLen));
+    EXPECT_EQ(tag, std::string(reinterpret_cast<char*>(header), headerLen));
+    EXPECT_EQ(Id3v1("a", "b", 1, 2), std::string(reinterpret_cast<char*>(tail), tailLen));
+    delete[] tail;
+    delete[] header;
+}
+
+TEST_F(MP3ParseTest, EveryTruncationOfTheTagRegionParses) {
+    std::string pic = std::string("\0image/jpeg\0\x03", 13) + "desc" + std::string(1, '\0') + std::string(100, 'P');
+    std::string bytes = Tag(3, Frame3("TIT2", std::string(1, '\x01') + Utf16(u"title")) + Frame3("APIC", pic) +
+                                   Frame3("COMM", std::string("\0eng\0c", 6)) + Frame3("TCON", Text("(9)")), 16) +
+                        Audio();
+    for (size_t n = 128; n < 400; ++n) {
+        std::string cut = bytes.substr(0, n);
+        int result = -1;
+        AUDIOFILEINFO info = Parse(cut, &result);
+        EXPECT_EQ(1, result) << n;
+    }
+}
+
+}  // namespace
