@@ -1,0 +1,43 @@
+// Arbitrary bytes as an MP3 file: the ID3v2/ID3v1 reading, then a rebuild of the tag and a second reading
+// of what was written.
+#include <fstream>
+#include <string>
+
+#include "FuzzMachine.h"
+#include "MxModule/MxModule.h"
+
+namespace {
+std::string g_host;
+}
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    g_host = MakeFuzzMachine() + "/song.mp3";
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::ofstream(g_host, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data), std::streamsize(size));
+    CMxFile file;
+    if (!file.Open("C:\\song.mp3", 0x8002)) return 0;
+    {
+        CMP3FileParse parser;
+        AUDIOFILEINFO info;
+        if (!parser.ParseFile(&file, &info, 0)) return 0;
+        BYTE *tail = nullptr, *header = nullptr;
+        DWORD tailLen = 0, headerLen = 0;
+        parser.GetRawTags(&file, &tail, &tailLen, &header, &headerLen);
+        delete[] tail;
+        delete[] header;
+        info.strTitle = "fuzz";
+        info.vecPicture.assign(3, 7);
+        if (!parser.WriteTags(&file, &info, 0x1FFF)) return 0;
+    }
+    CMP3FileParse again;
+    AUDIOFILEINFO back;
+    again.ParseFile(&file, &back, 0);
+    DWORD headerSize = 0;
+    CMxFile image(reinterpret_cast<const char*>(data), int(size));
+    CMP3FileParse buffer;
+    buffer.ParseBuffer(&image, &headerSize, &back, int(size) * 2);
+    return 0;
+}
