@@ -23,3 +23,4 @@
 #include "MxModule/metadata/AudioFileInfo.h"
 #include "MxModule/metadata/MP3FileParse.h"
 #include "MxModule/metadata/MP3Info.h"
+#include "MxModule/metadata/WMAFileParse.h"

@@ -1,0 +1,51 @@
+// The ASF objects the WMA parser reads and writes. All integers are little-endian; object sizes are
+// 64-bit and include the 24-byte object header (GUID and size); strings are UTF-16LE.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+namespace mxasf {
+
+// The 16 stored bytes of a GUID written "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX": the first three groups
+// little-endian, the last two as written.
+inline std::string Guid(const char* text) {
+    auto hex = [&](int at, int n) { return std::strtoul(std::string(text + at, size_t(n)).c_str(), nullptr, 16); };
+    std::string g;
+    unsigned long d1 = hex(0, 8), d2 = hex(9, 4), d3 = hex(14, 4);
+    for (int i = 0; i < 4; ++i) g += char((d1 >> (8 * i)) & 0xFF);
+    for (int i = 0; i < 2; ++i) g += char((d2 >> (8 * i)) & 0xFF);
+    for (int i = 0; i < 2; ++i) g += char((d3 >> (8 * i)) & 0xFF);
+    for (int at : {19, 21, 24, 26, 28, 30, 32, 34}) g += char(hex(at, 2));
+    return g;
+}
+
+const char kHeaderObject[] = "75B22630-668E-11CF-A6D9-00AA0062CE6C";
+const char kFileProperties[] = "8CABDCA1-A947-11CF-8EE4-00C00C205365";
+const char kContentDescription[] = "75B22633-668E-11CF-A6D9-00AA0062CE6C";
+const char kExtendedContentDescription[] = "D2D0A440-E307-11D2-97F0-00A0C95EA850";
+const char kStreamProperties[] = "B7DC0791-A9B7-11CF-8EE6-00C00C205365";
+const char kContentEncryption[] = "2211B3FB-BD23-11D2-B4B7-00A0C955FC6E";
+const char kScriptCommand[] = "1EFB1A30-0B62-11D0-A39B-00A0C90348F6";
+const char kCodecList[] = "86D15240-311D-11D0-A3A4-00A0C90348F6";
+const char kVideoMedia[] = "BC19EFC0-5B4D-11CF-A8FD-00805F5C442B";
+
+const uint32_t kObjectHeader = 24;        // GUID and 64-bit size
+const uint32_t kHeaderObjectFixed = 30;   // plus object count (4) and two reserved bytes
+
+// Extended Content Description value types.
+enum { kTypeString = 0, kTypeBytes = 1, kTypeBool = 2, kTypeDword = 3, kTypeQword = 4, kTypeWord = 5 };
+
+inline uint64_t Get(const unsigned char* p, int n) {
+    uint64_t v = 0;
+    for (int i = n - 1; i >= 0; --i) v = v << 8 | p[i];
+    return v;
+}
+inline std::string Put(uint64_t v, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += char((v >> (8 * i)) & 0xFF);
+    return out;
+}
+
+}  // namespace mxasf

@@ -1,0 +1,186 @@
+#include <string>
+#include <vector>
+
+#include "support/AsfBuilders.h"
+#include "support/TempMachine.h"
+
+namespace {
+
+using mxtest::AsfHeader;
+using mxtest::CodecList;
+using mxtest::ContentDescription;
+using mxtest::ExtendedContent;
+using mxtest::FileProperties;
+using mxtest::Put;
+using mxtest::W;
+
+const std::string kData = std::string("DATAOBJECT") + std::string(200, 'd');  // what follows the header
+
+class WmaTest : public mxtest::MachineTest {
+protected:
+    AUDIOFILEINFO Parse(const std::string& bytes, int* result = nullptr, CWMAFileParse* out = nullptr) {
+        mxtest::WriteHostFile(machine.HostC("song.wma"), bytes);
+        CMxFile file;
+        EXPECT_TRUE(file.Open("C:\\song.wma", 0x8002));
+        CWMAFileParse local;
+        CWMAFileParse& parser = out ? *out : local;
+        AUDIOFILEINFO info;
+        int r = parser.ParseFile(&file, &info, 0);
+        if (result) *result = r;
+        return info;
+    }
+    int Write(AUDIOFILEINFO info, DWORD mask) {
+        CMxFile file;
+        EXPECT_TRUE(file.Open("C:\\song.wma", 0x8002));
+        CWMAFileParse parser;
+        return parser.WriteTags(&file, &info, mask);
+    }
+    std::string Bytes() { return mxtest::ReadHostFile(machine.HostC("song.wma")); }
+};
+
+TEST_F(WmaTest, TagsDurationAndBitRateAreRead) {
+    std::string header = AsfHeader({FileProperties(2500000000ull, 3000), ContentDescription(u"\u4e2d Title", u"Artist", u"(c)", u"note"),
+                                    ExtendedContent({{u"WM/AlbumTitle", 0, W(u"Album")},
+                                                     {u"wm/year", 0, W(u"2005")},
+                                                     {u"WM/TrackNumber", 3, Put(7, 4)},
+                                                     {u"WM/Genre", 0, W(u"(17)")},
+                                                     {u"WM/Composer", 0, W(u"Comp")}}),
+                                    CodecList(u"Windows Media Audio 9", u" 64 kbps, 44 kHz, stereo")});
+    AUDIOFILEINFO info = Parse(header + kData);
+    EXPECT_EQ(mxtest::Gbk("中 Title"), info.strTitle);
+    EXPECT_STREQ("Artist", info.strArtist);
+    EXPECT_STREQ("(c)", info.strCopyright);
+    EXPECT_STREQ("note", info.strComment);
+    EXPECT_STREQ("Album", info.strAlbum);
+    EXPECT_STREQ("2005", info.strYear);  // names ignore case
+    EXPECT_STREQ("7", info.strTrack);
+    EXPECT_EQ(17, info.byGenre);
+    EXPECT_STREQ("Rock", info.strGenre);
+    EXPECT_STREQ("Comp", info.strComposer);
+    EXPECT_EQ(247, info.nDuration);  // (250000 ms - 3000) / 1000
+    EXPECT_STREQ("64", info.strBitrate);
+}
+
+TEST_F(WmaTest, ProtectionScriptsAndVideoAreRecognised) {
+    CWMAFileParse parser;
+    Parse(AsfHeader({mxtest::ContentEncryption("DRM"), mxtest::AsfObject(mxasf::kScriptCommand, std::string(20, '\0')),
+                     mxtest::StreamProperties(true)}) + kData, nullptr, &parser);
+    EXPECT_TRUE(parser.IsDRM());
+    EXPECT_TRUE(parser.IsScriptCommand());
+    EXPECT_TRUE(parser.IsVideoStream());
+    CWMAFileParse plain;
+    Parse(AsfHeader({mxtest::ContentEncryption("XYZ"), mxtest::StreamProperties(false)}) + kData, nullptr, &plain);
+    EXPECT_FALSE(plain.IsDRM());
+    EXPECT_FALSE(plain.IsScriptCommand());
+    EXPECT_FALSE(plain.IsVideoStream());
+}
+
+TEST_F(WmaTest, MissingAuthorTakesTheOriginalArtistOverTheAlbumArtist) {
+    AUDIOFILEINFO info = Parse(AsfHeader({ContentDescription(u"t", u""), ExtendedContent({{u"WM/AlbumArtist", 0, W(u"AA")},
+                                                                                          {u"WM/OriginalArtist", 0, W(u"OA")}})}) +
+                               kData);
+    EXPECT_STREQ("OA", info.strArtist);
+    EXPECT_STREQ("AA", info.strAlbumArtist);
+}
+
+TEST_F(WmaTest, VariableRateWinsOverTheCodecAndPrerollCanMakeTimeNegative) {
+    AUDIOFILEINFO info = Parse(AsfHeader({FileProperties(10000000ull, 5000), ExtendedContent({{u"IsVBR", 2, Put(1, 4)}}),
+                                          CodecList(u"Windows Media Audio", u"128 kbps")}) + kData);
+    EXPECT_STREQ("vbr", info.strBitrate);
+    EXPECT_EQ(-4, info.nDuration);
+}
+
+TEST_F(WmaTest, NotAnAsfFileOrAnObjectPastTheHeaderFails) {
+    int result = -1;
+    Parse(std::string(100, 'x'), &result);
+    EXPECT_EQ(0, result);
+    std::string header = AsfHeader({ContentDescription(u"ok", u"a"), FileProperties(0, 0)});
+    header[30 + ContentDescription(u"ok", u"a").size() + 16 + 3] = '\x7F';  // the second object claims too much
+    AUDIOFILEINFO info = Parse(header + kData, &result);
+    EXPECT_EQ(0, result);
+    EXPECT_STREQ("ok", info.strTitle);  // what came before stays
+}
+
+TEST_F(WmaTest, WritingRebuildsTheHeaderAndRoundTrips) {
+    std::string other = mxtest::AsfObject("11111111-2222-3333-4444-555555555555", "keep me");
+    mxtest::WriteHostFile(machine.HostC("song.wma"),
+                          AsfHeader({ContentDescription(u"old", u"artist", u"cr"), other,
+                                     ExtendedContent({{u"WM/AlbumTitle", 0, W(u"old album")}, {u"Custom", 0, W(u"x")}})}) + kData);
+    AUDIOFILEINFO info;
+    info.strTitle = mxtest::Gbk("新标题");
+    info.strAlbum = "New Album";
+    info.strGenre = "Jpop";
+    info.byGenre = 146;
+    info.strPictureMime = "image/jpeg";
+    info.strPictureDesc = "front";
+    info.byPictureType = 3;
+    info.vecPicture = {1, 2, 3, 4};
+    ASSERT_EQ(1, Write(info, 0x0001 | 0x0004 | 0x0010 | 0x0020 | 0x0100));
+    std::string bytes = Bytes();
+    EXPECT_EQ(kData, bytes.substr(bytes.size() - kData.size()));
+    EXPECT_NE(std::string::npos, bytes.find(other));
+    AUDIOFILEINFO back = Parse(bytes);
+    EXPECT_EQ(info.strTitle, back.strTitle);
+    EXPECT_STREQ("artist", back.strArtist);   // not selected: kept
+    EXPECT_STREQ("cr", back.strCopyright);
+    EXPECT_STREQ("New Album", back.strAlbum);
+    EXPECT_STREQ("Jpop", back.strGenre);
+    EXPECT_EQ(146, back.byGenre);
+    EXPECT_EQ(info.vecPicture, back.vecPicture);
+    EXPECT_STREQ("front", back.strPictureDesc);
+    EXPECT_STREQ("image/jpeg", back.strPictureMime);
+    EXPECT_NE(std::string::npos, bytes.find(W(u"Custom")));  // other attributes stay
+    EXPECT_EQ(std::string::npos, bytes.find(W(u"old album")));
+    EXPECT_NE(std::string::npos, bytes.find(W(u"(146)")));
+}
+
+TEST_F(WmaTest, WritingAddsTheDescriptionObjectsAFileLacks) {
+    mxtest::WriteHostFile(machine.HostC("song.wma"), AsfHeader({FileProperties(0, 0)}) + kData);
+    AUDIOFILEINFO info;
+    info.strTitle = "t";
+    info.strYear = "1999";
+    ASSERT_EQ(1, Write(info, 0x0001 | 0x0040));
+    AUDIOFILEINFO back = Parse(Bytes());
+    EXPECT_STREQ("t", back.strTitle);
+    EXPECT_STREQ("1999", back.strYear);
+    const std::string before = Bytes();
+    EXPECT_EQ(0, [&] {
+        mxtest::WriteHostFile(machine.HostC("song.wma"), std::string(64, 'x'));
+        return Write(info, 0x1);
+    }());
+    EXPECT_EQ(std::string(64, 'x'), Bytes());  // not ASF: untouched
+}
+
+TEST_F(WmaTest, RawHeaderIsTheWholeHeaderObject) {
+    std::string header = AsfHeader({ContentDescription(u"a", u"b")});
+    mxtest::WriteHostFile(machine.HostC("song.wma"), header + kData);
+    CMxFile file;
+    ASSERT_TRUE(file.Open("C:\\song.wma", 0x8000));
+    CWMAFileParse parser;
+    BYTE *tail = nullptr, *raw = nullptr;
+    DWORD tailLen = 5, rawLen = 0;
+    parser.GetRawTags(&file, &tail, &tailLen, &raw, &rawLen);
+    EXPECT_EQ(nullptr, tail);
+    EXPECT_EQ(0u, tailLen);
+    EXPECT_EQ(header, std::string(reinterpret_cast<char*>(raw), rawLen));
+    delete[] raw;
+    DWORD size = 0;
+    CMxFile image(header.data(), int(header.size()));
+    EXPECT_EQ(1, parser.ParseBuffer(&image, &size, nullptr, -1));
+    EXPECT_EQ(DWORD(header.size()), size);
+}
+
+TEST_F(WmaTest, EveryTruncationOfTheHeaderIsHandled) {
+    std::string bytes = AsfHeader({FileProperties(1, 1), ContentDescription(u"t", u"a"),
+                                   ExtendedContent({{u"WM/Picture", 1, std::string("\x03\x02\0\0\0", 5) + W(u"m") + W(u"d") + "PP"}}),
+                                   CodecList(u"Windows Media Audio", u"1")}) + kData;
+    for (size_t n = 0; n < bytes.size(); ++n) {
+        CMxFile image(bytes.data(), int(n));
+        CWMAFileParse parser;
+        AUDIOFILEINFO info;
+        DWORD size = 0;
+        parser.ParseBuffer(&image, &size, &info, -1);
+    }
+}
+
+}  // namespace
