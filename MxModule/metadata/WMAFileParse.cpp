@@ -156,8 +156,9 @@ int CWMAFileParse::Read(CMxFile* pFile, AUDIOFILEINFO* pInfo, DWORD* pHeaderSize
         const unsigned char* d = o + kObjectHeader;
         size_t n = size_t(size) - kObjectHeader;
         if (Is(o, kFileProperties) && n >= 64) {
-            int64_t duration = int64_t(Get(d + 40, 8)), preroll = int64_t(Get(d + 56, 8));
-            info.nDuration = int((duration / 10000 - preroll) / 1000);
+            // Hostile sizes wrap around as the 64-bit arithmetic of the format would, without overflow.
+            uint64_t duration = Get(d + 40, 8), preroll = Get(d + 56, 8);
+            info.nDuration = int(int64_t(duration / 10000 - preroll) / 1000);
         } else if (Is(o, kContentDescription) && n >= 10) {
             size_t lengths[5], p = 10;
             for (int k = 0; k < 5; ++k) lengths[k] = size_t(Get(d + 2 * k, 2));

@@ -90,6 +90,13 @@ TEST_F(WmaTest, VariableRateWinsOverTheCodecAndPrerollCanMakeTimeNegative) {
     EXPECT_EQ(-4, info.nDuration);
 }
 
+TEST_F(WmaTest, HugePrerollWrapsWithoutOverflow) {
+    // Found by fuzzing: the subtraction overflowed a signed 64-bit number.
+    int result = -1;
+    AUDIOFILEINFO info = Parse(AsfHeader({FileProperties(0x7FFFFFFFFFFFFFFFull, 0x8000000000000000ull)}) + kData, &result);
+    EXPECT_EQ(1, result);
+}
+
 TEST_F(WmaTest, NotAnAsfFileOrAnObjectPastTheHeaderFails) {
     int result = -1;
     Parse(std::string(100, 'x'), &result);
