@@ -12,6 +12,7 @@
 #include "platform/windef.h"
 
 #include "MxModule/MxExport.h"
+#include "MxModule/fileops/FileOperateManager.h"
 #include "MxModule/foundation/CriticalSectionGuard.h"
 #include "MxModule/foundation/MemoryManager.h"
 #include "MxModule/foundation/MxFile.h"
