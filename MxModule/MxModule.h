@@ -10,6 +10,7 @@
 #include "platform/text.h"
 #include "platform/threads.h"
 #include "platform/windef.h"
+#include "platform/windows.h"
 
 #include "MxModule/MxExport.h"
 #include "MxModule/fileops/FileOperateManager.h"
