@@ -23,6 +23,7 @@
 #include "MxModule/library/DBOperater.h"
 #include "MxModule/library/DBRecord.h"
 #include "MxModule/metadata/AudioFileInfo.h"
+#include "MxModule/metadata/AudioFileParse.h"
 #include "MxModule/metadata/MP3FileParse.h"
 #include "MxModule/metadata/MP3Info.h"
 #include "MxModule/metadata/WMAFileParse.h"

@@ -57,6 +57,16 @@ public:
     virtual CString GetComment();
     virtual int GetDuration();
 
+    // The raw blocks of the last operation, owned by the parser (null and 0 when there is none).
+    BYTE* GetHeaderBlock(int& nLength) {
+        nLength = int(m_header.size());
+        return m_header.empty() ? nullptr : m_header.data();
+    }
+    BYTE* GetTailBlock(int& nLength) {
+        nLength = int(m_tail.size());
+        return m_tail.empty() ? nullptr : m_tail.data();
+    }
+
 protected:
     // Replaces a raw block with a copy of the given bytes (none for a null pointer).
     static void SetBlock(std::vector<BYTE>& block, const BYTE* pData, DWORD dwLength);
