@@ -122,3 +122,30 @@ TEST_F(MxboxLibraryTest, PlaylistWorkflow) {
 }
 
 }  // namespace
+
+namespace {
+
+class MxboxTagsTest : public MxboxTest {};
+
+TEST_F(MxboxTagsTest, SetThenShowInUtf8) {
+    std::string frame = std::string("\xFF\xFB\x90\x00", 4) + std::string(413, '\0');
+    std::string audio;
+    for (int i = 0; i < 60; ++i) audio += frame;
+    mxtest::WriteHostFile(machine.HostC("t.mp3"), audio);
+    mxtest::WriteHostFile(machine.HostC("cover.jpg"), "JPEGDATA");
+    int status = -1;
+    Run("tags set 'C:\\t.mp3' --title 晴天 --genre Rock --picture '" + machine.HostC("cover.jpg") + "'", &status);
+    ASSERT_EQ(0, status) << Stderr();
+    std::string json = Run("tags show 'C:\\t.mp3' --json", &status);
+    EXPECT_NE(std::string::npos, json.find("\"title\": \"晴天\""));
+    EXPECT_NE(std::string::npos, json.find("\"genreCode\": 17"));
+    EXPECT_NE(std::string::npos, json.find("\"pictureBytes\": 8"));
+    EXPECT_NE(std::string::npos, json.find("\"bitrate\": \"128\""));
+    EXPECT_EQ("content: audio mp3\nextension: audio mp3\n", Run("type 'C:\\t.mp3'", &status));
+    Run("tags set 'C:\\t.mp3'", &status);
+    EXPECT_EQ(1, status);
+    Run("tags show 'C:\\missing.mp3'", &status);
+    EXPECT_EQ(1, status);
+}
+
+}  // namespace

@@ -23,5 +23,6 @@ std::string JsonString(const std::string& utf8);
 void AddRegCommand(CLI::App& app);
 void AddMd5Command(CLI::App& app);
 void AddLibraryCommands(CLI::App& app);
+void AddTagCommands(CLI::App& app);
 
 }  // namespace mxbox

@@ -52,6 +52,7 @@ int main(int argc, char** argv) {
     mxbox::AddRegCommand(app);
     mxbox::AddMd5Command(app);
     mxbox::AddLibraryCommands(app);
+    mxbox::AddTagCommands(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -1,0 +1,135 @@
+// mxbox tags and mxbox type: the metadata of one audio file.
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "cli.h"
+
+namespace mxbox {
+namespace {
+
+struct TagArgs {
+    std::string file;
+    bool json = false;
+    std::optional<std::string> title, artist, album, year, comment, track, genre, picture;
+};
+
+const char* ClassName(VelaPlayerFileType t) {
+    switch (t) {
+        case FILETYPE_AUDIO: return "audio";
+        case FILETYPE_VIDEO: return "video";
+        case FILETYPE_MP3: return "mp3";
+        case FILETYPE_WMA: return "wma";
+        case FILETYPE_AVI: return "avi";
+        case FILETYPE_WMV: return "wmv";
+        default: return "unknown";
+    }
+}
+
+void Show(const TagArgs& a) {
+    CString path;
+    if (!ToWindowsPath(a.file, path)) throw CLI::RuntimeError(Fail(a.file + ": no drive of the emulated machine holds this path"));
+    CAudioFileParse facade;
+    AUDIOFILEINFO info;
+    if (!facade.ParseAudioFile(path, &info, 1, 0, "")) throw CLI::RuntimeError(Fail(a.file + ": not a readable MP3 or WMA file"));
+    const std::pair<const char*, const CString*> texts[] = {
+        {"title", &info.strTitle},        {"artist", &info.strArtist},       {"album", &info.strAlbum},
+        {"year", &info.strYear},          {"comment", &info.strComment},     {"track", &info.strTrack},
+        {"genre", &info.strGenre},        {"bitrate", &info.strBitrate},     {"composer", &info.strComposer},
+        {"copyright", &info.strCopyright}, {"encodedBy", &info.strEncodedBy}, {"originalArtist", &info.strOriginalArtist},
+        {"albumArtist", &info.strAlbumArtist}, {"pictureMime", &info.strPictureMime}, {"pictureDescription", &info.strPictureDesc}};
+    if (a.json) {
+        std::cout << "{";
+        for (const auto& t : texts) std::cout << "\"" << t.first << "\": " << JsonString(Utf8(*t.second)) << ", ";
+        std::cout << "\"genreCode\": " << int(info.byGenre) << ", \"duration\": " << info.nDuration
+                  << ", \"pictureType\": " << int(info.byPictureType) << ", \"pictureBytes\": " << info.vecPicture.size()
+                  << ", \"drm\": " << (facade.m_bDRM ? "true" : "false")
+                  << ", \"scriptCommand\": " << (facade.m_bScriptCommand ? "true" : "false") << "}\n";
+        return;
+    }
+    for (const auto& t : texts) std::cout << t.first << ": " << Utf8(*t.second) << "\n";
+    std::cout << "genreCode: " << int(info.byGenre) << "\nduration: " << info.nDuration << " s\n"
+              << "picture: " << info.vecPicture.size() << " bytes, type " << int(info.byPictureType) << "\n"
+              << "drm: " << (facade.m_bDRM ? "yes" : "no") << "\nscriptCommand: " << (facade.m_bScriptCommand ? "yes" : "no") << "\n";
+}
+
+void Set(const TagArgs& a) {
+    CString path;
+    if (!ToWindowsPath(a.file, path)) throw CLI::RuntimeError(Fail(a.file + ": no drive of the emulated machine holds this path"));
+    AUDIOFILEINFO info;
+    DWORD mask = 0;
+    auto text = [&mask](const std::optional<std::string>& v, CString& field, DWORD bit) {
+        if (!v) return;
+        field = MxUtf8ToAnsi(*v);
+        mask |= bit;
+    };
+    text(a.title, info.strTitle, 0x1);
+    text(a.artist, info.strArtist, 0x2);
+    text(a.album, info.strAlbum, 0x4);
+    text(a.track, info.strTrack, 0x8);
+    text(a.year, info.strYear, 0x40);
+    text(a.comment, info.strComment, 0x80);
+    if (a.genre) {
+        info.strGenre = MxUtf8ToAnsi(*a.genre);
+        info.byGenre = CAudioFileParse::ConvertGenreToCode(info.strGenre);
+        mask |= 0x30;
+    }
+    if (a.picture) {
+        std::ifstream in(*a.picture, std::ios::binary);
+        if (!in) throw CLI::RuntimeError(Fail(*a.picture + ": cannot read the picture"));
+        info.vecPicture.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        bool png = a.picture->size() > 4 && a.picture->compare(a.picture->size() - 4, 4, ".png") == 0;
+        info.strPictureMime = png ? "image/png" : "image/jpeg";
+        info.byPictureType = 3;  // front cover
+        mask |= 0x100;
+    }
+    if (!mask) throw CLI::RuntimeError(Fail("nothing to set: give at least one of --title, --artist, ..."));
+    CAudioFileParse facade;
+    switch (facade.SetAudioFileInfo(path, &info, mask)) {
+        case MAFR_OK: return;
+        case MAFR_OPENFAILED: throw CLI::RuntimeError(Fail(a.file + ": cannot open the file for writing"));
+        case MAFR_WRITEFAILED: throw CLI::RuntimeError(Fail(a.file + ": the tags could not be written; the file is unchanged"));
+        default: throw CLI::RuntimeError(Fail(a.file + ": not an MP3 or WMA file, missing, or in use"));
+    }
+}
+
+}  // namespace
+
+void AddTagCommands(CLI::App& app) {
+    auto a = std::make_shared<TagArgs>();
+    CLI::App* tags = app.add_subcommand("tags", "Read and write the tags of an MP3 or WMA file");
+    tags->require_subcommand(1);
+    CLI::App* show = tags->add_subcommand("show", "Every field, the play time, the bit rate, DRM and picture");
+    show->add_option("FILE", a->file)->required();
+    show->add_flag("--json", a->json, "Machine-readable output");
+    show->callback([a] { Show(*a); });
+    CLI::App* set = tags->add_subcommand("set", "Write the given fields (the others stay)");
+    set->add_option("FILE", a->file)->required();
+    set->add_option("--title", a->title);
+    set->add_option("--artist", a->artist);
+    set->add_option("--album", a->album);
+    set->add_option("--year", a->year);
+    set->add_option("--comment", a->comment);
+    set->add_option("--track", a->track);
+    set->add_option("--genre", a->genre, "A genre name, e.g. Rock");
+    set->add_option("--picture", a->picture, "An image file (host path)");
+    set->callback([a] { Set(*a); });
+
+    CLI::App* type = app.add_subcommand("type", "Classify a file by its content (and by its extension)");
+    type->add_option("FILE", a->file)->required();
+    type->callback([a] {
+        CString path;
+        if (!ToWindowsPath(a->file, path)) throw CLI::RuntimeError(Fail(a->file + ": no drive of the emulated machine holds this path"));
+        VelaPlayerFileType cls = FILETYPE_UNKNOWN, format = FILETYPE_UNKNOWN, extCls = FILETYPE_UNKNOWN, extFormat = FILETYPE_UNKNOWN;
+        CFileOperateManager::GetFileType(path, cls, format, 1);
+        int dot = path.ReverseFind('.');
+        CFileOperateManager::GetFileTypeByExtName(dot >= 0 ? path.Mid(dot + 1) : CString(), extCls, extFormat);
+        std::cout << "content: " << ClassName(cls) << " " << ClassName(format) << "\nextension: " << ClassName(extCls) << " "
+                  << ClassName(extFormat) << "\n";
+    });
+}
+
+}  // namespace mxbox
