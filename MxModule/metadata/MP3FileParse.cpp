@@ -80,9 +80,14 @@ std::string BigEndianBytes(DWORD v, int n) {
 CString DecodeText(int encoding, const BYTE* p, const BYTE* end) {
     std::string narrow;
     if (encoding == 1 || encoding == 2 || encoding == 6) {
-        if (end - p >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) p += 2;
+        // Little-endian unless a FE FF mark (or encoding 2 without a mark) says big-endian.
+        bool bigEndian = encoding == 2;
+        if (end - p >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) {
+            bigEndian = p[0] == 0xFE;
+            p += 2;
+        }
         std::u16string wide;
-        for (; end - p >= 2 && (p[0] || p[1]); p += 2) wide += char16_t(p[0] | p[1] << 8);
+        for (; end - p >= 2 && (p[0] || p[1]); p += 2) wide += bigEndian ? char16_t(p[0] << 8 | p[1]) : char16_t(p[0] | p[1] << 8);
         if (!wide.empty()) {
             int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
             narrow.resize(size_t(n > 0 ? n : 0));

@@ -59,6 +59,14 @@ TEST_F(MP3ParseTest, GbkUtf16AndUtf8FramesComeOutAsGbk) {
     EXPECT_EQ('\x04', Bytes()[3]);
 }
 
+TEST_F(MP3ParseTest, BigEndianUtf16IsDecodedByItsMark) {
+    std::string frames = Frame3("TIT2", std::string("\x01\xFE\xFF\0A\0B\0\0", 9)) +
+                         Frame3("TPE1", std::string("\x02\x4E\x2D\0\0", 5));  // encoding 2 without a mark: 中
+    AUDIOFILEINFO info = Parse(Tag(4, frames) + Audio());
+    EXPECT_STREQ("AB", info.strTitle);
+    EXPECT_EQ(Gbk("中"), info.strArtist);
+}
+
 TEST_F(MP3ParseTest, FirstFrameOfAKindWinsAndGarbageIsSkipped) {
     std::string frames = std::string("\x01\x02junk", 6) + Frame3("TIT2", Text("first")) + Frame3("XXXX", "zz") +
                          Frame3("TIT2", Text("second")) + Frame3("TPE1", "");
