@@ -54,11 +54,9 @@ void CFileOperateManager::GetFileTypeByContent(CString strPath, VelaPlayerFileTy
     if (!Extension(strPath, ext) || !IsMp3OrWma(ext)) return;
     CMxFile file;
     if (!file.Open(strPath, CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary)) return;
-    DWORD length = file.GetLength();
     BYTE head[16] = {};
-    if (length == DWORD(-1) || length < 4) return;
     UINT got = file.Read(head, sizeof head);
-    if (std::memcmp(head, ".RMF", 4) == 0) return;
+    if (got < 4 || std::memcmp(head, ".RMF", 4) == 0) return;
     if (got == 16 && std::memcmp(head, mxasf::Guid(mxasf::kHeaderObject).data(), 16) == 0) {
         nClass = FILETYPE_AUDIO;
         nFormat = FILETYPE_WMA;
@@ -73,7 +71,8 @@ void CFileOperateManager::GetFileTypeByContent(CString strPath, VelaPlayerFileTy
         return;
     }
     bool mp3 = std::memcmp(head, "ID3", 3) == 0;
-    if (!mp3 && length >= 128) {
+    DWORD length = mp3 ? 0 : file.GetLength();
+    if (!mp3 && length != DWORD(-1) && length >= 128) {
         BYTE tag[3] = {};
         file.Seek(LONG(length - 128), CFile::begin);
         mp3 = file.Read(tag, 3) == 3 && std::memcmp(tag, "TAG", 3) == 0;

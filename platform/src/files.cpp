@@ -178,10 +178,13 @@ struct Resolved {
     bool parentIsDir = false;
     struct stat st {};
     bool isRoot = false;
+    int fd = -1;  // with a probe: the file opened while it was found
 };
 
 // Resolves a Windows path to its host path. Errors: 3 for an unknown drive, 123 for an invalid name.
-DWORD Resolve(LPCSTR text, Resolved& r) {
+// With probe flags (open(2) access flags), a path that exists as spelled is opened at once (r.fd), so
+// that the host looks it up once.
+DWORD Resolve(LPCSTR text, Resolved& r, int probeFlags = -1) {
     WinPath wp;
     DWORD e = ParsePath(text, wp);
     if (e) return e;
@@ -200,6 +203,16 @@ DWORD Resolve(LPCSTR text, Resolved& r) {
     // Fast path: the path exists as spelled.
     std::string host = root;
     for (const std::string& n : names) host = Join(host, n);
+    if (probeFlags >= 0 && !names.empty()) {
+        r.fd = open(host.c_str(), probeFlags | O_CLOEXEC);
+        if (r.fd >= 0 && fstat(r.fd, &r.st) == 0) {
+            r.host = host;
+            r.exists = r.parentIsDir = true;
+            return ERROR_SUCCESS;
+        }
+        if (r.fd >= 0) close(r.fd);
+        r.fd = -1;
+    }
     if (stat(host.c_str(), &r.st) == 0) {
         r.host = host;
         r.exists = r.parentIsDir = true;
@@ -888,23 +901,27 @@ DWORD CFile::OpenHandle(LPCSTR lpszFileName, UINT nOpenFlags) {
     }
     bool create = (nOpenFlags & modeCreate) != 0;
     bool truncate = create && !(nOpenFlags & modeNoTruncate);
+    int accessFlags = access == kRead ? O_RDONLY : access == kWrite ? O_WRONLY : O_RDWR;
     Resolved r;
-    DWORD e = Resolve(lpszFileName, r);
+    DWORD e = Resolve(lpszFileName, r, accessFlags);
     if (e) return e;
     m_strFileName = CString(r.win);
+    auto refuse = [&r](DWORD error) {
+        if (r.fd >= 0) close(r.fd);
+        return error;
+    };
     if (r.exists) {
-        if (S_ISDIR(r.st.st_mode)) return ERROR_ACCESS_DENIED;
-        if (IsReadOnly(r.st) && ((access & kWrite) || truncate)) return ERROR_ACCESS_DENIED;
+        if (S_ISDIR(r.st.st_mode)) return refuse(ERROR_ACCESS_DENIED);
+        if (IsReadOnly(r.st) && ((access & kWrite) || truncate)) return refuse(ERROR_ACCESS_DENIED);
     } else if (!r.parentIsDir) {
         return ERROR_PATH_NOT_FOUND;
     } else if (!create) {
         return ERROR_FILE_NOT_FOUND;
     }
-    int oflags = O_CLOEXEC | (access == kRead ? O_RDONLY : access == kWrite ? O_WRONLY : O_RDWR) | (create ? O_CREAT : 0);
-    int fd = open(r.host.c_str(), oflags, 0666);
+    int fd = r.fd >= 0 ? r.fd : open(r.host.c_str(), O_CLOEXEC | accessFlags | (create ? O_CREAT : 0), 0666);
     if (fd < 0) return ErrnoToWin(errno);
-    struct stat st {};
-    fstat(fd, &st);
+    struct stat st = r.st;  // the file found by the path; a new one is asked for its identity
+    if (!r.exists) fstat(fd, &st);
     // Share modes are checked before the file is truncated, as Windows does.
     ULONG_PTR id = RegisterHandle(FileKey{st.st_dev, st.st_ino}, access, share, true);
     if (!id) {
