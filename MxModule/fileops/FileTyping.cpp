@@ -57,7 +57,7 @@ void CFileOperateManager::GetFileTypeByContent(CString strPath, VelaPlayerFileTy
     BYTE head[16] = {};
     UINT got = file.Read(head, sizeof head);
     if (got < 4 || std::memcmp(head, ".RMF", 4) == 0) return;
-    if (got == 16 && std::memcmp(head, mxasf::Guid(mxasf::kHeaderObject).data(), 16) == 0) {
+    if (got == 16 && std::memcmp(head, mxasf::GuidOf(mxasf::kHeaderObject).data(), 16) == 0) {
         nClass = FILETYPE_AUDIO;
         nFormat = FILETYPE_WMA;
         // A video stream makes it a Windows Media video.

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <string>
 
 namespace mxasf {
@@ -19,6 +20,14 @@ inline std::string Guid(const char* text) {
     for (int i = 0; i < 2; ++i) g += char((d3 >> (8 * i)) & 0xFF);
     for (int at : {19, 21, 24, 26, 28, 30, 32, 34}) g += char(hex(at, 2));
     return g;
+}
+
+// Guid() of one of the constants below, computed once per thread.
+inline const std::string& GuidOf(const char* text) {
+    thread_local std::map<const char*, std::string> cache;
+    auto it = cache.find(text);
+    if (it == cache.end()) it = cache.emplace(text, Guid(text)).first;
+    return it->second;
 }
 
 const char kHeaderObject[] = "75B22630-668E-11CF-A6D9-00AA0062CE6C";

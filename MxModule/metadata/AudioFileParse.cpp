@@ -73,7 +73,7 @@ BYTE* CAudioFileParse::GetTailInfo(int& nLength) {
 
 int CAudioFileParse::GetFileTypeByContent(const BYTE* p, int n) {
     if (!p || n < 4 || std::memcmp(p, ".RMF", 4) == 0) return -1;
-    if (n >= 16 && std::memcmp(p, mxasf::Guid(mxasf::kHeaderObject).data(), 16) == 0) return 0;
+    if (n >= 16 && std::memcmp(p, mxasf::GuidOf(mxasf::kHeaderObject).data(), 16) == 0) return 0;
     if (std::memcmp(p, "ID3", 3) == 0) return 1;
     if (n >= 128 && std::memcmp(p + n - 128, "TAG", 3) == 0) return 1;
     // Chunks of 100 bytes, at most 50; a header straddling two chunks is not seen.

@@ -36,7 +36,7 @@ std::string ToUtf16(const CString& text) {
     return out + std::string(2, '\0');
 }
 
-bool Is(const unsigned char* p, const char* guid) { return std::memcmp(p, Guid(guid).data(), 16) == 0; }
+bool Is(const unsigned char* p, const char* guid) { return std::memcmp(p, GuidOf(guid).data(), 16) == 0; }
 
 void SetGenre(AUDIOFILEINFO& info, const CString& text) {
     int open = text.Find('('), close = open >= 0 ? text.Find(')', open) : -1;
@@ -81,7 +81,7 @@ void ReadAttribute(const CString& name, int type, const unsigned char* v, size_t
 }
 
 std::string Object(const char* guid, const std::string& payload) {
-    return Guid(guid) + Put(kObjectHeader + payload.size(), 8) + payload;
+    return GuidOf(guid) + Put(kObjectHeader + payload.size(), 8) + payload;
 }
 
 std::string Attribute(const char* name, int type, const std::string& value) {

@@ -119,6 +119,16 @@ TEST_F(MP3ParseTest, Id3v1FillsWhatTheId3v2TagLacks) {
     EXPECT_STREQ("Unknow", info.strGenre);
 }
 
+TEST_F(MP3ParseTest, GbkInId3v1ComesOutAsTheSameBytes) {
+    std::string title = Gbk("中文标题").str();
+    AUDIOFILEINFO info = Parse(Audio() + Id3v1(title, Gbk("歌手").str(), 1, 1));
+    EXPECT_EQ(title, info.strTitle.str());
+    EXPECT_EQ(Gbk("歌手"), info.strArtist);
+    // Cut after 29 bytes of double-byte text, the dangling lead byte goes.
+    std::string long30 = std::string(29, 'x') + "\xD6";
+    EXPECT_EQ(std::string(29, 'x'), Parse(Audio() + Id3v1(long30, "", 1, 1)).strTitle.str());
+}
+
 TEST_F(MP3ParseTest, SongsTheLibraryKnowsSkipTheId3v1Fallback) {
     Start();
     DBRECORD r;
