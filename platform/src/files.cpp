@@ -1155,7 +1155,6 @@ BOOL CStdioFile::Open(LPCSTR lpszFileName, UINT nOpenFlags, CFileException* pErr
         SetLastError(e);
         return FALSE;
     }
-    m_buffer.resize(kStreamBuffer);
     m_qwPos = m_qwBufferStart = 0;
     m_nBufferLen = 0;
     m_bPending = false;
@@ -1168,7 +1167,7 @@ void CStdioFile::FlushPending() const {
     if (!m_bPending) return;
     size_t done = 0;
     while (done < m_nBufferLen) {
-        ssize_t n = pwrite(int(m_hFile), m_buffer.data() + done, m_nBufferLen - done, off_t(m_qwBufferStart + done));
+        ssize_t n = pwrite(int(m_hFile), m_buffer.get() + done, m_nBufferLen - done, off_t(m_qwBufferStart + done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             int err = errno;
@@ -1189,13 +1188,14 @@ UINT CStdioFile::RawRead(char* pOut, UINT nCount) {
         if (m_nBufferLen && m_qwPos >= m_qwBufferStart && m_qwPos < m_qwBufferStart + m_nBufferLen) {
             size_t off = size_t(m_qwPos - m_qwBufferStart);
             size_t k = std::min(size_t(nCount - done), m_nBufferLen - off);
-            std::memcpy(pOut + done, m_buffer.data() + off, k);
+            std::memcpy(pOut + done, m_buffer.get() + off, k);
             done += UINT(k);
             m_qwPos += k;
             continue;
         }
         bool direct = nCount - done >= kStreamBuffer;  // large reads skip the cache
-        char* target = direct ? pOut + done : m_buffer.data();
+        if (!direct && !m_buffer) m_buffer.reset(new char[kStreamBuffer]);
+        char* target = direct ? pOut + done : m_buffer.get();
         size_t want = direct ? nCount - done : kStreamBuffer;
         ssize_t n = pread(int(m_hFile), target, want, off_t(m_qwPos));
         if (n < 0 && errno == EINTR) continue;
@@ -1226,11 +1226,12 @@ void CStdioFile::RawWrite(const char* pData, UINT nCount) {
         return;
     }
     if (!m_bPending) {
+        if (!m_buffer) m_buffer.reset(new char[kStreamBuffer]);
         m_qwBufferStart = m_qwPos;
         m_nBufferLen = 0;
         m_bPending = true;
     }
-    std::memcpy(m_buffer.data() + m_nBufferLen, pData, nCount);
+    std::memcpy(m_buffer.get() + m_nBufferLen, pData, nCount);
     m_nBufferLen += nCount;
     m_qwPos += nCount;
 }

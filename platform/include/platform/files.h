@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -246,7 +247,7 @@ protected:
 
     bool m_bText = true;
     mutable ULONGLONG m_qwPos = 0;
-    mutable std::vector<char> m_buffer;
+    mutable std::unique_ptr<char[]> m_buffer;  // allocated on first use
     mutable ULONGLONG m_qwBufferStart = 0;
     mutable size_t m_nBufferLen = 0;
     mutable bool m_bPending = false;
