@@ -4,6 +4,7 @@
 #include "MxModule/fileops/FileOperateManager.h"
 #include "MxModule/foundation/MxFile.h"
 #include "MxModule/metadata/AsfFormat.h"
+#include "MxModule/metadata/MP3FileParse.h"
 #include "MxModule/metadata/WMAFileParse.h"
 
 namespace {
@@ -21,11 +22,6 @@ bool Extension(const CString& path, CString& ext) {
 }
 
 bool IsMp3OrWma(const CString& ext) { return !ext.CompareNoCase("mp3") || !ext.CompareNoCase("wma"); }
-
-bool IsFrameHeaderStart(const BYTE* b) {
-    return b[0] == 0xFF && (b[1] & 0xE0) == 0xE0 && (b[1] & 0x18) != 0x08 && (b[1] & 0x06) != 0 && (b[2] & 0xF0) != 0x00 &&
-           (b[2] & 0xF0) != 0xF0 && (b[2] & 0x0C) != 0x0C;
-}
 
 }  // namespace
 
@@ -81,7 +77,7 @@ void CFileOperateManager::GetFileTypeByContent(CString strPath, VelaPlayerFileTy
         BYTE block[kScanBlock];
         file.Seek(0, CFile::begin);
         for (int b = 0; b < kScanBlocks && !mp3 && file.Read(block, kScanBlock) == UINT(kScanBlock); ++b) {
-            for (int p = 0; p < kScanPositions && !mp3; ++p) mp3 = IsFrameHeaderStart(block + p);
+            for (int p = 0; p < kScanPositions && !mp3; ++p) mp3 = CMP3FileParse::IsFrameHeader(block + p);
         }
     }
     if (mp3) {

@@ -36,11 +36,6 @@ private:
     DWORD m_attributes;
 };
 
-bool IsFrameSync(const BYTE* b) {
-    return b[0] == 0xFF && (b[1] & 0xE0) == 0xE0 && (b[1] & 0x18) != 0x08 && (b[1] & 0x06) != 0 && (b[2] & 0xF0) != 0x00 &&
-           (b[2] & 0xF0) != 0xF0 && (b[2] & 0x0C) < 0x0C;
-}
-
 }  // namespace
 
 CAudioFileParse::CAudioFileParse() : m_bDRM(0), m_bScriptCommand(0), m_bNeedModifyVersion(0) {}
@@ -79,7 +74,7 @@ int CAudioFileParse::GetFileTypeByContent(const BYTE* p, int n) {
     // Chunks of 100 bytes, at most 50; a header straddling two chunks is not seen.
     for (int chunk = 0; chunk < 50 && n - chunk * 100 >= 100; ++chunk) {
         for (int i = 0; i <= 96; ++i) {
-            if (IsFrameSync(p + chunk * 100 + i)) return 1;
+            if (CMP3FileParse::IsFrameHeader(p + chunk * 100 + i)) return 1;
         }
     }
     return -1;

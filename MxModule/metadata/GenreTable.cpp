@@ -1,5 +1,7 @@
 #include "MxModule/metadata/GenreTable.h"
 
+#include <cstdlib>
+
 namespace mxmeta {
 
 const char kUnknownGenreName[] = "Unknow";
@@ -32,6 +34,17 @@ BYTE GenreCode(const CString& strName) {
         if (strName.Compare(kGenres[code]) == 0) return BYTE(code);
     }
     return kUnknownGenreCode;
+}
+
+void ParseGenreText(const CString& strText, BYTE& byCode, CString& strName) {
+    int open = strText.Find('('), close = open >= 0 ? strText.Find(')', open) : -1;
+    if (open >= 0 && close > open + 1) {
+        byCode = BYTE(std::atoi(strText.Mid(open + 1, close - open - 1)) & 0xFF);
+        strName = GenreName(byCode);
+    } else {
+        strName = strText;
+        byCode = GenreCode(strText);
+    }
 }
 
 }  // namespace mxmeta

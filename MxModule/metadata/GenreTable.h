@@ -15,4 +15,8 @@ MX_TESTABLE CString GenreName(BYTE byCode);
 // The code whose name equals the text exactly (case-sensitive, no trimming); 255 otherwise.
 MX_TESTABLE BYTE GenreCode(const CString& strName);
 
+// A genre text as the tags hold it: a number in parentheses ("(17)") names the code, anything else is
+// the name itself.
+MX_TESTABLE void ParseGenreText(const CString& strText, BYTE& byCode, CString& strName);
+
 }  // namespace mxmeta

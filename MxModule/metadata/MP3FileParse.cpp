@@ -154,17 +154,7 @@ void DecodeFrame(int slot, bool version2, const BYTE* p, const BYTE* end, AUDIOF
         case 1: info.strArtist = value; break;
         case 2: info.strAlbum = value; break;
         case 3: info.strTrack = value; break;
-        case kSlotGenre: {
-            int open = value.Find('('), close = open >= 0 ? value.Find(')', open) : -1;
-            if (open >= 0 && close > open + 1) {
-                info.byGenre = BYTE(std::atoi(value.Mid(open + 1, close - open - 1)) & 0xFF);
-                info.strGenre = mxmeta::GenreName(info.byGenre);
-            } else {
-                info.strGenre = value;
-                info.byGenre = mxmeta::GenreCode(value);
-            }
-            break;
-        }
+        case kSlotGenre: mxmeta::ParseGenreText(value, info.byGenre, info.strGenre); break;
         case 5: info.strYear = value; break;
         case kSlotComment: info.strComment = value; break;
         case 8: info.strComposer = value; break;

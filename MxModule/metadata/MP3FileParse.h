@@ -18,7 +18,7 @@ public:
 
     // The total size of the file's ID3v2 tag (header included), or 0.
     static DWORD GetTagSize(CMxFile* pFile);
-    // True when the 4 bytes are a plausible MPEG audio frame header.
+    // True when the bytes start a plausible MPEG audio frame header (the fourth byte is not looked at).
     static bool IsFrameHeader(const BYTE* p);
 
 private:

@@ -38,17 +38,6 @@ std::string ToUtf16(const CString& text) {
 
 bool Is(const unsigned char* p, const char* guid) { return std::memcmp(p, GuidOf(guid).data(), 16) == 0; }
 
-void SetGenre(AUDIOFILEINFO& info, const CString& text) {
-    int open = text.Find('('), close = open >= 0 ? text.Find(')', open) : -1;
-    if (open >= 0 && close > open + 1) {
-        info.byGenre = BYTE(std::atoi(text.Mid(open + 1, close - open - 1)) & 0xFF);
-        info.strGenre = mxmeta::GenreName(info.byGenre);
-    } else {
-        info.strGenre = text;
-        info.byGenre = mxmeta::GenreCode(text);
-    }
-}
-
 // One attribute of the Extended Content Description into the record.
 void ReadAttribute(const CString& name, int type, const unsigned char* v, size_t n, AUDIOFILEINFO& info) {
     CString text = type == kTypeString ? FromUtf16(v, n) : CString();
@@ -59,7 +48,7 @@ void ReadAttribute(const CString& name, int type, const unsigned char* v, size_t
     else if (is("WM/EncodedBy")) info.strEncodedBy = text;
     else if (is("WM/OriginalArtist")) info.strOriginalArtist = text;
     else if (is("WM/AlbumArtist")) info.strAlbumArtist = text;
-    else if (is("WM/Genre")) SetGenre(info, text);
+    else if (is("WM/Genre")) mxmeta::ParseGenreText(text, info.byGenre, info.strGenre);
     else if (is("WM/TrackNumber")) {
         if (type == kTypeString) info.strTrack = text;
         else if (type >= kTypeBool && n >= 2) info.strTrack.Format("%d", int(Get(v, type == kTypeWord ? 2 : n >= 4 ? 4 : 2)));
