@@ -4,8 +4,10 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <fstream>
 #include <string>
 
+#include "MxModule/foundation/MxFile.h"
 #include "platform/testhooks.h"
 
 // Makes the machine and returns the host folder behind C:\ .
@@ -18,4 +20,10 @@ inline std::string MakeFuzzMachine() {
     setenv("MX_REGISTRY", (root + "/registry.db").c_str(), 1);
     MxPlatformReload();
     return root + "/c";
+}
+
+// Writes the input as the host file behind winPath and opens it read-write; false when it cannot.
+inline bool OpenFuzzFile(const std::string& host, LPCSTR winPath, const uint8_t* data, size_t size, CMxFile& file) {
+    std::ofstream(host, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data), std::streamsize(size));
+    return file.Open(winPath, 0x8002) != FALSE;
 }

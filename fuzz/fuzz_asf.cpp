@@ -1,5 +1,4 @@
 // Arbitrary bytes as a WMA file: the ASF header reading, then a rebuild of the header and a second reading.
-#include <fstream>
 #include <string>
 
 #include "FuzzMachine.h"
@@ -20,9 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     AUDIOFILEINFO info;
     DWORD headerSize = 0;
     buffer.ParseBuffer(&image, &headerSize, &info, -1);
-    std::ofstream(g_host, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data), std::streamsize(size));
     CMxFile file;
-    if (!file.Open("C:\\song.wma", 0x8002)) return 0;
+    if (!OpenFuzzFile(g_host, "C:\\song.wma", data, size, file)) return 0;
     CWMAFileParse parser;
     if (!parser.ParseFile(&file, &info, 0)) return 0;
     info.strTitle = "fuzz";

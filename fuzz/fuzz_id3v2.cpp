@@ -1,6 +1,5 @@
 // Arbitrary bytes as an MP3 file: the ID3v2/ID3v1 reading, then a rebuild of the tag and a second reading
 // of what was written.
-#include <fstream>
 #include <string>
 
 #include "FuzzMachine.h"
@@ -16,9 +15,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::ofstream(g_host, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data), std::streamsize(size));
     CMxFile file;
-    if (!file.Open("C:\\song.mp3", 0x8002)) return 0;
+    if (!OpenFuzzFile(g_host, "C:\\song.mp3", data, size, file)) return 0;
     {
         CMP3FileParse parser;
         AUDIOFILEINFO info;

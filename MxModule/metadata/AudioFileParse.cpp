@@ -88,12 +88,16 @@ void CAudioFileParse::LegalString(CString& strText) {
     strText.Trim();
 }
 
-bool CAudioFileParse::CreateParser(const CString& strPath, CString& strExtension, bool& bWma) {
+void CAudioFileParse::Classify(const CString& strPath, CString& strExtension, bool& bMp3, bool& bWma) {
     VelaPlayerFileType cls = FILETYPE_UNKNOWN, format = FILETYPE_UNKNOWN;
     strExtension = CFileOperateManager::GetFileType(strPath, cls, format, 1);
     strExtension.MakeLower();
+    bMp3 = cls == FILETYPE_AUDIO && format == FILETYPE_MP3;
     bWma = cls == FILETYPE_AUDIO && format == FILETYPE_WMA;
-    if (cls == FILETYPE_AUDIO && format == FILETYPE_MP3) m_pParser.reset(new CMP3FileParse());
+}
+
+bool CAudioFileParse::MakeParser(bool bMp3, bool bWma) {
+    if (bMp3) m_pParser.reset(new CMP3FileParse());
     else if (bWma) m_pParser.reset(new CWMAFileParse());
     return m_pParser != nullptr;
 }
@@ -104,10 +108,9 @@ int CAudioFileParse::ParseAudioFile(CString& strPath, AUDIOFILEINFO* pInfo, int 
     m_pParser.reset();
     AttributeKeeper attributes(strPath);
     if (!attributes.ok()) return 0;
-    VelaPlayerFileType cls = FILETYPE_UNKNOWN, format = FILETYPE_UNKNOWN;
-    CString ext = CFileOperateManager::GetFileType(strPath, cls, format, 1);
-    ext.MakeLower();
-    bool mp3 = cls == FILETYPE_AUDIO && format == FILETYPE_MP3, wma = cls == FILETYPE_AUDIO && format == FILETYPE_WMA;
+    CString ext;
+    bool mp3 = false, wma = false;
+    Classify(strPath, ext, mp3, wma);
     if (bFixExtension && ((ext == "wma" && mp3) || (ext == "mp3" && wma))) {
         // The extension says the other format: the file takes the name its content deserves.
         CString newPath = strPath.Left(strPath.ReverseFind('.')) + (mp3 ? ".mp3" : ".wma");
@@ -123,9 +126,7 @@ int CAudioFileParse::ParseAudioFile(CString& strPath, AUDIOFILEINFO* pInfo, int 
             }
         }
     }
-    if (mp3) m_pParser.reset(new CMP3FileParse());
-    else if (wma) m_pParser.reset(new CWMAFileParse());
-    else return 0;
+    if (!MakeParser(mp3, wma)) return 0;
     int result = 0;
     CMxFile file;
     if (file.Open(strPath, kOpenParse)) {
@@ -164,8 +165,10 @@ void CAudioFileParse::GetAudioFileID3Info(CString strPath, BYTE*& pTail, int& nT
     if (strPath.IsEmpty()) return;
     AttributeKeeper attributes(strPath);
     CString ext;
-    bool wma = false;
-    if (!attributes.ok() || !CreateParser(strPath, ext, wma)) return;
+    bool mp3 = false, wma = false;
+    if (!attributes.ok()) return;
+    Classify(strPath, ext, mp3, wma);
+    if (!MakeParser(mp3, wma)) return;
     CMxFile file;
     if (!file.Open(strPath, kOpenParse)) return;
     DWORD tailLength = 0, headerLength = 0;
@@ -179,8 +182,10 @@ ModifyAudioFileResult CAudioFileParse::SetAudioFileInfo(CString strPath, AUDIOFI
     m_pParser.reset();
     AttributeKeeper attributes(strPath);
     CString ext;
-    bool wma = false;
-    if (!attributes.ok() || !CreateParser(strPath, ext, wma)) return MAFR_INVALID;
+    bool mp3 = false, wma = false;
+    if (!attributes.ok()) return MAFR_INVALID;
+    Classify(strPath, ext, mp3, wma);
+    if (!MakeParser(mp3, wma)) return MAFR_INVALID;
     CMxFile file;
     if (!file.Open(strPath, kOpenWrite)) return GetLastError() == ERROR_SHARING_VIOLATION ? MAFR_INVALID : MAFR_OPENFAILED;
     int written = m_pParser->WriteTags(&file, pInfo, dwMask);

@@ -49,9 +49,10 @@ protected:
     static void LegalString(CString& strText);
 
 private:
-    // Classifies the file by content and makes its parser; false for anything but MP3 and WMA. The
-    // extension is returned in lower case.
-    bool CreateParser(const CString& strPath, CString& strExtension, bool& bWma);
+    // Classifies the file by its content; the extension comes back in lower case.
+    static void Classify(const CString& strPath, CString& strExtension, bool& bMp3, bool& bWma);
+    // Makes the parser of that content; false for anything but MP3 and WMA.
+    bool MakeParser(bool bMp3, bool bWma);
 
     std::unique_ptr<CAudioFileParseBase> m_pParser;
 };

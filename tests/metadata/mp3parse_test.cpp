@@ -3,6 +3,7 @@
 
 #include "library/LibraryFixture.h"
 #include "support/AudioBuilders.h"
+#include "support/TagFile.h"
 
 namespace {
 
@@ -22,24 +23,10 @@ std::string Text(const std::string& s) { return std::string(1, '\0') + s; }
 
 class MP3ParseTest : public mxtest::FacadeTest {
 protected:
-    // Writes the bytes as C:\song.mp3 and parses them with a fresh parser.
-    AUDIOFILEINFO Parse(const std::string& bytes, int* result = nullptr) {
-        mxtest::WriteHostFile(machine.HostC("song.mp3"), bytes);
-        CMxFile file;
-        EXPECT_TRUE(file.Open("C:\\song.mp3", 0x8002));
-        CMP3FileParse parser;
-        AUDIOFILEINFO info;
-        int r = parser.ParseFile(&file, &info, 0);
-        if (result) *result = r;
-        return info;
-    }
-    int Write(AUDIOFILEINFO info, DWORD mask) {
-        CMxFile file;
-        EXPECT_TRUE(file.Open("C:\\song.mp3", 0x8002));
-        CMP3FileParse parser;
-        return parser.WriteTags(&file, &info, mask);
-    }
-    std::string Bytes() { return mxtest::ReadHostFile(machine.HostC("song.mp3")); }
+    mxtest::TagFile<CMP3FileParse> song{machine, "song.mp3"};
+    AUDIOFILEINFO Parse(const std::string& bytes, int* result = nullptr) { return song.Parse(bytes, result); }
+    int Write(const AUDIOFILEINFO& info, DWORD mask) { return song.Write(info, mask); }
+    std::string Bytes() const { return song.Bytes(); }
 };
 
 TEST_F(MP3ParseTest, GbkUtf16AndUtf8FramesComeOutAsGbk) {

@@ -2,7 +2,7 @@
 #include <vector>
 
 #include "support/AsfBuilders.h"
-#include "support/TempMachine.h"
+#include "support/TagFile.h"
 
 namespace {
 
@@ -18,24 +18,12 @@ const std::string kData = std::string("DATAOBJECT") + std::string(200, 'd');  //
 
 class WmaTest : public mxtest::MachineTest {
 protected:
-    AUDIOFILEINFO Parse(const std::string& bytes, int* result = nullptr, CWMAFileParse* out = nullptr) {
-        mxtest::WriteHostFile(machine.HostC("song.wma"), bytes);
-        CMxFile file;
-        EXPECT_TRUE(file.Open("C:\\song.wma", 0x8002));
-        CWMAFileParse local;
-        CWMAFileParse& parser = out ? *out : local;
-        AUDIOFILEINFO info;
-        int r = parser.ParseFile(&file, &info, 0);
-        if (result) *result = r;
-        return info;
+    mxtest::TagFile<CWMAFileParse> song{machine, "song.wma"};
+    AUDIOFILEINFO Parse(const std::string& bytes, int* result = nullptr, CWMAFileParse* parser = nullptr) {
+        return song.Parse(bytes, result, parser);
     }
-    int Write(AUDIOFILEINFO info, DWORD mask) {
-        CMxFile file;
-        EXPECT_TRUE(file.Open("C:\\song.wma", 0x8002));
-        CWMAFileParse parser;
-        return parser.WriteTags(&file, &info, mask);
-    }
-    std::string Bytes() { return mxtest::ReadHostFile(machine.HostC("song.wma")); }
+    int Write(const AUDIOFILEINFO& info, DWORD mask) { return song.Write(info, mask); }
+    std::string Bytes() const { return song.Bytes(); }
 };
 
 TEST_F(WmaTest, TagsDurationAndBitRateAreRead) {
