@@ -1,7 +1,6 @@
 // Windows and messages.
 #include "platform/windows.h"
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -10,7 +9,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "platform/text.h"
 
@@ -21,13 +19,23 @@ struct Window {
     DWORD thread;
 };
 
+// A message sent from another thread: the sender waits on `answered` until the owner has run it.
+struct SentMessage {
+    MSG msg;
+    LRESULT result = 0;
+    bool done = false;
+};
+
 struct Queue {
     std::deque<MSG> messages;
+    std::deque<std::shared_ptr<SentMessage>> sent;
     std::condition_variable ready;
 };
 
+// One lock for the whole table: every operation is short and none calls a window procedure under it.
 std::mutex g_lock;
-std::map<std::string, WNDPROC> g_classes;       // lower-case class name
+std::condition_variable g_answered;
+std::map<std::string, WNDPROC> g_classes;  // lower-case class name
 std::map<HWND, Window> g_windows;
 std::map<DWORD, std::shared_ptr<Queue>> g_queues;
 uintptr_t g_nextHandle = 0x10000;
@@ -49,13 +57,32 @@ bool Matches(const MSG& m, HWND hWnd, UINT lo, UINT hi) {
     return (lo == 0 && hi == 0) || (m.message >= lo && m.message <= hi) || m.message == WM_QUIT;
 }
 
-}  // namespace
-
-DWORD GetCurrentThreadId() {
-    static std::atomic<DWORD> next{1};
-    thread_local DWORD id = next++;
-    return id;
+void Answer(SentMessage& s, LRESULT result) {
+    s.result = result;
+    s.done = true;
+    g_answered.notify_all();
 }
+
+// Runs every message other threads have sent to the calling thread's windows. Called with g_lock held;
+// releases it around each window procedure.
+void DeliverSent(std::unique_lock<std::mutex>& lock, Queue& q) {
+    while (!q.sent.empty()) {
+        std::shared_ptr<SentMessage> s = q.sent.front();
+        q.sent.pop_front();
+        auto w = g_windows.find(s->msg.hwnd);
+        if (w == g_windows.end()) {
+            Answer(*s, 0);
+            continue;
+        }
+        WNDPROC proc = w->second.proc;
+        lock.unlock();
+        LRESULT result = proc(s->msg.hwnd, s->msg.message, s->msg.wParam, s->msg.lParam);
+        lock.lock();
+        Answer(*s, result);
+    }
+}
+
+}  // namespace
 
 WORD RegisterClassA(const WNDCLASSA* c) {
     if (!c || !c->lpszClassName || !c->lpfnWndProc) {
@@ -90,9 +117,21 @@ HWND CreateWindowExA(DWORD, LPCSTR lpClassName, LPCSTR, DWORD, int, int, int, in
 
 BOOL DestroyWindow(HWND hWnd) {
     std::lock_guard<std::mutex> lock(g_lock);
-    if (!g_windows.erase(hWnd)) {
+    auto w = g_windows.find(hWnd);
+    if (w == g_windows.end()) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
+    }
+    std::shared_ptr<Queue> q = QueueOf(w->second.thread);
+    g_windows.erase(w);
+    for (auto it = q->messages.begin(); it != q->messages.end();) it = it->hwnd == hWnd ? q->messages.erase(it) : it + 1;
+    for (auto it = q->sent.begin(); it != q->sent.end();) {
+        if ((*it)->msg.hwnd != hWnd) {
+            ++it;
+            continue;
+        }
+        Answer(**it, 0);
+        it = q->sent.erase(it);
     }
     return TRUE;
 }
@@ -117,6 +156,36 @@ BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     return TRUE;
 }
 
+LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+    std::unique_lock<std::mutex> lock(g_lock);
+    auto w = g_windows.find(hWnd);
+    if (w == g_windows.end()) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    DWORD self = GetCurrentThreadId();
+    if (w->second.thread == self) {
+        WNDPROC proc = w->second.proc;
+        lock.unlock();
+        return proc(hWnd, Msg, wParam, lParam);
+    }
+    auto s = std::make_shared<SentMessage>();
+    s->msg = MSG{hWnd, Msg, wParam, lParam, GetTickCount(), {0, 0}};
+    std::shared_ptr<Queue> owner = QueueOf(w->second.thread);
+    owner->sent.push_back(s);
+    owner->ready.notify_all();
+    g_answered.notify_all();  // the owner may itself be waiting in SendMessageA
+    // While waiting, handle what others send to this thread, so two threads sending to each other
+    // do not wait for ever.
+    std::shared_ptr<Queue> mine = QueueOf(self);
+    while (!s->done) {
+        DeliverSent(lock, *mine);
+        if (s->done) break;
+        g_answered.wait(lock);
+    }
+    return s->result;
+}
+
 void PostQuitMessage(int nExitCode) {
     std::lock_guard<std::mutex> lock(g_lock);
     std::shared_ptr<Queue> q = QueueOf(GetCurrentThreadId());
@@ -125,8 +194,9 @@ void PostQuitMessage(int nExitCode) {
 }
 
 BOOL PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT lo, UINT hi, UINT wRemoveMsg) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::unique_lock<std::mutex> lock(g_lock);
     std::shared_ptr<Queue> q = QueueOf(GetCurrentThreadId());
+    DeliverSent(lock, *q);
     for (auto it = q->messages.begin(); it != q->messages.end(); ++it) {
         if (!Matches(*it, hWnd, lo, hi)) continue;
         if (lpMsg) *lpMsg = *it;
@@ -140,6 +210,7 @@ BOOL GetMessageA(LPMSG lpMsg, HWND hWnd, UINT lo, UINT hi) {
     std::unique_lock<std::mutex> lock(g_lock);
     std::shared_ptr<Queue> q = QueueOf(GetCurrentThreadId());
     while (true) {
+        DeliverSent(lock, *q);
         for (auto it = q->messages.begin(); it != q->messages.end(); ++it) {
             if (!Matches(*it, hWnd, lo, hi)) continue;
             MSG m = *it;
@@ -149,6 +220,21 @@ BOOL GetMessageA(LPMSG lpMsg, HWND hWnd, UINT lo, UINT hi) {
         }
         q->ready.wait(lock);
     }
+}
+
+DWORD MsgWaitForMultipleObjects(DWORD nCount, const HANDLE*, BOOL, DWORD dwMilliseconds, DWORD) {
+    if (nCount != 0) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return WAIT_FAILED;
+    }
+    std::unique_lock<std::mutex> lock(g_lock);
+    std::shared_ptr<Queue> q = QueueOf(GetCurrentThreadId());
+    auto pending = [&q] { return !q->messages.empty() || !q->sent.empty(); };
+    if (dwMilliseconds == INFINITE) {
+        q->ready.wait(lock, pending);
+        return WAIT_OBJECT_0;
+    }
+    return q->ready.wait_for(lock, std::chrono::milliseconds(dwMilliseconds), pending) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 
 LRESULT DispatchMessageA(const MSG* lpMsg) {

@@ -1,4 +1,6 @@
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <thread>
 #include <vector>
 
@@ -40,6 +42,112 @@ TEST(CriticalSectionTest, GuardSerialisesThreads) {
     for (std::thread& th : threads) th.join();
     EXPECT_EQ(40000, counter);
     CCriticalSectionGuard none(static_cast<CCriticalSection*>(nullptr));  // guards nothing, does not crash
+}
+
+}  // namespace
+
+namespace {
+
+DWORD ReturnArgument(LPVOID p) { return DWORD(reinterpret_cast<uintptr_t>(p)); }
+
+struct Gate {
+    std::atomic<bool> open{false};
+    std::atomic<int> passes{0};
+    std::atomic<bool> stop{false};
+};
+
+DWORD PassGates(LPVOID p) {
+    Gate& g = *static_cast<Gate*>(p);
+    while (!g.open) std::this_thread::yield();
+    while (!g.stop) {
+        MxSuspensionPoint();
+        ++g.passes;
+        std::this_thread::yield();
+    }
+    return 7;
+}
+
+TEST(ThreadTest, WaitReturnsTheExitCodeAfterTheRoutineEnds) {
+    DWORD id = 0;
+    HANDLE h = CreateThread(nullptr, 0, ReturnArgument, reinterpret_cast<LPVOID>(uintptr_t(1234)), 0, &id);
+    ASSERT_NE(nullptr, h);
+    EXPECT_NE(0u, id);
+    EXPECT_NE(GetCurrentThreadId(), id);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(h, INFINITE));
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(h, &code));
+    EXPECT_EQ(1234u, code);
+    EXPECT_TRUE(CloseHandle(h));
+    SetLastError(0);
+    EXPECT_EQ(WAIT_FAILED, WaitForSingleObject(h, 0));
+    EXPECT_EQ(DWORD(ERROR_INVALID_HANDLE), GetLastError());
+    EXPECT_FALSE(CloseHandle(h));
+}
+
+TEST(ThreadTest, ADuplicateStaysValidAfterTheOriginalIsClosed) {
+    Gate g;
+    HANDLE h = CreateThread(nullptr, 0, PassGates, &g, 0, nullptr);
+    HANDLE dup = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &dup, 0, FALSE, DUPLICATE_SAME_ACCESS));
+    EXPECT_NE(h, dup);
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(dup, 10));
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(dup, &code));
+    EXPECT_EQ(STILL_ACTIVE, code);
+    g.open = true;
+    g.stop = true;
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(dup, INFINITE));
+    EXPECT_TRUE(CloseHandle(dup));
+}
+
+TEST(ThreadTest, ASuspendedThreadParksAtItsNextSuspensionPoint) {
+    Gate g;
+    HANDLE h = CreateThread(nullptr, 0, PassGates, &g, CREATE_SUSPENDED, nullptr);
+    EXPECT_EQ(1u, SuspendThread(h));  // created suspended: count was 1
+    EXPECT_EQ(2u, ResumeThread(h));
+    g.open = true;
+    EXPECT_EQ(1u, ResumeThread(h));  // now it runs
+    while (g.passes < 10) std::this_thread::yield();
+    EXPECT_EQ(0u, SuspendThread(h));
+    // At most one pass after the point it was inside of.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    int parked = g.passes;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_LE(g.passes - parked, 1);
+    EXPECT_EQ(1u, ResumeThread(h));
+    EXPECT_EQ(0u, ResumeThread(h));
+    while (g.passes < parked + 10) std::this_thread::yield();
+    g.stop = true;
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(h, INFINITE));
+    CloseHandle(h);
+}
+
+TEST(ThreadTest, PriorityIsKeptAndInvalidOnesAreRefused) {
+    Gate g;
+    HANDLE h = CreateThread(nullptr, 0, PassGates, &g, 0, nullptr);
+    EXPECT_EQ(THREAD_PRIORITY_NORMAL, GetThreadPriority(h));
+    EXPECT_TRUE(SetThreadPriority(h, THREAD_PRIORITY_HIGHEST));
+    EXPECT_EQ(THREAD_PRIORITY_HIGHEST, GetThreadPriority(h));
+    EXPECT_FALSE(SetThreadPriority(h, 3));
+    EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), GetLastError());
+    g.open = true;
+    g.stop = true;
+    WaitForSingleObject(h, INFINITE);
+    CloseHandle(h);
+    EXPECT_FALSE(SetThreadPriority(h, 0));
+    EXPECT_EQ(DWORD(-1), SuspendThread(h));
+}
+
+TEST(ThreadTest, TheCreationHookMakesTheNextCreationsFail) {
+    MxFailNextThreadCreations(1);
+    SetLastError(0);
+    EXPECT_EQ(nullptr, CreateThread(nullptr, 0, ReturnArgument, nullptr, 0, nullptr));
+    EXPECT_EQ(DWORD(ERROR_NOT_ENOUGH_MEMORY), GetLastError());
+    HANDLE h = CreateThread(nullptr, 0, ReturnArgument, nullptr, 0, nullptr);
+    ASSERT_NE(nullptr, h);
+    WaitForSingleObject(h, INFINITE);
+    CloseHandle(h);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -95,6 +96,99 @@ TEST(WindowsTest, EachThreadHasItsOwnMainWindow) {
     EXPECT_EQ(&main, AfxGetThread()->m_pMainWnd);
     AfxGetThread()->m_pMainWnd = nullptr;
     DestroyWindow(main.m_hWnd);
+}
+
+TEST(WindowsTest, SendOnTheOwningThreadCallsTheProcedureAtOnce) {
+    std::vector<Seen> seen;
+    t_seen = &seen;
+    HWND w = MakeWindow();
+    SendMessageA(w, WM_USER + 9, 4, 5);
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ(UINT(WM_USER + 9), seen[0].message);
+    MSG msg;
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));  // nothing was queued
+    DestroyWindow(w);
+    t_seen = nullptr;
+}
+
+LRESULT Doubler(HWND, UINT message, WPARAM wParam, LPARAM) { return message == WM_USER ? LRESULT(wParam * 2) : 0; }
+
+HWND MakeDoubler() {
+    static const bool registered = [] {
+        WNDCLASSA c{};
+        c.lpfnWndProc = Doubler;
+        c.lpszClassName = "MxTestDoubler";
+        return RegisterClassA(&c) != 0;
+    }();
+    EXPECT_TRUE(registered);
+    return CreateWindowExA(0, "MxTestDoubler", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+}
+
+TEST(WindowsTest, SendFromAnotherThreadWaitsForTheOwnersLoop) {
+    HWND w = MakeDoubler();
+    std::atomic<bool> answered{false};
+    LRESULT result = 0;
+    std::thread sender([&] {
+        result = SendMessageA(w, WM_USER, 21, 0);
+        answered = true;
+    });
+    // Not handled until this thread looks at its queue.
+    ASSERT_EQ(WAIT_OBJECT_0, MsgWaitForMultipleObjects(0, nullptr, FALSE, 5000, QS_ALLINPUT));
+    EXPECT_FALSE(answered.load());
+    MSG msg;
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));  // handles the sent message, returns none
+    sender.join();
+    EXPECT_TRUE(answered.load());
+    EXPECT_EQ(42, result);
+    DestroyWindow(w);
+}
+
+TEST(WindowsTest, DestroyingAWindowAnswersItsWaitingSendersAndDropsItsQueue) {
+    HWND w = MakeDoubler();
+    LRESULT result = -1;
+    std::thread sender([&] { result = SendMessageA(w, WM_USER, 21, 0); });
+    // The queue holds nothing but the sent message, so this returns once the sender waits.
+    ASSERT_EQ(WAIT_OBJECT_0, MsgWaitForMultipleObjects(0, nullptr, FALSE, 5000, QS_ALLINPUT));
+    PostMessageA(w, WM_USER, 1, 0);
+    EXPECT_TRUE(DestroyWindow(w));
+    sender.join();
+    EXPECT_EQ(0, result);
+    MSG msg;
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    SetLastError(0);
+    EXPECT_EQ(0, SendMessageA(w, WM_USER, 1, 0));
+    EXPECT_EQ(DWORD(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
+}
+
+TEST(WindowsTest, TwoThreadsSendingToEachOtherBothGetAnswers) {
+    HWND mine = MakeDoubler();
+    HWND theirs = nullptr;
+    std::atomic<bool> ready{false};
+    LRESULT fromOther = 0;
+    std::thread other([&] {
+        theirs = MakeDoubler();
+        ready = true;
+        fromOther = SendMessageA(mine, WM_USER, 5, 0);
+        MSG m;
+        while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+        }
+        DestroyWindow(theirs);
+    });
+    while (!ready) std::this_thread::yield();
+    // The other thread is (or soon is) inside SendMessageA; it must still answer this one.
+    EXPECT_EQ(14, SendMessageA(theirs, WM_USER, 7, 0));
+    MSG m;
+    while (fromOther == 0 && MsgWaitForMultipleObjects(0, nullptr, FALSE, 5000, QS_ALLINPUT) == WAIT_OBJECT_0) PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE);
+    other.join();
+    EXPECT_EQ(10, fromOther);
+    DestroyWindow(mine);
+}
+
+TEST(WindowsTest, MessageWaitTimesOutOnAnEmptyQueue) {
+    DWORD start = GetTickCount();
+    EXPECT_EQ(WAIT_TIMEOUT, MsgWaitForMultipleObjects(0, nullptr, FALSE, 30, QS_ALLINPUT));
+    EXPECT_GE(GetTickCount() - start, 25u);
+    EXPECT_EQ(WAIT_FAILED, MsgWaitForMultipleObjects(1, nullptr, FALSE, 0, QS_ALLINPUT));
 }
 
 }  // namespace

@@ -11,3 +11,6 @@ void MxPlatformReload();
 // Makes GetDiskFreeSpaceExA report `freeBytes` free (and available) on the drive of `driveLetter`;
 // a value of ~0ull removes the override.
 void MxSetFreeSpaceOverride(char driveLetter, ULONGLONG freeBytes);
+
+// Makes the next `count` CreateThread calls fail with error 8, as a machine out of resources would.
+void MxFailNextThreadCreations(int count);

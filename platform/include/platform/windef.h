@@ -29,6 +29,7 @@ typedef WCHAR* LPWSTR;
 typedef const WCHAR* LPCWSTR;
 typedef LONG HRESULT;
 typedef void* HANDLE;
+typedef size_t SIZE_T;
 typedef BOOL* LPBOOL;
 typedef intptr_t LONG_PTR;
 typedef uintptr_t ULONG_PTR;

@@ -1,8 +1,10 @@
 // Windows and messages: a process-wide handle table of windows, each owned by the thread that made it,
 // and one message queue per thread. Posting to an unknown or destroyed window fails, and the caller
-// keeps (and frees) what it meant to post.
+// keeps (and frees) what it meant to post. A message sent from another thread waits until the owner
+// handles it inside GetMessageA, PeekMessageA or its own SendMessageA.
 #pragma once
 
+#include "platform/threads.h"
 #include "platform/windef.h"
 
 typedef UINT_PTR WPARAM;
@@ -17,6 +19,7 @@ typedef LRESULT (*WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 #define WM_USER 0x0400
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
+#define QS_ALLINPUT 0x04FF
 #define HWND_MESSAGE (reinterpret_cast<HWND>(static_cast<intptr_t>(-3)))
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_CLASS_DOES_NOT_EXIST 1411L
@@ -51,18 +54,26 @@ WORD RegisterClassA(const WNDCLASSA* lpWndClass);
 // Only message-only windows exist here: hWndParent must be HWND_MESSAGE.
 HWND CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y, int nWidth,
                      int nHeight, HWND hWndParent, void* hMenu, HINSTANCE hInstance, LPVOID lpParam);
+// Also drops the messages still queued for the window (their blocks are the front end's to free first)
+// and answers 0 to every sender still waiting on it.
 BOOL DestroyWindow(HWND hWnd);
 BOOL IsWindow(HWND hWnd);
 LRESULT DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 // Queues the message on the owning thread of hWnd; FALSE (error 1400) for an unknown or destroyed window.
 BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+// On the owning thread the window procedure runs at once; from another thread the caller waits until the
+// owner handles the message. 0 (error 1400) for an unknown or destroyed window.
+LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 void PostQuitMessage(int nExitCode);
 // Waits for a message of the calling thread; 0 for WM_QUIT.
 BOOL GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
 BOOL PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);
 // Calls the window procedure of the message's window; a destroyed window's message is dropped.
 LRESULT DispatchMessageA(const MSG* lpMsg);
-DWORD GetCurrentThreadId();
+// Waits until the calling thread has a message (WAIT_OBJECT_0 + nCount) or the time is over
+// (WAIT_TIMEOUT). Only nCount 0 is supported: the message loop of a front end with no handles to wait on.
+DWORD MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll, DWORD dwMilliseconds,
+                                DWORD dwWakeMask);
 
 // MFC's window and thread objects, as far as the module needs them: the main window of a thread.
 class CWnd {
