@@ -13,7 +13,9 @@
 #include "platform/windows.h"
 
 #include "MxModule/MxExport.h"
+#include "MxModule/fileops/FileOperateCallBack.h"
 #include "MxModule/fileops/FileOperateManager.h"
+#include "MxModule/fileops/FileOperateThreadBase.h"
 #include "MxModule/foundation/CriticalSectionGuard.h"
 #include "MxModule/foundation/MemoryManager.h"
 #include "MxModule/foundation/MxFile.h"

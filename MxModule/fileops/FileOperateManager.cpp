@@ -1,0 +1,333 @@
+// The manager's operations: starting workers, stopping and suspending them, and posting their reports.
+#include "MxModule/fileops/FileOperateManager.h"
+
+#include <vector>
+
+#include "MxModule/fileops/FileOperateImportMultiFilePathThread.h"
+#include "MxModule/fileops/ThreadIDManager.h"
+#include "MxModule/foundation/CriticalSectionGuard.h"
+
+namespace {
+bool IsHandle(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+}  // namespace
+
+CFileOperateManager::CFileOperateManager() : m_hDefaultWnd(nullptr) { m_mapThreads.InitHashTable(17); }
+
+CFileOperateManager::~CFileOperateManager() { StopAllFileOperateThread(1); }
+
+void CFileOperateManager::SetFileOperateDestDirectory(CString strFolder) {
+    if (strFolder.IsEmpty()) return;
+    if (strFolder.Right(1) == "\\") strFolder = strFolder.Left(strFolder.GetLength() - 1);
+    CCriticalSectionGuard guard(&m_csLock);
+    m_strDestDirectory = strFolder;
+}
+
+void CFileOperateManager::SetDefaultFileOperateCallBackHWND(HWND hWnd) {
+    CCriticalSectionGuard guard(&m_csLock);
+    m_hDefaultWnd = hWnd;
+}
+
+HWND CFileOperateManager::WindowFor(HWND hWnd) const { return hWnd ? hWnd : m_hDefaultWnd; }
+
+int CFileOperateManager::Launch(CFileOperateThreadBase* pThread, HWND hWnd, int nPriority) {
+    CThreadIDManager* ids = CThreadIDManager::Instance();
+    int id = ids->GetID();
+    if (id == 0) {
+        delete pThread;
+        return -1;
+    }
+    FILEOPERATETHREADINFO info;
+    info.pThread = pThread;
+    info.hWnd = hWnd;
+    m_mapThreads.SetAt(id, info);
+    pThread->m_nID = id;
+    pThread->m_pCallBack = this;
+    pThread->m_strDestDirectory = m_strDestDirectory;
+    if (pThread->Start(nPriority) == -1) {
+        m_mapThreads.RemoveKey(id);
+        ids->ReleaseID(id);
+        delete pThread;
+        return -1;
+    }
+    return id;
+}
+
+int CFileOperateManager::AsynAddMultiFilePaths(CStringList* pPaths, HWND hWnd, int bImport, int, int nQuota) {
+    CCriticalSectionGuard guard(&m_csLock);
+    HWND window = WindowFor(hWnd);
+    if (!window || !pPaths || pPaths->IsEmpty()) return -1;
+    if (!bImport) return -1;  // filing into the library folder: its worker is not part of the module yet
+    auto* thread = new CFileOperateImportMultiFilePathThread;
+    thread->SetPaths(*pPaths);
+    thread->m_nQuota = nQuota;
+    return Launch(thread, window, THREAD_PRIORITY_HIGHEST);
+}
+
+// The workers of these starters are not part of the module yet.
+int CFileOperateManager::AsynMoveAudioPath(CString, HWND) { return -1; }
+int CFileOperateManager::AsynMoveLyricPath(CString, HWND) { return -1; }
+int CFileOperateManager::AsynAutoAddSongs(HWND) { return -1; }
+int CFileOperateManager::AsynAddSelfDircFiles(HWND, CStringList*) { return -1; }
+int CFileOperateManager::AsynAddDownloadFile(CString, AUDIOFILEINFO*, HWND, CString, CString) { return -1; }
+int CFileOperateManager::AsynAddOtherPlayerInfos(CList<PLAYLISTINFO, PLAYLISTINFO&>*, CStringList*, HWND) { return -1; }
+
+int CFileOperateManager::StopFileOperateThread(int nID, int bWait) {
+    return nID == 0 ? StopAllFileOperateThread(bWait) : StopSingalFileOperateThread(nID, bWait);
+}
+
+int CFileOperateManager::SuspendFileOperateThread(int nID) {
+    return nID == 0 ? SuspendAllFileOperateThread() : SuspendSingalFileOperateThread(nID);
+}
+
+int CFileOperateManager::ResumeFileOperateThread(int nID) {
+    return nID == 0 ? ResumeAllFileOperateThread() : ResumeSingalFileOperateThread(nID);
+}
+
+namespace {
+// The thread ends and closes its own handle while a stopper may still wait: the stopper waits on a
+// handle of its own, taken while the entry (and so the thread's handle) is known to be alive.
+HANDLE WaitableCopy(HANDLE h) {
+    HANDLE copy = nullptr;
+    if (!IsHandle(h) || !DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return h;
+    return copy;
+}
+
+void WaitAndClose(HANDLE h) {
+    WaitForSingleObject(h, INFINITE);
+    CloseHandle(h);
+}
+}  // namespace
+
+int CFileOperateManager::StopSingalFileOperateThread(int nID, int bWait) {
+    HANDLE h = nullptr;
+    {
+        CCriticalSectionGuard guard(&m_csLock);
+        FILEOPERATETHREADINFO info;
+        if (!m_mapThreads.Lookup(nID, info) || !info.pThread) return -1;
+        if (!IsHandle(info.pThread->m_hThread)) return -1;
+        if (bWait) h = WaitableCopy(info.pThread->m_hThread);
+        info.pThread->Stop();
+        info.bNotifyOff = 0;
+        m_mapThreads.SetAt(nID, info);
+    }
+    if (bWait) WaitAndClose(h);
+    return 0;
+}
+
+int CFileOperateManager::StopAllFileOperateThread(int bWait) {
+    std::vector<HANDLE> handles;
+    {
+        CCriticalSectionGuard guard(&m_csLock);
+        POSITION pos = m_mapThreads.GetStartPosition();
+        while (pos) {
+            int id;
+            FILEOPERATETHREADINFO info;
+            m_mapThreads.GetNextAssoc(pos, id, info);
+            if (!info.pThread) continue;
+            if (bWait && IsHandle(info.pThread->m_hThread)) handles.push_back(WaitableCopy(info.pThread->m_hThread));
+            info.pThread->Stop();
+            info.bNotifyOff = 0;
+            m_mapThreads.SetAt(id, info);
+        }
+    }
+    for (HANDLE h : handles) WaitAndClose(h);
+    return 0;
+}
+
+int CFileOperateManager::SuspendSingalFileOperateThread(int nID) {
+    CCriticalSectionGuard guard(&m_csLock);
+    FILEOPERATETHREADINFO info;
+    if (m_mapThreads.Lookup(nID, info) && info.pThread) info.pThread->Suspend();
+    return 0;
+}
+
+int CFileOperateManager::SuspendAllFileOperateThread() {
+    CCriticalSectionGuard guard(&m_csLock);
+    POSITION pos = m_mapThreads.GetStartPosition();
+    while (pos) {
+        int id;
+        FILEOPERATETHREADINFO info;
+        m_mapThreads.GetNextAssoc(pos, id, info);
+        if (info.pThread) info.pThread->Suspend();
+    }
+    return 0;
+}
+
+int CFileOperateManager::ResumeSingalFileOperateThread(int nID) {
+    CCriticalSectionGuard guard(&m_csLock);
+    FILEOPERATETHREADINFO info;
+    if (m_mapThreads.Lookup(nID, info) && info.pThread) info.pThread->Resume();
+    return 0;
+}
+
+int CFileOperateManager::ResumeAllFileOperateThread() {
+    CCriticalSectionGuard guard(&m_csLock);
+    POSITION pos = m_mapThreads.GetStartPosition();
+    while (pos) {
+        int id;
+        FILEOPERATETHREADINFO info;
+        m_mapThreads.GetNextAssoc(pos, id, info);
+        if (info.pThread) info.pThread->Resume();
+    }
+    return 0;
+}
+
+HWND CFileOperateManager::ReportWindow(int nID) {
+    FILEOPERATETHREADINFO info;
+    if (!m_mapThreads.Lookup(nID, info) || info.bNotifyOff) return nullptr;
+    return info.hWnd;
+}
+
+void CFileOperateManager::PostBlock(int nID, UINT nMsg, const CString& s1, const CString& s2, int nValue,
+                                   FileOperateResultCode nCode, const CString& s3, const CString& s4) {
+    auto* block = new FILEOPERATEMSGINFO;
+    HWND window;
+    {
+        CCriticalSectionGuard guard(&m_csLock);
+        window = ReportWindow(nID);
+        if (window) {
+            block->strText1 = s1;
+            block->strText2 = s2;
+            block->strText3 = s3;
+            block->strText4 = s4;
+            block->nValue = nValue;
+            block->nCode = nCode;
+        }
+    }
+    if (!window || !PostMessageA(window, nMsg, WPARAM(nID), reinterpret_cast<LPARAM>(block))) delete block;
+}
+
+void CFileOperateManager::PostValue(int nID, UINT nMsg, LPARAM lParam) {
+    HWND window;
+    {
+        CCriticalSectionGuard guard(&m_csLock);
+        window = ReportWindow(nID);
+    }
+    if (window) PostMessageA(window, nMsg, WPARAM(nID), lParam);
+}
+
+void CFileOperateManager::PostList(int nID, UINT nMsg, CStringList* pList) {
+    HWND window;
+    {
+        CCriticalSectionGuard guard(&m_csLock);
+        window = ReportWindow(nID);
+    }
+    if (!window || !PostMessageA(window, nMsg, WPARAM(nID), reinterpret_cast<LPARAM>(pList))) delete pList;
+}
+
+void CFileOperateManager::OnImportSearching(int nID, CString strText) { PostBlock(nID, WM_MX_IMPORT_SEARCHING, strText, ""); }
+void CFileOperateManager::OnBeginImport(int nID, unsigned long nCount) { PostValue(nID, WM_MX_BEGIN_IMPORT, LPARAM(nCount)); }
+void CFileOperateManager::OnBeginImportOneOfPlayList(int nID, CString strName) {
+    PostBlock(nID, WM_MX_BEGIN_IMPORT_ONE_OF_PLAYLIST, strName, "");
+}
+void CFileOperateManager::OnEndImportOneOfPlayList(int nID, CString strName) {
+    PostBlock(nID, WM_MX_END_IMPORT_ONE_OF_PLAYLIST, strName, "");
+}
+void CFileOperateManager::OnBeginImportOneOfFile(int nID, CString strPath) {
+    PostBlock(nID, WM_MX_BEGIN_IMPORT_ONE_OF_FILE, strPath, "");
+}
+void CFileOperateManager::OnEndImportOneOfFile(int nID, CString str1, CString str2, int nValue) {
+    PostBlock(nID, WM_MX_END_IMPORT_ONE_OF_FILE, str1, str2, nValue);
+}
+void CFileOperateManager::OnEndImport(int nID) { PostValue(nID, WM_MX_END_IMPORT, 0); }
+void CFileOperateManager::OnBeginCopySingleFile(int nID, CString str1, CString str2) {
+    PostBlock(nID, WM_MX_BEGIN_COPY_SINGLE_FILE, str1, str2);
+}
+void CFileOperateManager::OnCopyingSingleFile(int nID, CString str1, CString str2, int nValue) {
+    PostBlock(nID, WM_MX_COPYING_SINGLE_FILE, str1, str2, nValue);
+}
+void CFileOperateManager::OnEndCopySingleFile(int nID, CString str1, CString str2) {
+    PostBlock(nID, WM_MX_END_COPY_SINGLE_FILE, str1, str2);
+}
+void CFileOperateManager::OnBeginCopyMultiFiles(int nID, unsigned long nCount) {
+    PostValue(nID, WM_MX_BEGIN_COPY_MULTI_FILES, LPARAM(nCount));
+}
+void CFileOperateManager::OnBeginCopyOneOfMultiPath(int nID, CString strPath) {
+    PostBlock(nID, WM_MX_BEGIN_COPY_ONE_OF_MULTI_PATH, strPath, "");
+}
+void CFileOperateManager::OnBeginCopyOneOfMultiFiles(int nID, CString str1, CString str2) {
+    PostBlock(nID, WM_MX_BEGIN_COPY_ONE_OF_MULTI_FILES, str1, str2);
+}
+void CFileOperateManager::OnEndCopyOneOfMultiFiles(int nID, CString str1, CString str2, int nValue) {
+    PostBlock(nID, WM_MX_END_COPY_ONE_OF_MULTI_FILES, str1, str2, nValue);
+}
+void CFileOperateManager::OnEndCopyOneOfMultiPath(int nID, CString strPath) {
+    PostBlock(nID, WM_MX_END_COPY_ONE_OF_MULTI_PATH, strPath, "");
+}
+void CFileOperateManager::OnEndCopyAnalyzedMultiFiles(int nID, CStringList* pList) {
+    PostList(nID, WM_MX_END_COPY_ANALYZED_MULTI_FILES, pList);
+}
+void CFileOperateManager::OnEndCopyNotAnalyzedMultiFiles(int nID, CStringList* pList) {
+    PostList(nID, WM_MX_END_COPY_NOT_ANALYZED_MULTI_FILES, pList);
+}
+void CFileOperateManager::OnEndCopyMultiFiles(int nID) { PostValue(nID, WM_MX_END_COPY_MULTI_FILES, 0); }
+void CFileOperateManager::OnBeginMoveSingleFile(int nID, CString str1, CString str2) {
+    PostBlock(nID, WM_MX_BEGIN_MOVE_SINGLE_FILE, str1, str2);
+}
+void CFileOperateManager::OnMovingSingleFile(int nID, CString str1, CString str2, int nValue) {
+    PostBlock(nID, WM_MX_MOVING_SINGLE_FILE, str1, str2, nValue);
+}
+void CFileOperateManager::OnEndMoveSingleFile(int nID, CString str1, CString str2) {
+    PostBlock(nID, WM_MX_END_MOVE_SINGLE_FILE, str1, str2);
+}
+void CFileOperateManager::OnBeginMoveMultiFiles(int nID, unsigned long nCount) {
+    PostValue(nID, WM_MX_BEGIN_MOVE_MULTI_FILES, LPARAM(nCount));
+}
+void CFileOperateManager::OnBeginMoveOneOfMultiPath(int nID, CString strPath) {
+    PostBlock(nID, WM_MX_BEGIN_MOVE_ONE_OF_MULTI_PATH, strPath, "");
+}
+void CFileOperateManager::OnBeginMoveOneOfMultiFiles(int nID, CString str1, CString str2) {
+    PostBlock(nID, WM_MX_BEGIN_MOVE_ONE_OF_MULTI_FILES, str1, str2);
+}
+void CFileOperateManager::OnEndMoveOneOfMultiFiles(int nID, CString str1, CString str2, int nValue) {
+    PostBlock(nID, WM_MX_END_MOVE_ONE_OF_MULTI_FILES, str1, str2, nValue);
+}
+void CFileOperateManager::OnEndMoveOneOfMultiPath(int nID, CString strPath) {
+    PostBlock(nID, WM_MX_END_MOVE_ONE_OF_MULTI_PATH, strPath, "");
+}
+void CFileOperateManager::OnEndMoveMultiFiles(int nID) { PostValue(nID, WM_MX_END_MOVE_MULTI_FILES, 0); }
+void CFileOperateManager::OnBeginDeleteSingleFile(int nID, CString strPath) {
+    PostBlock(nID, WM_MX_BEGIN_DELETE_SINGLE_FILE, strPath, "");
+}
+void CFileOperateManager::OnEndDeleteSingleFile(int nID, CString strPath) {
+    PostBlock(nID, WM_MX_END_DELETE_SINGLE_FILE, strPath, "");
+}
+void CFileOperateManager::OnBeginDeleteMultiFiles(int nID) { PostValue(nID, WM_MX_BEGIN_DELETE_MULTI_FILES, 0); }
+void CFileOperateManager::OnBeginDeleteOneOfMultiFiles(int nID, CString strPath) {
+    PostBlock(nID, WM_MX_BEGIN_DELETE_ONE_OF_MULTI_FILES, strPath, "");
+}
+void CFileOperateManager::OnEndDeleteOneOfMultiFiles(int nID, CString strPath, int nValue) {
+    PostBlock(nID, WM_MX_END_DELETE_ONE_OF_MULTI_FILES, strPath, "", nValue);
+}
+void CFileOperateManager::OnEndDeleteMultiFiles(int nID) { PostValue(nID, WM_MX_END_DELETE_MULTI_FILES, 0); }
+
+void CFileOperateManager::OnDownloadSetNewAudioInfo(int nID, CString str1, CString str2, CString str3) {
+    auto* block = new NEWAUDIOINFOMSG;
+    HWND window;
+    {
+        CCriticalSectionGuard guard(&m_csLock);
+        window = ReportWindow(nID);
+        if (window) {
+            block->strText1 = str1;
+            block->strText2 = str2;
+            block->strText3 = str3;
+        }
+    }
+    if (!window || !PostMessageA(window, WM_MX_DOWNLOAD_NEW_AUDIO_INFO, WPARAM(nID), reinterpret_cast<LPARAM>(block)))
+        delete block;
+}
+
+void CFileOperateManager::OnFileOperateError(int nID, CString s1, CString s2, FileOperateResultCode nCode, CString s3,
+                                             CString s4) {
+    PostBlock(nID, WM_MX_FILEOPERATE_ERROR, s1, s2, 0, nCode, s3, s4);
+}
+
+void CFileOperateManager::OnThreadExit(int nID) {
+    CCriticalSectionGuard guard(&m_csLock);
+    FILEOPERATETHREADINFO info;
+    if (!m_mapThreads.Lookup(nID, info)) return;
+    PostMessageA(info.hWnd, WM_MX_FILEOPERATE_THREAD_EXIT, WPARAM(nID), 0);
+    CThreadIDManager::Instance()->ReleaseID(nID);
+    m_mapThreads.RemoveKey(nID);
+}

@@ -1,0 +1,183 @@
+// The import worker: the message sequences of the quota cases and the error reports, and the records
+// it leaves in the library.
+#include <gtest/gtest.h>
+
+#include "fileops/FileOpsFixture.h"
+#include "MxModule/fileops/FileOperateImportMultiFilePathThread.h"
+
+namespace mxtest {
+namespace {
+
+using Seq = std::vector<std::string>;
+
+class ImportTest : public FileOpsTest {
+protected:
+    std::vector<CString> Songs(int count) {
+        std::vector<CString> paths;
+        for (int i = 0; i < count; ++i) paths.push_back(Song("s" + std::to_string(i) + ".mp3", Mp3("Title " + std::to_string(i))));
+        return paths;
+    }
+};
+
+struct QuotaCase {
+    const char* name;
+    int files;
+    int quota;
+    Seq expected;
+};
+
+class QuotaTest : public ImportTest, public ::testing::WithParamInterface<QuotaCase> {};
+
+TEST_P(QuotaTest, ReportsAndRecordsFollowTheQuota) {
+    const QuotaCase& c = GetParam();
+    Songs(c.files);
+    EXPECT_EQ(c.expected, Import({"C:\\music"}, c.quota));
+    int analysed = std::min(c.files, c.quota);
+    for (int i = 0; i < c.files; ++i) {
+        CString path;
+        path.Format("C:\\music\\s%d.mp3", i);
+        DBRECORD r = Record(path);
+        EXPECT_STREQ("mp3", r.Type);
+        EXPECT_STREQ(std::to_string(ReadHostFile(machine.HostC("music/s" + std::to_string(i) + ".mp3")).size()).c_str(),
+                     r.FileLength);
+        EXPECT_STREQ("3", r.Opinion);
+        EXPECT_STREQ("1", r.CanPlay);
+        if (i < analysed) {
+            EXPECT_STREQ("1", r.Analyzed) << i;
+            EXPECT_STREQ(("Title " + std::to_string(i)).c_str(), r.Song);
+            EXPECT_STREQ("Artist", r.Artist);
+            EXPECT_STREQ("128", r.Bitrate);
+        } else {
+            EXPECT_STREQ("0", r.Analyzed) << i;
+            EXPECT_STREQ(mxlib::kUnknown, r.Song);  // the tags were not read
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Import, QuotaTest,
+    ::testing::Values(
+        QuotaCase{"QuotaZeroRegistersEveryFileQuickly", 3, 0,
+                  {"END_COPY_NOT_ANALYZED_MULTI_FILES[s0.mp3,s1.mp3,s2.mp3]", "END_COPY_MULTI_FILES", "THREAD_EXIT"}},
+        QuotaCase{"QuotaAboveTheFileCountAnalysesAllAtTheEnd", 3, 5,
+                  {"BEGIN_COPY_MULTI_FILES 3", "END_COPY_ANALYZED_MULTI_FILES[s0.mp3,s1.mp3,s2.mp3]",
+                   "END_COPY_NOT_ANALYZED_MULTI_FILES[]", "END_COPY_MULTI_FILES", "THREAD_EXIT"}},
+        QuotaCase{"QuotaReachedAnalysesAtOnceThenRegistersQuickly", 5, 2,
+                  {"BEGIN_COPY_MULTI_FILES 2", "END_COPY_ANALYZED_MULTI_FILES[s0.mp3,s1.mp3]",
+                   "END_COPY_NOT_ANALYZED_MULTI_FILES[s2.mp3,s3.mp3,s4.mp3]", "END_COPY_MULTI_FILES", "THREAD_EXIT"}},
+        QuotaCase{"QuotaEqualToTheFileCount", 2, 2,
+                  {"BEGIN_COPY_MULTI_FILES 2", "END_COPY_ANALYZED_MULTI_FILES[s0.mp3,s1.mp3]",
+                   "END_COPY_NOT_ANALYZED_MULTI_FILES[]", "END_COPY_MULTI_FILES", "THREAD_EXIT"}},
+        QuotaCase{"AnEmptyFolderStillEndsWithTheEmptyList", 0, 3,
+                  {"END_COPY_NOT_ANALYZED_MULTI_FILES[]", "END_COPY_MULTI_FILES", "THREAD_EXIT"}}),
+    [](const ::testing::TestParamInfo<QuotaCase>& p) { return std::string(p.param.name); });
+
+TEST_F(ImportTest, FilesComeBeforeFoldersAndFoldersAreWalkedDepthFirst) {
+    Song("b/z.mp3", Mp3("z"));
+    Song("b/a/y.mp3", Mp3("y"));
+    Song("c.mp3", Mp3("c"));
+    Song("b/x.mp3", Mp3("x"));
+    EXPECT_EQ((Seq{"END_COPY_NOT_ANALYZED_MULTI_FILES[c.mp3,b\\a\\y.mp3,b\\x.mp3,b\\z.mp3]", "END_COPY_MULTI_FILES",
+                   "THREAD_EXIT"}),
+              Import({"C:\\music\\c.mp3", "C:\\music\\b\\\\"}, 0));
+}
+
+TEST_F(ImportTest, OnlyMp3AndWmaByExtensionInAnyCaseAreCandidates) {
+    Song("SONG.WMA", Wma({mxtest::ContentDescription(u"w", u"a")}));
+    Song("song.ogg", Mp3("ogg"));
+    Song("readme.txt", "text");
+    Song("noext", Mp3("x"));
+    EXPECT_EQ((Seq{"END_COPY_NOT_ANALYZED_MULTI_FILES[SONG.WMA]", "END_COPY_MULTI_FILES", "THREAD_EXIT"}),
+              Import({"C:\\music"}, 0));
+    EXPECT_STREQ("wma", Record("C:\\music\\SONG.WMA").Type);
+    EXPECT_EQ(0, Db()->CheckFileImportedByFileName("C:\\music\\song.ogg"));
+}
+
+TEST_F(ImportTest, AFileAlreadyInTheLibraryIsReportedWithItsPathTwice) {
+    CString old = Song("old.mp3", Mp3("old"));
+    Song("new.mp3", Mp3("new"));
+    AddSong("C:\\music\\old.mp3");
+    EXPECT_EQ((Seq{"FILEOPERATE_ERROR(old.mp3|old.mp3)#15", "END_COPY_NOT_ANALYZED_MULTI_FILES[new.mp3]",
+                   "END_COPY_MULTI_FILES", "THREAD_EXIT"}),
+              Import({"C:\\music\\old.mp3", "C:\\music\\new.mp3"}, 0));
+    EXPECT_STREQ(mxlib::kUnknown, Record(old).Song);  // the old record was left as it was
+}
+
+TEST_F(ImportTest, ARecordWhoseFileVanishedIsRemovedAndTheFileTreatedAsNew) {
+    CFileOperateImportMultiFilePathThread worker;
+    AddSong("C:\\music\\gone.mp3");
+    EXPECT_STREQ("", worker.GetImportedPath("C:\\music\\gone.mp3"));
+    EXPECT_EQ(0, Db()->CheckFileImportedByFileName("C:\\music\\gone.mp3"));
+    CString here = Song("here.mp3", Mp3("here"));
+    AddSong("C:\\music\\here.mp3");
+    EXPECT_STREQ(here, worker.GetImportedPath(here));
+    EXPECT_STREQ("", worker.GetImportedPath("C:\\music\\never.mp3"));
+}
+
+TEST_F(ImportTest, PreconditionFailuresAreReportedOnTheThreadAndReturnedInTheCaller) {
+    // Paths that do not exist are dropped before the thread starts.
+    EXPECT_EQ((Seq{"FILEOPERATE_ERROR()#5", "THREAD_EXIT"}), Import({"C:\\nothing", "C:\\music\\none.mp3\\"}, 0));
+
+    TestManager fresh;  // no destination directory
+    Song("a.mp3", Mp3("a"));
+    CStringList list;
+    list.AddTail("C:\\music");
+    int id = fresh.AsynAddMultiFilePaths(&list, sink.GetHwnd(), 1, 0, 0);
+    ASSERT_TRUE(sink.PumpUntilExit(id, kPatience));
+    EXPECT_EQ((Seq{"FILEOPERATE_ERROR()#18", "THREAD_EXIT"}), Described(id));
+
+    CFileOperateImportMultiFilePathThread inCaller;
+    inCaller.SetPaths(list);
+    EXPECT_EQ(FOR_NO_DEST_DIRECTORY, inCaller.RunInCaller());
+    inCaller.m_strDestDirectory = "C:\\lib";
+    EXPECT_EQ(0, inCaller.RunInCaller());
+    CFileOperateImportMultiFilePathThread nothing;
+    nothing.m_strDestDirectory = "C:\\lib";
+    EXPECT_EQ(FOR_NO_VALID_PATH, nothing.RunInCaller());
+}
+
+TEST_F(ImportTest, SetPathsSortsFilesAndFoldersAndDropsTrailingBackslashes) {
+    Song("a.mp3", Mp3("a"));
+    CStringList given;
+    for (const char* p : {"C:\\music\\\\\\", "C:\\music\\a.mp3", "C:\\missing\\", "c:\\MUSIC\\A.MP3"}) given.AddTail(p);
+    CFileOperateImportMultiFilePathThread worker;
+    worker.SetPaths(given);
+    ASSERT_EQ(1, worker.m_listFolders.GetCount());
+    EXPECT_STREQ("C:\\music", worker.m_listFolders.GetHead());
+    ASSERT_EQ(2, worker.m_listFiles.GetCount());
+    EXPECT_STREQ("C:\\music\\a.mp3", worker.m_listFiles.GetHead());
+    EXPECT_STREQ("c:\\MUSIC\\A.MP3", worker.m_listFiles.GetTail());
+}
+
+TEST_F(ImportTest, ProtectedAndScriptedWindowsMediaFilesInABatch) {
+    Song("a.wma", Wma({mxtest::ContentDescription(u"Locked", u"x"), mxtest::ContentEncryption("DRM")}));
+    Song("b.wma", Wma({mxtest::ContentDescription(u"Scripted", u"y"), mxtest::AsfObject(mxasf::kScriptCommand, std::string(20, '\0'))}));
+    Song("c.mp3", Mp3("plain"));
+    Song("d.mp3", "not audio at all");
+    Song("e.mp3", Mp3("quick"));
+    // The protected file and the unreadable one are passed over and count against the quota, so the
+    // batch of four ends normally and the fifth file is registered quickly.
+    EXPECT_EQ((Seq{"BEGIN_COPY_MULTI_FILES 4", "FILEOPERATE_ERROR(a.wma)#25", "FILEOPERATE_ERROR(b.wma)#26",
+                   "END_COPY_ANALYZED_MULTI_FILES[b.wma,c.mp3]", "END_COPY_NOT_ANALYZED_MULTI_FILES[e.mp3]",
+                   "END_COPY_MULTI_FILES", "THREAD_EXIT"}),
+              Import({"C:\\music"}, 4));
+    EXPECT_EQ(0, Db()->CheckFileImportedByFileName("C:\\music\\a.wma"));
+    EXPECT_EQ(0, Db()->CheckFileImportedByFileName("C:\\music\\d.mp3"));
+    EXPECT_STREQ("Scripted", Record("C:\\music\\b.wma").Song);
+    EXPECT_STREQ("1", Record("C:\\music\\b.wma").Analyzed);
+    EXPECT_STREQ("0", Record("C:\\music\\e.mp3").Analyzed);
+}
+
+TEST_F(ImportTest, AnalysisFollowsAnExtensionThatContradictsTheContent) {
+    Song("real-mp3.wma", Mp3("renamed"));
+    EXPECT_EQ((Seq{"BEGIN_COPY_MULTI_FILES 1", "END_COPY_ANALYZED_MULTI_FILES[real-mp3.mp3]",
+                   "END_COPY_NOT_ANALYZED_MULTI_FILES[]", "END_COPY_MULTI_FILES", "THREAD_EXIT"}),
+              Import({"C:\\music"}, 1));
+    DBRECORD r = Record("C:\\music\\real-mp3.mp3");
+    EXPECT_STREQ("renamed", r.Song);
+    EXPECT_STREQ("wma", r.Type);  // the type is the extension the walk found
+    EXPECT_EQ(0, Db()->CheckFileImportedByFileName("C:\\music\\real-mp3.wma"));
+}
+
+}  // namespace
+}  // namespace mxtest

@@ -1,0 +1,326 @@
+// The manager and its threads: identifiers, starters, stop, suspend and resume, ownership of the posted
+// blocks, and several imports at once over one library.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "fileops/FileOpsFixture.h"
+#include "MxModule/fileops/ThreadIDManager.h"
+
+namespace mxtest {
+namespace {
+
+using Seq = std::vector<std::string>;
+
+TEST(ThreadIDPoolTest, HandsOutOneToNineHundredNinetyNineAndReusesFirstInFirstOut) {
+    CThreadIDManager pool;
+    EXPECT_EQ(1, pool.GetID());
+    EXPECT_EQ(2, pool.GetID());
+    pool.ReleaseID(1);
+    EXPECT_EQ(3, pool.GetID());  // 1 waits behind every other free identifier
+    for (int id = 4; id <= 999; ++id) ASSERT_EQ(id, pool.GetID());
+    EXPECT_EQ(1, pool.GetID());
+    EXPECT_EQ(0, pool.GetID());  // all 999 in use
+    pool.ReleaseID(0);           // never an identifier: ignored
+    pool.ReleaseID(1000);
+    EXPECT_EQ(0, pool.GetID());
+    pool.ReleaseID(7);
+    EXPECT_EQ(7, pool.GetID());
+}
+
+class ManagerTest : public FileOpsTest {};
+
+TEST_F(ManagerTest, IdentifiersFollowEachOtherAndAFreedOneComesBackLast) {
+    Song("a.mp3", Mp3("a"));
+    int first = StartImport({"C:\\music"}, 0);
+    int second = StartImport({"C:\\music"}, 0);
+    ASSERT_GT(first, 0);
+    EXPECT_EQ(first + 1, second);
+    ASSERT_TRUE(sink.PumpUntilExit(first, kPatience));
+    ASSERT_TRUE(sink.PumpUntilExit(second, kPatience));
+    ASSERT_LT(second, 998);  // in a fresh module these are 1 and 2
+    EXPECT_EQ(second + 1, StartImport({"C:\\music"}, 0));
+}
+
+TEST_F(ManagerTest, StartersRefuseWithoutWindowPathsOrWorker) {
+    Song("a.mp3", Mp3("a"));
+    CStringList empty, one;
+    one.AddTail("C:\\music");
+    int before = StartImport({"C:\\music"}, 0);
+    ASSERT_GT(before, 0);
+    EXPECT_EQ(-1, manager.AsynAddMultiFilePaths(&one, nullptr, 1, 0, 0));  // no window, no default
+    EXPECT_EQ(-1, manager.AsynAutoAddSongs(nullptr));
+    EXPECT_EQ(-1, manager.AsynAddMultiFilePaths(nullptr, sink.GetHwnd(), 1, 0, 0));
+    EXPECT_EQ(-1, manager.AsynAddMultiFilePaths(&empty, sink.GetHwnd(), 1, 0, 0));
+    // Operations whose workers the module does not have yet.
+    EXPECT_EQ(-1, manager.AsynAddMultiFilePaths(&one, sink.GetHwnd(), 0, 0, 0));
+    EXPECT_EQ(-1, manager.AsynMoveAudioPath("C:\\old", sink.GetHwnd()));
+    EXPECT_EQ(-1, manager.AsynMoveLyricPath("C:\\old", sink.GetHwnd()));
+    EXPECT_EQ(-1, manager.AsynAutoAddSongs(sink.GetHwnd()));
+    EXPECT_EQ(-1, manager.AsynAddSelfDircFiles(sink.GetHwnd(), &one));
+    EXPECT_EQ(-1, manager.AsynAddDownloadFile("C:\\music\\a.mp3", nullptr, sink.GetHwnd(), "", ""));
+    EXPECT_EQ(-1, manager.AsynAddOtherPlayerInfos(nullptr, &one, sink.GetHwnd()));
+    // None of them took an identifier; the default window serves a starter given none.
+    manager.SetDefaultFileOperateCallBackHWND(sink.GetHwnd());
+    int next = manager.AsynAddMultiFilePaths(&one, nullptr, 1, 0, 0);
+    EXPECT_EQ(before + 1, next);
+    ASSERT_TRUE(sink.PumpUntilExit(next, kPatience));
+    ASSERT_TRUE(sink.PumpUntilExit(before, kPatience));
+}
+
+TEST_F(ManagerTest, AFailedThreadCreationGivesItsIdentifierBack) {
+    Song("a.mp3", Mp3("a"));
+    MxFailNextThreadCreations(1);
+    EXPECT_EQ(-1, StartImport({"C:\\music"}, 0));
+    EXPECT_EQ(0, manager.Running());
+    int id = StartImport({"C:\\music"}, 0);
+    ASSERT_GT(id, 0);
+    ASSERT_TRUE(sink.PumpUntilExit(id, kPatience));
+}
+
+TEST_F(ManagerTest, DestinationDirectoryLosesOneTrailingBackslashAndIgnoresEmptyText) {
+    EXPECT_STREQ("C:\\lib", manager.m_strDestDirectory);
+    manager.SetFileOperateDestDirectory("");
+    EXPECT_STREQ("C:\\lib", manager.m_strDestDirectory);
+    manager.SetFileOperateDestDirectory("D:\\songs\\\\");
+    EXPECT_STREQ("D:\\songs\\", manager.m_strDestDirectory);
+}
+
+TEST_F(ManagerTest, StopAndSuspendOfNothingSucceedOrReportUnknown) {
+    EXPECT_EQ(0, manager.StopFileOperateThread(0, 1));
+    EXPECT_EQ(-1, manager.StopFileOperateThread(123, 1));
+    EXPECT_EQ(0, manager.SuspendFileOperateThread(123));
+    EXPECT_EQ(0, manager.ResumeFileOperateThread(123));
+    EXPECT_EQ(0, manager.SuspendFileOperateThread(0));
+    EXPECT_EQ(0, manager.ResumeFileOperateThread(0));
+}
+
+TEST_F(ManagerTest, NineHundredNinetyNineOperationsAtOnceAndNoMore) {
+    Song("a.mp3", Mp3("a"));
+    std::vector<int> ids;
+    {
+        // Every worker waits at its first report for the lock this thread holds.
+        CCriticalSectionGuard hold(&manager.m_csLock);
+        for (int i = 0; i < CThreadIDManager::kIDCount; ++i) {
+            int id = StartImport({"C:\\music"}, 0);
+            ASSERT_GT(id, 0) << i;
+            ids.push_back(id);
+        }
+        EXPECT_EQ(-1, StartImport({"C:\\music"}, 0));
+    }
+    for (int id : ids) ASSERT_TRUE(sink.PumpUntilExit(id, kPatience));
+    EXPECT_EQ(0, manager.Running());
+    int again = StartImport({"C:\\music"}, 0);
+    EXPECT_GT(again, 0);
+    ASSERT_TRUE(sink.PumpUntilExit(again, kPatience));
+}
+
+// Holds a worker inside its first write to the library until opened: a fixed point to stop, suspend
+// or close the window at.
+class WriteGate {
+public:
+    static void Close() {
+        std::lock_guard<std::mutex> guard(s_lock);
+        s_entered = false;
+        s_open = false;
+        CDBCore::s_pfnWriteStepHook = Hook;
+    }
+    static bool WaitEntered() {
+        std::unique_lock<std::mutex> guard(s_lock);
+        return s_changed.wait_for(guard, std::chrono::seconds(20), [] { return s_entered; });
+    }
+    static void Open() {
+        {
+            std::lock_guard<std::mutex> guard(s_lock);
+            s_open = true;
+        }
+        s_changed.notify_all();
+    }
+    static void Remove() { CDBCore::s_pfnWriteStepHook = nullptr; }
+
+private:
+    static void Hook(int) {
+        std::unique_lock<std::mutex> guard(s_lock);
+        s_entered = true;
+        s_changed.notify_all();
+        s_changed.wait(guard, [] { return s_open; });
+    }
+    static std::mutex s_lock;
+    static std::condition_variable s_changed;
+    static bool s_entered, s_open;
+};
+std::mutex WriteGate::s_lock;
+std::condition_variable WriteGate::s_changed;
+bool WriteGate::s_entered = false;
+bool WriteGate::s_open = true;
+
+class StopTest : public ManagerTest {
+protected:
+    // An import of many files whose worker waits inside its first library write until Release().
+    int StartHeld(int files, int nQuota = 0) {
+        for (int i = 0; i < files; ++i) Song("m" + std::to_string(1000 + i) + ".mp3", Mp3("t"));
+        WriteGate::Close();
+        int id = StartImport({"C:\\music"}, nQuota);
+        EXPECT_TRUE(WriteGate::WaitEntered());
+        return id;
+    }
+    void Release() { WriteGate::Open(); }
+    ~StopTest() override {
+        Release();
+        manager.StopFileOperateThread(0, 1);
+        WriteGate::Remove();
+    }
+    int Imported() {
+        DBRECORDLIST all;
+        Db()->LocalSearch("", nullptr, all, -1, 1);
+        return all.GetCount();
+    }
+};
+
+TEST_F(StopTest, StopWithoutWaitingReturnsAtOnceAndTheExitMessageFollows) {
+    int id = StartHeld(50);
+    ASSERT_GT(id, 0);
+    HANDLE thread = manager.ThreadHandle(id);
+    EXPECT_EQ(0, manager.StopFileOperateThread(id, 0));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(thread, 0));  // still inside the library write
+    Release();
+    ASSERT_TRUE(sink.PumpUntilExit(id, kPatience));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, INFINITE));
+    CloseHandle(thread);
+    Seq seq = Described(id);
+    EXPECT_EQ((Seq{"THREAD_EXIT"}), seq);  // a stopped import posts none of its end reports
+    EXPECT_EQ(1, Imported());              // the file it was at is kept; the walk went no further
+}
+
+TEST_F(StopTest, StopWithWaitingReturnsOnlyAfterTheExitMessageWasPosted) {
+    int id = StartHeld(50);
+    std::thread releaser([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        Release();
+    });
+    EXPECT_EQ(0, manager.StopFileOperateThread(id, 1));
+    releaser.join();
+    EXPECT_EQ(0, manager.Running());
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, sink.GetHwnd(), WM_MX_FILEOPERATE_THREAD_EXIT, WM_MX_FILEOPERATE_THREAD_EXIT, PM_NOREMOVE));
+    EXPECT_EQ(WPARAM(id), msg.wParam);
+    ASSERT_TRUE(sink.PumpUntilExit(id, 0));
+    EXPECT_EQ(-1, manager.StopFileOperateThread(id, 1));  // gone
+}
+
+TEST_F(StopTest, ASuspendedOperationParksAndStoppingItResumesIt) {
+    int id = StartHeld(50);
+    EXPECT_EQ(0, manager.SuspendFileOperateThread(id));
+    Release();
+    // It finishes the write it was in and parks before the next file, outside the library's lock: the
+    // library answers this thread.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(1, Imported());
+    EXPECT_EQ(1, Db()->CheckFileImportedByFileName("C:\\music\\m1000.mp3"));
+    EXPECT_EQ(0, manager.StopFileOperateThread(id, 1));
+    ASSERT_TRUE(sink.PumpUntilExit(id, 0));
+    EXPECT_EQ((Seq{"THREAD_EXIT"}), Described(id));
+}
+
+TEST_F(StopTest, AResumedOperationRunsToItsEnd) {
+    int id = StartHeld(20);
+    manager.SuspendFileOperateThread(0);
+    Release();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(1, Imported());
+    manager.ResumeFileOperateThread(0);
+    ASSERT_TRUE(sink.PumpUntilExit(id, kPatience));
+    Seq seq = Described(id);
+    ASSERT_EQ(3u, seq.size());
+    EXPECT_EQ("END_COPY_MULTI_FILES", seq[1]);
+    EXPECT_EQ(20, Imported());
+}
+
+TEST_F(StopTest, TheManagersDestructorStopsAndWaitsForEveryOperation) {
+    auto local = std::make_unique<TestManager>();
+    local->SetFileOperateDestDirectory("C:\\lib");
+    for (int i = 0; i < 30; ++i) Song("d" + std::to_string(i) + ".mp3", Mp3("t"));
+    CStringList list;
+    list.AddTail("C:\\music");
+    WriteGate::Close();
+    int a = local->AsynAddMultiFilePaths(&list, sink.GetHwnd(), 1, 0, 0);
+    int b = local->AsynAddMultiFilePaths(&list, sink.GetHwnd(), 1, 0, 3);
+    ASSERT_GT(a, 0);
+    ASSERT_GT(b, 0);
+    ASSERT_TRUE(WriteGate::WaitEntered());
+    std::thread releaser([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        Release();
+    });
+    local.reset();
+    releaser.join();
+    ASSERT_TRUE(sink.PumpUntilExit(a, 0));
+    ASSERT_TRUE(sink.PumpUntilExit(b, 0));
+}
+
+// The module frees every block it could not post; LeakSanitizer checks it when this process ends.
+TEST_F(StopTest, AWindowDestroyedInTheMiddleLeavesNoBlockBehind) {
+    AddSong("C:\\music\\m1010.mp3");  // reported as already imported, after the window is gone
+    int id = StartHeld(20, 5);
+    sink.Destroy();
+    Release();
+    HANDLE thread = manager.ThreadHandle(id);
+    ASSERT_NE(nullptr, thread);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, kPatience));
+    CloseHandle(thread);
+    EXPECT_EQ(0, manager.Running());
+    EXPECT_EQ(20, Imported());
+}
+
+TEST_F(StopTest, BlocksLeftInTheQueueAreFreedWhenTheFrontEndClosesItsWindow) {
+    int id = StartHeld(10, 3);
+    Release();
+    HANDLE thread = manager.ThreadHandle(id);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, kPatience));
+    CloseHandle(thread);
+    sink.Destroy();  // nothing was pumped: every block is still queued
+    EXPECT_EQ((Seq{"BEGIN_COPY_MULTI_FILES 3", "END_COPY_ANALYZED_MULTI_FILES[m1000.mp3,m1001.mp3,m1002.mp3]",
+                   "END_COPY_NOT_ANALYZED_MULTI_FILES[m1003.mp3,m1004.mp3,m1005.mp3,m1006.mp3,m1007.mp3,m1008.mp3,m1009.mp3]",
+                   "END_COPY_MULTI_FILES", "THREAD_EXIT"}),
+              Described(id));
+}
+
+TEST_F(ManagerTest, FourImportsAndTheFrontEndShareOneLibrary) {
+    std::vector<int> ids;
+    for (int folder = 0; folder < 4; ++folder) {
+        for (int i = 0; i < 40; ++i) Song("f" + std::to_string(folder) + "/s" + std::to_string(i) + ".mp3", Mp3("t"));
+        CString path;
+        path.Format("C:\\music\\f%d", folder);
+        ids.push_back(StartImport({path}, 10));
+    }
+    // The front end's own library calls while the workers run.
+    for (int i = 0; i < 100; ++i) {
+        CString url;
+        url.Format("http://example.invalid/%d.mp3", i);
+        EXPECT_EQ(1, CFileOperateManager::AddURLToDB(url));
+        DBRECORDLIST found;
+        Db()->LocalSearch("", nullptr, found, -1, 1);
+        sink.PumpPending();
+    }
+    for (int id : ids) ASSERT_TRUE(sink.PumpUntilExit(id, kPatience));
+    DBRECORDLIST all;
+    Db()->LocalSearch("", nullptr, all, -1, 1);
+    EXPECT_EQ(4 * 40 + 100, all.GetCount());
+    for (int id : ids) {
+        size_t analysed = 0, quick = 0;
+        for (const RECEIVEDMSG& m : sink.Messages(id)) {
+            if (m.nMessage == WM_MX_END_COPY_ANALYZED_MULTI_FILES) analysed += m.vecList.size();
+            if (m.nMessage == WM_MX_END_COPY_NOT_ANALYZED_MULTI_FILES) quick += m.vecList.size();
+            EXPECT_NE(UINT(WM_MX_FILEOPERATE_ERROR), m.nMessage) << m.strText[0].str();
+        }
+        EXPECT_EQ(10u, analysed);
+        EXPECT_EQ(30u, quick);
+    }
+}
+
+}  // namespace
+}  // namespace mxtest

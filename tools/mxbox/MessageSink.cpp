@@ -1,0 +1,199 @@
+#include "MessageSink.h"
+
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+const char kClassName[] = "MxMessageSink";
+
+std::mutex g_sinksLock;
+std::map<HWND, CMessageSink*> g_sinks;
+
+enum class BlockKind { None, Info, NewAudio, List, Extension };
+
+BlockKind KindOf(UINT nMsg) {
+    switch (nMsg) {
+        case WM_MX_BEGIN_COPY_MULTI_FILES:
+        case WM_MX_END_COPY_MULTI_FILES:
+        case WM_MX_BEGIN_MOVE_MULTI_FILES:
+        case WM_MX_END_MOVE_MULTI_FILES:
+        case WM_MX_BEGIN_DELETE_MULTI_FILES:
+        case WM_MX_END_DELETE_MULTI_FILES:
+        case WM_MX_FILEOPERATE_THREAD_EXIT:
+        case WM_MX_BEGIN_IMPORT:
+        case WM_MX_END_IMPORT:
+        case WM_USER + 3229:  // never used
+        case WM_USER + 3230:
+            return BlockKind::None;
+        case WM_MX_DOWNLOAD_NEW_AUDIO_INFO:
+            return BlockKind::NewAudio;
+        case WM_MX_END_COPY_ANALYZED_MULTI_FILES:
+        case WM_MX_END_COPY_NOT_ANALYZED_MULTI_FILES:
+            return BlockKind::List;
+        case WM_MX_EXTENSION_CORRECTED:
+            return BlockKind::Extension;
+        default:
+            return nMsg >= WM_MX_BEGIN_COPY_SINGLE_FILE && nMsg <= WM_MX_END_COPY_NOT_ANALYZED_MULTI_FILES ? BlockKind::Info
+                                                                                                      : BlockKind::None;
+    }
+}
+
+}  // namespace
+
+CMessageSink::CMessageSink() {
+    static const bool registered = [] {
+        WNDCLASSA c{};
+        c.lpfnWndProc = WindowProc;
+        c.lpszClassName = kClassName;
+        return RegisterClassA(&c) != 0;
+    }();
+    if (!registered) return;
+    m_hWnd = CreateWindowExA(0, kClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    std::lock_guard<std::mutex> guard(g_sinksLock);
+    g_sinks[m_hWnd] = this;
+}
+
+CMessageSink::~CMessageSink() { Destroy(); }
+
+void CMessageSink::Destroy() {
+    if (!m_hWnd) return;
+    MSG msg;
+    while (PeekMessageA(&msg, m_hWnd, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    DestroyWindow(m_hWnd);
+    std::lock_guard<std::mutex> guard(g_sinksLock);
+    g_sinks.erase(m_hWnd);
+    m_hWnd = nullptr;
+}
+
+LRESULT CMessageSink::WindowProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) {
+    CMessageSink* sink = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(g_sinksLock);
+        auto it = g_sinks.find(hWnd);
+        if (it != g_sinks.end()) sink = it->second;
+    }
+    if (sink) sink->Handle(nMsg, wParam, lParam);
+    return DefWindowProcA(hWnd, nMsg, wParam, lParam);
+}
+
+void CMessageSink::Handle(UINT nMsg, WPARAM wParam, LPARAM lParam) {
+    RECEIVEDMSG m;
+    m.nMessage = nMsg;
+    m.wParam = wParam;
+    switch (KindOf(nMsg)) {
+        case BlockKind::None:
+            m.lParam = lParam;
+            break;
+        case BlockKind::Info: {
+            std::unique_ptr<FILEOPERATEMSGINFO> block(reinterpret_cast<FILEOPERATEMSGINFO*>(lParam));
+            m.bBlock = block != nullptr;
+            if (block) {
+                m.strText[0] = block->strText1;
+                m.strText[1] = block->strText2;
+                m.strText[2] = block->strText3;
+                m.strText[3] = block->strText4;
+                m.nValue = block->nValue;
+                m.nCode = block->nCode;
+            }
+            break;
+        }
+        case BlockKind::NewAudio: {
+            std::unique_ptr<NEWAUDIOINFOMSG> block(reinterpret_cast<NEWAUDIOINFOMSG*>(lParam));
+            m.bBlock = block != nullptr;
+            if (block) {
+                m.strText[0] = block->strText1;
+                m.strText[1] = block->strText2;
+                m.strText[2] = block->strText3;
+            }
+            break;
+        }
+        case BlockKind::List: {
+            std::unique_ptr<CStringList> list(reinterpret_cast<CStringList*>(lParam));
+            m.bList = list != nullptr;
+            if (list)
+                for (POSITION pos = list->GetHeadPosition(); pos;) m.vecList.push_back(list->GetNext(pos));
+            break;
+        }
+        case BlockKind::Extension: {
+            std::unique_ptr<CString[]> texts(reinterpret_cast<CString*>(lParam));
+            m.bBlock = texts != nullptr;
+            if (texts)
+                for (int i = 0; i < 3; ++i) m.strText[i] = texts[size_t(i)];
+            break;
+        }
+    }
+    if (m_fnOnMessage) m_fnOnMessage(m);
+    m_vecMessages.push_back(std::move(m));
+}
+
+void CMessageSink::PumpPending() {
+    MSG msg;
+    while (m_hWnd && PeekMessageA(&msg, m_hWnd, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+}
+
+bool CMessageSink::PumpUntilExit(int nID, DWORD dwTimeout) {
+    DWORD start = GetTickCount();
+    for (size_t checked = 0;;) {
+        PumpPending();
+        for (; checked < m_vecMessages.size(); ++checked) {
+            const RECEIVEDMSG& m = m_vecMessages[checked];
+            if (m.nMessage == WM_MX_FILEOPERATE_THREAD_EXIT && m.wParam == WPARAM(nID)) return true;
+        }
+        DWORD spent = GetTickCount() - start;
+        if (spent >= dwTimeout) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, dwTimeout - spent, QS_ALLINPUT);
+    }
+}
+
+std::vector<RECEIVEDMSG> CMessageSink::Messages(int nID) const {
+    std::vector<RECEIVEDMSG> out;
+    for (const RECEIVEDMSG& m : m_vecMessages)
+        if (m.wParam == WPARAM(nID) && m.nMessage != WM_MX_EXTENSION_CORRECTED) out.push_back(m);
+    return out;
+}
+
+const char* MessageName(UINT nMsg) {
+    static const std::map<UINT, const char*> kNames = {
+        {WM_MX_BEGIN_COPY_SINGLE_FILE, "BEGIN_COPY_SINGLE_FILE"},
+        {WM_MX_COPYING_SINGLE_FILE, "COPYING_SINGLE_FILE"},
+        {WM_MX_END_COPY_SINGLE_FILE, "END_COPY_SINGLE_FILE"},
+        {WM_MX_BEGIN_COPY_MULTI_FILES, "BEGIN_COPY_MULTI_FILES"},
+        {WM_MX_BEGIN_COPY_ONE_OF_MULTI_FILES, "BEGIN_COPY_ONE_OF_MULTI_FILES"},
+        {WM_MX_END_COPY_ONE_OF_MULTI_FILES, "END_COPY_ONE_OF_MULTI_FILES"},
+        {WM_MX_END_COPY_MULTI_FILES, "END_COPY_MULTI_FILES"},
+        {WM_MX_BEGIN_MOVE_SINGLE_FILE, "BEGIN_MOVE_SINGLE_FILE"},
+        {WM_MX_MOVING_SINGLE_FILE, "MOVING_SINGLE_FILE"},
+        {WM_MX_END_MOVE_SINGLE_FILE, "END_MOVE_SINGLE_FILE"},
+        {WM_MX_BEGIN_MOVE_MULTI_FILES, "BEGIN_MOVE_MULTI_FILES"},
+        {WM_MX_BEGIN_MOVE_ONE_OF_MULTI_FILES, "BEGIN_MOVE_ONE_OF_MULTI_FILES"},
+        {WM_MX_END_MOVE_ONE_OF_MULTI_FILES, "END_MOVE_ONE_OF_MULTI_FILES"},
+        {WM_MX_END_MOVE_MULTI_FILES, "END_MOVE_MULTI_FILES"},
+        {WM_MX_BEGIN_DELETE_SINGLE_FILE, "BEGIN_DELETE_SINGLE_FILE"},
+        {WM_MX_END_DELETE_SINGLE_FILE, "END_DELETE_SINGLE_FILE"},
+        {WM_MX_BEGIN_DELETE_MULTI_FILES, "BEGIN_DELETE_MULTI_FILES"},
+        {WM_MX_BEGIN_DELETE_ONE_OF_MULTI_FILES, "BEGIN_DELETE_ONE_OF_MULTI_FILES"},
+        {WM_MX_END_DELETE_ONE_OF_MULTI_FILES, "END_DELETE_ONE_OF_MULTI_FILES"},
+        {WM_MX_END_DELETE_MULTI_FILES, "END_DELETE_MULTI_FILES"},
+        {WM_MX_FILEOPERATE_ERROR, "FILEOPERATE_ERROR"},
+        {WM_MX_FILEOPERATE_THREAD_EXIT, "THREAD_EXIT"},
+        {WM_MX_BEGIN_COPY_ONE_OF_MULTI_PATH, "BEGIN_COPY_ONE_OF_MULTI_PATH"},
+        {WM_MX_END_COPY_ONE_OF_MULTI_PATH, "END_COPY_ONE_OF_MULTI_PATH"},
+        {WM_MX_BEGIN_MOVE_ONE_OF_MULTI_PATH, "BEGIN_MOVE_ONE_OF_MULTI_PATH"},
+        {WM_MX_END_MOVE_ONE_OF_MULTI_PATH, "END_MOVE_ONE_OF_MULTI_PATH"},
+        {WM_MX_BEGIN_IMPORT, "BEGIN_IMPORT"},
+        {WM_MX_BEGIN_IMPORT_ONE_OF_PLAYLIST, "BEGIN_IMPORT_ONE_OF_PLAYLIST"},
+        {WM_MX_END_IMPORT_ONE_OF_PLAYLIST, "END_IMPORT_ONE_OF_PLAYLIST"},
+        {WM_MX_BEGIN_IMPORT_ONE_OF_FILE, "BEGIN_IMPORT_ONE_OF_FILE"},
+        {WM_MX_END_IMPORT_ONE_OF_FILE, "END_IMPORT_ONE_OF_FILE"},
+        {WM_MX_END_IMPORT, "END_IMPORT"},
+        {WM_MX_IMPORT_SEARCHING, "IMPORT_SEARCHING"},
+        {WM_MX_DOWNLOAD_NEW_AUDIO_INFO, "DOWNLOAD_NEW_AUDIO_INFO"},
+        {WM_MX_END_COPY_ANALYZED_MULTI_FILES, "END_COPY_ANALYZED_MULTI_FILES"},
+        {WM_MX_END_COPY_NOT_ANALYZED_MULTI_FILES, "END_COPY_NOT_ANALYZED_MULTI_FILES"},
+        {WM_MX_EXTENSION_CORRECTED, "EXTENSION_CORRECTED"},
+    };
+    auto it = kNames.find(nMsg);
+    return it == kNames.end() ? "UNKNOWN" : it->second;
+}
