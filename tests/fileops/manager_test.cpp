@@ -266,10 +266,10 @@ TEST_F(StopTest, TheManagersDestructorStopsAndWaitsForEveryOperation) {
 TEST_F(StopTest, AWindowDestroyedInTheMiddleLeavesNoBlockBehind) {
     AddSong("C:\\music\\m1010.mp3");  // reported as already imported, after the window is gone
     int id = StartHeld(20, 5);
-    sink.Destroy();
-    Release();
     HANDLE thread = manager.ThreadHandle(id);
     ASSERT_NE(nullptr, thread);
+    sink.Destroy();
+    Release();
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, kPatience));
     CloseHandle(thread);
     EXPECT_EQ(0, manager.Running());
@@ -278,8 +278,8 @@ TEST_F(StopTest, AWindowDestroyedInTheMiddleLeavesNoBlockBehind) {
 
 TEST_F(StopTest, BlocksLeftInTheQueueAreFreedWhenTheFrontEndClosesItsWindow) {
     int id = StartHeld(10, 3);
-    Release();
     HANDLE thread = manager.ThreadHandle(id);
+    Release();
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, kPatience));
     CloseHandle(thread);
     sink.Destroy();  // nothing was pumped: every block is still queued
