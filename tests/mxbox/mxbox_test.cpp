@@ -149,3 +149,55 @@ TEST_F(MxboxTagsTest, SetThenShowInUtf8) {
 }
 
 }  // namespace
+
+namespace {
+
+// The bundled examples, copied onto the test's drive C:.
+class MxboxImportTest : public MxboxTest {
+protected:
+    MxboxImportTest() { mxtest::RunCommand("cp -r '" MX_SOURCE_DIR "/examples' '" + machine.HostC() + "/'"); }
+    std::string Examples() const { return machine.HostC("examples"); }
+};
+
+TEST_F(MxboxImportTest, ImportAnalysesTheQuotaAndTheRestOnRequest) {
+    int status = -1;
+    std::string out = Run("import '" + Examples() + "' --quota 1 --analyze-rest", &status);
+    ASSERT_EQ(0, status) << Stderr();
+    EXPECT_NE(std::string::npos, out.find("imported 4 songs: 1 analysed, 3 to analyse later")) << out;
+    EXPECT_NE(std::string::npos, out.find("analysed the other 3 songs")) << out;
+    std::string stats = Run("library stats --json", &status);
+    EXPECT_NE(std::string::npos, stats.find("\"songs\": 4, \"analysed\": 4")) << stats;
+    EXPECT_NE(std::string::npos, stats.find("\"types\": {\"mp3\": 3, \"wma\": 1}")) << stats;
+    std::string list = Run("library ls", &status);
+    for (const char* song : {"黄昏 - Synth Ensemble - 示例曲集", "清晨 - 合成乐团 - 示例曲集", "夜曲 - 合成乐团 - 示例曲集"})
+        EXPECT_NE(std::string::npos, list.find(song)) << list;
+}
+
+TEST_F(MxboxImportTest, ASecondImportFindsEverySongAlreadyThere) {
+    int status = -1;
+    std::string first = Run("import '" + Examples() + "' --quota 4", &status);
+    EXPECT_NE(std::string::npos, first.find("imported 4 songs: 4 analysed, 0 to analyse later")) << first;
+    EXPECT_NE(std::string::npos, Run("library ls", &status).find("Old Radio - Tone Generator - Examples"));  // ID3v1
+    std::string second = Run("import '" + Examples() + "'", &status);
+    EXPECT_EQ(0, status);
+    EXPECT_NE(std::string::npos, second.find(Examples() + "/night.wma: already in the library")) << second;
+    EXPECT_NE(std::string::npos, second.find("imported 0 songs: 0 analysed, 0 to analyse later; 4 already in the library"));
+}
+
+TEST_F(MxboxImportTest, FailuresAreOneLineAndAnExitStatus) {
+    int status = -1;
+    Run("import '" + machine.HostC("nothing-here") + "'", &status);
+    EXPECT_EQ(1, status);
+    std::string err = Stderr();  // progress lines, then the one error line
+    const std::string line = "mxbox: none of the given paths exists\n";
+    EXPECT_EQ(line, err.substr(err.size() - std::min(err.size(), line.size()))) << err;
+    std::string out = Run("analyze '" + Examples() + "/morning.mp3'", &status);
+    EXPECT_EQ(1, status);
+    EXPECT_NE(std::string::npos, out.find("morning.mp3: not in the library")) << out;
+    Run("import '" + Examples() + "/morning.mp3'", &status);
+    out = Run("analyze '" + Examples() + "/morning.mp3'", &status);
+    EXPECT_EQ(0, status) << Stderr();
+    EXPECT_NE(std::string::npos, out.find("morning.mp3: 清晨 - 合成乐团")) << out;
+}
+
+}  // namespace

@@ -13,6 +13,12 @@ namespace mxbox {
 // A path typed by the user: "X:\..." (or "X:/...") is a Windows path, anything else a host path that
 // the drive map turns into one. False when no drive holds the host path.
 bool ToWindowsPath(const std::string& arg, CString& winPath);
+// As ToWindowsPath, but a path no drive holds is a failure (CLI::RuntimeError).
+CString SongPath(const std::string& arg);
+// The host path a Windows path names, for the terminal.
+std::string Shown(const CString& winPath);
+// The library, opened as the front end opens it at start-up; failure is a CLI::RuntimeError.
+CDBOperater* Library();
 // Text from the module for the terminal.
 inline std::string Utf8(const CString& s) { return MxAnsiToUtf8(s, s.GetLength()); }
 // A failure: one line on stderr, exit status 1.
@@ -24,5 +30,6 @@ void AddRegCommand(CLI::App& app);
 void AddMd5Command(CLI::App& app);
 void AddLibraryCommands(CLI::App& app);
 void AddTagCommands(CLI::App& app);
+void AddImportCommands(CLI::App& app);
 
 }  // namespace mxbox

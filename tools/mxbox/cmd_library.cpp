@@ -13,12 +13,6 @@ const char* const kFieldNames[DBRECORD::kFieldCount] = {
     "FileName", "Song",  "Artist",  "Album",       "Type",        "Duration", "Opinion",  "FileLength", "Track", "Genre",
     "MD5",      "CanPlay", "GenreString", "DownloadURL", "Bitrate", "Analyzed", "Extra1", "Extra2", "Extra3"};
 
-// The host path a Windows path of the library names, for the terminal.
-std::string Shown(const CString& winPath) {
-    std::string host;
-    return MxWindowsPathToHost(winPath, host) ? host : Utf8(winPath);
-}
-
 std::string RecordJson(const DBRECORD& r) {
     std::string out = "{\"path\": " + JsonString(Shown(r.FileName));
     for (int k = 0; k < DBRECORD::kFieldCount; ++k) out += std::string(", \"") + kFieldNames[k] + "\": " + JsonString(Utf8(r.Field(k)));
@@ -38,18 +32,6 @@ void PrintRecords(const DBRECORDLIST& list, bool json) {
         }
     }
     if (json) std::cout << (n ? "\n]\n" : "]\n");
-}
-
-CDBOperater* Library() {
-    CDBOperater* db = CDBOperater::Instance();
-    if (!db->InitLocalDataBase()) throw CLI::RuntimeError(Fail("cannot open the music library"));
-    return db;
-}
-
-CString SongPath(const std::string& arg) {
-    CString path;
-    if (!ToWindowsPath(arg, path)) throw CLI::RuntimeError(Fail(arg + ": no drive of the emulated machine holds this path"));
-    return path;
 }
 
 // A record from what the file system tells; the tags are read when the song is analysed.

@@ -22,6 +22,23 @@ bool ToWindowsPath(const std::string& arg, CString& winPath) {
     return MxHostPathToWindows(host, winPath) != FALSE;
 }
 
+CString SongPath(const std::string& arg) {
+    CString path;
+    if (!ToWindowsPath(arg, path)) throw CLI::RuntimeError(Fail(arg + ": no drive of the emulated machine holds this path"));
+    return path;
+}
+
+std::string Shown(const CString& winPath) {
+    std::string host;
+    return MxWindowsPathToHost(winPath, host) ? host : Utf8(winPath);
+}
+
+CDBOperater* Library() {
+    CDBOperater* db = CDBOperater::Instance();
+    if (!db->InitLocalDataBase()) throw CLI::RuntimeError(Fail("cannot open the music library"));
+    return db;
+}
+
 int Fail(const std::string& message) {
     std::cerr << "mxbox: " << message << "\n";
     return 1;
@@ -53,6 +70,7 @@ int main(int argc, char** argv) {
     mxbox::AddMd5Command(app);
     mxbox::AddLibraryCommands(app);
     mxbox::AddTagCommands(app);
+    mxbox::AddImportCommands(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

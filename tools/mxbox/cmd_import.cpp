@@ -1,0 +1,239 @@
+// mxbox import, mxbox analyze and mxbox library stats: registering songs where they lie, reading their
+// tags later, and what the library holds.
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "MessageSink.h"
+#include "cli.h"
+
+namespace mxbox {
+namespace {
+
+const char* CodeText(int code) {
+    switch (code) {
+        case FOR_SUCCESS: return "analysed";
+        case FOR_NO_VALID_PATH: return "none of the given paths exists";
+        case FOR_NO_DEST_DIRECTORY: return "no library folder is set";
+        case FOR_ALREADY_IMPORTED: return "already in the library";
+        case FOR_DB_WRITE_FAILED: return "the library refused the record";
+        case FOR_DRM_PROTECTED: return "DRM-protected, left out";
+        case FOR_SCRIPT_COMMANDS: return "carries script commands (imported anyway)";
+        default: return "failed";
+    }
+}
+
+// Progress on stderr: one line redrawn in place on a terminal, plain lines (only on change) otherwise.
+class Progress {
+public:
+    Progress() : m_tty(isatty(fileno(stderr)) != 0) {}
+    ~Progress() { Done(); }
+    void Show(const std::string& text) {
+        if (text == m_last) return;
+        m_last = text;
+        if (m_tty)
+            std::cerr << "\r\033[K" << text << std::flush;
+        else
+            std::cerr << text << "\n";
+    }
+    void Bar(const char* what, size_t done, size_t total, const std::string& item) {
+        const int width = 30;
+        int filled = total ? int(done * width / total) : width;
+        if (!m_tty) {
+            Show(std::string(what) + " " + std::to_string(done) + "/" + std::to_string(total) + (item.empty() ? "" : ": " + item));
+            return;
+        }
+        Show(std::string(what) + " [" + std::string(size_t(filled), '#') + std::string(size_t(width - filled), ' ') + "] " +
+             std::to_string(done) + "/" + std::to_string(total));
+    }
+    void Done() {
+        if (m_tty && !m_last.empty()) std::cerr << "\n";
+        m_last.clear();
+    }
+
+private:
+    bool m_tty;
+    std::string m_last;
+};
+
+// The folder a front end files songs into; an import only needs one to be set.
+CString LibraryFolder() {
+    char path[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathA(nullptr, 0x0D, nullptr, 0, path)) || !path[0]) return "C:\\Music";
+    return path;
+}
+
+struct ImportArgs {
+    std::vector<std::string> paths;
+    int quota = 0;
+    bool analyzeRest = false;
+    bool json = false;
+};
+
+// Analyses each path with the front end's own thread, with a progress bar; counts the failures.
+int AnalyseAll(const std::vector<CString>& paths, Progress& progress, bool report) {
+    int failed = 0;
+    for (size_t i = 0; i < paths.size(); ++i) {
+        progress.Bar("analysing", i, paths.size(), Shown(paths[i]));
+        FileOperateResultCode code = CFileOperateManager::AnalyzingFile(paths[i], nullptr);
+        if (code != FOR_SUCCESS) {
+            ++failed;
+            progress.Done();
+            std::cout << Shown(paths[i]) << ": " << (code == FOR_DB_WRITE_FAILED ? "not in the library" : CodeText(code)) << "\n";
+        } else if (report) {
+            progress.Done();
+            DBRECORD r;
+            CDBOperater::Instance()->GetSongInfo(paths[i], &r);
+            std::cout << Shown(paths[i]) << ": " << Utf8(r.Song) << " - " << Utf8(r.Artist) << " (" << Utf8(r.Duration) << " s)\n";
+        }
+    }
+    progress.Bar("analysing", paths.size(), paths.size(), "");
+    progress.Done();
+    return failed;
+}
+
+void RunImport(const ImportArgs& a) {
+    Library();
+    CStringList list;
+    for (const std::string& arg : a.paths) list.AddTail(SongPath(arg));
+
+    CMessageSink sink;
+    CWnd mainWnd;  // where the module tells of files it renamed to match their content
+    mainWnd.m_hWnd = sink.GetHwnd();
+    AfxGetThread()->m_pMainWnd = &mainWnd;
+    Progress progress;
+    size_t already = 0, refused = 0, analysing = 0;
+    std::vector<CString> analysed, notAnalysed;
+    std::vector<std::string> notes;
+    std::string fatal;
+    sink.m_fnOnMessage = [&](const RECEIVEDMSG& m) {
+        switch (m.nMessage) {
+            case WM_MX_FILEOPERATE_ERROR:
+                if (m.nCode == FOR_NO_VALID_PATH || m.nCode == FOR_NO_DEST_DIRECTORY) {
+                    fatal = CodeText(m.nCode);
+                    break;
+                }
+                if (m.nCode == FOR_ALREADY_IMPORTED) ++already;
+                else if (m.nCode != FOR_SCRIPT_COMMANDS) ++refused;
+                notes.push_back(Shown(m.strText[0]) + ": " + CodeText(m.nCode));
+                break;
+            case WM_MX_BEGIN_COPY_MULTI_FILES: analysing = size_t(m.lParam); break;
+            case WM_MX_END_COPY_ANALYZED_MULTI_FILES: analysed.insert(analysed.end(), m.vecList.begin(), m.vecList.end()); break;
+            case WM_MX_END_COPY_NOT_ANALYZED_MULTI_FILES:
+                notAnalysed.insert(notAnalysed.end(), m.vecList.begin(), m.vecList.end());
+                break;
+            case WM_MX_EXTENSION_CORRECTED:
+                notes.push_back(Shown(m.strText[0]) + ": renamed to " + Shown(m.strText[1]) + " to match its content");
+                break;
+            default: break;
+        }
+        std::string line = "importing";
+        if (analysing) line += ", analysing " + std::to_string(analysing) + " files";
+        if (already) line += ", " + std::to_string(already) + " already in the library";
+        if (refused) line += ", " + std::to_string(refused) + " refused";
+        progress.Show(line);
+    };
+
+    CFileOperateManager manager;
+    manager.SetFileOperateDestDirectory(LibraryFolder());
+    int id = manager.AsynAddMultiFilePaths(&list, sink.GetHwnd(), 1, 0, a.quota);
+    if (id == -1) throw CLI::RuntimeError(Fail("the import could not start"));
+    progress.Show("importing");
+    sink.PumpUntilExit(id, INFINITE);
+    progress.Done();
+    if (!fatal.empty()) throw CLI::RuntimeError(Fail(fatal));
+
+    for (const std::string& note : notes) std::cout << note << "\n";
+    std::cout << "imported " << analysed.size() + notAnalysed.size() << " songs: " << analysed.size() << " analysed, "
+              << notAnalysed.size() << " to analyse later";
+    if (already) std::cout << "; " << already << " already in the library";
+    if (refused) std::cout << "; " << refused << " refused";
+    std::cout << "\n";
+    if (a.analyzeRest && !notAnalysed.empty()) {
+        AnalyseAll(notAnalysed, progress, false);
+        std::cout << "analysed the other " << notAnalysed.size() << " songs\n";
+    }
+    AfxGetThread()->m_pMainWnd = nullptr;
+}
+
+struct Stats {
+    size_t songs = 0, analysed = 0, urls = 0;
+    unsigned long long bytes = 0, seconds = 0;
+    std::map<std::string, size_t> types;
+};
+
+void PrintStats(bool json) {
+    CDBOperater* db = Library();
+    DBRECORDLIST all;
+    db->LocalSearch("", nullptr, all, -1, 1);
+    Stats s;
+    for (POSITION pos = all.GetHeadPosition(); pos;) {
+        const DBRECORD& r = all.GetNext(pos);
+        ++s.songs;
+        if (r.Analyzed == "1") ++s.analysed;
+        if (r.FileName.Find("://") > 0) ++s.urls;
+        s.bytes += std::strtoull(r.FileLength, nullptr, 10);
+        long long d = std::strtoll(r.Duration, nullptr, 10);
+        if (d > 0) s.seconds += static_cast<unsigned long long>(d);
+        std::string type = Utf8(r.Type);
+        ++s.types[type == " " || type.empty() ? "?" : type];
+    }
+    CStringList playlists;
+    db->GetAllPlaylists(&playlists);
+    if (json) {
+        std::cout << "{\"songs\": " << s.songs << ", \"analysed\": " << s.analysed << ", \"addresses\": " << s.urls
+                  << ", \"bytes\": " << s.bytes << ", \"seconds\": " << s.seconds << ", \"playlists\": " << playlists.GetCount()
+                  << ", \"types\": {";
+        bool first = true;
+        for (const auto& t : s.types) {
+            std::cout << (first ? "" : ", ") << JsonString(t.first) << ": " << t.second;
+            first = false;
+        }
+        std::cout << "}}\n";
+        return;
+    }
+    std::cout << "songs:      " << s.songs << " (" << s.analysed << " analysed, " << s.songs - s.analysed << " not analysed)\n";
+    if (s.urls) std::cout << "addresses:  " << s.urls << "\n";
+    std::cout << "types:     ";
+    for (const auto& t : s.types) std::cout << " " << t.first << " " << t.second;
+    std::cout << "\nsize:       " << s.bytes << " bytes\n";
+    std::cout << "play time:  " << s.seconds / 3600 << ":" << (s.seconds / 600) % 6 << (s.seconds / 60) % 10 << ":"
+              << (s.seconds % 60) / 10 << s.seconds % 10 << " (of the analysed songs)\n";
+    std::cout << "playlists:  " << playlists.GetCount() << "\n";
+}
+
+}  // namespace
+
+void AddImportCommands(CLI::App& app) {
+    auto a = std::make_shared<ImportArgs>();
+    CLI::App* imp = app.add_subcommand("import", "Register songs in the library where they lie (folders are walked)");
+    imp->add_option("paths", a->paths, "Files and folders")->required();
+    imp->add_option("--quota", a->quota, "Analyse the first N new songs at once (default 0: none)")->check(CLI::NonNegativeNumber);
+    imp->add_flag("--analyze-rest", a->analyzeRest, "Then analyse the songs the quota left out");
+    imp->callback([a] { RunImport(*a); });
+
+    auto files = std::make_shared<std::vector<std::string>>();
+    CLI::App* ana = app.add_subcommand("analyze", "Read the tags of library songs into their records");
+    ana->add_option("paths", *files, "Song files of the library")->required();
+    ana->callback([files] {
+        Library();
+        std::vector<CString> paths;
+        for (const std::string& f : *files) paths.push_back(SongPath(f));
+        Progress progress;
+        if (AnalyseAll(paths, progress, true)) throw CLI::RuntimeError(1);
+    });
+
+    // "library stats" joins the library command made by AddLibraryCommands.
+    CLI::App* lib = app.get_subcommand("library");
+    auto json = std::make_shared<bool>(false);
+    CLI::App* stats = lib->add_subcommand("stats", "Count the songs, types, size and play time of the library");
+    stats->add_flag("--json", *json, "Machine-readable output");
+    stats->callback([json] { PrintStats(*json); });
+}
+
+}  // namespace mxbox
