@@ -35,7 +35,8 @@ struct MX_EXPORT FILEOPERATETHREADINFO {
 class MX_EXPORT CFileOperateManager : public CFileOperateCallBack {
 public:
     CFileOperateManager();
-    // Stops every operation and waits for its thread.
+    // Stops every operation and waits for its thread. A class derived from the manager stops them in
+    // its own destructor: the workers call the reports until they end.
     ~CFileOperateManager() override;
     CFileOperateManager(const CFileOperateManager&) = delete;
     CFileOperateManager& operator=(const CFileOperateManager&) = delete;

@@ -42,8 +42,9 @@ std::atomic<DWORD> g_nextThreadId{1};
 thread_local DWORD t_threadId = 0;
 thread_local std::shared_ptr<ThreadObject> t_self;
 
-std::mutex g_handleLock;
-std::unordered_map<uintptr_t, std::shared_ptr<ThreadObject>> g_handles;
+// Never destroyed: a detached thread may close its handle while the process exits.
+std::mutex& g_handleLock = *new std::mutex;
+std::unordered_map<uintptr_t, std::shared_ptr<ThreadObject>>& g_handles = *new std::unordered_map<uintptr_t, std::shared_ptr<ThreadObject>>;
 uintptr_t g_nextHandle = 0x7000;  // thread handles step by 4 and are never reused
 std::atomic<int> g_failThreads{0};
 

@@ -33,11 +33,12 @@ struct Queue {
 };
 
 // One lock for the whole table: every operation is short and none calls a window procedure under it.
-std::mutex g_lock;
-std::condition_variable g_answered;
-std::map<std::string, WNDPROC> g_classes;  // lower-case class name
-std::map<HWND, Window> g_windows;
-std::map<DWORD, std::shared_ptr<Queue>> g_queues;
+// The tables are never destroyed: a worker may still post while the process exits.
+std::mutex& g_lock = *new std::mutex;
+std::condition_variable& g_answered = *new std::condition_variable;
+std::map<std::string, WNDPROC>& g_classes = *new std::map<std::string, WNDPROC>;  // lower-case class name
+std::map<HWND, Window>& g_windows = *new std::map<HWND, Window>;
+std::map<DWORD, std::shared_ptr<Queue>>& g_queues = *new std::map<DWORD, std::shared_ptr<Queue>>;
 uintptr_t g_nextHandle = 0x10000;
 
 std::string ClassKey(LPCSTR name) {

@@ -16,6 +16,9 @@ namespace mxtest {
 // Reaches the manager's lock and map, as a test must to hold workers at a report.
 class TestManager : public CFileOperateManager {
 public:
+    // A class derived from the manager stops the workers before its own part is torn down: they call
+    // the manager's reports until they end.
+    ~TestManager() override { StopFileOperateThread(0, 1); }
     using CFileOperateManager::m_csLock;
     using CFileOperateManager::m_strDestDirectory;
     int Running() {

@@ -241,7 +241,7 @@ TEST_F(StopTest, AResumedOperationRunsToItsEnd) {
 }
 
 TEST_F(StopTest, TheManagersDestructorStopsAndWaitsForEveryOperation) {
-    auto local = std::make_unique<TestManager>();
+    auto local = std::make_unique<CFileOperateManager>();
     local->SetFileOperateDestDirectory("C:\\lib");
     for (int i = 0; i < 30; ++i) Song("d" + std::to_string(i) + ".mp3", Mp3("t"));
     CStringList list;

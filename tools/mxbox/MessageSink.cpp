@@ -124,6 +124,7 @@ void CMessageSink::Handle(UINT nMsg, WPARAM wParam, LPARAM lParam) {
             break;
         }
     }
+    if (nMsg == WM_MX_FILEOPERATE_THREAD_EXIT) ++m_mapExits[wParam];
     if (m_fnOnMessage) m_fnOnMessage(m);
     m_vecMessages.push_back(std::move(m));
 }
@@ -135,11 +136,12 @@ void CMessageSink::PumpPending() {
 
 bool CMessageSink::PumpUntilExit(int nID, DWORD dwTimeout) {
     DWORD start = GetTickCount();
-    for (size_t checked = 0;;) {
+    while (true) {
         PumpPending();
-        for (; checked < m_vecMessages.size(); ++checked) {
-            const RECEIVEDMSG& m = m_vecMessages[checked];
-            if (m.nMessage == WM_MX_FILEOPERATE_THREAD_EXIT && m.wParam == WPARAM(nID)) return true;
+        auto exit = m_mapExits.find(WPARAM(nID));
+        if (exit != m_mapExits.end() && exit->second > 0) {
+            --exit->second;
+            return true;
         }
         DWORD spent = GetTickCount() - start;
         if (spent >= dwTimeout) return false;

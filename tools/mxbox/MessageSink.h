@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <vector>
 
 #include "MxModule/MxModule.h"
@@ -31,7 +32,8 @@ public:
     HWND GetHwnd() const { return m_hWnd; }
     // Handles (and frees) every queued message, then destroys the window; later posts to it fail.
     void Destroy();
-    // Pumps until the thread-exit message of nID has been handled; false when dwTimeout ms pass first.
+    // Pumps until a thread-exit message of nID has been handled that no earlier call took (identifiers
+    // are reused, so each started operation waits for its own); false when dwTimeout ms pass first.
     bool PumpUntilExit(int nID, DWORD dwTimeout);
     // Handles what is queued now, without waiting.
     void PumpPending();
@@ -48,6 +50,7 @@ private:
 
     HWND m_hWnd = nullptr;
     std::vector<RECEIVEDMSG> m_vecMessages;
+    std::map<WPARAM, int> m_mapExits;  // thread-exit messages not yet waited for
 };
 
 // The name of a module message ("WM_USER+3221"-style numbers become names like "THREAD_EXIT").
