@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "MxModule/fileops/FileOperateManager.h"
+#include "MxModule/fileops/FileTyping.h"
 #include "MxModule/foundation/MxFile.h"
 #include "MxModule/metadata/AsfFormat.h"
 #include "MxModule/metadata/MP3FileParse.h"
@@ -44,12 +45,9 @@ CString CFileOperateManager::GetFileTypeByExtName(CString strExt, VelaPlayerFile
     return strExt;
 }
 
-void CFileOperateManager::GetFileTypeByContent(CString strPath, VelaPlayerFileType& nClass, VelaPlayerFileType& nFormat) {
+void mxfileops::ClassifyOpenFile(CMxFile& file, VelaPlayerFileType& nClass, VelaPlayerFileType& nFormat) {
     nClass = nFormat = FILETYPE_UNKNOWN;
-    CString ext;
-    if (!Extension(strPath, ext) || !IsMp3OrWma(ext)) return;
-    CMxFile file;
-    if (!file.Open(strPath, CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary)) return;
+    file.Seek(0, CFile::begin);
     BYTE head[16] = {};
     UINT got = file.Read(head, sizeof head);
     if (got < 4 || std::memcmp(head, ".RMF", 4) == 0) return;
@@ -84,6 +82,18 @@ void CFileOperateManager::GetFileTypeByContent(CString strPath, VelaPlayerFileTy
         nClass = FILETYPE_AUDIO;
         nFormat = FILETYPE_MP3;
     }
+}
+
+bool mxfileops::HasAudioExtension(const CString& strPath) {
+    CString ext;
+    return Extension(strPath, ext) && IsMp3OrWma(ext);
+}
+
+void CFileOperateManager::GetFileTypeByContent(CString strPath, VelaPlayerFileType& nClass, VelaPlayerFileType& nFormat) {
+    nClass = nFormat = FILETYPE_UNKNOWN;
+    if (!mxfileops::HasAudioExtension(strPath)) return;
+    CMxFile file;
+    if (file.Open(strPath, CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary)) mxfileops::ClassifyOpenFile(file, nClass, nFormat);
 }
 
 CString CFileOperateManager::GetFileType(CString strPath, VelaPlayerFileType& nClass, VelaPlayerFileType& nFormat,

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "MxModule/fileops/FileOperateManager.h"
+#include "MxModule/fileops/FileTyping.h"
 #include "MxModule/metadata/AsfFormat.h"
 #include "MxModule/metadata/GenreTable.h"
 #include "MxModule/metadata/MP3FileParse.h"
@@ -23,7 +24,7 @@ public:
         }
     }
     ~AttributeKeeper() {
-        if (ok()) SetFileAttributesA(m_path, m_attributes);
+        if (ok() && (m_attributes & FILE_ATTRIBUTE_READONLY)) SetFileAttributesA(m_path, m_attributes);
     }
     AttributeKeeper(const AttributeKeeper&) = delete;
     AttributeKeeper& operator=(const AttributeKeeper&) = delete;
@@ -88,9 +89,14 @@ void CAudioFileParse::LegalString(CString& strText) {
     strText.Trim();
 }
 
-void CAudioFileParse::Classify(const CString& strPath, CString& strExtension, bool& bMp3, bool& bWma) {
+void CAudioFileParse::Classify(const CString& strPath, CString& strExtension, bool& bMp3, bool& bWma, CMxFile* pOpen) {
     VelaPlayerFileType cls = FILETYPE_UNKNOWN, format = FILETYPE_UNKNOWN;
-    strExtension = CFileOperateManager::GetFileType(strPath, cls, format, 1);
+    if (pOpen) {
+        mxfileops::ClassifyOpenFile(*pOpen, cls, format);
+        strExtension = cls == FILETYPE_UNKNOWN ? CString() : strPath.Mid(strPath.ReverseFind('.') + 1);
+    } else {
+        strExtension = CFileOperateManager::GetFileType(strPath, cls, format, 1);
+    }
     strExtension.MakeLower();
     bMp3 = cls == FILETYPE_AUDIO && format == FILETYPE_MP3;
     bWma = cls == FILETYPE_AUDIO && format == FILETYPE_WMA;
@@ -110,9 +116,14 @@ int CAudioFileParse::ParseAudioFile(CString& strPath, AUDIOFILEINFO* pInfo, int 
     if (!attributes.ok()) return 0;
     CString ext;
     bool mp3 = false, wma = false;
-    Classify(strPath, ext, mp3, wma);
+    // One open serves the typing and the parse (an import analyses thousands of files).
+    CMxFile file;
+    bool open = mxfileops::HasAudioExtension(strPath) && file.Open(strPath, kOpenParse);
+    Classify(strPath, ext, mp3, wma, open ? &file : nullptr);
     if (bFixExtension && ((ext == "wma" && mp3) || (ext == "mp3" && wma))) {
         // The extension says the other format: the file takes the name its content deserves.
+        if (open) file.Close();
+        open = false;
         CString newPath = strPath.Left(strPath.ReverseFind('.')) + (mp3 ? ".mp3" : ".wma");
         CMxFile::Rename(strPath, newPath);
         if (GetFileAttributesA(newPath) != INVALID_FILE_ATTRIBUTES && GetFileAttributesA(strPath) == INVALID_FILE_ATTRIBUTES) {
@@ -128,8 +139,9 @@ int CAudioFileParse::ParseAudioFile(CString& strPath, AUDIOFILEINFO* pInfo, int 
     }
     if (!MakeParser(mp3, wma)) return 0;
     int result = 0;
-    CMxFile file;
-    if (file.Open(strPath, kOpenParse)) {
+    if (!open) open = file.Open(strPath, kOpenParse) != 0;
+    if (open) {
+        file.Seek(0, CFile::begin);
         result = m_pParser->ParseFile(&file, pInfo, nOption);
         m_bNeedModifyVersion = m_pParser->IsNeedModifyVersion();
         if (wma) {

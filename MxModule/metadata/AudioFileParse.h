@@ -49,8 +49,9 @@ protected:
     static void LegalString(CString& strText);
 
 private:
-    // Classifies the file by its content; the extension comes back in lower case.
-    static void Classify(const CString& strPath, CString& strExtension, bool& bMp3, bool& bWma);
+    // Classifies the file by its content (read through pOpen when the caller has it open); the extension
+    // comes back in lower case.
+    static void Classify(const CString& strPath, CString& strExtension, bool& bMp3, bool& bWma, CMxFile* pOpen = nullptr);
     // Makes the parser of that content; false for anything but MP3 and WMA.
     bool MakeParser(bool bMp3, bool bWma);
 

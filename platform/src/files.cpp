@@ -936,6 +936,7 @@ DWORD CFile::OpenHandle(LPCSTR lpszFileName, UINT nOpenFlags) {
     }
     m_hFile = UINT(fd);
     m_nShareId = id;
+    m_qwOpenLength = truncate ? 0 : LONGLONG(st.st_size);
     m_bCloseOnDelete = TRUE;
     return ERROR_SUCCESS;
 }
@@ -1158,7 +1159,14 @@ BOOL CStdioFile::Open(LPCSTR lpszFileName, UINT nOpenFlags, CFileException* pErr
     m_qwPos = m_qwBufferStart = 0;
     m_nBufferLen = 0;
     m_bPending = false;
+    UINT share = nOpenFlags & 0x70;
+    m_bKeepLength = share == shareExclusive || share == shareDenyWrite;
+    m_qwLength = m_bKeepLength ? m_qwOpenLength : -1;
     return TRUE;
+}
+
+void CStdioFile::Wrote(ULONGLONG qwEnd) const {
+    if (m_qwLength >= 0 && LONGLONG(qwEnd) > m_qwLength) m_qwLength = LONGLONG(qwEnd);
 }
 
 CFile* CStdioFile::Duplicate() const { throw new CNotSupportedException(); }
@@ -1177,6 +1185,7 @@ void CStdioFile::FlushPending() const {
         }
         done += size_t(n);
     }
+    Wrote(m_qwBufferStart + m_nBufferLen);
     m_bPending = false;
     m_nBufferLen = 0;
 }
@@ -1193,6 +1202,7 @@ UINT CStdioFile::RawRead(char* pOut, UINT nCount) {
             m_qwPos += k;
             continue;
         }
+        if (m_qwLength >= 0 && m_qwPos >= ULONGLONG(m_qwLength)) break;  // nothing to ask the system for
         bool direct = nCount - done >= kStreamBuffer;  // large reads skip the cache
         if (!direct && !m_buffer) m_buffer.reset(new char[kStreamBuffer]);
         char* target = direct ? pOut + done : m_buffer.get();
@@ -1222,6 +1232,7 @@ void CStdioFile::RawWrite(const char* pData, UINT nCount) {
             if (n <= 0) ThrowOsError(n < 0 ? ErrnoToWin(errno) : ERROR_DISK_FULL);
             done += UINT(n);
             m_qwPos += ULONGLONG(n);
+            Wrote(m_qwPos);
         }
         return;
     }
@@ -1253,12 +1264,17 @@ LONG CStdioFile::Seek(LONG lOff, UINT nFrom) {
 void CStdioFile::SetLength(DWORD dwNewLen) {
     FlushPending();
     m_nBufferLen = 0;
+    m_qwLength = -1;
     CFile::SetLength(dwNewLen);
+    if (m_bKeepLength) m_qwLength = dwNewLen;
 }
 
 DWORD CStdioFile::GetLength() const {
     FlushPending();
-    return CFile::GetLength();
+    if (m_qwLength >= 0) return DWORD(m_qwLength);
+    DWORD length = CFile::GetLength();
+    if (m_bKeepLength) m_qwLength = length;
+    return length;
 }
 
 int CStdioFile::GetChar() {

@@ -209,6 +209,7 @@ protected:
     [[noreturn]] void ThrowOsError(DWORD error) const;
 
     ULONG_PTR m_nShareId = 0;
+    LONGLONG m_qwOpenLength = -1;  // the file's length when OpenHandle opened it
 };
 
 class CStdioFile : public CFile {
@@ -244,6 +245,8 @@ protected:
     UINT RawRead(char* pOut, UINT nCount);
     void RawWrite(const char* pData, UINT nCount);
     int GetChar();
+    // Our own writes reached qwEnd: a kept length grows with them.
+    void Wrote(ULONGLONG qwEnd) const;
 
     bool m_bText = true;
     mutable ULONGLONG m_qwPos = 0;
@@ -251,4 +254,8 @@ protected:
     mutable ULONGLONG m_qwBufferStart = 0;
     mutable size_t m_nBufferLen = 0;
     mutable bool m_bPending = false;
+    // While no one else may write (deny-write or exclusive sharing), the length changes only by our
+    // own writes: it is asked of the system once and then kept (-1: not known).
+    bool m_bKeepLength = false;
+    mutable LONGLONG m_qwLength = -1;
 };
