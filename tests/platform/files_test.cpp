@@ -136,6 +136,30 @@ TEST_F(FilesTest, DenyWriteHandleBlocksWritersUntilClosed) {
     EXPECT_TRUE(writer.Open("C:\\song.mp3", 0x8002));
 }
 
+TEST_F(FilesTest, LengthFollowsOwnWritesAndOthersChangesWhenTheyMayWrite) {
+    mxtest::WriteHostFile(machine.HostC("len.bin"), std::string(100, 'a'));
+    CStdioFile kept;
+    ASSERT_TRUE(kept.Open("C:\\len.bin", CFile::modeReadWrite | CFile::shareDenyWrite | CFile::typeBinary));
+    EXPECT_EQ(100u, kept.GetLength());
+    kept.Seek(150, CFile::begin);
+    kept.Write("xyz", 3);
+    EXPECT_EQ(153u, kept.GetLength());  // a pending write counts
+    kept.SetLength(10);
+    EXPECT_EQ(10u, kept.GetLength());
+    char buf[32];
+    kept.Seek(0, CFile::begin);
+    EXPECT_EQ(10u, kept.Read(buf, sizeof buf));
+    kept.Close();
+    EXPECT_EQ(10u, mxtest::ReadHostFile(machine.HostC("len.bin")).size());
+
+    CStdioFile shared;
+    ASSERT_TRUE(shared.Open("C:\\len.bin", CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary));
+    EXPECT_EQ(10u, shared.GetLength());
+    mxtest::WriteHostFile(machine.HostC("len.bin"), std::string(40, 'b'));  // another writer
+    EXPECT_EQ(40u, shared.GetLength());
+    EXPECT_EQ(32u, shared.Read(buf, sizeof buf));
+}
+
 TEST_F(FilesTest, CreateTruncatesOnlyAfterTheShareCheck) {
     WriteHostFile(machine.HostC("lib.smdb"), "precious");
     CFile holder;
