@@ -30,6 +30,7 @@ typedef const WCHAR* LPCWSTR;
 typedef LONG HRESULT;
 typedef void* HANDLE;
 typedef size_t SIZE_T;
+typedef DWORD COLORREF;  // 0x00BBGGRR
 typedef BOOL* LPBOOL;
 typedef intptr_t LONG_PTR;
 typedef uintptr_t ULONG_PTR;

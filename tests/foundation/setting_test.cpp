@@ -1,0 +1,245 @@
+// The settings: defaults on an empty registry, the per-field load rules, what a save writes, the colour
+// schemes, folder creation and the choice of the default drive.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/TempMachine.h"
+
+namespace mxtest {
+namespace {
+
+class TestSettings : public CSettingManager {
+public:
+    static void Reset() {
+        CCriticalSectionGuard guard(&m_csSMGuard);
+        m_pInstance.reset();
+    }
+    // The protected parts of the one manager.
+    static CString MaxDriver() { return (Instance()->*(&TestSettings::GetMaxDriver))(); }
+    static const auto& Schemes() { return Instance()->*(&TestSettings::m_mapLyricColors); }
+};
+
+const std::string kKey = "SOFTWARE\\Tamborinebox\\Setting\\";
+
+class SettingTest : public MachineTest {
+protected:
+    SettingTest() { TestSettings::Reset(); }
+    ~SettingTest() override { TestSettings::Reset(); }
+    CSettingManager* Settings() { return CSettingManager::Instance(); }
+    static void SetDword(const std::string& path, unsigned long v) {
+        registry_int<unsigned long> r(kKey + path, HKEY_CURRENT_USER);
+        r = v;
+    }
+    static void SetText(const std::string& path, const CString& v) {
+        registry_string<std::string> r(kKey + path, HKEY_CURRENT_USER);
+        r = v.str();
+    }
+    // The type and bytes of a stored value; type 0 when missing.
+    static std::pair<DWORD, std::string> Stored(const std::string& section, const char* name) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, (kKey + section).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return {0, ""};
+        DWORD type = 0, size = 0;
+        std::string bytes;
+        if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+            bytes.resize(size);
+            RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(&bytes[0]), &size);
+        }
+        RegCloseKey(key);
+        return {type, bytes};
+    }
+    static std::string Dword(unsigned long v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
+};
+
+TEST_F(SettingTest, AnEmptyRegistryGivesTheDefaultsWithoutTheAppLink) {
+    SETTINGINFO* d = Settings()->GetDefaultSetting();
+    SETTINGINFO* c = Settings()->GetCurrentSetting();
+    struct {
+        const char* name;
+        int def, cur, expected;
+    } numbers[] = {
+        {"OpenLocalAudio2Import", d->OpenLocalAudio2Import, c->OpenLocalAudio2Import, 1},
+        {"PlayNetAudio2Import", d->PlayNetAudio2Import, c->PlayNetAudio2Import, 0},
+        {"SendPlayInfoToIM", d->SendPlayInfoToIM, c->SendPlayInfoToIM, 1},
+        {"PopHintWhenChangeSong", d->PopHintWhenChangeSong, c->PopHintWhenChangeSong, 1},
+        {"MinToSysTray", d->MinToSysTray, c->MinToSysTray, 1},
+        {"SaveSongByArtist", d->SaveSongByArtist, c->SaveSongByArtist, 0},
+        {"MaxDownloadCount", d->MaxDownloadCount, c->MaxDownloadCount, 1},
+        {"UseAgentMode", d->AgentSetting.UseAgentMode, c->AgentSetting.UseAgentMode, 0},
+        {"AgentNeedCheck", d->AgentSetting.AgentNeedCheck, c->AgentSetting.AgentNeedCheck, 0},
+        {"AdvancedSetting", d->NetSetting.AdvancedSetting, c->NetSetting.AdvancedSetting, 0},
+        {"MaxConnectCount", d->NetSetting.MaxConnectCount, c->NetSetting.MaxConnectCount, 8},
+        {"AudioManagerMode", d->AudioSetting.AudioManagerMode, c->AudioSetting.AudioManagerMode, 0},
+        {"ImportOperation", d->AudioSetting.ImportOperation, c->AudioSetting.ImportOperation, 1},
+        {"LyricSize", d->AudioSetting.LyricSize, c->AudioSetting.LyricSize, 30},
+        {"LyricTrans", d->AudioSetting.LyricTrans, c->AudioSetting.LyricTrans, 255},
+        {"CacheSpace", d->VideoSetting.CacheSpace, c->VideoSetting.CacheSpace, 200},
+    };
+    for (const auto& n : numbers) {
+        EXPECT_EQ(n.expected, n.def) << n.name;
+        EXPECT_EQ(n.expected, n.cur) << n.name;
+    }
+    EXPECT_EQ(1, d->AddAppLink);
+    EXPECT_EQ(0, c->AddAppLink);  // a missing value is 0, not the default
+    struct {
+        const char* name;
+        const CString& def;
+        const CString& cur;
+        std::string expected;
+    } texts[] = {
+        {"AgentType", d->AgentSetting.AgentType, c->AgentSetting.AgentType, "请选择代理服务器类型"},
+        {"AgentAddr", d->AgentSetting.AgentAddr, c->AgentSetting.AgentAddr, ""},
+        {"NetServerYielder", d->NetSetting.NetServerYielder, c->NetSetting.NetServerYielder, "自动选择"},
+        {"NetCableType", d->NetSetting.NetCableType, c->NetSetting.NetCableType, "未知类型"},
+        {"AudioPath", d->AudioSetting.AudioPath, c->AudioSetting.AudioPath, "C:\\Direduzizi"},
+        {"LyricPath", d->AudioSetting.LyricPath, c->AudioSetting.LyricPath, "C:\\Direduzizi\\Lyric"},
+        {"LyricFont", d->AudioSetting.LyricFont, c->AudioSetting.LyricFont, "幼圆"},
+        {"LyricColor", d->AudioSetting.LyricColor, c->AudioSetting.LyricColor, "清新蓝"},
+        {"LyricLineNumber", d->AudioSetting.LyricLineNumber, c->AudioSetting.LyricLineNumber, "单行"},
+        {"CachePath", d->VideoSetting.CachePath, c->VideoSetting.CachePath, ""},
+    };
+    for (const auto& t : texts) {
+        EXPECT_STREQ(Gbk(t.expected), t.def) << t.name;
+        EXPECT_STREQ(Gbk(t.expected), t.cur) << t.name;
+    }
+    EXPECT_EQ(nullptr, d->AudioSetting.pLyricColor);
+    EXPECT_EQ(Settings()->GetLyricColorInfo(Gbk("清新蓝")), c->AudioSetting.pLyricColor);
+    EXPECT_FALSE(HostExists(machine.HostC("Direduzizi")));  // a default is not created at load
+    EXPECT_EQ(c->AudioSetting.AudioPath, Settings()->GetLastSetting()->AudioSetting.AudioPath);
+    EXPECT_EQ(0, Settings()->GetLastSetting()->AddAppLink);
+}
+
+TEST_F(SettingTest, StoredValuesLoadWithTheirRules) {
+    SetDword("Download\\MaxDownloadCount", 9);
+    SetDword("Audio\\LyricTrans", 10);
+    SetDword("Normal\\MinToSysTray", 7);
+    SetDword("Normal\\AddAppLink", 0);
+    SetDword("Network\\MaxConnectCount", 0xFFFFFFFF);
+    SetText("Audio\\LyricColor", "NoSuchScheme");
+    SetText("Audio\\AudioPath", Gbk("C:\\我的歌\\新"));
+    SetText("Agent\\Password", "secret");
+    SETTINGINFO* c = Settings()->GetCurrentSetting();
+    EXPECT_EQ(5, c->MaxDownloadCount);
+    EXPECT_EQ(Dword(5), Stored("Download\\", "MaxDownloadCount").second);  // written back
+    EXPECT_EQ(80, c->AudioSetting.LyricTrans);
+    EXPECT_EQ(Dword(80), Stored("Audio\\", "LyricTrans").second);
+    EXPECT_EQ(1, c->MinToSysTray);
+    EXPECT_EQ(0, c->AddAppLink);
+    EXPECT_EQ(-1, c->NetSetting.MaxConnectCount);  // taken as stored, as a signed number
+    EXPECT_STREQ("NoSuchScheme", c->AudioSetting.LyricColor);
+    EXPECT_EQ(Settings()->GetLyricColorInfo(Gbk("清新蓝")), c->AudioSetting.pLyricColor);
+    EXPECT_EQ(nullptr, Settings()->GetLyricColorInfo("NoSuchScheme"));
+    EXPECT_STREQ(Gbk("C:\\我的歌\\新"), c->AudioSetting.AudioPath);
+    EXPECT_TRUE(HostExists(machine.HostC("我的歌/新")));  // a stored folder is created
+    EXPECT_STREQ("secret", c->AgentSetting.Password);
+}
+
+TEST_F(SettingTest, ClampingLeavesValuesInsideTheRangeAlone) {
+    struct {
+        const char* path;
+        unsigned long stored;
+        int loaded;
+    } rows[] = {{"Download\\MaxDownloadCount", 0, 0},
+                {"Download\\MaxDownloadCount", 0xFFFFFFFE, -2},
+                {"Download\\MaxDownloadCount", 5, 5},
+                {"Audio\\LyricTrans", 80, 80},
+                {"Audio\\LyricTrans", 300, 300}};
+    for (const auto& r : rows) {
+        SetDword(r.path, r.stored);
+        TestSettings::Reset();
+        SETTINGINFO* c = Settings()->GetCurrentSetting();
+        int value = std::strstr(r.path, "Trans") ? c->AudioSetting.LyricTrans : c->MaxDownloadCount;
+        EXPECT_EQ(r.loaded, value) << r.path << " " << r.stored;
+    }
+}
+
+TEST_F(SettingTest, SavingWritesEveryValueWithItsTypeAndASecondLoadSeesIt) {
+    SETTINGINFO s = *Settings()->GetCurrentSetting();
+    s.SaveSongByArtist = 1;
+    s.AddAppLink = 1;
+    s.MaxDownloadCount = 9;  // no clamping on save
+    s.AgentSetting.AgentAddr = "10.0.0.1:8080";
+    s.AudioSetting.LyricColor = Gbk("活力橙");
+    s.AudioSetting.AudioPath = "C:\\Songs";
+    Settings()->SaveCurrentSetting(&s);
+    EXPECT_EQ(Settings()->GetLyricColorInfo(Gbk("活力橙")), Settings()->GetCurrentSetting()->AudioSetting.pLyricColor);
+    EXPECT_EQ(0, Settings()->GetLastSetting()->SaveSongByArtist);  // not committed yet
+    Settings()->UpdateSetting();
+    EXPECT_EQ(1, Settings()->GetLastSetting()->SaveSongByArtist);
+    EXPECT_TRUE(HostExists(machine.HostC("Songs")));
+
+    const char* dwords[][2] = {{"Normal\\", "OpenLocalAudio2Import"}, {"Normal\\", "AddAppLink"}, {"Download\\", "MaxDownloadCount"},
+                               {"Agent\\", "UseAgentMode"},           {"Agent\\", "AgentNeedCheck"}, {"Network\\", "AdvancedSetting"},
+                               {"Network\\", "MaxConnectCount"},      {"Audio\\", "LyricTrans"},     {"Video\\", "CacheSpace"}};
+    for (const auto& v : dwords) EXPECT_EQ(DWORD(REG_DWORD), Stored(v[0], v[1]).first) << v[1];
+    EXPECT_EQ(Dword(9), Stored("Download\\", "MaxDownloadCount").second);
+    EXPECT_EQ(Dword(1), Stored("Normal\\", "SaveSongByArtist").second);
+    auto addr = Stored("Agent\\", "AgentAddr");
+    EXPECT_EQ(DWORD(REG_SZ), addr.first);
+    EXPECT_EQ(std::string("10.0.0.1:8080", 14), addr.second);  // the length counts the terminating zero
+    EXPECT_EQ(DWORD(REG_SZ), Stored("Video\\", "CachePath").first);
+    EXPECT_EQ(std::string(1, '\0'), Stored("Video\\", "CachePath").second);
+    EXPECT_EQ(0u, Stored("Audio\\", "pLyricColor").first);  // the pointer is not a setting
+
+    TestSettings::Reset();
+    SETTINGINFO* again = Settings()->GetCurrentSetting();
+    EXPECT_EQ(5, again->MaxDownloadCount);  // clamped at load
+    EXPECT_EQ(1, again->AddAppLink);
+    EXPECT_STREQ("10.0.0.1:8080", again->AgentSetting.AgentAddr);
+    EXPECT_STREQ(Gbk("活力橙"), again->AudioSetting.LyricColor);
+}
+
+TEST_F(SettingTest, SevenColourSchemesInCodePageOrder) {
+    const auto& map = TestSettings::Schemes();
+    ASSERT_EQ(7u, map.size());
+    std::vector<std::string> names;
+    for (const auto& entry : map) names.push_back(entry.first.str());
+    std::vector<std::string> expected;
+    for (const char* n : {"活力橙", "可爱粉", "青草绿", "青黄配", "清新蓝", "深沉棕", "鲜艳红"}) expected.push_back(Gbk(n).str());
+    EXPECT_EQ(expected, names);  // GBK byte order: huo, ke, qing (C7E0 < C7E5), shen, xian
+    LYRICCOLORSETTING* orange = Settings()->GetLyricColorInfo(Gbk("活力橙"));
+    ASSERT_NE(nullptr, orange);
+    EXPECT_EQ(4, orange->nFirstCount);
+    EXPECT_EQ(3, orange->nSecondCount);
+    EXPECT_EQ(0x5811CDu, orange->pFirstColors[2]);
+    EXPECT_FLOAT_EQ(0.66f, orange->pFirstPositions[2]);
+    LYRICCOLORSETTING* edge = Settings()->GetLyricColorInfo(Gbk("青黄配"));
+    ASSERT_NE(nullptr, edge);
+    EXPECT_FLOAT_EQ(edge->pFirstPositions[1], edge->pFirstPositions[2]);
+    LYRICCOLORSETTING* blue = Settings()->GetLyricColorInfo(Gbk("清新蓝"));
+    ASSERT_EQ(6, blue->nSecondCount);
+    EXPECT_EQ(0x0BF7FEu, blue->pSecondColors[5]);
+}
+
+TEST_F(SettingTest, CreateMultiDirectoryMakesEveryParentAndReportsTheLastError) {
+    unsigned long error = 0;
+    EXPECT_TRUE(Settings()->CreateMultiDirectory("C:\\a\\b\\c\\", &error));
+    EXPECT_TRUE(HostExists(machine.HostC("a/b/c")));
+    EXPECT_TRUE(Settings()->CreateMultiDirectory("C:\\a\\b\\c\\", &error));
+    EXPECT_EQ(183u, error);
+    EXPECT_FALSE(Settings()->CreateMultiDirectory("no colon\\here", &error));
+    EXPECT_TRUE(Settings()->CreateMultiDirectory("C:", nullptr));
+    WriteHostFile(machine.HostC("file"), "x");
+    EXPECT_FALSE(Settings()->CreateMultiDirectory("C:\\file\\sub", &error));
+}
+
+TEST_F(SettingTest, TheDefaultFoldersAreOnTheFixedDriveWithTheMostFreeSpace) {
+    RunCommand("mkdir -p '" + machine.root() + "/e'");
+    setenv("MX_DRIVES", ("C:=" + machine.HostC() + ",fixed,sata;D:=" + machine.HostD() + ",fixed,sata;E:=" + machine.root() +
+                         "/e,removable,usb").c_str(), 1);
+    MxPlatformReload();
+    MxSetFreeSpaceOverride('C', 1000);
+    MxSetFreeSpaceOverride('D', 1000);
+    MxSetFreeSpaceOverride('E', 5000);  // removable: never chosen
+    EXPECT_STREQ("C:\\", TestSettings::MaxDriver());  // a tie keeps the earlier letter
+    EXPECT_STREQ("C:\\Direduzizi", Settings()->GetDefaultSetting()->AudioSetting.AudioPath);
+    MxSetFreeSpaceOverride('D', 1001);
+    TestSettings::Reset();
+    EXPECT_STREQ("D:\\Direduzizi\\Lyric", Settings()->GetDefaultSetting()->AudioSetting.LyricPath);
+    for (char d : {'C', 'D', 'E'}) MxSetFreeSpaceOverride(d, ~0ull);
+}
+
+}  // namespace
+}  // namespace mxtest
