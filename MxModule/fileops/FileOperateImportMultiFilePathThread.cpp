@@ -8,18 +8,7 @@
 #include "MxModule/metadata/AudioFileParse.h"
 #include "platform/files.h"
 
-void CFileOperateImportMultiFilePathThread::SetPaths(const CStringList& paths) {
-    for (POSITION pos = paths.GetHeadPosition(); pos;) {
-        CString path = paths.GetNext(pos);
-        path.TrimRight('\\');
-        DWORD attributes = GetFileAttributesA(path);
-        if (attributes == INVALID_FILE_ATTRIBUTES) continue;
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-            m_listFolders.AddTail(path);
-        else
-            m_listFiles.AddTail(path);
-    }
-}
+void CFileOperateImportMultiFilePathThread::SetPaths(const CStringList& paths) { SortPaths(paths, m_listFiles, m_listFolders); }
 
 int CFileOperateImportMultiFilePathThread::Fail(int bOwnThread, FileOperateResultCode nCode) {
     if (!bOwnThread) return nCode;

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "MxModule/fileops/FileOperateAddMultiFilePathThread.h"
 #include "MxModule/fileops/FileOperateImportMultiFilePathThread.h"
 #include "MxModule/fileops/ThreadIDManager.h"
 #include "MxModule/foundation/CriticalSectionGuard.h"
@@ -56,7 +57,11 @@ int CFileOperateManager::AsynAddMultiFilePaths(CStringList* pPaths, HWND hWnd, i
     CCriticalSectionGuard guard(&m_csLock);
     HWND window = WindowFor(hWnd);
     if (!window || !pPaths || pPaths->IsEmpty()) return -1;
-    if (!bImport) return -1;  // filing into the library folder: its worker is not part of the module yet
+    if (!bImport) {
+        auto* copier = new CFileOperateAddMultiFilePathThread;
+        copier->SetPaths(*pPaths);
+        return Launch(copier, window, THREAD_PRIORITY_NORMAL);
+    }
     auto* thread = new CFileOperateImportMultiFilePathThread;
     thread->SetPaths(*pPaths);
     thread->m_nQuota = nQuota;

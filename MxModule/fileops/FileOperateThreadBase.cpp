@@ -1,6 +1,11 @@
 #include "MxModule/fileops/FileOperateThreadBase.h"
 
+#include "MxModule/fileops/FileOperateManager.h"
+#include "MxModule/foundation/MxFile.h"
+#include "MxModule/foundation/SettingManager.h"
 #include "MxModule/library/DBOperater.h"
+#include "MxModule/library/LibraryFormat.h"
+#include "MxModule/metadata/AudioFileInfo.h"
 #include "platform/files.h"
 
 namespace {
@@ -126,4 +131,113 @@ CString CFileOperateThreadBase::GetImportedPath(CString strPath) {
         return "";
     }
     return strPath;
+}
+
+void CFileOperateThreadBase::SortPaths(const CStringList& paths, CStringList& files, CStringList& folders) {
+    for (POSITION pos = paths.GetHeadPosition(); pos;) {
+        CString path = paths.GetNext(pos);
+        path.TrimRight('\\');
+        DWORD attributes = GetFileAttributesA(path);
+        if (attributes == INVALID_FILE_ATTRIBUTES) continue;
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            folders.AddTail(path);
+        else
+            files.AddTail(path);
+    }
+}
+
+bool CFileOperateThreadBase::IsAudioFile(const CString& strPath) {
+    VelaPlayerFileType nClass, nFormat;
+    CFileOperateManager::GetFileType(strPath, nClass, nFormat, 1);
+    return nClass == FILETYPE_AUDIO;
+}
+
+bool CFileOperateThreadBase::WalkAudioFolder(const CString& strFolder, int& nCount, ULONGLONG& qwTotal,
+                                             CList<OPERATEFILEINFO, OPERATEFILEINFO&>* pFound) {
+    if (IsStopped()) return false;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(strFolder + "\\*.*", &data);
+    if (find == INVALID_HANDLE_VALUE) return true;
+    bool going = true;
+    do {
+        CString name = data.cFileName;
+        if (name == "." || name == "..") continue;
+        CString path = strFolder + "\\" + name;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            going = WalkAudioFolder(path, nCount, qwTotal, pFound);
+        } else {
+            ULONGLONG size = (ULONGLONG(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+            if (size != 0 && IsAudioFile(path)) {
+                ++nCount;
+                qwTotal += size;
+                if (pFound) {
+                    OPERATEFILEINFO info{path, strFolder};
+                    pFound->AddTail(info);
+                }
+            }
+        }
+        going = going && !IsStopped();
+    } while (going && FindNextFileA(find, &data));
+    FindClose(find);
+    return going;
+}
+
+CString CFileOperateThreadBase::MakeOwnDestFileName(CString strSource) {
+    int slash = strSource.ReverseFind('\\');
+    if (m_strDestDirectory.IsEmpty() || strSource.IsEmpty() || slash < 0) return "";
+    int dot = strSource.Find('.', slash + 1);
+    if (dot < 0) return "";
+    CString title = strSource.Mid(slash + 1, dot - slash - 1);
+    CString extension = strSource.Mid(dot + 1);
+    CString candidate = m_strDestDirectory + "\\" + title + "." + extension;
+    for (unsigned int n = 1; GetFileAttributesA(candidate) != INVALID_FILE_ATTRIBUTES; ++n) {
+        if (n == 0) return "";  // every counter value is taken
+        candidate.Format("%s(%u).%s", static_cast<LPCSTR>(m_strDestDirectory + "\\" + title), n, static_cast<LPCSTR>(extension));
+    }
+    return candidate;
+}
+
+CString CFileOperateThreadBase::MakeLegalFileName(CString strText) {
+    for (char c : {'\\', '/', '*', '"', ':', '|', '<', '>', '?'}) strText.Replace(c, ' ');
+    strText.Remove('\r');
+    strText.Remove('\n');
+    std::string s = strText.str();
+    for (size_t i = 0; i < s.size() && s[i] == '.'; ++i) s[i] = ' ';
+    for (size_t i = s.size(); i > 0 && s[i - 1] == '.'; --i) s[i - 1] = ' ';
+    strText = CString(std::move(s));
+    strText.Trim();
+    if (strText.IsEmpty()) return mxlib::kUnknown;
+    // The system has the last word: a name it refuses in the temporary folder is not used.
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    CString probe = CString(temp) + strText;
+    CMxFile file;
+    if (!file.Open(probe, CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary)) return mxlib::kUnknown;
+    file.Close();
+    DeleteFileA(probe);
+    return strText;
+}
+
+CString CFileOperateThreadBase::MakeDestFileName(CString strSource, AUDIOFILEINFO* pInfo, AUDIOFILEINFO* pPreferred) {
+    if (m_strDestDirectory.IsEmpty() || strSource.IsEmpty() || !pInfo) return "";
+    if (pPreferred) {
+        for (auto field : {&AUDIOFILEINFO::strTitle, &AUDIOFILEINFO::strArtist, &AUDIOFILEINFO::strAlbum}) {
+            const CString& preferred = pPreferred->*field;
+            if (!preferred.IsEmpty() && preferred != mxlib::kUnknown) pInfo->*field = preferred;
+        }
+    }
+    CString title = MakeLegalFileName(pInfo->strTitle);
+    CString artist = MakeLegalFileName(pInfo->strArtist);
+    VelaPlayerFileType nClass, nFormat;
+    CString extension = CFileOperateManager::GetFileType(strSource, nClass, nFormat, 1);
+    bool byArtist = CSettingManager::Instance()->GetCurrentSetting()->SaveSongByArtist != 0;
+    // The artist folder, when there is one, ends with a backslash.
+    CString folder = m_strDestDirectory + "\\" + (byArtist ? artist + "\\" : CString());
+    CString candidate = folder + artist + "-" + title + "." + extension;
+    for (unsigned int n = 1; GetFileAttributesA(candidate) != INVALID_FILE_ATTRIBUTES; ++n) {
+        if (n == 0) return "";
+        candidate.Format("%s%s-%s%u.%s", static_cast<LPCSTR>(folder), static_cast<LPCSTR>(artist), static_cast<LPCSTR>(title), n,
+                         static_cast<LPCSTR>(extension));
+    }
+    return candidate;
 }

@@ -9,6 +9,8 @@
 #include "platform/text.h"
 #include "platform/threads.h"
 
+struct AUDIOFILEINFO;
+
 class MX_EXPORT CFileOperateThreadBase {
 public:
     CFileOperateThreadBase();
@@ -34,6 +36,19 @@ public:
     // vanished is removed from the library.
     CString GetImportedPath(CString strPath);
 
+    // Names for a song placed in the destination directory, or "" when none can be made. The own-name
+    // rule keeps the source's name, adding (1), (2), ... before its first dot while the name is taken.
+    CString MakeOwnDestFileName(CString strSource);
+    // The tag rule: "artist-title.ext", in a folder of the artist when the settings say so; texts of
+    // pPreferred that are neither empty nor unknown replace those of pInfo first.
+    CString MakeDestFileName(CString strSource, AUDIOFILEINFO* pInfo, AUDIOFILEINFO* pPreferred);
+    // The text with the characters a file name cannot hold turned into spaces; "未知" when nothing usable
+    // is left or the system refuses the name.
+    static CString MakeLegalFileName(CString strText);
+
+    // Sorts given paths into files and folders, without trailing backslashes; missing paths are dropped.
+    static void SortPaths(const CStringList& paths, CStringList& files, CStringList& folders);
+
     CFileOperateCallBack* m_pCallBack;  // a silent one until the manager sets itself
     CString m_strDestDirectory;
     int m_nID;
@@ -44,6 +59,17 @@ public:
 protected:
     // True when the body must end. A suspended worker parks here first, outside every lock.
     bool IsStopped();
+
+    // One audio file found by a walk, and the folder walked to find it.
+    struct OPERATEFILEINFO {
+        CString strPath;
+        CString strFolder;
+    };
+    // Walks a folder depth first, counting the files that are audio by content and not empty, adding
+    // their sizes and (when pFound is given) listing them. False when the stop flag ended the walk.
+    bool WalkAudioFolder(const CString& strFolder, int& nCount, ULONGLONG& qwTotal, CList<OPERATEFILEINFO, OPERATEFILEINFO&>* pFound);
+    // Audio by content (the extension must be "mp3" or "wma").
+    static bool IsAudioFile(const CString& strPath);
 
 private:
     static DWORD ThreadProc(LPVOID pParam);

@@ -81,12 +81,14 @@ protected:
         for (const RECEIVEDMSG& m : sink.Messages(nID)) out.push_back(Describe(m));
         return out;
     }
-    // NAME, NAME n, NAME(text|text|...):value#code or NAME[path,path]; C:\music\ is left out of texts.
+    // NAME, NAME n, NAME(text|text|...):value#code or NAME[path,path]; C:\music\ is left out of texts
+    // and C:\lib\ is shown as lib\.
     static std::string Describe(const RECEIVEDMSG& m) {
         auto shorten = [](const CString& s) {
             std::string t = s.str();
-            const std::string prefix = "C:\\music\\";
-            for (size_t at; (at = t.find(prefix)) != std::string::npos;) t.erase(at, prefix.size());
+            for (const char* prefix : {"C:\\music\\", "C:\\"}) {
+                for (size_t at; (at = t.find(prefix)) != std::string::npos;) t.erase(at, std::string(prefix).size());
+            }
             return t;
         };
         std::string d = MessageName(m.nMessage);

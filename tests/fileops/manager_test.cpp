@@ -57,7 +57,6 @@ TEST_F(ManagerTest, StartersRefuseWithoutWindowPathsOrWorker) {
     EXPECT_EQ(-1, manager.AsynAddMultiFilePaths(nullptr, sink.GetHwnd(), 1, 0, 0));
     EXPECT_EQ(-1, manager.AsynAddMultiFilePaths(&empty, sink.GetHwnd(), 1, 0, 0));
     // Operations whose workers the module does not have yet.
-    EXPECT_EQ(-1, manager.AsynAddMultiFilePaths(&one, sink.GetHwnd(), 0, 0, 0));
     EXPECT_EQ(-1, manager.AsynMoveAudioPath("C:\\old", sink.GetHwnd()));
     EXPECT_EQ(-1, manager.AsynMoveLyricPath("C:\\old", sink.GetHwnd()));
     EXPECT_EQ(-1, manager.AsynAutoAddSongs(sink.GetHwnd()));

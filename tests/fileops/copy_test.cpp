@@ -1,0 +1,175 @@
+// Filing songs into the library folder: the copy worker's message sequences, the naming rules, the
+// space test, and safety when a copy is stopped.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "MxModule/fileops/FileOperateAddMultiFilePathThread.h"
+#include "fileops/FileOpsFixture.h"
+
+namespace mxtest {
+namespace {
+
+using Seq = std::vector<std::string>;
+
+class CopyTest : public FileOpsTest {
+protected:
+    std::vector<std::string> Copy(const std::vector<CString>& paths) {
+        CStringList list;
+        for (const CString& p : paths) list.AddTail(p);
+        int id = manager.AsynAddMultiFilePaths(&list, sink.GetHwnd(), 0, 0, 0);
+        EXPECT_GT(id, 0);
+        EXPECT_TRUE(sink.PumpUntilExit(id, kPatience));
+        return Described(id);
+    }
+    CopyTest() { namer.m_strDestDirectory = "C:\\lib"; }
+    CFileOperateAddMultiFilePathThread namer;  // a worker of the destination C:\lib, for the naming rules
+};
+
+TEST_F(CopyTest, EveryAudioFileIsCopiedUnderItsOwnNameWithItsPercentage) {
+    CString given = Song("given.mp3", Mp3("g"));
+    Song("dir/a.mp3", Mp3("a"));
+    Song("dir/sub/b.wma", Wma({mxtest::ContentDescription(u"b", u"x")}));
+    Song("dir/empty.mp3", "");
+    Song("dir/text.mp3", "not audio");
+    Song("dir/c.ogg", Mp3("ogg"));
+    EXPECT_EQ((Seq{"BEGIN_COPY_MULTI_FILES 3",
+                   "BEGIN_COPY_ONE_OF_MULTI_FILES(given.mp3|lib\\given.mp3)", "END_COPY_ONE_OF_MULTI_FILES(given.mp3|lib\\given.mp3):33",
+                   "BEGIN_COPY_ONE_OF_MULTI_FILES(dir\\a.mp3|lib\\a.mp3)", "END_COPY_ONE_OF_MULTI_FILES(dir\\a.mp3|lib\\a.mp3):66",
+                   "BEGIN_COPY_ONE_OF_MULTI_FILES(dir\\sub\\b.wma|lib\\b.wma)", "END_COPY_ONE_OF_MULTI_FILES(dir\\sub\\b.wma|lib\\b.wma):100",
+                   "END_COPY_MULTI_FILES", "THREAD_EXIT"}),
+              Copy({given, "C:\\music\\dir\\"}));
+    EXPECT_EQ(ReadHostFile(machine.HostC("music/dir/a.mp3")), ReadHostFile(machine.HostC("lib/a.mp3")));
+    EXPECT_FALSE(HostExists(machine.HostC("lib/empty.mp3")));
+    EXPECT_EQ(0, Db()->CheckFileImportedByFileName("C:\\lib\\a.mp3"));  // the library is not touched
+}
+
+TEST_F(CopyTest, TakenNamesGetACounterAndNothingIsOverwritten) {
+    Song("x.mp3", Mp3("new"));
+    Song("Live.at.Home.mp3", Mp3("live"));
+    RunCommand("mkdir -p '" + machine.HostC("lib") + "'");
+    for (const char* taken : {"lib/x.mp3", "lib/x(1).mp3", "lib/Live.at.Home.mp3"}) WriteHostFile(machine.HostC(taken), "old");
+    EXPECT_EQ((Seq{"BEGIN_COPY_MULTI_FILES 2",
+                   "BEGIN_COPY_ONE_OF_MULTI_FILES(Live.at.Home.mp3|lib\\Live(1).at.Home.mp3)",
+                   "END_COPY_ONE_OF_MULTI_FILES(Live.at.Home.mp3|lib\\Live(1).at.Home.mp3):50",
+                   "BEGIN_COPY_ONE_OF_MULTI_FILES(x.mp3|lib\\x(2).mp3)", "END_COPY_ONE_OF_MULTI_FILES(x.mp3|lib\\x(2).mp3):100",
+                   "END_COPY_MULTI_FILES", "THREAD_EXIT"}),
+              Copy({"C:\\music"}));
+    for (const char* taken : {"lib/x.mp3", "lib/x(1).mp3", "lib/Live.at.Home.mp3"}) EXPECT_EQ("old", ReadHostFile(machine.HostC(taken)));
+}
+
+TEST_F(CopyTest, OwnNameRuleNeedsADotAfterTheLastBackslash) {
+    CFileOperateAddMultiFilePathThread& t = namer;
+    EXPECT_STREQ("C:\\lib\\a.b.mp3", t.MakeOwnDestFileName("C:\\x.y\\a.b.mp3"));
+    EXPECT_STREQ("", t.MakeOwnDestFileName("C:\\x.y\\noext"));
+    EXPECT_STREQ("", t.MakeOwnDestFileName("nobackslash.mp3"));
+    t.m_strDestDirectory = "";
+    EXPECT_STREQ("", t.MakeOwnDestFileName("C:\\a.mp3"));
+}
+
+TEST_F(CopyTest, LegalFileNames) {
+    struct {
+        std::string in, out;
+    } rows[] = {
+        {"AC/DC", "AC DC"},          {"T.N.T.", "T.N.T"},        {"...", "未知"},          {"\\/:*?\"<>|", "未知"},
+        {"  .hidden. ", ".hidden."},  /* blanks come first: the dots are not at the ends */   {"two\r\nlines", "twolines"}, {"", "未知"},            {"晴天", "晴天"},
+        {"a:b", "a b"},              {"..a..", "a"},
+    };
+    for (const auto& r : rows) EXPECT_STREQ(Gbk(r.out), CFileOperateThreadBase::MakeLegalFileName(Gbk(r.in))) << r.in;
+    // A backslash byte that is the second byte of a double-byte character is part of that character.
+    CString trail("\x95\x5C" "x");
+    EXPECT_STREQ(trail, CFileOperateThreadBase::MakeLegalFileName(trail));
+}
+
+TEST_F(CopyTest, TagRuleNamesByArtistAndTitle) {
+    CString source = Song("any.mp3", Mp3("t"));
+    CFileOperateAddMultiFilePathThread& t = namer;
+    AUDIOFILEINFO info;
+    info.strTitle = "T.N.T.";
+    info.strArtist = "AC/DC";
+    EXPECT_STREQ("C:\\lib\\AC DC-T.N.T.mp3", t.MakeDestFileName(source, &info, nullptr));
+    SETTINGINFO* s = CSettingManager::Instance()->GetCurrentSetting();
+    s->SaveSongByArtist = 1;
+    EXPECT_STREQ("C:\\lib\\AC DC\\AC DC-T.N.T.mp3", t.MakeDestFileName(source, &info, nullptr));
+    RunCommand("mkdir -p '" + machine.HostC("lib/AC DC") + "'");
+    WriteHostFile(machine.HostC("lib/AC DC/AC DC-T.N.T.mp3"), "taken");
+    EXPECT_STREQ("C:\\lib\\AC DC\\AC DC-T.N.T1.mp3", t.MakeDestFileName(source, &info, nullptr));
+    s->SaveSongByArtist = 0;
+    AUDIOFILEINFO preferred;
+    preferred.strTitle = "Better";
+    preferred.strArtist = mxlib::kUnknown;  // unknown texts are not preferred
+    EXPECT_STREQ("C:\\lib\\AC DC-Better.mp3", t.MakeDestFileName(source, &info, &preferred));
+    EXPECT_STREQ("Better", info.strTitle);  // the caller's record takes the preferred text
+    EXPECT_STREQ("", t.MakeDestFileName(source, nullptr, nullptr));
+}
+
+TEST_F(CopyTest, PreconditionsAndTooLittleSpace) {
+    EXPECT_EQ((Seq{"FILEOPERATE_ERROR()#5", "THREAD_EXIT"}), Copy({"C:\\music\\none.mp3"}));
+    Song("empty.mp3", "");
+    EXPECT_EQ((Seq{"FILEOPERATE_ERROR()#7", "THREAD_EXIT"}), Copy({"C:\\music"}));
+    Song("a.mp3", Mp3("a"));
+    MxSetFreeSpaceOverride('C', 100);
+    EXPECT_EQ((Seq{"FILEOPERATE_ERROR(|lib)#14", "THREAD_EXIT"}), Copy({"C:\\music"}));
+    MxSetFreeSpaceOverride('C', ~0ull);
+    EXPECT_FALSE(HostExists(machine.HostC("lib/a.mp3")));
+
+    CFileOperateAddMultiFilePathThread inCaller;
+    CStringList list;
+    list.AddTail("C:\\music");
+    inCaller.SetPaths(list);
+    EXPECT_EQ(FOR_NO_DEST_DIRECTORY, inCaller.RunInCaller());
+    inCaller.m_strDestDirectory = "C:\\lib";
+    EXPECT_EQ(0, inCaller.RunInCaller());
+    EXPECT_TRUE(HostExists(machine.HostC("lib/a.mp3")));
+}
+
+TEST_F(CopyTest, FailedFilesAreReportedAndStillCountTowardsThePercentage) {
+    Song("a.mp3", Mp3("a"));
+    WriteHostFile(machine.HostC("lib"), "a file where the folder should be");
+    EXPECT_EQ((Seq{"BEGIN_COPY_MULTI_FILES 1", "BEGIN_COPY_ONE_OF_MULTI_FILES(a.mp3|lib\\a.mp3)",
+                   "FILEOPERATE_ERROR(a.mp3|lib\\a.mp3)#21", "END_COPY_ONE_OF_MULTI_FILES(a.mp3|lib\\a.mp3):100",
+                   "END_COPY_MULTI_FILES", "THREAD_EXIT"}),
+              Copy({"C:\\music"}));
+    // A destination without a drive letter is not space-tested; its folder cannot be made.
+    manager.SetFileOperateDestDirectory("\\\\server\\share");
+    EXPECT_EQ((Seq{"BEGIN_COPY_MULTI_FILES 1", "FILEOPERATE_ERROR(a.mp3|\\\\server\\share\\a.mp3)#20", "END_COPY_MULTI_FILES",
+                   "THREAD_EXIT"}),
+              Copy({"C:\\music"}));
+}
+
+TEST_F(CopyTest, AStoppedCopyLeavesSourcesAndFinishedCopiesWhole) {
+    std::set<std::string> sources;
+    for (int i = 0; i < 40; ++i) {
+        std::string bytes = Mp3("t" + std::to_string(i)) + std::string(size_t(200000 + i), char('a' + i % 26));
+        Song("s" + std::to_string(i) + ".mp3", bytes);
+        sources.insert(bytes);
+    }
+    CStringList list;
+    list.AddTail("C:\\music");
+    int id = manager.AsynAddMultiFilePaths(&list, sink.GetHwnd(), 0, 0, 0);
+    sink.m_fnOnMessage = [&](const RECEIVEDMSG& m) {
+        if (m.nMessage == WM_MX_END_COPY_ONE_OF_MULTI_FILES) manager.StopFileOperateThread(id, 0);
+    };
+    ASSERT_TRUE(sink.PumpUntilExit(id, kPatience));
+    sink.m_fnOnMessage = nullptr;
+    size_t ended = 0;
+    bool endReport = false;
+    for (const RECEIVEDMSG& m : sink.Messages(id)) {
+        ended += m.nMessage == WM_MX_END_COPY_ONE_OF_MULTI_FILES;
+        endReport = endReport || m.nMessage == WM_MX_END_COPY_MULTI_FILES;
+    }
+    EXPECT_GE(ended, 1u);
+    EXPECT_EQ(ended == 40, endReport);  // a stopped copy posts no end report
+    std::string listing = RunCommand("ls '" + machine.HostC("lib") + "' | wc -l");
+    EXPECT_EQ(ended, std::stoul(listing));  // no half-made file beside the finished ones
+    for (int i = 0; i < 40; ++i) {
+        std::string name = "s" + std::to_string(i) + ".mp3";
+        EXPECT_EQ(1u, sources.count(ReadHostFile(machine.HostC("music/" + name)))) << name;
+        if (HostExists(machine.HostC("lib/" + name))) {
+            EXPECT_EQ(ReadHostFile(machine.HostC("music/" + name)), ReadHostFile(machine.HostC("lib/" + name)));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace mxtest
