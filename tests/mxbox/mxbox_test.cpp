@@ -201,3 +201,48 @@ TEST_F(MxboxImportTest, FailuresAreOneLineAndAnExitStatus) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MxboxImportTest, SettingsAreSavedForTheNextProcessWithTheLoadRules) {
+    int status = -1;
+    std::string shown = Run("settings show --json", &status);
+    ASSERT_EQ(0, status) << Stderr();
+    EXPECT_NE(std::string::npos, shown.find("\"AddAppLink\": 0")) << shown;
+    EXPECT_NE(std::string::npos, shown.find("\"LyricColor\": \"清新蓝\"")) << shown;
+    Run("settings set lyrictrans 10", &status);
+    EXPECT_EQ(0, status) << Stderr();
+    Run("settings set AudioPath 'C:\\我的音乐'", &status);
+    shown = Run("settings show --json", &status);
+    EXPECT_NE(std::string::npos, shown.find("\"LyricTrans\": 80")) << shown;  // stored 10, clamped by the next load
+    EXPECT_NE(std::string::npos, shown.find("\"AudioPath\": \"C:\\\\我的音乐\"")) << shown;
+    Run("settings set NoSuchThing 1", &status);
+    EXPECT_EQ(1, status);
+    EXPECT_NE(std::string::npos, Stderr().find("NoSuchThing: no such setting"));
+    Run("settings set MaxDownloadCount many", &status);
+    EXPECT_EQ(1, status);
+    Run("settings reset", &status);
+    shown = Run("settings show --json", &status);
+    EXPECT_NE(std::string::npos, shown.find("\"AddAppLink\": 1")) << shown;
+    EXPECT_NE(std::string::npos, shown.find("\"AudioPath\": \"C:\\\\Direduzizi\"")) << shown;
+}
+
+TEST_F(MxboxImportTest, CopyFilesSongsAndImportCanCopyFirst) {
+    int status = -1;
+    std::string out = Run("copy '" + Examples() + "' --to 'C:\\备份'", &status);
+    ASSERT_EQ(0, status) << Stderr();
+    EXPECT_NE(std::string::npos, out.find("copied 4 of 4 files to " + machine.HostC("备份"))) << out;
+    EXPECT_EQ(mxtest::ReadHostFile(Examples() + "/night.wma"), mxtest::ReadHostFile(machine.HostC("备份/night.wma")));
+    out = Run("copy '" + Examples() + "/morning.mp3' --to 'C:\\备份'", &status);
+    EXPECT_TRUE(mxtest::HostExists(machine.HostC("备份/morning(1).mp3"))) << out;
+
+    Run("settings set AudioPath 'C:\\歌'", &status);
+    out = Run("import '" + Examples() + "' --copy-first --quota 4", &status);
+    ASSERT_EQ(0, status) << Stderr();
+    EXPECT_NE(std::string::npos, out.find("imported 4 songs: 4 analysed")) << out;
+    std::string list = Run("library ls", &status);
+    EXPECT_NE(std::string::npos, list.find("清晨 - 合成乐团 - 示例曲集  [" + machine.HostC("歌/morning.mp3") + "]")) << list;
+    EXPECT_EQ(std::string::npos, list.find(Examples())) << list;  // the originals stay out of the library
+}
+
+}  // namespace

@@ -31,5 +31,6 @@ void AddMd5Command(CLI::App& app);
 void AddLibraryCommands(CLI::App& app);
 void AddTagCommands(CLI::App& app);
 void AddImportCommands(CLI::App& app);
+void AddSettingsCommands(CLI::App& app);
 
 }  // namespace mxbox

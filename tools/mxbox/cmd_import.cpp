@@ -19,6 +19,11 @@ const char* CodeText(int code) {
     switch (code) {
         case FOR_SUCCESS: return "analysed";
         case FOR_NO_VALID_PATH: return "none of the given paths exists";
+        case FOR_NO_FILES_FOUND: return "no audio file to copy";
+        case FOR_DISK_FULL: return "not enough free space for the copies";
+        case FOR_NO_DEST_NAME: return "no name for the copy";
+        case FOR_CREATE_FOLDER_FAILED: return "the destination folder cannot be made";
+        case FOR_COPY_FAILED: return "the copy failed";
         case FOR_NO_DEST_DIRECTORY: return "no library folder is set";
         case FOR_ALREADY_IMPORTED: return "already in the library";
         case FOR_DB_WRITE_FAILED: return "the library refused the record";
@@ -70,10 +75,52 @@ CString LibraryFolder() {
 
 struct ImportArgs {
     std::vector<std::string> paths;
+    std::string to;
     int quota = 0;
     bool analyzeRest = false;
-    bool json = false;
+    bool copyFirst = false;
 };
+
+// Copies the audio files among the paths into the folder with the module's copy worker; returns the
+// copies made. Files that could not be copied are told on stdout.
+std::vector<CString> RunCopy(CStringList& list, const CString& folder, Progress& progress) {
+    CMessageSink sink;
+    size_t total = 0, done = 0;
+    std::vector<CString> copies;
+    std::vector<std::string> notes;
+    std::string fatal;
+    CString failed;  // the source of the last failed copy
+    sink.m_fnOnMessage = [&](const RECEIVEDMSG& m) {
+        switch (m.nMessage) {
+            case WM_MX_BEGIN_COPY_MULTI_FILES: total = size_t(m.lParam); break;
+            case WM_MX_FILEOPERATE_ERROR:
+                if (m.strText[0].IsEmpty()) {
+                    fatal = CodeText(m.nCode);
+                } else {
+                    failed = m.strText[0];
+                    notes.push_back(Shown(m.strText[0]) + ": " + CodeText(m.nCode));
+                }
+                break;
+            case WM_MX_END_COPY_ONE_OF_MULTI_FILES:
+                ++done;
+                if (m.strText[0] != failed) copies.push_back(m.strText[1]);
+                break;
+            default: break;
+        }
+        if (m.nMessage == WM_MX_BEGIN_COPY_MULTI_FILES) progress.Bar("copying", 0, total, "");
+        if (m.nMessage == WM_MX_END_COPY_ONE_OF_MULTI_FILES) progress.Bar("copying", done, total, Shown(m.strText[1]));
+    };
+    CFileOperateManager manager;
+    manager.SetFileOperateDestDirectory(folder);
+    int id = manager.AsynAddMultiFilePaths(&list, sink.GetHwnd(), 0, 0, 0);
+    if (id == -1) throw CLI::RuntimeError(Fail("the copy could not start"));
+    sink.PumpUntilExit(id, INFINITE);
+    progress.Done();
+    if (!fatal.empty()) throw CLI::RuntimeError(Fail(fatal));
+    for (const std::string& note : notes) std::cout << note << "\n";
+    std::cout << "copied " << copies.size() << " of " << total << " files to " << Shown(folder) << "\n";
+    return copies;
+}
 
 // Analyses each path with the front end's own thread, with a progress bar; counts the failures.
 int AnalyseAll(const std::vector<CString>& paths, Progress& progress, bool report) {
@@ -101,6 +148,16 @@ void RunImport(const ImportArgs& a) {
     Library();
     CStringList list;
     for (const std::string& arg : a.paths) list.AddTail(SongPath(arg));
+    if (a.copyFirst) {
+        // Filing first: copies in the audio folder of the settings, then those copies are imported.
+        CString folder = CSettingManager::Instance()->GetCurrentSetting()->AudioSetting.AudioPath;
+        if (folder.IsEmpty()) throw CLI::RuntimeError(Fail("no audio folder is set (mxbox settings set AudioPath FOLDER)"));
+        Progress copying;
+        std::vector<CString> copies = RunCopy(list, folder, copying);
+        list.RemoveAll();
+        for (const CString& copy : copies) list.AddTail(copy);
+        if (copies.empty()) return;
+    }
 
     CMessageSink sink;
     CWnd mainWnd;  // where the module tells of files it renamed to match their content
@@ -215,7 +272,19 @@ void AddImportCommands(CLI::App& app) {
     imp->add_option("paths", a->paths, "Files and folders")->required();
     imp->add_option("--quota", a->quota, "Analyse the first N new songs at once (default 0: none)")->check(CLI::NonNegativeNumber);
     imp->add_flag("--analyze-rest", a->analyzeRest, "Then analyse the songs the quota left out");
+    imp->add_flag("--copy-first", a->copyFirst, "Copy the songs into the audio folder of the settings and import the copies");
     imp->callback([a] { RunImport(*a); });
+
+    auto c = std::make_shared<ImportArgs>();
+    CLI::App* copy = app.add_subcommand("copy", "Copy the audio files among files and folders into a folder, under their own names");
+    copy->add_option("paths", c->paths, "Files and folders")->required();
+    copy->add_option("--to", c->to, "Destination folder")->required();
+    copy->callback([c] {
+        CStringList list;
+        for (const std::string& arg : c->paths) list.AddTail(SongPath(arg));
+        Progress progress;
+        RunCopy(list, SongPath(c->to), progress);
+    });
 
     auto files = std::make_shared<std::vector<std::string>>();
     CLI::App* ana = app.add_subcommand("analyze", "Read the tags of library songs into their records");

@@ -71,6 +71,7 @@ int main(int argc, char** argv) {
     mxbox::AddLibraryCommands(app);
     mxbox::AddTagCommands(app);
     mxbox::AddImportCommands(app);
+    mxbox::AddSettingsCommands(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
