@@ -20,16 +20,18 @@ LRESULT Recorder(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     return 0;
 }
 
-HWND MakeWindow() {
-    static const bool registered = [] {
-        WNDCLASSA c{};
-        c.lpfnWndProc = Recorder;
-        c.lpszClassName = "MxTestRecorder";
-        return RegisterClassA(&c) != 0;
-    }();
-    EXPECT_TRUE(registered);
-    return CreateWindowExA(0, "mxtestrecorder", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+// A message-only window of a class registered once per procedure.
+HWND MakeWindowOf(WNDPROC proc, const char* className) {
+    WNDCLASSA c{};
+    c.lpfnWndProc = proc;
+    c.lpszClassName = className;
+    if (!RegisterClassA(&c)) {
+        EXPECT_EQ(1410u, GetLastError());  // already registered
+    }
+    return CreateWindowExA(0, className, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
 }
+
+HWND MakeWindow() { return MakeWindowOf(Recorder, "MxTestRecorder"); }
 
 TEST(WindowsTest, MessagesPostedFromAnotherThreadReachTheOwnerInOrder) {
     std::vector<Seen> seen;
@@ -113,16 +115,7 @@ TEST(WindowsTest, SendOnTheOwningThreadCallsTheProcedureAtOnce) {
 
 LRESULT Doubler(HWND, UINT message, WPARAM wParam, LPARAM) { return message == WM_USER ? LRESULT(wParam * 2) : 0; }
 
-HWND MakeDoubler() {
-    static const bool registered = [] {
-        WNDCLASSA c{};
-        c.lpfnWndProc = Doubler;
-        c.lpszClassName = "MxTestDoubler";
-        return RegisterClassA(&c) != 0;
-    }();
-    EXPECT_TRUE(registered);
-    return CreateWindowExA(0, "MxTestDoubler", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-}
+HWND MakeDoubler() { return MakeWindowOf(Doubler, "MxTestDoubler"); }
 
 TEST(WindowsTest, SendFromAnotherThreadWaitsForTheOwnersLoop) {
     HWND w = MakeDoubler();
