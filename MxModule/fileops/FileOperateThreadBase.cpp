@@ -97,8 +97,10 @@ int CFileOperateThreadBase::Resume() {
 int CFileOperateThreadBase::Stop() {
     if (m_hThread != nullptr && m_hThread != INVALID_HANDLE_VALUE && m_bSuspended) {
         // Every suspension is undone: a worker suspended twice would otherwise never see the flag.
-        while (ResumeThread(m_hThread) > 1) {
-        }
+        DWORD previous;
+        do {
+            previous = ResumeThread(m_hThread);
+        } while (previous != DWORD(-1) && previous > 1);
         m_bSuspended = 0;
     }
     m_bStop = 1;

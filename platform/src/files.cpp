@@ -1181,6 +1181,7 @@ void CStdioFile::FlushPending() const {
             int err = errno;
             m_bPending = false;
             m_nBufferLen = 0;
+            m_qwLength = -1;  // part of it may have been written
             ThrowOsError(n < 0 ? ErrnoToWin(err) : ERROR_DISK_FULL);
         }
         done += size_t(n);
@@ -1229,7 +1230,10 @@ void CStdioFile::RawWrite(const char* pData, UINT nCount) {
         for (UINT done = 0; done < nCount;) {
             ssize_t n = pwrite(int(m_hFile), pData + done, nCount - done, off_t(m_qwPos));
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) ThrowOsError(n < 0 ? ErrnoToWin(errno) : ERROR_DISK_FULL);
+            if (n <= 0) {
+                m_qwLength = -1;
+                ThrowOsError(n < 0 ? ErrnoToWin(errno) : ERROR_DISK_FULL);
+            }
             done += UINT(n);
             m_qwPos += ULONGLONG(n);
             Wrote(m_qwPos);
