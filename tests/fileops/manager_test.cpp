@@ -225,6 +225,16 @@ TEST_F(StopTest, ASuspendedOperationParksAndStoppingItResumesIt) {
     EXPECT_EQ((Seq{"THREAD_EXIT"}), Described(id));
 }
 
+TEST_F(StopTest, StoppingUndoesEverySuspension) {
+    int id = StartHeld(10);
+    manager.SuspendFileOperateThread(id);
+    manager.SuspendFileOperateThread(0);
+    Release();
+    EXPECT_EQ(0, manager.StopFileOperateThread(id, 0));
+    ASSERT_TRUE(sink.PumpUntilExit(id, kPatience));  // a worker left suspended never gets here
+    EXPECT_EQ((Seq{"THREAD_EXIT"}), Described(id));
+}
+
 TEST_F(StopTest, AResumedOperationRunsToItsEnd) {
     int id = StartHeld(20);
     manager.SuspendFileOperateThread(0);
