@@ -638,7 +638,7 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA data) {
             std::string win = mxp::Utf8ToCodePage(host, cp);
             if (win.size() >= MAX_PATH || !PatternMatches(pattern, win)) continue;
             struct stat st {};
-            if (stat(Join(dir.host, host).c_str(), &st) != 0) continue;  // a dangling link
+            if (fstatat(dirfd(d), ent->d_name, &st, 0) != 0) continue;  // a dangling link
             std::string key = win;
             for (char& c : key) c = (c >= 'a' && c <= 'z') ? char(c - 32) : c;
             found.emplace_back(key + '\0' + win, MakeFindData(win, host, st));
