@@ -184,6 +184,7 @@ TEST_F(StopTest, StopWithoutWaitingReturnsAtOnceAndTheExitMessageFollows) {
     int id = StartHeld(50);
     ASSERT_GT(id, 0);
     HANDLE thread = manager.ThreadHandle(id);
+    EXPECT_EQ(THREAD_PRIORITY_HIGHEST, GetThreadPriority(thread));  // imports run above normal
     EXPECT_EQ(0, manager.StopFileOperateThread(id, 0));
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(thread, 0));  // still inside the library write
     Release();
