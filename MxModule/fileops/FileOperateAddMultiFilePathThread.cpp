@@ -4,14 +4,9 @@
 #include "platform/files.h"
 
 int CFileOperateAddMultiFilePathThread::Run(int bOwnThread) {
-    auto fail = [this, bOwnThread](FileOperateResultCode code, const CString& text2) {
-        if (!bOwnThread) return int(code);
-        m_pCallBack->OnFileOperateError(m_nID, "", text2, code, "", "");
-        return 0;
-    };
     if (IsStopped()) return 0;
-    if (m_strDestDirectory.IsEmpty()) return fail(FOR_NO_DEST_DIRECTORY, "");
-    if (m_listFiles.IsEmpty() && m_listFolders.IsEmpty()) return fail(FOR_NO_VALID_PATH, "");
+    if (m_strDestDirectory.IsEmpty()) return Failed(bOwnThread, FOR_NO_DEST_DIRECTORY);
+    if (m_listFiles.IsEmpty() && m_listFolders.IsEmpty()) return Failed(bOwnThread, FOR_NO_VALID_PATH);
 
     CStringList sources;
     int count = 0;
@@ -36,7 +31,7 @@ int CFileOperateAddMultiFilePathThread::Run(int bOwnThread) {
         if (!WalkAudioFolder(folder, count, total, &found)) return 0;
     }
     for (POSITION pos = found.GetHeadPosition(); pos;) sources.AddTail(found.GetNext(pos).strPath);
-    if (count == 0) return fail(FOR_NO_FILES_FOUND, "");
+    if (count == 0) return Failed(bOwnThread, FOR_NO_FILES_FOUND);
 
     // All or nothing: the whole total against the free space, once, before any copy. A drive that
     // cannot be asked is not tested (its copies fail on their own).
@@ -44,7 +39,7 @@ int CFileOperateAddMultiFilePathThread::Run(int bOwnThread) {
     ULARGE_INTEGER available{};
     if (colon >= 0 && GetDiskFreeSpaceExA(m_strDestDirectory.Left(colon) + ":\\", &available, nullptr, nullptr) &&
         total > available.QuadPart)
-        return fail(FOR_DISK_FULL, m_strDestDirectory);
+        return Failed(bOwnThread, FOR_DISK_FULL, m_strDestDirectory);
 
     if (bOwnThread) m_pCallBack->OnBeginCopyMultiFiles(m_nID, static_cast<unsigned long>(count));
     int i = 0;

@@ -10,16 +10,10 @@
 
 void CFileOperateImportMultiFilePathThread::SetPaths(const CStringList& paths) { SortPaths(paths, m_listFiles, m_listFolders); }
 
-int CFileOperateImportMultiFilePathThread::Fail(int bOwnThread, FileOperateResultCode nCode) {
-    if (!bOwnThread) return nCode;
-    m_pCallBack->OnFileOperateError(m_nID, "", "", nCode, "", "");
-    return 0;
-}
-
 int CFileOperateImportMultiFilePathThread::Run(int bOwnThread) {
     if (IsStopped()) return 0;
-    if (m_strDestDirectory.IsEmpty()) return Fail(bOwnThread, FOR_NO_DEST_DIRECTORY);
-    if (m_listFiles.IsEmpty() && m_listFolders.IsEmpty()) return Fail(bOwnThread, FOR_NO_VALID_PATH);
+    if (m_strDestDirectory.IsEmpty()) return Failed(bOwnThread, FOR_NO_DEST_DIRECTORY);
+    if (m_listFiles.IsEmpty() && m_listFolders.IsEmpty()) return Failed(bOwnThread, FOR_NO_VALID_PATH);
 
     Walk walk;
     std::unique_ptr<CStringList> notAnalysed(new CStringList);

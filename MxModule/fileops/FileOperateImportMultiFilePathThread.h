@@ -36,5 +36,4 @@ private:
     void RegisterQuickly(Walk& walk, const FINDFILEUINT& file);
     // Analyses every candidate so far; false when the stop flag ended it.
     bool RunBatch(Walk& walk);
-    int Fail(int bOwnThread, FileOperateResultCode nCode);
 };

@@ -114,6 +114,12 @@ bool CFileOperateThreadBase::IsStopped() {
     return m_bStop != 0;
 }
 
+int CFileOperateThreadBase::Failed(int bOwnThread, FileOperateResultCode nCode, const CString& strText2) {
+    if (!bOwnThread) return nCode;
+    m_pCallBack->OnFileOperateError(m_nID, "", strText2, nCode, "", "");
+    return 0;
+}
+
 int CFileOperateThreadBase::CreateMultiDirectory(CString strPath) {
     int colon = strPath.Find(':');
     if (colon < 0) return 0;

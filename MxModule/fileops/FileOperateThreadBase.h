@@ -59,6 +59,9 @@ public:
 protected:
     // True when the body must end. A suspended worker parks here first, outside every lock.
     bool IsStopped();
+    // A failed precondition: reported on the worker's own thread (the body's result is then 0),
+    // returned as the code when the body runs in the caller.
+    int Failed(int bOwnThread, FileOperateResultCode nCode, const CString& strText2 = "");
 
     // One audio file found by a walk, and the folder walked to find it.
     struct OPERATEFILEINFO {
