@@ -1,6 +1,7 @@
 #include "MxModule/metadata/AudioFileParse.h"
 
 #include <cstring>
+#include <optional>
 
 #include "MxModule/fileops/FileOperateManager.h"
 #include "MxModule/fileops/FileTyping.h"
@@ -112,13 +113,18 @@ int CAudioFileParse::ParseAudioFile(CString& strPath, AUDIOFILEINFO* pInfo, int 
     m_bDRM = m_bScriptCommand = 0;
     if (!pInfo || strPath.IsEmpty()) return 0;
     m_pParser.reset();
-    AttributeKeeper attributes(strPath);
-    if (!attributes.ok()) return 0;
-    CString ext;
-    bool mp3 = false, wma = false;
-    // One open serves the typing and the parse (an import analyses thousands of files).
+    // One open serves the typing and the parse (an import analyses thousands of files). A file that
+    // opens for writing is not read-only; any other one has its attributes kept as for every tag
+    // operation. The file closes before the attributes go back.
+    std::optional<AttributeKeeper> attributes;
     CMxFile file;
     bool open = mxfileops::HasAudioExtension(strPath) && file.Open(strPath, kOpenParse);
+    if (!open) {
+        attributes.emplace(strPath);
+        if (!attributes->ok()) return 0;
+    }
+    CString ext;
+    bool mp3 = false, wma = false;
     Classify(strPath, ext, mp3, wma, open ? &file : nullptr);
     if (bFixExtension && ((ext == "wma" && mp3) || (ext == "mp3" && wma))) {
         // The extension says the other format: the file takes the name its content deserves.
@@ -129,7 +135,7 @@ int CAudioFileParse::ParseAudioFile(CString& strPath, AUDIOFILEINFO* pInfo, int 
         if (GetFileAttributesA(newPath) != INVALID_FILE_ATTRIBUTES && GetFileAttributesA(strPath) == INVALID_FILE_ATTRIBUTES) {
             CString oldPath = strPath;
             strPath = newPath;
-            attributes.Moved(newPath);
+            if (attributes) attributes->Moved(newPath);
             CWnd* main = AfxGetThread()->m_pMainWnd;
             if (main && main->m_hWnd) {
                 auto* block = new CString[3]{oldPath, newPath, strTag};

@@ -107,6 +107,24 @@ TEST_F(AudioFacadeTest, ProtectedWmaRaisesTheDrmFlag) {
     EXPECT_GT(length, 30);
 }
 
+TEST_F(AudioFacadeTest, ReadingAReadOnlyFileKeepsItReadOnlyAlsoWhenRenamed) {
+    struct {
+        const char* name;
+        const char* after;
+    } rows[] = {{"r.mp3", "C:\\r.mp3"}, {"w.wma", "C:\\w.mp3"}};
+    for (const auto& r : rows) {
+        mxtest::WriteHostFile(machine.HostC(r.name), Mp3("locked"));
+        CString path = CString("C:\\") + r.name;
+        ASSERT_TRUE(SetFileAttributesA(path, FILE_ATTRIBUTE_READONLY));
+        CAudioFileParse facade;
+        AUDIOFILEINFO info;
+        EXPECT_EQ(1, facade.ParseAudioFile(path, &info, 1, 1, "")) << r.name;
+        EXPECT_STREQ(r.after, path);
+        EXPECT_STREQ("locked", info.strTitle) << r.name;
+        EXPECT_TRUE(GetFileAttributesA(path) & FILE_ATTRIBUTE_READONLY) << r.name;
+    }
+}
+
 TEST_F(AudioFacadeTest, SavingKeepsReadOnlyAndReportsWhyItFailed) {
     mxtest::WriteHostFile(machine.HostC("s.mp3"), Mp3("old"));
     ASSERT_TRUE(SetFileAttributesA("C:\\s.mp3", FILE_ATTRIBUTE_READONLY));
