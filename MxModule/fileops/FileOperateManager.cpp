@@ -179,50 +179,29 @@ int CFileOperateManager::ResumeAllFileOperateThread() {
 }
 
 HWND CFileOperateManager::ReportWindow(int nID) {
+    CCriticalSectionGuard guard(&m_csLock);
     FILEOPERATETHREADINFO info;
     if (!m_mapThreads.Lookup(nID, info) || info.bNotifyOff) return nullptr;
     return info.hWnd;
 }
 
-void CFileOperateManager::PostBlock(int nID, UINT nMsg, const CString& s1, const CString& s2, int nValue,
-                                   FileOperateResultCode nCode, const CString& s3, const CString& s4) {
-    auto* block = new FILEOPERATEMSGINFO;
-    HWND window;
-    {
-        CCriticalSectionGuard guard(&m_csLock);
-        window = ReportWindow(nID);
-        if (window) {
-            block->strText1 = s1;
-            block->strText2 = s2;
-            block->strText3 = s3;
-            block->strText4 = s4;
-            block->nValue = nValue;
-            block->nCode = nCode;
-        }
-    }
-    if (!window || !PostMessageA(window, nMsg, WPARAM(nID), reinterpret_cast<LPARAM>(block))) delete block;
+bool CFileOperateManager::Post(int nID, UINT nMsg, LPARAM lParam) {
+    HWND window = ReportWindow(nID);  // the lock is not held while posting
+    return window && PostMessageA(window, nMsg, WPARAM(nID), lParam);
 }
 
-void CFileOperateManager::PostValue(int nID, UINT nMsg, LPARAM lParam) {
-    HWND window;
-    {
-        CCriticalSectionGuard guard(&m_csLock);
-        window = ReportWindow(nID);
-    }
-    if (window) PostMessageA(window, nMsg, WPARAM(nID), lParam);
+void CFileOperateManager::PostBlock(int nID, UINT nMsg, const CString& s1, const CString& s2, int nValue,
+                                   FileOperateResultCode nCode, const CString& s3, const CString& s4) {
+    auto* block = new FILEOPERATEMSGINFO{s1, s2, s3, s4, nValue, nCode};
+    if (!Post(nID, nMsg, reinterpret_cast<LPARAM>(block))) delete block;
 }
 
 void CFileOperateManager::PostList(int nID, UINT nMsg, CStringList* pList) {
-    HWND window;
-    {
-        CCriticalSectionGuard guard(&m_csLock);
-        window = ReportWindow(nID);
-    }
-    if (!window || !PostMessageA(window, nMsg, WPARAM(nID), reinterpret_cast<LPARAM>(pList))) delete pList;
+    if (!Post(nID, nMsg, reinterpret_cast<LPARAM>(pList))) delete pList;
 }
 
 void CFileOperateManager::OnImportSearching(int nID, CString strText) { PostBlock(nID, WM_MX_IMPORT_SEARCHING, strText, ""); }
-void CFileOperateManager::OnBeginImport(int nID, unsigned long nCount) { PostValue(nID, WM_MX_BEGIN_IMPORT, LPARAM(nCount)); }
+void CFileOperateManager::OnBeginImport(int nID, unsigned long nCount) { Post(nID, WM_MX_BEGIN_IMPORT, LPARAM(nCount)); }
 void CFileOperateManager::OnBeginImportOneOfPlayList(int nID, CString strName) {
     PostBlock(nID, WM_MX_BEGIN_IMPORT_ONE_OF_PLAYLIST, strName, "");
 }
@@ -235,7 +214,7 @@ void CFileOperateManager::OnBeginImportOneOfFile(int nID, CString strPath) {
 void CFileOperateManager::OnEndImportOneOfFile(int nID, CString str1, CString str2, int nValue) {
     PostBlock(nID, WM_MX_END_IMPORT_ONE_OF_FILE, str1, str2, nValue);
 }
-void CFileOperateManager::OnEndImport(int nID) { PostValue(nID, WM_MX_END_IMPORT, 0); }
+void CFileOperateManager::OnEndImport(int nID) { Post(nID, WM_MX_END_IMPORT, 0); }
 void CFileOperateManager::OnBeginCopySingleFile(int nID, CString str1, CString str2) {
     PostBlock(nID, WM_MX_BEGIN_COPY_SINGLE_FILE, str1, str2);
 }
@@ -246,7 +225,7 @@ void CFileOperateManager::OnEndCopySingleFile(int nID, CString str1, CString str
     PostBlock(nID, WM_MX_END_COPY_SINGLE_FILE, str1, str2);
 }
 void CFileOperateManager::OnBeginCopyMultiFiles(int nID, unsigned long nCount) {
-    PostValue(nID, WM_MX_BEGIN_COPY_MULTI_FILES, LPARAM(nCount));
+    Post(nID, WM_MX_BEGIN_COPY_MULTI_FILES, LPARAM(nCount));
 }
 void CFileOperateManager::OnBeginCopyOneOfMultiPath(int nID, CString strPath) {
     PostBlock(nID, WM_MX_BEGIN_COPY_ONE_OF_MULTI_PATH, strPath, "");
@@ -266,7 +245,7 @@ void CFileOperateManager::OnEndCopyAnalyzedMultiFiles(int nID, CStringList* pLis
 void CFileOperateManager::OnEndCopyNotAnalyzedMultiFiles(int nID, CStringList* pList) {
     PostList(nID, WM_MX_END_COPY_NOT_ANALYZED_MULTI_FILES, pList);
 }
-void CFileOperateManager::OnEndCopyMultiFiles(int nID) { PostValue(nID, WM_MX_END_COPY_MULTI_FILES, 0); }
+void CFileOperateManager::OnEndCopyMultiFiles(int nID) { Post(nID, WM_MX_END_COPY_MULTI_FILES, 0); }
 void CFileOperateManager::OnBeginMoveSingleFile(int nID, CString str1, CString str2) {
     PostBlock(nID, WM_MX_BEGIN_MOVE_SINGLE_FILE, str1, str2);
 }
@@ -277,7 +256,7 @@ void CFileOperateManager::OnEndMoveSingleFile(int nID, CString str1, CString str
     PostBlock(nID, WM_MX_END_MOVE_SINGLE_FILE, str1, str2);
 }
 void CFileOperateManager::OnBeginMoveMultiFiles(int nID, unsigned long nCount) {
-    PostValue(nID, WM_MX_BEGIN_MOVE_MULTI_FILES, LPARAM(nCount));
+    Post(nID, WM_MX_BEGIN_MOVE_MULTI_FILES, LPARAM(nCount));
 }
 void CFileOperateManager::OnBeginMoveOneOfMultiPath(int nID, CString strPath) {
     PostBlock(nID, WM_MX_BEGIN_MOVE_ONE_OF_MULTI_PATH, strPath, "");
@@ -291,36 +270,25 @@ void CFileOperateManager::OnEndMoveOneOfMultiFiles(int nID, CString str1, CStrin
 void CFileOperateManager::OnEndMoveOneOfMultiPath(int nID, CString strPath) {
     PostBlock(nID, WM_MX_END_MOVE_ONE_OF_MULTI_PATH, strPath, "");
 }
-void CFileOperateManager::OnEndMoveMultiFiles(int nID) { PostValue(nID, WM_MX_END_MOVE_MULTI_FILES, 0); }
+void CFileOperateManager::OnEndMoveMultiFiles(int nID) { Post(nID, WM_MX_END_MOVE_MULTI_FILES, 0); }
 void CFileOperateManager::OnBeginDeleteSingleFile(int nID, CString strPath) {
     PostBlock(nID, WM_MX_BEGIN_DELETE_SINGLE_FILE, strPath, "");
 }
 void CFileOperateManager::OnEndDeleteSingleFile(int nID, CString strPath) {
     PostBlock(nID, WM_MX_END_DELETE_SINGLE_FILE, strPath, "");
 }
-void CFileOperateManager::OnBeginDeleteMultiFiles(int nID) { PostValue(nID, WM_MX_BEGIN_DELETE_MULTI_FILES, 0); }
+void CFileOperateManager::OnBeginDeleteMultiFiles(int nID) { Post(nID, WM_MX_BEGIN_DELETE_MULTI_FILES, 0); }
 void CFileOperateManager::OnBeginDeleteOneOfMultiFiles(int nID, CString strPath) {
     PostBlock(nID, WM_MX_BEGIN_DELETE_ONE_OF_MULTI_FILES, strPath, "");
 }
 void CFileOperateManager::OnEndDeleteOneOfMultiFiles(int nID, CString strPath, int nValue) {
     PostBlock(nID, WM_MX_END_DELETE_ONE_OF_MULTI_FILES, strPath, "", nValue);
 }
-void CFileOperateManager::OnEndDeleteMultiFiles(int nID) { PostValue(nID, WM_MX_END_DELETE_MULTI_FILES, 0); }
+void CFileOperateManager::OnEndDeleteMultiFiles(int nID) { Post(nID, WM_MX_END_DELETE_MULTI_FILES, 0); }
 
 void CFileOperateManager::OnDownloadSetNewAudioInfo(int nID, CString str1, CString str2, CString str3) {
-    auto* block = new NEWAUDIOINFOMSG;
-    HWND window;
-    {
-        CCriticalSectionGuard guard(&m_csLock);
-        window = ReportWindow(nID);
-        if (window) {
-            block->strText1 = str1;
-            block->strText2 = str2;
-            block->strText3 = str3;
-        }
-    }
-    if (!window || !PostMessageA(window, WM_MX_DOWNLOAD_NEW_AUDIO_INFO, WPARAM(nID), reinterpret_cast<LPARAM>(block)))
-        delete block;
+    auto* block = new NEWAUDIOINFOMSG{str1, str2, str3};
+    if (!Post(nID, WM_MX_DOWNLOAD_NEW_AUDIO_INFO, reinterpret_cast<LPARAM>(block))) delete block;
 }
 
 void CFileOperateManager::OnFileOperateError(int nID, CString s1, CString s2, FileOperateResultCode nCode, CString s3,

@@ -139,11 +139,13 @@ private:
     HWND WindowFor(HWND hWnd) const;
     // Takes an identifier, registers and starts the worker; -1 (and the worker deleted) on failure.
     int Launch(CFileOperateThreadBase* pThread, HWND hWnd, int nPriority);
-    // The operation's window while it reports, else null. Under the lock.
+    // The operation's window while it reports, else null.
     HWND ReportWindow(int nID);
-    // Posts a FILEOPERATEMSGINFO; deleted here when it cannot be posted.
+    // Posts to the operation's window; false when there is none or the post fails (the caller then
+    // frees what it meant to post).
+    bool Post(int nID, UINT nMsg, LPARAM lParam);
+    // Posts a FILEOPERATEMSGINFO, or a list; deleted here when it cannot be posted.
     void PostBlock(int nID, UINT nMsg, const CString& s1, const CString& s2, int nValue = 0,
                    FileOperateResultCode nCode = FOR_NONE, const CString& s3 = "", const CString& s4 = "");
-    void PostValue(int nID, UINT nMsg, LPARAM lParam);
     void PostList(int nID, UINT nMsg, CStringList* pList);
 };

@@ -58,6 +58,13 @@ bool Matches(const MSG& m, HWND hWnd, UINT lo, UINT hi) {
     return (lo == 0 && hi == 0) || (m.message >= lo && m.message <= hi) || m.message == WM_QUIT;
 }
 
+// The window's entry, or end() with error 1400. Called with g_lock held.
+std::map<HWND, Window>::iterator LookUpWindow(HWND hWnd) {
+    auto w = g_windows.find(hWnd);
+    if (w == g_windows.end()) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return w;
+}
+
 void Answer(SentMessage& s, LRESULT result) {
     s.result = result;
     s.done = true;
@@ -118,11 +125,8 @@ HWND CreateWindowExA(DWORD, LPCSTR lpClassName, LPCSTR, DWORD, int, int, int, in
 
 BOOL DestroyWindow(HWND hWnd) {
     std::lock_guard<std::mutex> lock(g_lock);
-    auto w = g_windows.find(hWnd);
-    if (w == g_windows.end()) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
+    auto w = LookUpWindow(hWnd);
+    if (w == g_windows.end()) return FALSE;
     std::shared_ptr<Queue> q = QueueOf(w->second.thread);
     g_windows.erase(w);
     for (auto it = q->messages.begin(); it != q->messages.end();) it = it->hwnd == hWnd ? q->messages.erase(it) : it + 1;
@@ -146,11 +150,8 @@ LRESULT DefWindowProcA(HWND, UINT, WPARAM, LPARAM) { return 0; }
 
 BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     std::lock_guard<std::mutex> lock(g_lock);
-    auto w = g_windows.find(hWnd);
-    if (w == g_windows.end()) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
+    auto w = LookUpWindow(hWnd);
+    if (w == g_windows.end()) return FALSE;
     std::shared_ptr<Queue> q = QueueOf(w->second.thread);
     q->messages.push_back(MSG{hWnd, Msg, wParam, lParam, GetTickCount(), {0, 0}});
     q->ready.notify_all();
@@ -159,11 +160,8 @@ BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
 
 LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     std::unique_lock<std::mutex> lock(g_lock);
-    auto w = g_windows.find(hWnd);
-    if (w == g_windows.end()) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
+    auto w = LookUpWindow(hWnd);
+    if (w == g_windows.end()) return 0;
     DWORD self = GetCurrentThreadId();
     if (w->second.thread == self) {
         WNDPROC proc = w->second.proc;
