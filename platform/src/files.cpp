@@ -337,9 +337,105 @@ void UnregisterHandle(ULONG_PTR id) {
     g_handleFile.erase(it);
 }
 
-bool IsOpen(const struct stat& st) {
-    std::lock_guard<std::mutex> lock(g_openLock);
-    return g_open.count(FileKey{st.st_dev, st.st_ino}) != 0;
+// ---- share modes between processes ----
+// The table above sees this process only. Across processes each handle also holds shared open file
+// description locks (they belong to the handle, not to the process) on marker bytes far beyond any
+// data: one for each kind of access it has and one for each it denies. Markers are placed before they
+// are checked, so two opens racing each other are both refused rather than both let in.
+constexpr off_t kMarkBase = off_t(0x7FFFFFFF00000000LL);
+// Bit k is the marker at kMarkBase + k; the order keeps the common sets contiguous (one call each).
+constexpr unsigned kMarkAccessRead = 1, kMarkDenyWrite = 2, kMarkAccessWrite = 4, kMarkDenyRead = 8, kMarkAll = 15;
+
+unsigned MarksHeld(DWORD access, DWORD share) {
+    return ((access & kRead) ? kMarkAccessRead : 0u) | ((access & kWrite) ? kMarkAccessWrite : 0u) |
+           ((share & kShareRead) ? 0u : kMarkDenyRead) | ((share & kShareWrite) ? 0u : kMarkDenyWrite);
+}
+
+unsigned MarksForbidding(DWORD access, DWORD share) {
+    return ((access & kRead) ? kMarkDenyRead : 0u) | ((access & kWrite) ? kMarkDenyWrite : 0u) |
+           ((share & kShareRead) ? 0u : kMarkAccessRead) | ((share & kShareWrite) ? 0u : kMarkAccessWrite);
+}
+
+// One fcntl per run of set bits; false as soon as fn says so.
+template <class F>
+bool ForEachMarkRun(unsigned bits, F fn) {
+    for (int k = 0; k < 4;) {
+        if (!((bits >> k) & 1)) {
+            ++k;
+            continue;
+        }
+        int start = k;
+        while (k < 4 && ((bits >> k) & 1)) ++k;
+        struct flock fl {};
+        fl.l_whence = SEEK_SET;
+        fl.l_start = kMarkBase + start;
+        fl.l_len = k - start;
+        if (!fn(fl)) return false;
+    }
+    return true;
+}
+
+// True when another handle, in any process, holds a lock on one of the markers.
+bool OthersHoldMarks(int fd, unsigned bits) {
+    return !ForEachMarkRun(bits, [fd](struct flock& fl) {
+        fl.l_type = F_WRLCK;
+        return fcntl(fd, F_OFD_GETLK, &fl) != 0 || fl.l_type == F_UNLCK;
+    });
+}
+
+// Places the handle's markers: ERROR_SUCCESS, or ERROR_SHARING_VIOLATION when a handle of another
+// process forbids the open. A descriptor that cannot hold locks (no read access, a file system
+// without them) is checked but left unmarked.
+DWORD PlaceShareMarks(int fd, DWORD access, DWORD share) {
+    ForEachMarkRun(MarksHeld(access, share), [fd](struct flock& fl) {
+        fl.l_type = F_RDLCK;
+        return fcntl(fd, F_OFD_SETLK, &fl) == 0;
+    });
+    if (!OthersHoldMarks(fd, MarksForbidding(access, share))) return ERROR_SUCCESS;
+    ForEachMarkRun(kMarkAll, [fd](struct flock& fl) {
+        fl.l_type = F_UNLCK;
+        return fcntl(fd, F_OFD_SETLK, &fl) == 0;
+    });
+    return ERROR_SHARING_VIOLATION;
+}
+
+// Range locks between processes: an exclusive lock where the handle may write; a handle that only
+// reads holds a shared one after checking that no other handle holds any.
+bool LockHostRange(int fd, DWORD pos, DWORD count) {
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = off_t(pos);
+    fl.l_len = off_t(count);
+    if (fcntl(fd, F_OFD_SETLK, &fl) == 0) return true;
+    if (errno != EBADF) return errno != EAGAIN && errno != EACCES;
+    if (fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK) return false;
+    fl.l_type = F_RDLCK;
+    return fcntl(fd, F_OFD_SETLK, &fl) == 0 || (errno != EAGAIN && errno != EACCES);
+}
+
+void UnlockHostRange(int fd, DWORD pos, DWORD count) {
+    struct flock fl {};
+    fl.l_type = F_UNLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = off_t(pos);
+    fl.l_len = off_t(count);
+    fcntl(fd, F_OFD_SETLK, &fl);
+}
+
+// True when a handle of this or another process has the file open: it can then be neither deleted nor
+// moved. A file this process cannot read is judged by this process's handles alone.
+bool IsOpen(const Resolved& r) {
+    {
+        std::lock_guard<std::mutex> lock(g_openLock);
+        if (g_open.count(FileKey{r.st.st_dev, r.st.st_ino})) return true;
+    }
+    if (!S_ISREG(r.st.st_mode)) return false;
+    int fd = open(r.host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    bool open = OthersHoldMarks(fd, kMarkAll);
+    close(fd);
+    return open;
 }
 
 // ---- find handles ----
@@ -466,13 +562,19 @@ DWORD CopyContents(int in, int out) {
 DWORD CopyHostFile(const Resolved& src, const std::string& dstHost) {
     int in = open(src.host.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return ErrnoToWin(errno);
-    int out = open(dstHost.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (out < 0) {
-        DWORD e = ErrnoToWin(errno);
+    // The source is read sharing reads only; the target is written exclusively, and is truncated only
+    // once no other process holds it.
+    DWORD e = PlaceShareMarks(in, kRead, kShareRead);
+    int out = e ? -1 : open(dstHost.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (!e && out < 0) e = ErrnoToWin(errno);
+    if (!e) e = PlaceShareMarks(out, kWrite, 0);
+    if (!e && ftruncate(out, 0) != 0) e = ErrnoToWin(errno);
+    if (e) {
         close(in);
+        if (out >= 0) close(out);
         return e;
     }
-    DWORD e = CopyContents(in, out);
+    e = CopyContents(in, out);
     close(in);
     if (close(out) != 0 && !e) e = ErrnoToWin(errno);
     if (e) {
@@ -711,7 +813,6 @@ BOOL CopyFileA(LPCSTR lpExisting, LPCSTR lpNew, BOOL bFailIfExists) {
     } else if (!dst.parentIsDir) {
         return Fail(ERROR_PATH_NOT_FOUND);
     }
-    // The source is read sharing reads only; the target is written exclusively.
     ULONG_PTR srcId = RegisterHandle(FileKey{src.st.st_dev, src.st.st_ino}, kRead, kShareRead, true);
     if (!srcId) return Fail(ERROR_SHARING_VIOLATION);
     ULONG_PTR dstId = 0;
@@ -735,7 +836,7 @@ BOOL MoveFileA(LPCSTR lpExisting, LPCSTR lpNew) {
     bool sameFile = dst.exists && dst.st.st_dev == src.st.st_dev && dst.st.st_ino == src.st.st_ino;
     if (dst.exists && !sameFile) return Fail(ERROR_ALREADY_EXISTS);
     if (!dst.exists && !dst.parentIsDir) return Fail(ERROR_PATH_NOT_FOUND);
-    if (IsOpen(src.st)) return Fail(ERROR_SHARING_VIOLATION);
+    if (IsOpen(src)) return Fail(ERROR_SHARING_VIOLATION);
     std::string target = dst.host;
     if (sameFile) {
         // A change of letter case only: keep the folder as found, take the new spelling of the name.
@@ -759,7 +860,7 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
     if (e) return Fail(e);
     if (!r.exists) return Fail(MissingError(r));
     if (S_ISDIR(r.st.st_mode) || IsReadOnly(r.st)) return Fail(ERROR_ACCESS_DENIED);
-    if (IsOpen(r.st)) return Fail(ERROR_SHARING_VIOLATION);
+    if (IsOpen(r)) return Fail(ERROR_SHARING_VIOLATION);
     if (unlink(r.host.c_str()) != 0) return Fail(ErrnoToWin(errno));
     return TRUE;
 }
@@ -901,7 +1002,8 @@ DWORD CFile::OpenHandle(LPCSTR lpszFileName, UINT nOpenFlags) {
     }
     bool create = (nOpenFlags & modeCreate) != 0;
     bool truncate = create && !(nOpenFlags & modeNoTruncate);
-    int accessFlags = access == kRead ? O_RDONLY : access == kWrite ? O_WRONLY : O_RDWR;
+    // A writer is opened for reading too where the file allows it: the share markers are read locks.
+    int accessFlags = access == kRead ? O_RDONLY : O_RDWR;
     Resolved r;
     DWORD e = Resolve(lpszFileName, r, accessFlags);
     if (e) return e;
@@ -919,11 +1021,16 @@ DWORD CFile::OpenHandle(LPCSTR lpszFileName, UINT nOpenFlags) {
         return ERROR_FILE_NOT_FOUND;
     }
     int fd = r.fd >= 0 ? r.fd : open(r.host.c_str(), O_CLOEXEC | accessFlags | (create ? O_CREAT : 0), 0666);
+    if (fd < 0 && errno == EACCES && access == kWrite) fd = open(r.host.c_str(), O_CLOEXEC | O_WRONLY | (create ? O_CREAT : 0), 0666);
     if (fd < 0) return ErrnoToWin(errno);
     struct stat st = r.st;  // the file found by the path; a new one is asked for its identity
     if (!r.exists) fstat(fd, &st);
     // Share modes are checked before the file is truncated, as Windows does.
     ULONG_PTR id = RegisterHandle(FileKey{st.st_dev, st.st_ino}, access, share, true);
+    if (id && PlaceShareMarks(fd, access, share) != ERROR_SUCCESS) {
+        UnregisterHandle(id);
+        id = 0;
+    }
     if (!id) {
         close(fd);
         return ERROR_SHARING_VIOLATION;
@@ -1048,6 +1155,7 @@ void CFile::LockRange(DWORD dwPos, DWORD dwCount) {
     for (const RangeLock& l : f.locks) {
         if (dwPos < l.pos + l.count && l.pos < uint64_t(dwPos) + dwCount) ThrowOsError(ERROR_LOCK_VIOLATION);
     }
+    if (dwCount && !LockHostRange(int(m_hFile), dwPos, dwCount)) ThrowOsError(ERROR_LOCK_VIOLATION);
     f.locks.push_back({m_nShareId, dwPos, dwCount});
 }
 
@@ -1059,6 +1167,7 @@ void CFile::UnlockRange(DWORD dwPos, DWORD dwCount) {
     for (auto l = locks.begin(); l != locks.end(); ++l) {
         if (l->id == m_nShareId && l->pos == dwPos && l->count == dwCount) {
             locks.erase(l);
+            UnlockHostRange(int(m_hFile), dwPos, dwCount);
             return;
         }
     }

@@ -1,4 +1,6 @@
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -33,6 +35,31 @@ protected:
         if (f.Open(path, flags, &e)) return 0;
         EXPECT_EQ(CFileException::OsErrorToException(e.m_lOsError), e.m_cause);
         return DWORD(e.m_lOsError);
+    }
+    // Runs fn while a child process holds path open with the flags (and, if asked, bytes 0-5 locked).
+    template <typename Fn>
+    static void HeldByChild(const CString& path, UINT flags, Fn fn, bool lockFirstFive = false) {
+        int ready[2], done[2];
+        ASSERT_EQ(0, pipe(ready));
+        ASSERT_EQ(0, pipe(done));
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            CFile f;
+            char c = f.Open(path, flags) ? 1 : 0;
+            if (c && lockFirstFive) f.LockRange(0, 5);
+            (void)!write(ready[1], &c, 1);
+            (void)!read(done[0], &c, 1);
+            _exit(0);
+        }
+        char opened = 0;
+        ASSERT_EQ(1, read(ready[0], &opened, 1));
+        EXPECT_EQ(1, opened);
+        fn();
+        (void)!write(done[1], &opened, 1);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
     }
     static std::vector<std::string> List(const CString& pattern) {
         std::vector<std::string> names;
@@ -118,7 +145,29 @@ TEST_F(FilesTest, ShareModesAreHonouredBetweenHandles) {
         CFile a, b;
         ASSERT_EQ(0u, OpenError(a, "C:\\f.bin", c.first));
         EXPECT_EQ(c.expected, OpenError(b, "C:\\f.bin", c.second)) << std::hex << c.first << " then " << c.second;
+        a.Close();
+        b.Close();
+        // The same answer when the first handle belongs to another process.
+        HeldByChild("C:\\f.bin", c.first, [&] {
+            EXPECT_EQ(c.expected, OpenError(b, "C:\\f.bin", c.second)) << std::hex << "other process: " << c.first;
+            b.Close();
+        });
     }
+}
+
+TEST_F(FilesTest, AFileOpenInAnotherProcessCanBeNeitherDeletedNorMovedNorLockedTwice) {
+    WriteHostFile(machine.HostC("f.bin"), "0123456789");
+    HeldByChild("C:\\f.bin", CFile::modeReadWrite | CFile::shareDenyNone, [&] {
+        EXPECT_FALSE(DeleteFileA("C:\\f.bin"));
+        EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), GetLastError());
+        EXPECT_FALSE(MoveFileA("C:\\f.bin", "C:\\g.bin"));
+        EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), GetLastError());
+        CFile f;
+        ASSERT_EQ(0u, OpenError(f, "C:\\f.bin", CFile::modeRead | CFile::shareDenyNone));
+        EXPECT_EQ(CFileException::lockViolation, CauseOf([&] { f.LockRange(4, 2); }));  // the child holds 0-5
+        f.LockRange(5, 5);
+    }, /*lockFirstFive=*/true);
+    EXPECT_TRUE(DeleteFileA("C:\\f.bin"));
 }
 
 TEST_F(FilesTest, DenyWriteHandleBlocksWritersUntilClosed) {
