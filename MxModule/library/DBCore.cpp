@@ -5,7 +5,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "MxModule/library/LegacyImport.h"
+#include "MxModule/foundation/MxLog.h"
 #include "MxModule/library/LibraryFormat.h"
 
 using namespace mxlib;
@@ -19,18 +19,27 @@ const UINT kCreate = CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinar
 
 bool FileExists(const CString& path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
-// True when both files hold the same bytes: the answer a comparison of their MD5 digests gives, without
-// hashing either.
-bool SameContent(const CString& a, const CString& b) {
-    CMxFile fa, fb;
-    if (!fa.Open(a, CFile::modeRead | CFile::typeBinary) || !fb.Open(b, CFile::modeRead | CFile::typeBinary)) return false;
+// True when both open files hold the same bytes: the answer a comparison of their MD5 digests gives,
+// without hashing either.
+bool SameContent(CMxFile& fa, CMxFile& fb) {
     if (fa.GetLength() != fb.GetLength()) return false;
+    fa.Seek(0, CFile::begin);
+    fb.Seek(0, CFile::begin);
     std::vector<char> x(1 << 16), y(1 << 16);
     while (true) {
         UINT n = fa.Read(x.data(), UINT(x.size()));
         if (fb.Read(y.data(), UINT(y.size())) != n || std::memcmp(x.data(), y.data(), n) != 0) return false;
         if (n < x.size()) return true;
     }
+}
+
+// The whole of an open file, or false when it cannot be read.
+bool ReadAll(CMxFile& f, std::string& data) {
+    DWORD length = f.GetLength();
+    if (length == DWORD(-1)) return false;
+    data.resize(length);
+    f.Seek(0, CFile::begin);
+    return f.Read(&data[0], length) == length;
 }
 
 CString SongKey(const CString& song, const CString& artist, const CString& album, int length) {
@@ -101,7 +110,6 @@ CString TitleFromPath(const CString& strPath) {
 CDBCore::CDBCore(const CString& strFolder)
     : m_strMainPath(strFolder + kLibraryFile),
       m_strBackupPath(strFolder + kMirrorFile),
-      m_strLegacyPath(strFolder + kLegacyFile),
       m_nHighestId(0),
       m_dwFileEnd(kHeaderSize),
       m_nSteps(0) {}
@@ -175,46 +183,100 @@ void CDBCore::ClearIndexes() {
 }
 
 int CDBCore::OpenLibrary() {
+    ClosePair();
     ClearIndexes();
-    if (!FileExists(m_strMainPath)) {
-        if (!WriteFreshPair()) return 0;
-        if (FileExists(m_strLegacyPath)) ImportLegacyDatabase(*this, m_strLegacyPath);
-        return 1;
+    bool haveMain = FileExists(m_strMainPath), haveMirror = FileExists(m_strBackupPath);
+    // A legacy "LocalSearch.mdb" beside a new library stays where it is until it can be imported.
+    if (!haveMain && !haveMirror) return WriteFreshPair() ? 1 : 0;
+    if (haveMain != haveMirror && !RestoreMissingFile(haveMain ? m_strMainPath : m_strBackupPath,
+                                                      haveMain ? m_strBackupPath : m_strMainPath)) {
+        return 0;
     }
-    if (!FileExists(m_strBackupPath) && !SalvageMainFile()) return 0;
-    if (!OpenPair()) return 0;
+    // Both files stay open, exclusively, until the library closes: another process waits for them.
+    if (OpenPair() && RepairPair() && Load()) return 1;
+    DWORD error = GetLastError();
+    ClosePair();  // an unusable library holds no file
+    SetLastError(error);
+    return 0;
+}
+
+bool CDBCore::RestoreMissingFile(const CString& strLone, const CString& strMissing) {
+    // The lone file's checked blocks are written beside the missing one and renamed into place whole;
+    // only then is the lone file marked for repair from it. No step changes the lone file's data.
+    std::string data;
+    CMxFile lone;
+    if (!lone.Open(strLone, kOpenExisting) || !ReadAll(lone, data) || data.size() < kHeaderSize) return false;
+    std::string image = SalvagedImage(data);
+    CString temp = strMissing + kNewFileSuffix;
+    {
+        CMxFile f;
+        if (!f.Open(temp, kCreate)) return false;
+        f.Write(image.data(), UINT(image.size()));
+        f.Flush();
+        Step();
+    }
+    lone.Seek(0, CFile::begin);
+    lone.Write(&kStateBusy, 1);
+    lone.Flush();
+    Step();
+    lone.Close();
+    if (!MoveFileA(temp, strMissing)) return false;
+    Step();
+    return true;
+}
+
+bool CDBCore::RepairPair() {
     unsigned char mainState = kStateBusy, backupState = kStateBusy;
+    m_fileMain.Seek(0, CFile::begin);
+    m_fileBackup.Seek(0, CFile::begin);
     m_fileMain.Read(&mainState, 1);
     m_fileBackup.Read(&backupState, 1);
-    if (mainState == kStateClean && backupState == kStateClean) {
-        ClosePair();
-        if (!SameContent(m_strMainPath, m_strBackupPath)) {
-            DeleteFileA(m_strBackupPath);
-            CopyFileA(m_strMainPath, m_strBackupPath, TRUE);
-        }
-        if (!OpenPair()) return 0;
-    } else if (mainState == kStateClean) {
-        ClosePair();
-        DeleteFileA(m_strBackupPath);
-        CopyFileA(m_strMainPath, m_strBackupPath, TRUE);
-        if (!OpenPair()) return 0;
-    } else if (backupState == kStateClean) {
-        ClosePair();
-        DeleteFileA(m_strMainPath);
-        CopyFileA(m_strBackupPath, m_strMainPath, TRUE);
-        if (!OpenPair()) return 0;
-    } else {
-        // Both files were caught in a write: nothing in them can be trusted.
-        ClosePair();
-        DeleteFileA(m_strMainPath);
-        DeleteFileA(m_strBackupPath);
-        if (!WriteFreshPair()) return 0;
-        if (FileExists(m_strLegacyPath)) ImportLegacyDatabase(*this, m_strLegacyPath);
-        return 1;
+    if (mainState == kStateClean) {
+        return (backupState == kStateClean && SameContent(m_fileMain, m_fileBackup)) || CopyInto(m_fileMain, m_fileBackup);
     }
-    if (Load()) return 1;
-    ClosePair();  // an unusable library holds no file
-    return 0;
+    if (backupState == kStateClean) return CopyInto(m_fileBackup, m_fileMain);
+    // Both caught in a write, which the marked writes never leave behind: the checked blocks of the file
+    // that keeps more become the mirror, then the mirror the main file. Files shorter than a header hold
+    // nothing and start again.
+    std::string mainData, backupData;
+    if (!ReadAll(m_fileMain, mainData) || !ReadAll(m_fileBackup, backupData)) return false;
+    std::string salvaged = FreshHeader(kStateClean);
+    for (const std::string* data : {&mainData, &backupData}) {
+        if (data->size() < kHeaderSize) continue;
+        std::string image = SalvagedImage(*data);
+        if (image.size() > salvaged.size()) salvaged.swap(image);
+    }
+    CMxFile source(salvaged.data(), int(salvaged.size()));
+    return CopyInto(source, m_fileBackup) && CopyInto(m_fileBackup, m_fileMain);
+}
+
+bool CDBCore::CopyInto(CMxFile& src, CMxFile& dst) {
+    // The target stays marked busy until its last byte is written, so a copy cut short is copied again
+    // at the next open from the source, which is never written.
+    DWORD length = src.GetLength();
+    if (length == DWORD(-1) || length < kHeaderSize) return false;
+    dst.Seek(0, CFile::begin);
+    dst.Write(&kStateBusy, 1);
+    dst.Flush();
+    Step();
+    std::vector<char> buf(1 << 20);
+    for (DWORD pos = 1; pos < length;) {
+        src.Seek(LONG(pos), CFile::begin);
+        UINT n = src.Read(buf.data(), UINT(std::min<DWORD>(length - pos, DWORD(buf.size()))));
+        if (n == 0) return false;
+        dst.Seek(LONG(pos), CFile::begin);
+        dst.Write(buf.data(), n);
+        pos += n;
+    }
+    dst.Flush();
+    Step();
+    dst.SetLength(length);
+    if (dst.GetLength() != length) return false;
+    dst.Seek(0, CFile::begin);
+    dst.Write(&kStateClean, 1);
+    dst.Flush();
+    Step();
+    return true;
 }
 
 namespace {
@@ -284,38 +346,44 @@ int CDBCore::Load() {
         m_arrBlocks.push_back(DWORD(pos));
         pos += uint64_t(kBlockHeaderSize) + L + S;
     }
+    if (pos < length) SetAsideDamage(DWORD(pos), length);
     return 1;
 }
 
-bool CDBCore::SalvageMainFile() {
-    std::string data;
-    {
-        CMxFile main;
-        if (!main.Open(m_strMainPath, CFile::modeRead | CFile::typeBinary)) return false;
-        DWORD length = main.GetLength();
-        if (length == DWORD(-1)) return false;
-        data.resize(length);
-        data.resize(main.Read(&data[0], length));
-        main.Close();
+void CDBCore::SetAsideDamage(DWORD dwFrom, DWORD dwLength) {
+    std::string damage(dwLength - dwFrom, '\0');
+    m_fileMain.Seek(LONG(dwFrom), CFile::begin);
+    damage.resize(m_fileMain.Read(&damage[0], UINT(damage.size())));
+    // Every cut is appended to one side file, each after a line saying where its bytes came from.
+    CString side = m_strMainPath.Left(m_strMainPath.ReverseFind('\\') + 1) + kDamagedFile, line;
+    line.Format("\r\n%u bytes cut from offset %u of %s:\r\n", dwLength - dwFrom, dwFrom, kLibraryFile);
+    CMxFile f;
+    bool kept = f.Open(side, kCreate | CFile::modeNoTruncate) != 0;
+    if (kept) {
+        DWORD before = f.SeekToEnd();
+        f.Write(static_cast<LPCSTR>(line), UINT(line.GetLength()));
+        f.Write(damage.data(), UINT(damage.size()));
+        f.Flush();
+        kept = f.GetLength() == before + line.GetLength() + damage.size();
+        f.Close();
     }
-    if (data.size() < kHeaderSize) return false;
-    DeleteFileA(m_strMainPath);
+    line.Format("library: %u unreadable bytes from offset %u of %s %s %s", dwLength - dwFrom, dwFrom, kLibraryFile,
+                kept ? "kept in" : "could not be kept in", kDamagedFile);
+    CMxLog::Instance()->Log(line);
+    if (!kept) return;
+    // The mirror holds the same bytes: both files end where the readable blocks end.
+    m_fileMain.SetLength(dwFrom);
+    Step();
+    m_fileBackup.SetLength(dwFrom);
+    Step();
+    m_dwFileEnd = dwFrom;
+}
+
+std::string CDBCore::SalvagedImage(const std::string& data) {
     uint64_t start = uint64_t(kHeaderSize) + GetU32(reinterpret_cast<const unsigned char*>(data.data()) + kExtensionLengthOffset);
     std::string blocks = start < data.size() ? data.substr(size_t(start)) : std::string();
     blocks.resize(ValidateBlocks(reinterpret_cast<unsigned char*>(&blocks[0]), blocks.size()));
-    std::string rest = FreshHeader(kStateBusy).substr(1) + blocks;
-    for (const CString* path : {&m_strMainPath, &m_strBackupPath}) {
-        CMxFile f;
-        if (!f.Open(*path, kCreate)) return false;
-        f.Write(&kStateBusy, 1);
-        f.Write(rest.data(), UINT(rest.size()));
-        f.Flush();
-        f.Seek(0, CFile::begin);
-        f.Write(&kStateClean, 1);
-        f.Flush();
-        f.Close();
-    }
-    return true;
+    return FreshHeader(kStateClean) + blocks;
 }
 
 CDBCore::EntryIt CDBCore::Find(const CString& strPath) {

@@ -74,7 +74,17 @@ private:
     bool OpenPair();
     void ClosePair();
     int Load();
-    bool SalvageMainFile();
+    // Makes the missing file of the pair from the lone one's checked blocks.
+    bool RestoreMissingFile(const CString& strLone, const CString& strMissing);
+    // Brings the open pair to the same bytes from whichever file is clean.
+    bool RepairPair();
+    bool CopyInto(CMxFile& src, CMxFile& dst);
+    // A clean library image of data's blocks: impossible sizes end it, live blocks that do not decode
+    // become free.
+    static std::string SalvagedImage(const std::string& data);
+    // Keeps the bytes from dwFrom to the end, which loading could not read, in a side file, then cuts
+    // both files there, so that blocks added later are reached by the next load.
+    void SetAsideDamage(DWORD dwFrom, DWORD dwLength);
     void ClearIndexes();
     // Finds room for a payload of N bytes: first free block by offset with enough capacity, else the end
     // of the file; fills the offset and the slack.
@@ -88,7 +98,6 @@ private:
 
     CString m_strMainPath;
     CString m_strBackupPath;
-    CString m_strLegacyPath;
     CMxFile m_fileMain;
     CMxFile m_fileBackup;
 

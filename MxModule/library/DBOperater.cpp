@@ -65,13 +65,15 @@ int CDBOperater::InitLocalDataBase() {
     CCriticalSectionGuard guard(&m_csDBGuard);
     CString folder = GetCurrentUserPath();
     CreateMultiDirectory(folder);
+    // The store's files are held exclusively while the library is open: they keep a second process
+    // (which fails here with error 32) away from the playlists too.
+    if (!m_pStore->OpenLibrary()) return 0;
     CString defaultList = folder + mxlib::kDefaultPlaylist + mxlib::kPlaylistExtension;
     if (!FileExists(defaultList)) {
         CMxFile file;
         if (file.Open(defaultList, CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary)) file.Close();
     }
     if (!m_pPlaylistInfo->Load()) return 0;
-    if (!m_pStore->OpenLibrary()) return 0;
     for (auto& playlist : m_mapPlaylists) delete playlist.second;
     m_mapPlaylists.clear();
     WIN32_FIND_DATAA fd;

@@ -19,6 +19,8 @@ namespace mxlib {
 const char kLibraryFile[] = "LocalSearch.smdb";
 const char kMirrorFile[] = "LocalSearch.bkk";
 const char kLegacyFile[] = "LocalSearch.mdb";
+const char kNewFileSuffix[] = ".new";            // a library file being restored, renamed into place when whole
+const char kDamagedFile[] = "LocalSearch.damaged";  // bytes a load could not read, kept for recovery
 const char kPlaylistIndexFile[] = "playlist.idx";
 const char kPlaylistExtension[] = ".upl";
 const char kUserDbFolder[] = "\\Tamborinebox\\user_musicDB\\";

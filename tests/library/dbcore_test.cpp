@@ -1,3 +1,6 @@
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdlib>
 #include <functional>
@@ -11,6 +14,7 @@ namespace {
 
 using mxlib::SlackFor;
 using mxtest::LibraryTest;
+using mxtest::ReadHostFile;
 
 const uint32_t kBlock128 = 14 + 128;  // a block of the smallest capacity, header included
 
@@ -331,16 +335,25 @@ TEST_F(DBCoreRepairTest, BusyMirrorIsReplacedByTheMainFile) {
     EXPECT_EQ(good, MirrorBytes());
 }
 
-TEST_F(DBCoreRepairTest, BothBusyStartsEmpty) {
+TEST_F(DBCoreRepairTest, BothBusyKeepTheCheckedBlocksAndTheLegacyFileStays) {
     MakeLibrary(2);
     std::string main = MainBytes(), mirror = MirrorBytes();
     main[0] = mirror[0] = '\xFF';
     SetMainBytes(main);
     SetMirrorBytes(mirror);
     mxtest::WriteHostFile(machine.HostC("db/LocalSearch.mdb"), "legacy");
-    EXPECT_EQ(0, Count());
-    EXPECT_EQ(24u, MainBytes().size());
-    EXPECT_FALSE(mxtest::HostExists(machine.HostC("db/LocalSearch.mdb")));  // imported, then deleted
+    EXPECT_EQ(2, Count());
+    EXPECT_EQ(MainBytes(), MirrorBytes());
+    EXPECT_EQ("legacy", ReadHostFile(machine.HostC("db/LocalSearch.mdb")));  // nothing was imported from it
+}
+
+TEST_F(DBCoreRepairTest, ALoneMirrorRestoresTheMainFile) {
+    MakeLibrary(3);
+    std::string good = MirrorBytes();
+    DeleteFileA("C:\\db\\LocalSearch.smdb");
+    EXPECT_EQ(3, Count());
+    EXPECT_EQ(good, MainBytes());
+    EXPECT_EQ(good, MirrorBytes());
 }
 
 TEST_F(DBCoreRepairTest, DifferingCleanFilesFollowTheMainFile) {
@@ -378,17 +391,25 @@ TEST_F(DBCoreRepairTest, MainFileWithoutMirrorIsSalvaged) {
     EXPECT_EQ(24u + 2 * kBlock128, MainBytes().size());  // into the freed block
 }
 
-TEST_F(DBCoreRepairTest, DamagedBlockStopsLoadingThere) {
+TEST_F(DBCoreRepairTest, ASongAddedAfterDamageSurvivesARestartAndTheDamageIsKeptAside) {
     MakeLibrary(3);
     std::string main = MainBytes();
     main[24 + kBlock128 + 4] = '\x00';  // second block: L = 0 ends the walk
     main[24 + kBlock128 + 5] = '\x00';
     SetMainBytes(main);
     SetMirrorBytes(main);
+    {
+        auto core = Open();
+        EXPECT_EQ(1, core->GetRecordCount());
+        EXPECT_EQ(0, core->IsImportedByFileName("C:\\3.mp3"));
+        DBRECORD r = Rec("C:\\new.mp3");
+        ASSERT_EQ(1, core->AddRecord(&r));
+    }
     auto core = Open();
-    EXPECT_EQ(1, core->GetRecordCount());
-    EXPECT_EQ(1, core->IsImportedByFileName("C:\\1.mp3"));
-    EXPECT_EQ(0, core->IsImportedByFileName("C:\\3.mp3"));
+    EXPECT_EQ(1, core->IsImportedByFileName("C:\\new.mp3"));
+    EXPECT_EQ(2, core->GetRecordCount());
+    std::string side = ReadHostFile(machine.HostC("db/LocalSearch.damaged"));
+    EXPECT_NE(std::string::npos, side.find(main.substr(24 + kBlock128))) << "the unreadable bytes are kept whole";
 }
 
 TEST_F(DBCoreRepairTest, ShortMainFileFailsTheOpen) {
@@ -486,6 +507,69 @@ protected:
         EXPECT_STREQ("1", r.Opinion);
     }
 };
+
+// Opens the library in a child killed at the given step (0: never); 0 when the child got that far.
+int OpenKilledAt(const CString& folder, int step) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        g_killAt = step;
+        CDBCore::s_pfnWriteStepHook = KillAtStep;
+        CDBCore core(folder);
+        std::_Exit(core.OpenLibrary() ? 0 : 2);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFSIGNALED(status) ? 0 : WEXITSTATUS(status) == 0 ? 1 : -1;
+}
+
+TEST_F(DBCoreCrashTest, AKillAtAnyStepOfARepairLosesNoRecord) {
+    const char* kMissing = "<missing>";
+    struct RepairCase {
+        const char* name;
+        std::function<void(std::string& main, std::string& mirror)> damage;
+    };
+    const std::vector<RepairCase> cases = {
+        {"busy main", [](std::string& m, std::string&) { m[0] = '\xFF', m.resize(100); }},
+        {"busy mirror", [](std::string&, std::string& b) { b = "\xFF"; }},
+        {"lone mirror", [&](std::string& m, std::string&) { m = kMissing; }},
+        {"lone busy main", [&](std::string& m, std::string& b) { m[0] = '\xFF', b = kMissing; }},
+        {"both busy", [](std::string& m, std::string& b) { m[0] = b[0] = '\xFF'; }},
+    };
+    for (const RepairCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        MakeThreeSongs();
+        std::string main = MainBytes(), mirror = MirrorBytes();
+        c.damage(main, mirror);
+        auto damage = [&] {
+            for (auto f : {std::make_pair(&main, "db/LocalSearch.smdb"), std::make_pair(&mirror, "db/LocalSearch.bkk")}) {
+                if (*f.first == kMissing) unlink(machine.HostC(f.second).c_str());
+                else mxtest::WriteHostFile(machine.HostC(f.second), *f.first);
+            }
+        };
+        int steps = 0;
+        {
+            static int counted;
+            counted = 0;
+            damage();
+            CDBCore::s_pfnWriteStepHook = [](int step) { counted = step; };
+            CDBCore core(kFolder);
+            EXPECT_EQ(1, core.OpenLibrary());
+            CDBCore::s_pfnWriteStepHook = nullptr;
+            steps = counted;
+        }
+        ASSERT_GE(steps, 3);
+        for (int k = 1; k <= steps; ++k) {
+            SCOPED_TRACE("killed at step " + std::to_string(k));
+            damage();
+            EXPECT_EQ(0, OpenKilledAt(kFolder, k));
+            CDBCore core(kFolder);
+            ASSERT_EQ(1, core.OpenLibrary());
+            EXPECT_EQ(3, core.GetRecordCount());
+            ExpectUntouched(core, "C:\\2.mp3");
+            EXPECT_EQ(MainBytes(), MirrorBytes());
+        }
+    }
+}
 
 TEST_F(DBCoreCrashTest, EveryOperationIsWhollyThereOrWhollyAbsentAfterAKill) {
     const std::vector<CrashCase> cases = {
