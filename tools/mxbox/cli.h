@@ -17,8 +17,10 @@ bool ToWindowsPath(const std::string& arg, CString& winPath);
 CString SongPath(const std::string& arg);
 // The host path a Windows path names, for the terminal.
 std::string Shown(const CString& winPath);
-// The library, opened as the front end opens it at start-up; failure is a CLI::RuntimeError.
+// The library, opened as the front end opens it at start-up, waiting up to g_waitSeconds for another
+// process that holds it; failure is a CLI::RuntimeError.
 CDBOperater* Library();
+extern double g_waitSeconds;
 // Text from the module for the terminal.
 inline std::string Utf8(const CString& s) { return MxAnsiToUtf8(s, s.GetLength()); }
 // A failure: one line on stderr, exit status 1.

@@ -1,6 +1,11 @@
 // mxbox: the command-line front end of MxModule.
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <random>
+#include <thread>
 
 #include "cli.h"
 
@@ -33,9 +38,28 @@ std::string Shown(const CString& winPath) {
     return MxWindowsPathToHost(winPath, host) ? host : Utf8(winPath);
 }
 
+double g_waitSeconds = 60;
+
 CDBOperater* Library() {
     CDBOperater* db = CDBOperater::Instance();
-    if (!db->InitLocalDataBase()) throw CLI::RuntimeError(Fail("cannot open the music library"));
+    // Another process holding the library is waited for, up to --wait seconds.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(g_waitSeconds);
+    std::minstd_rand jitter{static_cast<unsigned>(getpid())};
+    bool told = false;
+    while (!db->InitLocalDataBase()) {
+        if (GetLastError() != ERROR_SHARING_VIOLATION) throw CLI::RuntimeError(Fail("cannot open the music library"));
+        if (std::chrono::steady_clock::now() >= deadline) {
+            throw CLI::RuntimeError(Fail("the music library is still in use by another process; gave up after " +
+                                         std::to_string(int(g_waitSeconds)) + " s (--wait SECONDS waits longer)"));
+        }
+        if (!told) {
+            std::cerr << "mxbox: the music library is in use by another process; waiting for it (up to "
+                      << int(g_waitSeconds) << " s)\n";
+            told = true;
+        }
+        // Two processes that keep meeting each other's open part at different moments.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50 + jitter() % 100));
+    }
     return db;
 }
 
@@ -66,6 +90,8 @@ std::string JsonString(const std::string& utf8) {
 int main(int argc, char** argv) {
     CLI::App app{"mxbox: the music box's library, tags, file operations and settings from the command line"};
     app.require_subcommand(1);
+    app.add_option("--wait", mxbox::g_waitSeconds, "Seconds to wait for a library another process has open")
+        ->check(CLI::Range(0.0, 86400.0));
     mxbox::AddRegCommand(app);
     mxbox::AddMd5Command(app);
     mxbox::AddLibraryCommands(app);
