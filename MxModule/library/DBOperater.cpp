@@ -195,7 +195,9 @@ int CDBOperater::RenamePlayList(CString strOld, CString strNew) {
 int CDBOperater::DeletePlayList(CString strName) {
     CCriticalSectionGuard guard(&m_csDBGuard);
     CDBPLFile* playlist = FindPlaylist(strName);
-    if (!playlist || strName == mxlib::kDefaultPlaylist || !m_pPlaylistInfo->Delete(strName)) return 0;
+    // A name of the index without a file (left by an earlier failure) can still be removed.
+    if (strName == mxlib::kDefaultPlaylist || !m_pPlaylistInfo->Delete(strName)) return 0;
+    if (!playlist) return 1;
     delete playlist;
     m_mapPlaylists.erase(strName);
     DeleteFileA(GetCurrentUserPath() + strName + mxlib::kPlaylistExtension);

@@ -254,6 +254,11 @@ TEST_F(FacadeTest, RefusedPlaylistChangesLeaveNothingBehind) {
         EXPECT_EQ(V{"C:\\a.mp3"}, Songs("Mine"));
         Start();
     }
+    // A line that an earlier failure left in the index, with no file, can be removed.
+    mxtest::WriteHostFile(Host("playlist.idx"), index + "a/b\\c\r\n");
+    Start();
+    EXPECT_EQ(1, Db()->DeletePlayList("a/b\\c"));
+    EXPECT_EQ(index, mxtest::ReadHostFile(Host("playlist.idx")));
 }
 
 TEST_F(FacadeTest, ConcurrentCallersLeaveAConsistentLibrary) {
