@@ -151,17 +151,27 @@ CDBPLFile* CDBOperater::FindPlaylist(const CString& strName) {
     return it == m_mapPlaylists.end() ? nullptr : it->second;
 }
 
+// Names that differ only in letter case name the same ".upl" file.
+bool CDBOperater::PlaylistNameTaken(const CString& strName, const CDBPLFile* pExcept) const {
+    for (const auto& playlist : m_mapPlaylists) {
+        if (playlist.second != pExcept && playlist.first.CompareNoCase(strName) == 0) return true;
+    }
+    return false;
+}
+
 int CDBOperater::AddPlayList(CString strName) {
     CCriticalSectionGuard guard(&m_csDBGuard);
-    if (strName.IsEmpty() || FindPlaylist(strName)) return 0;
-    m_pPlaylistInfo->Add(strName);
-    CString folder = GetCurrentUserPath();
+    if (!CDBPLInfo::IsValidName(strName) || PlaylistNameTaken(strName, nullptr)) return 0;
+    CString path = GetCurrentUserPath() + strName + mxlib::kPlaylistExtension;
     CMxFile file;
-    if (file.Open(folder + strName + mxlib::kPlaylistExtension, CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary)) {
-        file.Close();
+    if (!file.Open(path, CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary)) return 0;
+    file.Close();
+    auto playlist = std::make_unique<CDBPLFile>(GetCurrentUserPath());
+    if (!playlist->Load(strName, *m_pStore) || !m_pPlaylistInfo->Add(strName)) {
+        playlist.reset();  // closes the file before it goes
+        DeleteFileA(path);
+        return 0;
     }
-    auto playlist = std::make_unique<CDBPLFile>(folder);
-    if (!playlist->Load(strName, *m_pStore)) return 0;
     m_mapPlaylists[strName] = playlist.release();
     return 1;
 }
@@ -169,9 +179,16 @@ int CDBOperater::AddPlayList(CString strName) {
 int CDBOperater::RenamePlayList(CString strOld, CString strNew) {
     CCriticalSectionGuard guard(&m_csDBGuard);
     CDBPLFile* playlist = FindPlaylist(strOld);
-    // A name already in use is refused: its file cannot be replaced, and two lists would share one file.
-    if (!playlist || FindPlaylist(strNew) || !m_pPlaylistInfo->Rename(strOld, strNew)) return 0;
-    playlist->Rename(strOld, strNew);
+    // The default list keeps its name; a name in use is refused: its file cannot be replaced, and two
+    // lists would share one file.
+    if (!playlist || strOld == mxlib::kDefaultPlaylist || !CDBPLInfo::IsValidName(strNew) ||
+        PlaylistNameTaken(strNew, playlist) || !playlist->Rename(strOld, strNew)) {
+        return 0;
+    }
+    if (!m_pPlaylistInfo->Rename(strOld, strNew)) {
+        playlist->Rename(strNew, strOld);
+        return 0;
+    }
     m_mapPlaylists.erase(strOld);
     m_mapPlaylists[strNew] = playlist;
     return 1;
@@ -180,11 +197,13 @@ int CDBOperater::RenamePlayList(CString strOld, CString strNew) {
 int CDBOperater::DeletePlayList(CString strName) {
     CCriticalSectionGuard guard(&m_csDBGuard);
     CDBPLFile* playlist = FindPlaylist(strName);
-    if (!playlist) return 0;
+    // A name of the index without a file (left by an earlier failure) can still be removed.
+    if (strName == mxlib::kDefaultPlaylist || !m_pPlaylistInfo->Delete(strName)) return 0;
+    if (!playlist) return 1;
     delete playlist;
     m_mapPlaylists.erase(strName);
     DeleteFileA(GetCurrentUserPath() + strName + mxlib::kPlaylistExtension);
-    return m_pPlaylistInfo->Delete(strName);
+    return 1;
 }
 
 int CDBOperater::GetAllPlaylists(CList<CString, CString>* pList) {

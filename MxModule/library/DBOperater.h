@@ -68,6 +68,7 @@ protected:
 private:
     int RemoveFromPlaylist(const CString& strPlaylist, int nIndex, int& nDeleted);
     CDBPLFile* FindPlaylist(const CString& strName);
+    bool PlaylistNameTaken(const CString& strName, const CDBPLFile* pExcept) const;
 
     std::unique_ptr<CDBCore> m_pStore;
     std::unique_ptr<CDBPLInfo> m_pPlaylistInfo;

@@ -172,6 +172,8 @@ int CDBPLFile::MoveSong(int nFrom, int nTo) {
 
 int CDBPLFile::Rename(const CString& strOld, const CString& strNew) {
     m_file.Close();
-    MoveFileA(FilePath(strOld), FilePath(strNew));
-    return m_file.Open(FilePath(strNew), CFile::modeReadWrite | CFile::typeBinary);
+    // A file that cannot be moved stays open under its old name.
+    BOOL moved = MoveFileA(FilePath(strOld), FilePath(strNew));
+    int opened = m_file.Open(FilePath(moved ? strNew : strOld), CFile::modeReadWrite | CFile::typeBinary);
+    return moved && opened;
 }

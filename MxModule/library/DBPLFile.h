@@ -34,6 +34,7 @@ public:
     int Contains(int nSongId) const;
     // 1-based places; the song at nFrom takes place nTo and the songs between shift toward nFrom.
     int MoveSong(int nFrom, int nTo);
+    // 0 when the file cannot be moved; it then stays open under the old name.
     int Rename(const CString& strOld, const CString& strNew);
     int GetCount() const { return int(m_arrPositions.size()); }
 

@@ -1,5 +1,7 @@
 #include "MxModule/library/DBPLInfo.h"
 
+#include <cstring>
+
 #include "MxModule/foundation/MxFile.h"
 #include "MxModule/library/LibraryFormat.h"
 
@@ -32,6 +34,22 @@ int CDBPLInfo::Save() {
     return 1;
 }
 
+BOOL CDBPLInfo::IsValidName(const CString& strName) {
+    int length = strName.GetLength();
+    if (length == 0) return FALSE;
+    // Trailing dots and spaces are dropped from file names, so the file would carry another name.
+    if (strName[length - 1] == '.' || strName[length - 1] == ' ') return FALSE;
+    for (int i = 0; i < length; ++i) {
+        BYTE c = BYTE(strName[i]);
+        if (IsDBCSLeadByte(c) && i + 1 < length) {
+            ++i;  // a trail byte may be '\' or '|' and is part of the character
+            continue;
+        }
+        if (c < 0x20 || std::strchr("\\/:*?\"<>|", c)) return FALSE;
+    }
+    return TRUE;
+}
+
 int CDBPLInfo::GetAll(CList<CString, CString>* pList) const {
     if (!pList) return 0;
     for (POSITION pos = m_listNames.GetHeadPosition(); pos;) pList->AddTail(m_listNames.GetNext(pos));
@@ -39,24 +57,32 @@ int CDBPLInfo::GetAll(CList<CString, CString>* pList) const {
 }
 
 int CDBPLInfo::Add(const CString& strName) {
-    if (strName.IsEmpty()) return 0;
+    if (!IsValidName(strName)) return 0;
     m_listNames.AddTail(strName);
-    return Save();
+    if (Save()) return 1;
+    m_listNames.RemoveTail();
+    return 0;
 }
 
 int CDBPLInfo::Delete(const CString& strName) {
     POSITION pos = strName.IsEmpty() ? nullptr : m_listNames.Find(strName);
-    if (!pos) return 0;
+    if (!pos || pos == m_listNames.GetHeadPosition()) return 0;  // the default playlist always exists
+    POSITION before = pos;
+    m_listNames.GetPrev(before);
     m_listNames.RemoveAt(pos);
-    return Save();
+    if (Save()) return 1;
+    m_listNames.InsertAfter(before, strName);
+    return 0;
 }
 
 int CDBPLInfo::Rename(const CString& strOld, const CString& strNew) {
-    if (strOld.IsEmpty() || strNew.IsEmpty()) return 0;
+    if (strOld.IsEmpty() || !IsValidName(strNew)) return 0;
     POSITION pos = m_listNames.Find(strOld);
-    if (!pos) return 0;
+    if (!pos || pos == m_listNames.GetHeadPosition()) return 0;
     m_listNames.SetAt(pos, strNew);
-    return Save();
+    if (Save()) return 1;
+    m_listNames.SetAt(pos, strOld);
+    return 0;
 }
 
 int CDBPLInfo::Move(int nFrom, int nTo) {

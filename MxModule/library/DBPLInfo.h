@@ -12,8 +12,12 @@ public:
     explicit CDBPLInfo(const CString& strFolder);
     // Reads the index, or creates it holding the default playlist; 0 if it can be neither read nor made.
     int Load();
+    // A name that can be a playlist: it names its ".upl" file and is one line of the index.
+    static BOOL IsValidName(const CString& strName);
     // Appends the names in order to *pList (not emptied first); 0 for a null list.
     int GetAll(CList<CString, CString>* pList) const;
+    // Add and Rename refuse an invalid name; Delete and Rename refuse the default playlist. A change
+    // that cannot be saved is undone.
     int Add(const CString& strName);
     int Delete(const CString& strName);
     int Rename(const CString& strOld, const CString& strNew);

@@ -6,6 +6,10 @@ build=$1 source=$2 extra=${3:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
+# The installed mxbox runs by itself.
+mkdir -p "$work/c"
+help=$(env -u LD_LIBRARY_PATH MX_HOME="$work" MX_DRIVES="C:=$work/c" MX_REGISTRY="$work/registry.db" "$work/prefix/bin/mxbox" --help)
+[[ $help == *library* ]]
 export PKG_CONFIG_PATH="$work/prefix/lib/pkgconfig"
 # shellcheck disable=SC2046,SC2086
 g++ $extra "$source" $(pkg-config --cflags --libs mxmodule) -o "$work/consumer"

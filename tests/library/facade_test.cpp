@@ -1,4 +1,6 @@
 #include <atomic>
+#include <functional>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -224,6 +226,39 @@ TEST_F(FacadeTest, RenamingAndDeletingPlaylists) {
     EXPECT_EQ(V{"默认列表"}, Playlists());
     EXPECT_EQ(1, Db()->CheckFileImportedByFileName("C:\\a.mp3"));  // the song stays in the library
     EXPECT_EQ(0, Db()->DeletePlayList("none"));
+}
+
+// A refused change leaves the index, the files and the songs of every list as they were, also after a
+// restart; the default list always exists.
+TEST_F(FacadeTest, RefusedPlaylistChangesLeaveNothingBehind) {
+    Start();
+    AddSong("C:\\a.mp3");
+    Db()->AddPlayList("Mine");
+    Db()->AddSongInfo2Playlist("Mine", "C:\\a.mp3");
+    const std::string index = mxtest::ReadHostFile(Host("playlist.idx"));
+    const std::string files = mxtest::RunCommand("ls -A '" + Host("") + "'");
+    const std::function<int()> refused[] = {
+        [&] { return Db()->AddPlayList("a/b\\c"); },     [&] { return Db()->AddPlayList("a:b"); },
+        [&] { return Db()->AddPlayList("why?"); },        [&] { return Db()->AddPlayList("two\nlines"); },
+        [&] { return Db()->AddPlayList("dot."); },        [&] { return Db()->AddPlayList("MINE"); },
+        [&] { return Db()->DeletePlayList(kDefault); },   [&] { return Db()->RenamePlayList(kDefault, "X"); },
+        [&] { return Db()->RenamePlayList("Mine", "a/b\\c"); }, [&] { return Db()->RenamePlayList("Mine", kDefault); },
+    };
+    for (int round = 0; round < 2; ++round) {
+        for (size_t i = 0; i < std::size(refused); ++i) {
+            EXPECT_EQ(0, refused[i]()) << i;
+            EXPECT_EQ(index, mxtest::ReadHostFile(Host("playlist.idx"))) << i;
+            EXPECT_EQ(files, mxtest::RunCommand("ls -A '" + Host("") + "'")) << i;
+        }
+        EXPECT_EQ((V{"默认列表", "Mine"}), Playlists());
+        EXPECT_EQ(V{"C:\\a.mp3"}, Songs("Mine"));
+        Start();
+    }
+    // A line that an earlier failure left in the index, with no file, can be removed.
+    mxtest::WriteHostFile(Host("playlist.idx"), index + "a/b\\c\r\n");
+    Start();
+    EXPECT_EQ(1, Db()->DeletePlayList("a/b\\c"));
+    EXPECT_EQ(index, mxtest::ReadHostFile(Host("playlist.idx")));
 }
 
 TEST_F(FacadeTest, ConcurrentCallersLeaveAConsistentLibrary) {

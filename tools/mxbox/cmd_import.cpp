@@ -2,10 +2,13 @@
 // tags later, and what the library holds.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
+#include <limits>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -14,6 +17,12 @@
 
 namespace mxbox {
 namespace {
+
+// A path as the library compares it: without regard to letter case.
+std::string Folded(CString path) {
+    path.MakeUpper();
+    return std::string(static_cast<LPCSTR>(path), size_t(path.GetLength()));
+}
 
 const char* CodeText(int code) {
     switch (code) {
@@ -76,18 +85,22 @@ CString LibraryFolder() {
 struct ImportArgs {
     std::vector<std::string> paths;
     std::string to;
-    int quota = 0;
+    int quota = std::numeric_limits<int>::max();  // every new song
+    bool quick = false;
     bool analyzeRest = false;
     bool copyFirst = false;
 };
 
 // Copies the audio files among the paths into the folder with the module's copy worker; returns the
-// copies made. Files that could not be copied are told on stdout.
-std::vector<CString> RunCopy(CStringList& list, const CString& folder, Progress& progress) {
+// copies made. Each file that could not be copied is an error line, and counted in `failures`.
+std::vector<CString> RunCopy(CStringList& list, const CString& folder, Progress& progress, size_t& failures) {
+    DWORD attributes = GetFileAttributesA(folder);
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        throw CLI::RuntimeError(Fail(Shown(folder) + ": a file, not a folder to copy into"));
+    }
     CMessageSink sink;
     size_t total = 0, done = 0;
     std::vector<CString> copies;
-    std::vector<std::string> notes;
     std::string fatal;
     CString failed;  // the source of the last failed copy
     sink.m_fnOnMessage = [&](const RECEIVEDMSG& m) {
@@ -98,7 +111,8 @@ std::vector<CString> RunCopy(CStringList& list, const CString& folder, Progress&
                     fatal = CodeText(m.nCode);
                 } else {
                     failed = m.strText[0];
-                    notes.push_back(Shown(m.strText[0]) + ": " + CodeText(m.nCode));
+                    progress.Done();
+                    Fail(Shown(m.strText[0]) + ": " + CodeText(m.nCode));
                 }
                 break;
             case WM_MX_END_COPY_ONE_OF_MULTI_FILES:
@@ -117,8 +131,8 @@ std::vector<CString> RunCopy(CStringList& list, const CString& folder, Progress&
     sink.PumpUntilExit(id, INFINITE);
     progress.Done();
     if (!fatal.empty()) throw CLI::RuntimeError(Fail(fatal));
-    for (const std::string& note : notes) std::cout << note << "\n";
     std::cout << "copied " << copies.size() << " of " << total << " files to " << Shown(folder) << "\n";
+    failures = total - copies.size();
     return copies;
 }
 
@@ -131,7 +145,7 @@ int AnalyseAll(const std::vector<CString>& paths, Progress& progress, bool repor
         if (code != FOR_SUCCESS) {
             ++failed;
             progress.Done();
-            std::cout << Shown(paths[i]) << ": " << (code == FOR_DB_WRITE_FAILED ? "not in the library" : CodeText(code)) << "\n";
+            Fail(Shown(paths[i]) + ": " + (code == FOR_DB_WRITE_FAILED ? "not in the library" : CodeText(code)));
         } else if (report) {
             progress.Done();
             DBRECORD r;
@@ -146,6 +160,7 @@ int AnalyseAll(const std::vector<CString>& paths, Progress& progress, bool repor
 
 void RunImport(const ImportArgs& a) {
     Library();
+    size_t failures = 0;  // copies or analyses that failed; what did succeed is still imported
     CStringList list;
     for (const std::string& arg : a.paths) list.AddTail(SongPath(arg));
     if (a.copyFirst) {
@@ -153,16 +168,23 @@ void RunImport(const ImportArgs& a) {
         CString folder = CSettingManager::Instance()->GetCurrentSetting()->AudioSetting.AudioPath;
         if (folder.IsEmpty()) throw CLI::RuntimeError(Fail("no audio folder is set (mxbox settings set AudioPath FOLDER)"));
         Progress copying;
-        std::vector<CString> copies = RunCopy(list, folder, copying);
+        std::vector<CString> copies = RunCopy(list, folder, copying, failures);
         list.RemoveAll();
         for (const CString& copy : copies) list.AddTail(copy);
-        if (copies.empty()) return;
+        if (copies.empty()) throw CLI::RuntimeError(failures ? 1 : Fail("no audio file to copy"));
     }
 
     CMessageSink sink;
-    CWnd mainWnd;  // where the module tells of files it renamed to match their content
-    mainWnd.m_hWnd = sink.GetHwnd();
-    AfxGetThread()->m_pMainWnd = &mainWnd;
+    // The main window is where the module tells of files it renamed to match their content; it is
+    // unset on every way out, also a failure.
+    struct MainWindow {
+        explicit MainWindow(HWND hWnd) {
+            m_wnd.m_hWnd = hWnd;
+            AfxGetThread()->m_pMainWnd = &m_wnd;
+        }
+        ~MainWindow() { AfxGetThread()->m_pMainWnd = nullptr; }
+        CWnd m_wnd;
+    } mainWnd(sink.GetHwnd());
     Progress progress;
     size_t already = 0, refused = 0, analysing = 0;
     std::vector<CString> analysed, notAnalysed;
@@ -198,7 +220,8 @@ void RunImport(const ImportArgs& a) {
 
     CFileOperateManager manager;
     manager.SetFileOperateDestDirectory(LibraryFolder());
-    int id = manager.AsynAddMultiFilePaths(&list, sink.GetHwnd(), 1, 0, a.quota);
+    int quota = a.quick ? 0 : std::max(a.quota, 0);
+    int id = manager.AsynAddMultiFilePaths(&list, sink.GetHwnd(), 1, 0, quota);
     if (id == -1) throw CLI::RuntimeError(Fail("the import could not start"));
     progress.Show("importing");
     sink.PumpUntilExit(id, INFINITE);
@@ -212,10 +235,55 @@ void RunImport(const ImportArgs& a) {
     if (refused) std::cout << "; " << refused << " refused";
     std::cout << "\n";
     if (a.analyzeRest && !notAnalysed.empty()) {
-        AnalyseAll(notAnalysed, progress, false);
-        std::cout << "analysed the other " << notAnalysed.size() << " songs\n";
+        int failed = AnalyseAll(notAnalysed, progress, false);
+        std::cout << "analysed the other " << notAnalysed.size() - size_t(failed) << " songs\n";
+        if (failed) failures = 1;
     }
-    AfxGetThread()->m_pMainWnd = nullptr;
+    if (failures) throw CLI::RuntimeError(1);  // each failure told above
+}
+
+struct AnalyzeArgs {
+    std::vector<std::string> paths;
+    bool pending = false;
+};
+
+// The songs an analysis works on: the given files, the library songs under the given folders, and with
+// --pending every song not analysed yet; each once, in library order after the files.
+std::vector<CString> SongsToAnalyse(const AnalyzeArgs& a) {
+    CDBOperater* db = Library();
+    std::vector<CString> files, folders;
+    for (const std::string& arg : a.paths) {
+        CString path = SongPath(arg);
+        DWORD attributes = GetFileAttributesA(path);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            path.TrimRight('\\');
+            folders.push_back(path + "\\");
+        } else {
+            files.push_back(path);
+        }
+    }
+    std::vector<CString> out = files;
+    if (folders.empty() && !a.pending) return out;
+    std::set<std::string> seen;
+    for (const CString& f : files) seen.insert(Folded(f));
+    std::vector<size_t> found(folders.size(), 0);
+    DBRECORDLIST all;
+    db->LocalSearch("", nullptr, all, -1, 1);
+    for (POSITION pos = all.GetHeadPosition(); pos;) {
+        const DBRECORD& r = all.GetNext(pos);
+        bool chosen = a.pending && r.Analyzed != "1" && r.FileName.Find("://") < 0;
+        for (size_t k = 0; k < folders.size(); ++k) {
+            if (r.FileName.GetLength() > folders[k].GetLength() && !r.FileName.Left(folders[k].GetLength()).CompareNoCase(folders[k])) {
+                chosen = true;
+                ++found[k];
+            }
+        }
+        if (chosen && seen.insert(Folded(r.FileName)).second) out.push_back(r.FileName);
+    }
+    for (size_t k = 0; k < folders.size(); ++k) {
+        if (!found[k]) throw CLI::RuntimeError(Fail(Shown(folders[k]) + ": no library song in this folder"));
+    }
+    return out;
 }
 
 struct Stats {
@@ -270,8 +338,9 @@ void AddImportCommands(CLI::App& app) {
     auto a = std::make_shared<ImportArgs>();
     CLI::App* imp = app.add_subcommand("import", "Register songs in the library where they lie (folders are walked)");
     imp->add_option("paths", a->paths, "Files and folders")->required();
-    imp->add_option("--quota", a->quota, "Analyse the first N new songs at once (default 0: none)")->check(CLI::NonNegativeNumber);
-    imp->add_flag("--analyze-rest", a->analyzeRest, "Then analyse the songs the quota left out");
+    CLI::Option* quota = imp->add_option("--quota", a->quota, "Analyse only the first N new songs during the import (default: all)");
+    imp->add_flag("--quick", a->quick, "Read no tags: quick records only, to analyse later")->excludes(quota);
+    imp->add_flag("--analyze-rest", a->analyzeRest, "Then analyse the songs the import left out");
     imp->add_flag("--copy-first", a->copyFirst, "Copy the songs into the audio folder of the settings and import the copies");
     imp->callback([a] { RunImport(*a); });
 
@@ -283,18 +352,24 @@ void AddImportCommands(CLI::App& app) {
         CStringList list;
         for (const std::string& arg : c->paths) list.AddTail(SongPath(arg));
         Progress progress;
-        RunCopy(list, SongPath(c->to), progress);
+        size_t failures = 0;
+        RunCopy(list, SongPath(c->to), progress, failures);
+        if (failures) throw CLI::RuntimeError(1);  // each failure told above
     });
 
-    auto files = std::make_shared<std::vector<std::string>>();
+    auto an = std::make_shared<AnalyzeArgs>();
     CLI::App* ana = app.add_subcommand("analyze", "Read the tags of library songs into their records");
-    ana->add_option("paths", *files, "Song files of the library")->required();
-    ana->callback([files] {
-        Library();
-        std::vector<CString> paths;
-        for (const std::string& f : *files) paths.push_back(SongPath(f));
+    ana->add_option("paths", an->paths, "Song files of the library, or folders: every library song under them");
+    ana->add_flag("--pending", an->pending, "Every library song not analysed yet (e.g. after an interrupted import)");
+    ana->callback([an] {
+        if (an->paths.empty() && !an->pending) throw CLI::RuntimeError(Fail("give song files, folders or --pending"));
+        std::vector<CString> paths = SongsToAnalyse(*an);
+        if (paths.empty()) {
+            std::cout << "nothing to analyse\n";
+            return;
+        }
         Progress progress;
-        if (AnalyseAll(paths, progress, true)) throw CLI::RuntimeError(1);
+        if (AnalyseAll(paths, progress, true)) throw CLI::RuntimeError(1);  // each failure told above
     });
 
     // "library stats" joins the library command made by AddLibraryCommands.

@@ -50,6 +50,10 @@ DBRECORD QuickRecord(const CString& path) {
     return r;
 }
 
+// The playlist that always exists, first.
+const std::string kDefaultName = "默认列表";
+const char kNameRule[] = "the name is taken (letter case aside), or holds \\ / : * ? \" < > | or ends in a dot or space";
+
 struct Args {
     std::vector<std::string> words;
     std::vector<std::string> paths;
@@ -109,7 +113,17 @@ void AddLibraryCommands(CLI::App& app) {
         CDBOperater* db = Library();
         int status = 0;
         for (const std::string& p : a->paths) {
-            DBRECORD r = QuickRecord(SongPath(p));
+            CString path = SongPath(p);
+            DWORD attributes = GetFileAttributesA(path);
+            if (attributes == INVALID_FILE_ATTRIBUTES) {
+                status = Fail(p + ": no such file");
+                continue;
+            }
+            if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+                status = Fail(p + ": a folder, not a song file (mxbox import adds folders)");
+                continue;
+            }
+            DBRECORD r = QuickRecord(path);
             if (!db->AddSongInfo(&r, 0)) status = Fail(p + ": already in the library");
             else std::cout << "added " << p << "\n";
         }
@@ -143,16 +157,25 @@ void AddLibraryCommands(CLI::App& app) {
     });
     CLI::App* pnew = pl->add_subcommand("new", "Create a playlist");
     pnew->add_option("NAME", a->name)->required();
-    pnew->callback([a] { Check(Library()->AddPlayList(MxUtf8ToAnsi(a->name)), "cannot create playlist " + a->name); });
+    pnew->callback([a] {
+        Check(Library()->AddPlayList(MxUtf8ToAnsi(a->name)), "cannot create playlist '" + a->name + "': " + kNameRule);
+    });
     CLI::App* pren = pl->add_subcommand("rename", "Rename a playlist");
     pren->add_option("OLD", a->name)->required();
     pren->add_option("NEW", a->other)->required();
     pren->callback([a] {
-        Check(Library()->RenamePlayList(MxUtf8ToAnsi(a->name), MxUtf8ToAnsi(a->other)), "no playlist named " + a->name);
+        CDBOperater* db = Library();
+        Check(a->name != kDefaultName, "the default playlist keeps its name");
+        Check(db->RenamePlayList(MxUtf8ToAnsi(a->name), MxUtf8ToAnsi(a->other)),
+              "cannot rename '" + a->name + "' to '" + a->other + "': no such playlist, or " + kNameRule);
     });
     CLI::App* prm = pl->add_subcommand("rm", "Delete a playlist (its songs stay in the library)");
     prm->add_option("NAME", a->name)->required();
-    prm->callback([a] { Check(Library()->DeletePlayList(MxUtf8ToAnsi(a->name)), "no playlist named " + a->name); });
+    prm->callback([a] {
+        CDBOperater* db = Library();
+        Check(a->name != kDefaultName, "the default playlist cannot be deleted");
+        Check(db->DeletePlayList(MxUtf8ToAnsi(a->name)), "no playlist named " + a->name);
+    });
     CLI::App* pmove = pl->add_subcommand("move", "Move a playlist in the display order (0-based; 0 stays first)");
     pmove->add_option("FROM", a->from)->required();
     pmove->add_option("TO", a->to)->required();

@@ -1,5 +1,8 @@
 // mxbox reg: inspect and seed the emulated registry. Names and texts are UTF-8 on the terminal and in
 // the system code page inside.
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -85,18 +88,24 @@ void Get(const RegArgs& a) {
     else std::cout << Render(type, data, false) << "\n";
 }
 
+// Decimal or 0x hexadecimal, 0 to 4294967295: a value that does not fit is refused, not cut.
+DWORD ParseDword(const std::string& text) {
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long parsed = std::strtoull(text.c_str(), &end, 0);
+    bool number = !text.empty() && std::isdigit(static_cast<unsigned char>(text[0])) && *end == '\0';
+    if (!number || errno == ERANGE || parsed > 0xFFFFFFFFull) {
+        throw CLI::RuntimeError(Fail("'" + text + "' is not a number from 0 to 4294967295"));
+    }
+    return DWORD(parsed);
+}
+
 void Set(const RegArgs& a) {
+    DWORD v = a.dword ? ParseDword(a.data) : 0;  // before the key is made
     HKEY key = OpenKey(a, KEY_ALL_ACCESS, true);
     CString name = MxUtf8ToAnsi(a.value);
     LONG rc = 0;
     if (a.dword) {
-        DWORD v = 0;
-        try {
-            v = DWORD(std::stoul(a.data, nullptr, 0));
-        } catch (const std::exception&) {
-            RegCloseKey(key);
-            throw CLI::RuntimeError(Fail("'" + a.data + "' is not a number"));
-        }
         rc = RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v);
     } else {
         CString text = MxUtf8ToAnsi(a.data);

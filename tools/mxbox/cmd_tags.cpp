@@ -1,10 +1,10 @@
 // mxbox tags and mxbox type: the metadata of one audio file.
-#include <fstream>
+#include <cstring>
 #include <iostream>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli.h"
 
@@ -56,6 +56,50 @@ void Show(const TagArgs& a) {
               << "drm: " << (facade.m_bDRM ? "yes" : "no") << "\nscriptCommand: " << (facade.m_bScriptCommand ? "yes" : "no") << "\n";
 }
 
+// The MIME type of an image by its first bytes, or null: JPEG, PNG, GIF and BMP.
+const char* ImageMime(const std::vector<BYTE>& data) {
+    auto starts = [&data](const char* magic, size_t n) { return data.size() >= n && std::memcmp(data.data(), magic, n) == 0; };
+    if (starts("\xFF\xD8\xFF", 3)) return "image/jpeg";
+    if (starts("\x89PNG\r\n\x1A\n", 8)) return "image/png";
+    if (starts("GIF87a", 6) || starts("GIF89a", 6)) return "image/gif";
+    if (starts("BM", 2) && data.size() >= 26) return "image/bmp";
+    return nullptr;
+}
+
+void ReadPicture(const std::string& arg, AUDIOFILEINFO& info) {
+    CString path = SongPath(arg);
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) throw CLI::RuntimeError(Fail(arg + ": no such picture file"));
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) throw CLI::RuntimeError(Fail(arg + ": a folder, not a picture"));
+    CFile file;
+    if (!file.Open(path, CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary)) {
+        throw CLI::RuntimeError(Fail(arg + ": cannot read the picture (error " + std::to_string(GetLastError()) + ")"));
+    }
+    info.vecPicture.resize(file.GetLength());
+    UINT got = info.vecPicture.empty() ? 0 : file.Read(info.vecPicture.data(), UINT(info.vecPicture.size()));
+    file.Close();
+    info.vecPicture.resize(got);
+    const char* mime = ImageMime(info.vecPicture);
+    if (!mime) throw CLI::RuntimeError(Fail(arg + ": not a JPEG, PNG, GIF or BMP image"));
+    info.strPictureMime = mime;
+    info.byPictureType = 3;  // front cover
+}
+
+// A library song's record follows its new tags: the module analyses the file again, then the fields
+// analysis does not read (the rating, the address, the extras) get their values back.
+void UpdateRecord(const CString& path, const std::string& arg) {
+    CDBOperater* db = Library();
+    DBRECORD before;
+    if (!db->GetSongInfo(path, &before)) return;  // not a library song
+    FileOperateResultCode code = CFileOperateManager::AnalyzingFile(path, nullptr);
+    if (code != FOR_SUCCESS) {
+        throw CLI::RuntimeError(Fail(arg + ": the tags were written, but the library record was not updated (code " +
+                                     std::to_string(int(code)) + ")"));
+    }
+    const DWORD kept = 1u << 6 | 1u << 13 | 1u << 16 | 1u << 17 | 1u << 18;  // Opinion, DownloadURL, Extra1-3
+    db->UpdateSongInfo(path, &before, kept);
+}
+
 void Set(const TagArgs& a) {
     CString path;
     if (!ToWindowsPath(a.file, path)) throw CLI::RuntimeError(Fail(a.file + ": no drive of the emulated machine holds this path"));
@@ -78,18 +122,13 @@ void Set(const TagArgs& a) {
         mask |= 0x30;
     }
     if (a.picture) {
-        std::ifstream in(*a.picture, std::ios::binary);
-        if (!in) throw CLI::RuntimeError(Fail(*a.picture + ": cannot read the picture"));
-        info.vecPicture.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        bool png = a.picture->size() > 4 && a.picture->compare(a.picture->size() - 4, 4, ".png") == 0;
-        info.strPictureMime = png ? "image/png" : "image/jpeg";
-        info.byPictureType = 3;  // front cover
+        ReadPicture(*a.picture, info);
         mask |= 0x100;
     }
     if (!mask) throw CLI::RuntimeError(Fail("nothing to set: give at least one of --title, --artist, ..."));
     CAudioFileParse facade;
     switch (facade.SetAudioFileInfo(path, &info, mask)) {
-        case MAFR_OK: return;
+        case MAFR_OK: UpdateRecord(path, a.file); return;
         case MAFR_OPENFAILED: throw CLI::RuntimeError(Fail(a.file + ": cannot open the file for writing"));
         case MAFR_WRITEFAILED: throw CLI::RuntimeError(Fail(a.file + ": the tags could not be written; the file is unchanged"));
         default: throw CLI::RuntimeError(Fail(a.file + ": not an MP3 or WMA file, missing, or in use"));
@@ -115,14 +154,16 @@ void AddTagCommands(CLI::App& app) {
     set->add_option("--comment", a->comment);
     set->add_option("--track", a->track);
     set->add_option("--genre", a->genre, "A genre name, e.g. Rock");
-    set->add_option("--picture", a->picture, "An image file (host path)");
+    set->add_option("--picture", a->picture, "A JPEG, PNG, GIF or BMP image (host or Windows path)");
     set->callback([a] { Set(*a); });
 
     CLI::App* type = app.add_subcommand("type", "Classify a file by its content (and by its extension)");
     type->add_option("FILE", a->file)->required();
     type->callback([a] {
-        CString path;
-        if (!ToWindowsPath(a->file, path)) throw CLI::RuntimeError(Fail(a->file + ": no drive of the emulated machine holds this path"));
+        CString path = SongPath(a->file);
+        DWORD attributes = GetFileAttributesA(path);
+        if (attributes == INVALID_FILE_ATTRIBUTES) throw CLI::RuntimeError(Fail(a->file + ": no such file"));
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) throw CLI::RuntimeError(Fail(a->file + ": a folder, not a file"));
         VelaPlayerFileType cls = FILETYPE_UNKNOWN, format = FILETYPE_UNKNOWN, extCls = FILETYPE_UNKNOWN, extFormat = FILETYPE_UNKNOWN;
         CFileOperateManager::GetFileType(path, cls, format, 1);
         int dot = path.ReverseFind('.');

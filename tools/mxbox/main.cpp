@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <iostream>
 #include <random>
+#include <string>
 #include <thread>
 
 #include "cli.h"
@@ -12,6 +13,7 @@
 namespace mxbox {
 
 bool ToWindowsPath(const std::string& arg, CString& winPath) {
+    if (arg.empty()) return false;
     bool windows = arg.size() >= 3 && ((arg[0] >= 'A' && arg[0] <= 'Z') || (arg[0] >= 'a' && arg[0] <= 'z')) &&
                    arg[1] == ':' && (arg[2] == '\\' || arg[2] == '/');
     if (windows) {
@@ -29,6 +31,7 @@ bool ToWindowsPath(const std::string& arg, CString& winPath) {
 
 CString SongPath(const std::string& arg) {
     CString path;
+    if (arg.empty()) throw CLI::RuntimeError(Fail("an empty path names no file or folder"));
     if (!ToWindowsPath(arg, path)) throw CLI::RuntimeError(Fail(arg + ": no drive of the emulated machine holds this path"));
     return path;
 }
@@ -87,6 +90,18 @@ std::string JsonString(const std::string& utf8) {
 
 }  // namespace mxbox
 
+namespace {
+
+std::string OneLine(std::string text) {
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    for (char& c : text) {
+        if (c == '\n') c = ' ';
+    }
+    return text;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     CLI::App app{"mxbox: the music box's library, tags, file operations and settings from the command line"};
     app.require_subcommand(1);
@@ -100,8 +115,14 @@ int main(int argc, char** argv) {
     mxbox::AddSettingsCommands(app);
     try {
         app.parse(argc, argv);
+    } catch (const CLI::Success& e) {
+        return app.exit(e);  // --help
+    } catch (const CLI::RuntimeError& e) {
+        return e.get_exit_code();  // the command has told what went wrong
     } catch (const CLI::ParseError& e) {
-        return app.exit(e);
+        return mxbox::Fail(OneLine(e.what()));  // a usage error: one line, like every other error
+    } catch (const std::exception& e) {
+        return mxbox::Fail(OneLine(e.what()));
     }
     return 0;
 }
