@@ -1,6 +1,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "support/TempMachine.h"
@@ -15,7 +16,7 @@ struct Seen {
 };
 thread_local std::vector<Seen>* t_seen = nullptr;
 
-LRESULT Recorder(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK Recorder(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (t_seen) t_seen->push_back({hwnd, message, wParam, lParam});
     return 0;
 }
@@ -32,6 +33,13 @@ HWND MakeWindowOf(WNDPROC proc, const char* className) {
 }
 
 HWND MakeWindow() { return MakeWindowOf(Recorder, "MxTestRecorder"); }
+
+// Declarations written for Windows compile unchanged: the calling-convention words add nothing here.
+using Plain = int (*)(int);
+static_assert(std::is_same_v<decltype(&Recorder), WNDPROC> && std::is_same_v<int(APIENTRY*)(int), Plain> &&
+              std::is_same_v<int(WINAPIV*)(int), Plain> && std::is_same_v<int(PASCAL*)(int), Plain> &&
+              std::is_same_v<int(STDMETHODCALLTYPE*)(int), Plain> && std::is_same_v<int(__stdcall*)(int), Plain> &&
+              std::is_same_v<int(__cdecl*)(int), Plain>);
 
 TEST(WindowsTest, MessagesPostedFromAnotherThreadReachTheOwnerInOrder) {
     std::vector<Seen> seen;
@@ -113,7 +121,7 @@ TEST(WindowsTest, SendOnTheOwningThreadCallsTheProcedureAtOnce) {
     t_seen = nullptr;
 }
 
-LRESULT Doubler(HWND, UINT message, WPARAM wParam, LPARAM) { return message == WM_USER ? LRESULT(wParam * 2) : 0; }
+LRESULT CALLBACK Doubler(HWND, UINT message, WPARAM wParam, LPARAM) { return message == WM_USER ? LRESULT(wParam * 2) : 0; }
 
 HWND MakeDoubler() { return MakeWindowOf(Doubler, "MxTestDoubler"); }
 
