@@ -185,6 +185,65 @@ TEST(WindowsTest, TwoThreadsSendingToEachOtherBothGetAnswers) {
     DestroyWindow(mine);
 }
 
+// A window dies with the thread that made it, whoever made the thread: a sender still waiting gets 0,
+// later sends and posts fail with 1400.
+DWORD WINAPI MakeWindowAndEnd(LPVOID p) {
+    HWND w = MakeDoubler();
+    static_cast<std::atomic<HWND>*>(p)->store(w);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5000, QS_ALLINPUT);  // until a sender waits
+    PostMessageA(w, WM_USER, 1, 0);                                   // never read
+    return 0;
+}
+
+TEST(WindowsTest, AThreadsWindowsAreDestroyedWhenItEnds) {
+    for (bool byCreateThread : {false, true}) {
+        SCOPED_TRACE(byCreateThread ? "CreateThread" : "std::thread");
+        std::atomic<HWND> made{nullptr};
+        std::thread owner;
+        HANDLE h = nullptr;
+        if (byCreateThread)
+            h = CreateThread(nullptr, 0, MakeWindowAndEnd, &made, 0, nullptr);
+        else
+            owner = std::thread(MakeWindowAndEnd, &made);
+        LRESULT waited = -1;
+        std::thread sender([&] {
+            while (!made) std::this_thread::yield();
+            waited = SendMessageA(made, WM_USER, 21, 0);
+        });
+        sender.join();
+        if (h) {
+            EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(h, INFINITE));
+            CloseHandle(h);
+        } else {
+            owner.join();
+        }
+        EXPECT_EQ(0, waited);
+        EXPECT_FALSE(IsWindow(made));
+        SetLastError(0);
+        EXPECT_FALSE(PostMessageA(made, WM_USER, 0, 0));
+        EXPECT_EQ(DWORD(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
+        SetLastError(0);
+        EXPECT_EQ(0, SendMessageA(made, WM_USER, 21, 0));
+        EXPECT_EQ(DWORD(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
+    }
+}
+
+TEST(WindowsTest, AThreadsQueueRefusesPostsBeyondTenThousand) {
+    HWND a = MakeWindow(), b = MakeWindow();
+    for (int i = 0; i < 10000; ++i) ASSERT_TRUE(PostMessageA(i % 2 ? a : b, WM_USER, WPARAM(i), 0)) << i;
+    for (HWND w : {a, b}) {  // the limit is the thread's, not the window's
+        SetLastError(0);
+        EXPECT_FALSE(PostMessageA(w, WM_USER, 0, 0));
+        EXPECT_EQ(DWORD(ERROR_NOT_ENOUGH_QUOTA), GetLastError());
+    }
+    HWND d = MakeDoubler();
+    EXPECT_EQ(42, SendMessageA(d, WM_USER, 21, 0));  // sending takes no place in the queue
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_TRUE(PostMessageA(a, WM_USER, 0, 0));
+    for (HWND w : {a, b, d}) DestroyWindow(w);
+}
+
 TEST(WindowsTest, MessageWaitTimesOutOnAnEmptyQueue) {
     DWORD start = GetTickCount();
     EXPECT_EQ(WAIT_TIMEOUT, MsgWaitForMultipleObjects(0, nullptr, FALSE, 30, QS_ALLINPUT));
