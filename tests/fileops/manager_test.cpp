@@ -227,13 +227,26 @@ TEST_F(StopTest, ASuspendedOperationParksAndStoppingItResumesIt) {
 }
 
 TEST_F(StopTest, StoppingUndoesEverySuspension) {
-    int id = StartHeld(10);
-    manager.SuspendFileOperateThread(id);
-    manager.SuspendFileOperateThread(0);
-    Release();
-    EXPECT_EQ(0, manager.StopFileOperateThread(id, 0));
-    ASSERT_TRUE(sink.PumpUntilExit(id, kPatience));  // a worker left suspended never gets here
-    EXPECT_EQ((Seq{"THREAD_EXIT"}), Described(id));
+    // s: suspend the operation, a: suspend all, r: resume the operation; then the suspension it is left with.
+    struct Case {
+        const char* steps;
+        int suspended;
+    };
+    for (Case c : {Case{"sa", 1}, Case{"sar", 1}, Case{"asrr", 0}}) {
+        SCOPED_TRACE(c.steps);
+        int id = StartHeld(10);
+        for (const char* step = c.steps; *step; ++step) {
+            if (*step == 'r')
+                manager.ResumeFileOperateThread(id);
+            else
+                manager.SuspendFileOperateThread(*step == 's' ? id : 0);
+        }
+        EXPECT_EQ(c.suspended, manager.Suspended(id));
+        EXPECT_EQ(0, manager.StopFileOperateThread(id, 0));
+        Release();
+        ASSERT_TRUE(sink.PumpUntilExit(id, kPatience));  // a worker left suspended never gets here
+        EXPECT_EQ("THREAD_EXIT", Described(id).back());
+    }
 }
 
 TEST_F(StopTest, AResumedOperationRunsToItsEnd) {
