@@ -165,7 +165,7 @@ TEST(WindowsTest, TwoThreadsSendingToEachOtherBothGetAnswers) {
     HWND mine = MakeDoubler();
     HWND theirs = nullptr;
     std::atomic<bool> ready{false};
-    LRESULT fromOther = 0;
+    std::atomic<LRESULT> fromOther{0};
     std::thread other([&] {
         theirs = MakeDoubler();
         ready = true;
