@@ -89,21 +89,22 @@ int CFileOperateThreadBase::Suspend() {
 
 int CFileOperateThreadBase::Resume() {
     if (m_hThread == nullptr || m_hThread == INVALID_HANDLE_VALUE) return -1;
-    ResumeThread(m_hThread);
-    m_bSuspended = 0;
+    DWORD previous = ResumeThread(m_hThread);
+    // Still suspended while another suspension (of this worker or of all) is not undone.
+    m_bSuspended = previous != DWORD(-1) && previous > 1;
     return 0;
 }
 
 int CFileOperateThreadBase::Stop() {
-    if (m_hThread != nullptr && m_hThread != INVALID_HANDLE_VALUE && m_bSuspended) {
-        // Every suspension is undone: a worker suspended twice would otherwise never see the flag.
+    m_bStop = 1;
+    if (m_hThread != nullptr && m_hThread != INVALID_HANDLE_VALUE) {
+        // Every suspension is undone, whatever the flag says: a worker left suspended never sees the flag.
         DWORD previous;
         do {
             previous = ResumeThread(m_hThread);
         } while (previous != DWORD(-1) && previous > 1);
         m_bSuspended = 0;
     }
-    m_bStop = 1;
     return 0;
 }
 

@@ -23,10 +23,11 @@ public:
     virtual int Run(int bOwnThread) = 0;
     // Starts the thread; a non-zero priority is applied. -1 when the thread cannot be made, else 0.
     virtual int Start(int nPriority);
-    // Suspension parks the worker at its next stop check. -1 without a thread, else 0.
+    // Suspension parks the worker at its next stop check; suspensions count, and m_bSuspended stays set
+    // until each is undone. -1 without a thread, else 0.
     virtual int Suspend();
     virtual int Resume();
-    // Resumes a suspended worker, then raises the stop flag; the body ends at its next stop check.
+    // Raises the stop flag and undoes every suspension; the body ends at its next stop check.
     virtual int Stop();
     virtual int RunInCaller();
 

@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "platform/testhooks.h"
+#include "threadexit.h"
 
 static_assert(sizeof(std::recursive_mutex) <= sizeof(CRITICAL_SECTION::opaque), "CRITICAL_SECTION too small");
 static_assert(alignof(std::recursive_mutex) <= 8, "CRITICAL_SECTION alignment");
@@ -100,6 +101,8 @@ HANDLE CreateThread(void*, SIZE_T, LPTHREAD_START_ROUTINE lpStartAddress, LPVOID
             t_self = object;
             ParkWhileSuspended(*object);
             DWORD code = lpStartAddress(lpParameter);
+            // Its windows are gone before a waiter sees it ended.
+            mxp::ReleaseThreadWindows();
             {
                 std::lock_guard<std::mutex> guard(object->lock);
                 object->exitCode = code;

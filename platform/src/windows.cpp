@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/text.h"
+#include "threadexit.h"
 
 namespace {
 
@@ -41,6 +42,18 @@ std::map<HWND, Window>& g_windows = *new std::map<HWND, Window>;
 std::map<DWORD, std::shared_ptr<Queue>>& g_queues = *new std::map<DWORD, std::shared_ptr<Queue>>;
 uintptr_t g_nextHandle = 0x10000;
 
+// Posted messages one thread's queue holds, as Windows' default quota.
+constexpr size_t kPostedLimit = 10000;
+
+// Ends the thread's windows and queue when a thread that had either ends, whoever made the thread.
+struct ThreadWindows {
+    DWORD thread = 0;
+    ~ThreadWindows() {
+        if (thread) mxp::ReleaseThreadWindows();
+    }
+};
+thread_local ThreadWindows t_windows;
+
 std::string ClassKey(LPCSTR name) {
     CString s(name ? name : "");
     s.MakeLower();
@@ -51,6 +64,13 @@ std::shared_ptr<Queue> QueueOf(DWORD thread) {
     std::shared_ptr<Queue>& q = g_queues[thread];
     if (!q) q = std::make_shared<Queue>();
     return q;
+}
+
+// The calling thread's queue, released when the thread ends. Called with g_lock held.
+std::shared_ptr<Queue> OwnQueue() {
+    DWORD self = GetCurrentThreadId();
+    t_windows.thread = self;
+    return QueueOf(self);
 }
 
 bool Matches(const MSG& m, HWND hWnd, UINT lo, UINT hi) {
@@ -117,6 +137,7 @@ HWND CreateWindowExA(DWORD, LPCSTR lpClassName, LPCSTR, DWORD, int, int, int, in
         SetLastError(ERROR_NOT_SUPPORTED);
         return nullptr;
     }
+    OwnQueue();
     HWND h = reinterpret_cast<HWND>(g_nextHandle);
     g_nextHandle += 4;
     g_windows[h] = Window{cls->second, GetCurrentThreadId()};
@@ -153,6 +174,10 @@ BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     auto w = LookUpWindow(hWnd);
     if (w == g_windows.end()) return FALSE;
     std::shared_ptr<Queue> q = QueueOf(w->second.thread);
+    if (q->messages.size() >= kPostedLimit) {
+        SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+        return FALSE;
+    }
     q->messages.push_back(MSG{hWnd, Msg, wParam, lParam, GetTickCount(), {0, 0}});
     q->ready.notify_all();
     return TRUE;
@@ -176,7 +201,7 @@ LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     g_answered.notify_all();  // the owner may itself be waiting in SendMessageA
     // While waiting, handle what others send to this thread, so two threads sending to each other
     // do not wait for ever.
-    std::shared_ptr<Queue> mine = QueueOf(self);
+    std::shared_ptr<Queue> mine = OwnQueue();
     while (!s->done) {
         DeliverSent(lock, *mine);
         if (s->done) break;
@@ -187,14 +212,14 @@ LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
 
 void PostQuitMessage(int nExitCode) {
     std::lock_guard<std::mutex> lock(g_lock);
-    std::shared_ptr<Queue> q = QueueOf(GetCurrentThreadId());
+    std::shared_ptr<Queue> q = OwnQueue();
     q->messages.push_back(MSG{nullptr, WM_QUIT, WPARAM(nExitCode), 0, GetTickCount(), {0, 0}});
     q->ready.notify_all();
 }
 
 BOOL PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT lo, UINT hi, UINT wRemoveMsg) {
     std::unique_lock<std::mutex> lock(g_lock);
-    std::shared_ptr<Queue> q = QueueOf(GetCurrentThreadId());
+    std::shared_ptr<Queue> q = OwnQueue();
     DeliverSent(lock, *q);
     for (auto it = q->messages.begin(); it != q->messages.end(); ++it) {
         if (!Matches(*it, hWnd, lo, hi)) continue;
@@ -207,7 +232,7 @@ BOOL PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT lo, UINT hi, UINT wRemoveMsg) {
 
 BOOL GetMessageA(LPMSG lpMsg, HWND hWnd, UINT lo, UINT hi) {
     std::unique_lock<std::mutex> lock(g_lock);
-    std::shared_ptr<Queue> q = QueueOf(GetCurrentThreadId());
+    std::shared_ptr<Queue> q = OwnQueue();
     while (true) {
         DeliverSent(lock, *q);
         for (auto it = q->messages.begin(); it != q->messages.end(); ++it) {
@@ -227,7 +252,7 @@ DWORD MsgWaitForMultipleObjects(DWORD nCount, const HANDLE*, BOOL, DWORD dwMilli
         return WAIT_FAILED;
     }
     std::unique_lock<std::mutex> lock(g_lock);
-    std::shared_ptr<Queue> q = QueueOf(GetCurrentThreadId());
+    std::shared_ptr<Queue> q = OwnQueue();
     auto pending = [&q] { return !q->messages.empty() || !q->sent.empty(); };
     if (dwMilliseconds == INFINITE) {
         q->ready.wait(lock, pending);
@@ -245,6 +270,17 @@ LRESULT DispatchMessageA(const MSG* lpMsg) {
         if (w != g_windows.end()) proc = w->second.proc;
     }
     return proc ? proc(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam) : 0;
+}
+
+void mxp::ReleaseThreadWindows() {
+    DWORD self = GetCurrentThreadId();
+    std::lock_guard<std::mutex> lock(g_lock);
+    for (auto w = g_windows.begin(); w != g_windows.end();) w = w->second.thread == self ? g_windows.erase(w) : std::next(w);
+    auto q = g_queues.find(self);
+    if (q == g_queues.end()) return;
+    // Its posted messages are lost, as on Windows; a sender still waiting is answered 0.
+    for (const std::shared_ptr<SentMessage>& s : q->second->sent) Answer(*s, 0);
+    g_queues.erase(q);
 }
 
 CWinThread* AfxGetThread() {

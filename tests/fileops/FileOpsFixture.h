@@ -25,6 +25,11 @@ public:
         CCriticalSectionGuard guard(&m_csLock);
         return m_mapThreads.GetCount();
     }
+    int Suspended(int nID) {
+        CCriticalSectionGuard guard(&m_csLock);
+        FILEOPERATETHREADINFO info;
+        return m_mapThreads.Lookup(nID, info) ? info.pThread->m_bSuspended.load() : -1;
+    }
     // A handle of the operation's own that outlives the thread (null when the operation is gone).
     HANDLE ThreadHandle(int nID) {
         CCriticalSectionGuard guard(&m_csLock);

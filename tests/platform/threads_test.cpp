@@ -48,7 +48,7 @@ TEST(CriticalSectionTest, GuardSerialisesThreads) {
 
 namespace {
 
-DWORD ReturnArgument(LPVOID p) { return DWORD(reinterpret_cast<uintptr_t>(p)); }
+DWORD WINAPI ReturnArgument(LPVOID p) { return DWORD(reinterpret_cast<uintptr_t>(p)); }
 
 struct Gate {
     std::atomic<bool> open{false};
@@ -56,7 +56,7 @@ struct Gate {
     std::atomic<bool> stop{false};
 };
 
-DWORD PassGates(LPVOID p) {
+DWORD WINAPI PassGates(LPVOID p) {
     Gate& g = *static_cast<Gate*>(p);
     while (!g.open) std::this_thread::yield();
     while (!g.stop) {

@@ -1,6 +1,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "support/TempMachine.h"
@@ -15,7 +16,7 @@ struct Seen {
 };
 thread_local std::vector<Seen>* t_seen = nullptr;
 
-LRESULT Recorder(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK Recorder(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (t_seen) t_seen->push_back({hwnd, message, wParam, lParam});
     return 0;
 }
@@ -32,6 +33,13 @@ HWND MakeWindowOf(WNDPROC proc, const char* className) {
 }
 
 HWND MakeWindow() { return MakeWindowOf(Recorder, "MxTestRecorder"); }
+
+// Declarations written for Windows compile unchanged: the calling-convention words add nothing here.
+using Plain = int (*)(int);
+static_assert(std::is_same_v<decltype(&Recorder), WNDPROC> && std::is_same_v<int(APIENTRY*)(int), Plain> &&
+              std::is_same_v<int(WINAPIV*)(int), Plain> && std::is_same_v<int(PASCAL*)(int), Plain> &&
+              std::is_same_v<int(STDMETHODCALLTYPE*)(int), Plain> && std::is_same_v<int(__stdcall*)(int), Plain> &&
+              std::is_same_v<int(__cdecl*)(int), Plain>);
 
 TEST(WindowsTest, MessagesPostedFromAnotherThreadReachTheOwnerInOrder) {
     std::vector<Seen> seen;
@@ -113,7 +121,7 @@ TEST(WindowsTest, SendOnTheOwningThreadCallsTheProcedureAtOnce) {
     t_seen = nullptr;
 }
 
-LRESULT Doubler(HWND, UINT message, WPARAM wParam, LPARAM) { return message == WM_USER ? LRESULT(wParam * 2) : 0; }
+LRESULT CALLBACK Doubler(HWND, UINT message, WPARAM wParam, LPARAM) { return message == WM_USER ? LRESULT(wParam * 2) : 0; }
 
 HWND MakeDoubler() { return MakeWindowOf(Doubler, "MxTestDoubler"); }
 
@@ -157,7 +165,7 @@ TEST(WindowsTest, TwoThreadsSendingToEachOtherBothGetAnswers) {
     HWND mine = MakeDoubler();
     HWND theirs = nullptr;
     std::atomic<bool> ready{false};
-    LRESULT fromOther = 0;
+    std::atomic<LRESULT> fromOther{0};
     std::thread other([&] {
         theirs = MakeDoubler();
         ready = true;
@@ -175,6 +183,65 @@ TEST(WindowsTest, TwoThreadsSendingToEachOtherBothGetAnswers) {
     other.join();
     EXPECT_EQ(10, fromOther);
     DestroyWindow(mine);
+}
+
+// A window dies with the thread that made it, whoever made the thread: a sender still waiting gets 0,
+// later sends and posts fail with 1400.
+DWORD WINAPI MakeWindowAndEnd(LPVOID p) {
+    HWND w = MakeDoubler();
+    static_cast<std::atomic<HWND>*>(p)->store(w);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5000, QS_ALLINPUT);  // until a sender waits
+    PostMessageA(w, WM_USER, 1, 0);                                   // never read
+    return 0;
+}
+
+TEST(WindowsTest, AThreadsWindowsAreDestroyedWhenItEnds) {
+    for (bool byCreateThread : {false, true}) {
+        SCOPED_TRACE(byCreateThread ? "CreateThread" : "std::thread");
+        std::atomic<HWND> made{nullptr};
+        std::thread owner;
+        HANDLE h = nullptr;
+        if (byCreateThread)
+            h = CreateThread(nullptr, 0, MakeWindowAndEnd, &made, 0, nullptr);
+        else
+            owner = std::thread(MakeWindowAndEnd, &made);
+        LRESULT waited = -1;
+        std::thread sender([&] {
+            while (!made) std::this_thread::yield();
+            waited = SendMessageA(made, WM_USER, 21, 0);
+        });
+        sender.join();
+        if (h) {
+            EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(h, INFINITE));
+            CloseHandle(h);
+        } else {
+            owner.join();
+        }
+        EXPECT_EQ(0, waited);
+        EXPECT_FALSE(IsWindow(made));
+        SetLastError(0);
+        EXPECT_FALSE(PostMessageA(made, WM_USER, 0, 0));
+        EXPECT_EQ(DWORD(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
+        SetLastError(0);
+        EXPECT_EQ(0, SendMessageA(made, WM_USER, 21, 0));
+        EXPECT_EQ(DWORD(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
+    }
+}
+
+TEST(WindowsTest, AThreadsQueueRefusesPostsBeyondTenThousand) {
+    HWND a = MakeWindow(), b = MakeWindow();
+    for (int i = 0; i < 10000; ++i) ASSERT_TRUE(PostMessageA(i % 2 ? a : b, WM_USER, WPARAM(i), 0)) << i;
+    for (HWND w : {a, b}) {  // the limit is the thread's, not the window's
+        SetLastError(0);
+        EXPECT_FALSE(PostMessageA(w, WM_USER, 0, 0));
+        EXPECT_EQ(DWORD(ERROR_NOT_ENOUGH_QUOTA), GetLastError());
+    }
+    HWND d = MakeDoubler();
+    EXPECT_EQ(42, SendMessageA(d, WM_USER, 21, 0));  // sending takes no place in the queue
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_TRUE(PostMessageA(a, WM_USER, 0, 0));
+    for (HWND w : {a, b, d}) DestroyWindow(w);
 }
 
 TEST(WindowsTest, MessageWaitTimesOutOnAnEmptyQueue) {

@@ -59,7 +59,8 @@ typedef DWORD* LPDWORD;
 #define THREAD_PRIORITY_ERROR_RETURN 0x7FFFFFFF
 
 // A new thread running lpStartAddress(lpParameter); with CREATE_SUSPENDED it waits for ResumeThread.
-// Null (error 8) when the thread cannot be made. The stack size and attributes are ignored.
+// Null (error 8) when the thread cannot be made. The stack size and attributes are ignored. When the
+// routine returns, the thread's windows are destroyed before its handle is signalled.
 HANDLE CreateThread(void* lpThreadAttributes, SIZE_T dwStackSize, LPTHREAD_START_ROUTINE lpStartAddress,
                     LPVOID lpParameter, DWORD dwCreationFlags, LPDWORD lpThreadId);
 // WAIT_OBJECT_0 once the thread has ended, WAIT_TIMEOUT after dwMilliseconds, WAIT_FAILED (error 6)

@@ -41,6 +41,22 @@ typedef uintptr_t UINT_PTR;
 #define FALSE 0
 #endif
 
+// Calling conventions: 32-bit Windows tells them apart; here every function has the one convention of
+// the system, so the words only keep declarations written for Windows compiling.
+#define CALLBACK
+#define WINAPI
+#define WINAPIV
+#define APIENTRY
+#define PASCAL
+#define STDMETHODCALLTYPE
+#define STDMETHODVCALLTYPE
+#ifndef __stdcall
+#define __stdcall
+#endif
+#ifndef __cdecl
+#define __cdecl
+#endif
+
 #define MAX_PATH 260
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
 #define MAKEWORD(a, b) (static_cast<WORD>((static_cast<BYTE>(a)) | (static_cast<WORD>(static_cast<BYTE>(b)) << 8)))

@@ -1,7 +1,8 @@
 // Windows and messages: a process-wide handle table of windows, each owned by the thread that made it,
 // and one message queue per thread. Posting to an unknown or destroyed window fails, and the caller
 // keeps (and frees) what it meant to post. A message sent from another thread waits until the owner
-// handles it inside GetMessageA, PeekMessageA or its own SendMessageA.
+// handles it inside GetMessageA, PeekMessageA or its own SendMessageA. When a thread ends, however it
+// was made, its windows and its queue go with it.
 #pragma once
 
 #include "platform/threads.h"
@@ -23,6 +24,7 @@ typedef LRESULT (*WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 #define HWND_MESSAGE (reinterpret_cast<HWND>(static_cast<intptr_t>(-3)))
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_CLASS_DOES_NOT_EXIST 1411L
+#define ERROR_NOT_ENOUGH_QUOTA 1816L
 
 struct POINT {
     LONG x, y;
@@ -59,10 +61,12 @@ HWND CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, D
 BOOL DestroyWindow(HWND hWnd);
 BOOL IsWindow(HWND hWnd);
 LRESULT DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
-// Queues the message on the owning thread of hWnd; FALSE (error 1400) for an unknown or destroyed window.
+// Queues the message on the owning thread of hWnd; FALSE with error 1400 for an unknown or destroyed
+// window (also one whose thread has ended), with error 1816 when that thread's queue is full.
 BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 // On the owning thread the window procedure runs at once; from another thread the caller waits until the
-// owner handles the message. 0 (error 1400) for an unknown or destroyed window.
+// owner handles the message. 0 (error 1400) for an unknown or destroyed window; 0 when the window is
+// destroyed or its thread ends before the message is handled.
 LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 void PostQuitMessage(int nExitCode);
 // Waits for a message of the calling thread; 0 for WM_QUIT.
