@@ -2,6 +2,7 @@
 
 #include "MxModule/foundation/CriticalSectionGuard.h"
 #include "MxModule/foundation/MxFile.h"
+#include "MxModule/foundation/MxPublic.h"
 #include "MxModule/library/DBCore.h"
 #include "MxModule/library/DBPLFile.h"
 #include "MxModule/library/DBPLInfo.h"
@@ -65,7 +66,7 @@ int CDBOperater::InitLocalDataBase() {
     CCriticalSectionGuard guard(&m_csDBGuard);
     CString folder = GetCurrentUserPath();
     CreateMultiDirectory(folder);
-    CString defaultList = folder + mxlib::kDefaultPlaylist + mxlib::kPlaylistExtension;
+    CString defaultList = folder + CMxPublic::GbkLiteral(mxlib::kDefaultPlaylist) + mxlib::kPlaylistExtension;
     if (!FileExists(defaultList)) {
         CMxFile file;
         if (file.Open(defaultList, CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary)) file.Close();

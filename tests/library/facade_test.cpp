@@ -1,4 +1,5 @@
 #include <atomic>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -224,6 +225,29 @@ TEST_F(FacadeTest, RenamingAndDeletingPlaylists) {
     EXPECT_EQ(V{"默认列表"}, Playlists());
     EXPECT_EQ(1, Db()->CheckFileImportedByFileName("C:\\a.mp3"));  // the song stays in the library
     EXPECT_EQ(0, Db()->DeletePlayList("none"));
+}
+
+TEST_F(FacadeTest, PlaylistNamesOutsideGbkAreKeptRenamedAndRemoved) {
+    Start();
+    const CString name = MxUtf8ToAnsi("Motörhead 😀"), renamed = MxUtf8ToAnsi("Señor 음악");
+    ASSERT_EQ(1, Db()->AddPlayList(name));
+    EXPECT_EQ((V{"默认列表", "Motörhead 😀"}), Playlists());
+    EXPECT_EQ(1, Db()->RenamePlayList(name, renamed));
+    Start();
+    EXPECT_EQ((V{"默认列表", "Señor 음악"}), Playlists());
+    EXPECT_EQ(1, Db()->DeletePlayList(renamed));
+    EXPECT_EQ(V{"默认列表"}, Playlists());
+}
+
+TEST_F(FacadeTest, ModuleLiteralsFollowTheSystemCodePage) {
+    for (const char* acp : {"65001", "936"}) {
+        machine.SetCodePage(acp);
+        Start();
+        EXPECT_EQ(V{"默认列表"}, Playlists()) << acp;
+        EXPECT_EQ("未知", MxAnsiToUtf8(DBRECORD().Artist)) << acp;
+        mxtest::TestOperater::Reset();
+        std::filesystem::remove_all(Host(""));
+    }
 }
 
 TEST_F(FacadeTest, ConcurrentCallersLeaveAConsistentLibrary) {
