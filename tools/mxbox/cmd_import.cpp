@@ -15,6 +15,15 @@
 namespace mxbox {
 namespace {
 
+// Walked names the system code page could not hold; the command then ends with status 1.
+size_t g_nSkippedNames = 0;
+
+void FailOnSkippedNames() {
+    if (g_nSkippedNames) {
+        throw CLI::RuntimeError(Fail(std::to_string(g_nSkippedNames) + " files skipped: names the system code page cannot hold"));
+    }
+}
+
 const char* CodeText(int code) {
     switch (code) {
         case FOR_SUCCESS: return "analysed";
@@ -29,6 +38,7 @@ const char* CodeText(int code) {
         case FOR_DB_WRITE_FAILED: return "the library refused the record";
         case FOR_DRM_PROTECTED: return "DRM-protected, left out";
         case FOR_SCRIPT_COMMANDS: return "carries script commands (imported anyway)";
+        case FOR_NAME_NOT_IN_CODE_PAGE: return "skipped: its name does not fit the system code page (MX_ACP; 54936 holds every name)";
         default: return "failed";
     }
 }
@@ -98,6 +108,7 @@ std::vector<CString> RunCopy(CStringList& list, const CString& folder, Progress&
                     fatal = CodeText(m.nCode);
                 } else {
                     failed = m.strText[0];
+                    if (m.nCode == FOR_NAME_NOT_IN_CODE_PAGE) ++g_nSkippedNames;
                     notes.push_back(Shown(m.strText[0]) + ": " + CodeText(m.nCode));
                 }
                 break;
@@ -116,8 +127,8 @@ std::vector<CString> RunCopy(CStringList& list, const CString& folder, Progress&
     if (id == -1) throw CLI::RuntimeError(Fail("the copy could not start"));
     sink.PumpUntilExit(id, INFINITE);
     progress.Done();
-    if (!fatal.empty()) throw CLI::RuntimeError(Fail(fatal));
     for (const std::string& note : notes) std::cout << note << "\n";
+    if (!fatal.empty()) throw CLI::RuntimeError(Fail(fatal));
     std::cout << "copied " << copies.size() << " of " << total << " files to " << Shown(folder) << "\n";
     return copies;
 }
@@ -175,6 +186,7 @@ void RunImport(const ImportArgs& a) {
                     fatal = CodeText(m.nCode);
                     break;
                 }
+                if (m.nCode == FOR_NAME_NOT_IN_CODE_PAGE) ++g_nSkippedNames;
                 if (m.nCode == FOR_ALREADY_IMPORTED) ++already;
                 else if (m.nCode != FOR_SCRIPT_COMMANDS) ++refused;
                 notes.push_back(Shown(m.strText[0]) + ": " + CodeText(m.nCode));
@@ -216,6 +228,7 @@ void RunImport(const ImportArgs& a) {
         std::cout << "analysed the other " << notAnalysed.size() << " songs\n";
     }
     AfxGetThread()->m_pMainWnd = nullptr;
+    FailOnSkippedNames();
 }
 
 struct Stats {
@@ -284,6 +297,7 @@ void AddImportCommands(CLI::App& app) {
         for (const std::string& arg : c->paths) list.AddTail(SongPath(arg));
         Progress progress;
         RunCopy(list, SongPath(c->to), progress);
+        FailOnSkippedNames();
     });
 
     auto files = std::make_shared<std::vector<std::string>>();
