@@ -791,6 +791,7 @@ constexpr FoldRun kFoldRuns[] = {
 
 uint32_t FoldCodePoint(uint32_t c) {
     if (c < 0x80) return c >= 'A' && c <= 'Z' ? c + 32 : c;
+    if ((c >= 0x2D00 && c < 0xA640) || (c >= 0xAC00 && c <= 0xD7A3)) return c;  // CJK, kana, Hangul: no case
     size_t lo = 0, hi = sizeof kFoldRuns / sizeof kFoldRuns[0];
     while (lo < hi) {  // the first run that ends at or after c
         size_t mid = (lo + hi) / 2;
@@ -822,8 +823,13 @@ size_t CodePageChar(UINT codePage, const unsigned char* p, size_t n, uint32_t& c
     }
     if (codePage == CP_UTF8) return Utf8Char(p, n, cp);
     size_t len = codePage == 54936 ? CharLen54936(p, n, 0) : (IsLead936(p[0]) && n > 1 && p[1] ? 2 : 1);
-    std::u16string w;
     cp = kNoChar;
+    if (len == 2) {
+        WCHAR w = IsTrail936(p[1]) ? Tables().toWide[p[0] - 0x81][p[1] - 0x40] : 0;
+        if (w) cp = w;
+        return len;
+    }
+    std::u16string w;
     if (len > 1 && Decode(codePage, p, len, true, w)) {
         cp = w.size() == 2 ? 0x10000 + ((uint32_t(w[0]) - 0xD800) << 10) + (w[1] - 0xDC00) : w[0];
     }
