@@ -49,20 +49,10 @@ struct Cp936Tables {
     // without a code, in code point order, so that every character has exactly one code.
     void FillFourByte() {
         for (WORD& w : wideToFour) w = kNoFour;
+        std::vector<WCHAR> host = HostFourByte();
         std::vector<int> freeSlots;
-        iconv_t cd = iconv_open("UTF-16LE", "GB18030");
         for (int index = 0; index < kFourBmp; ++index) {
-            std::string code;
-            AppendFour(uint32_t(index), code);
-            unsigned char out[8];
-            char* pin = &code[0];
-            char* pout = reinterpret_cast<char*>(out);
-            size_t inLeft = 4, outLeft = sizeof out;
-            WCHAR c = 0;
-            if (cd != reinterpret_cast<iconv_t>(-1)) {
-                iconv(cd, nullptr, nullptr, nullptr, nullptr);
-                if (iconv(cd, &pin, &inLeft, &pout, &outLeft) != size_t(-1) && outLeft == sizeof out - 2) c = WCHAR(out[0] | (out[1] << 8));
-            }
+            WCHAR c = host[size_t(index)];
             if (c < 0x80 || (c >= 0xD800 && c <= 0xDFFF) || HeldByTwoBytes(c) || wideToFour[c] != kNoFour) {
                 freeSlots.push_back(index);
                 continue;
@@ -70,13 +60,38 @@ struct Cp936Tables {
             fourToWide[index] = c;
             wideToFour[c] = WORD(index);
         }
-        if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
         size_t next = 0;
         for (uint32_t c = 0x80; c <= 0xFFFF && next < freeSlots.size(); ++c) {
             if ((c >= 0xD800 && c <= 0xDFFF) || HeldByTwoBytes(c) || wideToFour[c] != kNoFour) continue;
             fourToWide[freeSlots[next]] = WCHAR(c);
             wideToFour[c] = WORD(freeSlots[next++]);
         }
+    }
+
+    // The host converter's character for each BMP four-byte code (0 where it has none), converted in one
+    // pass that steps over the codes it refuses.
+    static std::vector<WCHAR> HostFourByte() {
+        std::vector<WCHAR> out(kFourBmp, 0);
+        iconv_t cd = iconv_open("UTF-16LE", "GB18030");
+        if (cd == reinterpret_cast<iconv_t>(-1)) return out;
+        std::string codes;
+        codes.reserve(size_t(kFourBmp) * 4);
+        for (int index = 0; index < kFourBmp; ++index) AppendFour(uint32_t(index), codes);
+        for (size_t at = 0; at < codes.size();) {
+            char* pin = &codes[at];
+            size_t inLeft = codes.size() - at;
+            std::vector<unsigned char> wide(inLeft);  // two bytes out for four in
+            char* pout = reinterpret_cast<char*>(wide.data());
+            size_t outLeft = wide.size();
+            bool failed = iconv(cd, &pin, &inLeft, &pout, &outLeft) == size_t(-1);
+            size_t done = size_t(pin - &codes[at]) / 4, produced = (wide.size() - outLeft) / 2;
+            if (produced != done) break;  // not one unit per code: leave the rest to the fill-up
+            for (size_t k = 0; k < done; ++k) out[at / 4 + k] = WCHAR(wide[2 * k] | (wide[2 * k + 1] << 8));
+            at += done * 4 + (failed ? 4 : 0);  // a refused code keeps 0
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        }
+        iconv_close(cd);
+        return out;
     }
 
     static void AppendFour(uint32_t index, std::string& out) {
