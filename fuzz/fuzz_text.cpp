@@ -9,7 +9,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* text = reinterpret_cast<const char*>(data);
     int n = int(size);
-    for (UINT cp : {936u, unsigned(CP_UTF8)}) {
+    for (UINT cp : {936u, 54936u, unsigned(CP_UTF8)}) {
         for (DWORD flags : {DWORD(0), DWORD(MB_ERR_INVALID_CHARS)}) {
             int wide = MultiByteToWideChar(cp, flags, text, n, nullptr, 0);
             if (wide > n) std::abort();  // a byte never yields more than one UTF-16 unit
@@ -36,5 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s.Find('\\');
     s.ReverseFind('\\');
     s.Replace("\\", "/");
+    if (MxFoldCase(s).GetLength() > 4 * s.GetLength()) std::abort();
+    MxFindChars(s, "\x94\x39");
     return 0;
 }

@@ -71,8 +71,8 @@ int CFileOperateManager::AddURLToDB(CString strURL) {
     DBRECORD record;
     record.FileName = strURL;
     record.Song = strURL;
-    record.Artist = mxlib::kUnknown;
-    record.Album = mxlib::kUnknown;
+    record.Artist = CMxPublic::GbkLiteral(mxlib::kUnknown);
+    record.Album = CMxPublic::GbkLiteral(mxlib::kUnknown);
     // The extension of the address's last part, if that part has one.
     int dot = strURL.ReverseFind('.');
     int slash = std::max(strURL.ReverseFind('/'), strURL.ReverseFind('\\'));

@@ -28,7 +28,8 @@ enum FileOperateResultCode {
     FOR_DB_WRITE_FAILED = 24,
     FOR_DRM_PROTECTED = 25,
     FOR_SCRIPT_COMMANDS = 26,
-    FOR_NONE = 27
+    FOR_NONE = 27,
+    FOR_NAME_NOT_IN_CODE_PAGE = 28  // a walked name the system code page cannot hold (listed with '?'), skipped
 };
 
 // The block posted with most file-operation messages; the receiving window deletes it.

@@ -72,7 +72,9 @@ void CFileOperateImportMultiFilePathThread::WalkFolder(Walk& walk, const CString
         CString name = data.cFileName;
         if (name == "." || name == "..") continue;
         CString path = strFolder + "\\" + name;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        if (NameNotInCodePage(name))
+            m_pCallBack->OnFileOperateError(m_nID, path, "", FOR_NAME_NOT_IN_CODE_PAGE, "", "");
+        else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             WalkFolder(walk, path);
         else
             HandleFile(walk, path, data.nFileSizeLow, data.nFileSizeHigh == 0);

@@ -2,6 +2,7 @@
 
 #include "MxModule/fileops/FileOperateManager.h"
 #include "MxModule/foundation/MxFile.h"
+#include "MxModule/foundation/MxPublic.h"
 #include "MxModule/foundation/SettingManager.h"
 #include "MxModule/library/DBOperater.h"
 #include "MxModule/library/LibraryFormat.h"
@@ -161,6 +162,11 @@ bool CFileOperateThreadBase::IsAudioFile(const CString& strPath) {
     return nClass == FILETYPE_AUDIO;
 }
 
+bool CFileOperateThreadBase::NameNotInCodePage(const CString& strName) {
+    // A real name never holds '?': a folder listing puts it for each character the code page lacks.
+    return strName.Find('?') >= 0;
+}
+
 bool CFileOperateThreadBase::WalkAudioFolder(const CString& strFolder, int& nCount, ULONGLONG& qwTotal,
                                              CList<OPERATEFILEINFO, OPERATEFILEINFO&>* pFound) {
     if (IsStopped()) return false;
@@ -172,7 +178,9 @@ bool CFileOperateThreadBase::WalkAudioFolder(const CString& strFolder, int& nCou
         CString name = data.cFileName;
         if (name == "." || name == "..") continue;
         CString path = strFolder + "\\" + name;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (NameNotInCodePage(name)) {
+            m_pCallBack->OnFileOperateError(m_nID, path, "", FOR_NAME_NOT_IN_CODE_PAGE, "", "");
+        } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             going = WalkAudioFolder(path, nCount, qwTotal, pFound);
         } else {
             ULONGLONG size = (ULONGLONG(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
@@ -215,13 +223,13 @@ CString CFileOperateThreadBase::MakeLegalFileName(CString strText) {
     for (size_t i = s.size(); i > 0 && s[i - 1] == '.'; --i) s[i - 1] = ' ';
     strText = CString(std::move(s));
     strText.Trim();
-    if (strText.IsEmpty()) return mxlib::kUnknown;
+    if (strText.IsEmpty()) return CMxPublic::GbkLiteral(mxlib::kUnknown);
     // The system has the last word: a name it refuses in the temporary folder is not used.
     char temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temp);
     CString probe = CString(temp) + strText;
     CMxFile file;
-    if (!file.Open(probe, CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary)) return mxlib::kUnknown;
+    if (!file.Open(probe, CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary)) return CMxPublic::GbkLiteral(mxlib::kUnknown);
     file.Close();
     DeleteFileA(probe);
     return strText;
@@ -232,7 +240,7 @@ CString CFileOperateThreadBase::MakeDestFileName(CString strSource, AUDIOFILEINF
     if (pPreferred) {
         for (auto field : {&AUDIOFILEINFO::strTitle, &AUDIOFILEINFO::strArtist, &AUDIOFILEINFO::strAlbum}) {
             const CString& preferred = pPreferred->*field;
-            if (!preferred.IsEmpty() && preferred != mxlib::kUnknown) pInfo->*field = preferred;
+            if (!preferred.IsEmpty() && preferred != CMxPublic::GbkLiteral(mxlib::kUnknown)) pInfo->*field = preferred;
         }
     }
     CString title = MakeLegalFileName(pInfo->strTitle);

@@ -69,8 +69,11 @@ protected:
         CString strPath;
         CString strFolder;
     };
+    // Whether a listed name stands for one the system code page cannot hold; such a file cannot be opened.
+    static bool NameNotInCodePage(const CString& strName);
     // Walks a folder depth first, counting the files that are audio by content and not empty, adding
-    // their sizes and (when pFound is given) listing them. False when the stop flag ended the walk.
+    // their sizes and (when pFound is given) listing them; a name the code page cannot hold is reported
+    // and passed over. False when the stop flag ended the walk.
     bool WalkAudioFolder(const CString& strFolder, int& nCount, ULONGLONG& qwTotal, CList<OPERATEFILEINFO, OPERATEFILEINFO&>* pFound);
     // Audio by content (the extension must be "mp3" or "wma").
     static bool IsAudioFile(const CString& strPath);

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "MxModule/foundation/MxFile.h"
@@ -155,4 +157,28 @@ int CMxPublic::IsWebLink(CString strText) {
     char c = strText[0];
     if (((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) && strText[1] == ':') return 0;
     return 1;
+}
+
+CString CMxPublic::GbkLiteral(const char* pszGbk) {
+    if (!pszGbk) return CString();
+    UINT acp = GetACP();
+    if (acp == 936 || acp == 54936) return CString(pszGbk);
+    static std::mutex lock;
+    static auto* converted = new std::map<std::pair<const char*, UINT>, CString>();  // used until exit
+    std::lock_guard<std::mutex> guard(lock);
+    auto it = converted->find({pszGbk, acp});
+    if (it != converted->end()) return it->second;
+    CString text;
+    int n = MultiByteToWideChar(936, 0, pszGbk, -1, nullptr, 0);
+    if (n > 0) {
+        std::u16string wide(size_t(n), u'\0');
+        MultiByteToWideChar(936, 0, pszGbk, -1, &wide[0], n);
+        int m = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+        if (m > 0) {
+            LPSTR buffer = text.GetBuffer(m);
+            WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, buffer, m, nullptr, nullptr);
+            text.ReleaseBuffer();
+        }
+    }
+    return converted->emplace(std::make_pair(pszGbk, acp), text).first->second;
 }

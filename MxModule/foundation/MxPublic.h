@@ -28,4 +28,7 @@ public:
     static void CheckStringValidTail(CString& strText);
     // 0 for a text shorter than 3 characters or one that starts with a drive letter and ":", else 1.
     static int IsWebLink(CString strText);
+    // One of the module's GBK literals in the system code page: the same bytes under 936 and 54936
+    // (GB18030 extends GBK), converted once per code page otherwise.
+    static CString GbkLiteral(const char* pszGbk);
 };

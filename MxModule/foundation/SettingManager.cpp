@@ -3,6 +3,7 @@
 #include <string>
 
 #include "MxModule/foundation/CriticalSectionGuard.h"
+#include "MxModule/foundation/MxPublic.h"
 #include "MxModule/foundation/RegistryValue.h"
 #include "platform/files.h"
 #include "platform/registry.h"
@@ -115,16 +116,16 @@ void FreeScheme(LYRICCOLORSETTING* s) {
 
 }  // namespace
 
-AGENTSETTING::AGENTSETTING() : UseAgentMode(0), AgentType(kAgentTypeDefault), AgentNeedCheck(0) {}
-NETSETTING::NETSETTING() : NetServerYielder(kAutoSelect), NetCableType(kUnknownType), AdvancedSetting(0), MaxConnectCount(8) {}
+AGENTSETTING::AGENTSETTING() : UseAgentMode(0), AgentType(CMxPublic::GbkLiteral(kAgentTypeDefault)), AgentNeedCheck(0) {}
+NETSETTING::NETSETTING() : NetServerYielder(CMxPublic::GbkLiteral(kAutoSelect)), NetCableType(CMxPublic::GbkLiteral(kUnknownType)), AdvancedSetting(0), MaxConnectCount(8) {}
 AUDIOSETTING::AUDIOSETTING()
     : AudioManagerMode(0),
       ImportOperation(1),
-      LyricFont(kYouYuan),
+      LyricFont(CMxPublic::GbkLiteral(kYouYuan)),
       LyricSize(30),
-      LyricColor(kFreshBlue),
+      LyricColor(CMxPublic::GbkLiteral(kFreshBlue)),
       pLyricColor(nullptr),
-      LyricLineNumber(kSingleLine),
+      LyricLineNumber(CMxPublic::GbkLiteral(kSingleLine)),
       LyricTrans(255) {}
 VIDEOSETTING::VIDEOSETTING() : CacheSpace(200) {}
 SETTINGINFO::SETTINGINFO()
@@ -175,7 +176,7 @@ CSettingManager::CSettingManager() {
          {{0xFFFFFF, 0.0f}, {0xC5C5C5, 0.5f}, {0xFFFFFF, 1.0f}},
          {{0xFFFFFF, 0.0f}, {0xC69FF7, 0.5f}, {0xFFFFFF, 1.0f}}},
     };
-    for (const Scheme& s : kSchemes) m_mapLyricColors[s.name] = MakeScheme(s.first, s.second);
+    for (const Scheme& s : kSchemes) m_mapLyricColors[CMxPublic::GbkLiteral(s.name)] = MakeScheme(s.first, s.second);
     CString root = GetMaxDriver();
     m_stDefault.AudioSetting.AudioPath = root + "Direduzizi";
     m_stDefault.AudioSetting.LyricPath = root + "Direduzizi\\Lyric";
@@ -263,7 +264,7 @@ void CSettingManager::SaveSection(int nSection) {
 void CSettingManager::SelectLyricColor(bool bFallBack) {
     AUDIOSETTING& audio = m_stCurrent.AudioSetting;
     LYRICCOLORSETTING* scheme = GetLyricColorInfo(audio.LyricColor);
-    if (!scheme && bFallBack) scheme = GetLyricColorInfo(kFreshBlue);
+    if (!scheme && bFallBack) scheme = GetLyricColorInfo(CMxPublic::GbkLiteral(kFreshBlue));
     if (scheme) audio.pLyricColor = scheme;
 }
 

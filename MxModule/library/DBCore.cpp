@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "MxModule/foundation/MxLog.h"
+#include "MxModule/foundation/MxPublic.h"
 #include "MxModule/library/LibraryFormat.h"
 
 using namespace mxlib;
@@ -95,11 +96,7 @@ size_t ValidateBlocks(unsigned char* data, size_t size) {
 
 }  // namespace
 
-CString LowerPath(const CString& strPath) {
-    CString lower = strPath;
-    lower.MakeLower();
-    return lower;
-}
+CString LowerPath(const CString& strPath) { return MxFoldCase(strPath); }
 
 CString TitleFromPath(const CString& strPath) {
     CString name = strPath.Mid(strPath.ReverseFind('\\') + 1);
@@ -447,8 +444,8 @@ int CDBCore::AddRecord(DBRECORD* pRecord) {
     if (m_mapByPath.count(lower)) return 0;
     DBRECORD rec = *pRecord;
     if (rec.Song.IsEmpty()) rec.Song = TitleFromPath(rec.FileName);
-    if (rec.Artist.IsEmpty()) rec.Artist = kUnknown;
-    if (rec.Album.IsEmpty()) rec.Album = kUnknown;
+    if (rec.Artist.IsEmpty()) rec.Artist = CMxPublic::GbkLiteral(kUnknown);
+    if (rec.Album.IsEmpty()) rec.Album = CMxPublic::GbkLiteral(kUnknown);
     if (rec.GenreString.IsEmpty()) rec.GenreString = kUnknownGenre;
     DWORD N = PayloadLength(rec), offset = 0, slack = 0;
     bool reused = false;
@@ -636,17 +633,15 @@ public:
         for (POSITION pos = pKeywords ? pKeywords->GetHeadPosition() : nullptr; pos;) {
             CString word = pKeywords->GetNext(pos);
             if (word.IsEmpty()) continue;
-            word.MakeUpper();
-            m_words.push_back(word);
+            m_words.push_back(MxFoldCase(word));
         }
     }
     bool Match(const DBRECORD& rec) const {
         if (m_words.empty()) return true;
-        CString fields[4] = {rec.Song, rec.Artist, rec.Album, rec.Type};
-        for (CString& f : fields) f.MakeUpper();
+        CString fields[4] = {MxFoldCase(rec.Song), MxFoldCase(rec.Artist), MxFoldCase(rec.Album), MxFoldCase(rec.Type)};
         for (const CString& word : m_words) {
             bool found = false;
-            for (const CString& f : fields) found = found || f.Find(word) >= 0;
+            for (const CString& f : fields) found = found || MxFindChars(f, word) >= 0;
             if (!found) return false;
         }
         return true;

@@ -2,6 +2,7 @@
 
 #include "MxModule/foundation/CriticalSectionGuard.h"
 #include "MxModule/foundation/MxFile.h"
+#include "MxModule/foundation/MxPublic.h"
 #include "MxModule/library/DBCore.h"
 #include "MxModule/library/DBPLFile.h"
 #include "MxModule/library/DBPLInfo.h"
@@ -68,7 +69,7 @@ int CDBOperater::InitLocalDataBase() {
     // The store's files are held exclusively while the library is open: they keep a second process
     // (which fails here with error 32) away from the playlists too.
     if (!m_pStore->OpenLibrary()) return 0;
-    CString defaultList = folder + mxlib::kDefaultPlaylist + mxlib::kPlaylistExtension;
+    CString defaultList = folder + CMxPublic::GbkLiteral(mxlib::kDefaultPlaylist) + mxlib::kPlaylistExtension;
     if (!FileExists(defaultList)) {
         CMxFile file;
         if (file.Open(defaultList, CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary)) file.Close();

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "MxModule/foundation/MxFile.h"
+#include "MxModule/foundation/MxPublic.h"
 #include "MxModule/library/LibraryFormat.h"
 
 CDBPLInfo::CDBPLInfo(const CString& strFolder) : m_strPath(strFolder + mxlib::kPlaylistIndexFile), m_listNames(10) {}
@@ -18,8 +19,8 @@ int CDBPLInfo::Load() {
         return 1;
     }
     if (!file.Open(m_strPath, CFile::modeCreate | CFile::modeReadWrite | CFile::typeText)) return 0;
-    m_listNames.AddTail(CString(mxlib::kDefaultPlaylist));
-    file.WriteString(CString(mxlib::kDefaultPlaylist) + "\n");
+    m_listNames.AddTail(CMxPublic::GbkLiteral(mxlib::kDefaultPlaylist));
+    file.WriteString(CMxPublic::GbkLiteral(mxlib::kDefaultPlaylist) + "\n");
     file.Flush();
     file.Close();
     return 1;

@@ -1,5 +1,6 @@
 #include "MxModule/library/DBRecord.h"
 
+#include "MxModule/foundation/MxPublic.h"
 #include "MxModule/library/LibraryFormat.h"
 
 namespace {
@@ -12,9 +13,9 @@ CString DBRECORD::* const kFields[DBRECORD::kFieldCount] = {
 
 DBRECORD::DBRECORD()
     : FileName(" "),
-      Song(mxlib::kUnknown),
-      Artist(mxlib::kUnknown),
-      Album(mxlib::kUnknown),
+      Song(CMxPublic::GbkLiteral(mxlib::kUnknown)),
+      Artist(CMxPublic::GbkLiteral(mxlib::kUnknown)),
+      Album(CMxPublic::GbkLiteral(mxlib::kUnknown)),
       Type(" "),
       Duration("0"),
       Opinion("3"),

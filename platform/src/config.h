@@ -19,7 +19,7 @@ struct Config {
     std::string home;            // MX_HOME
     std::vector<Drive> drives;   // MX_DRIVES
     std::string registry;        // MX_REGISTRY
-    UINT acp = 936;              // MX_ACP
+    UINT acp = 54936;            // MX_ACP
     std::string folderDesktop, folderMusic, folderAppData, folderLocalAppData;  // Windows paths
 };
 
@@ -29,6 +29,8 @@ const Config& config();
 // Conversions with an explicit code page, usable while the configuration is being built.
 std::string Utf8ToCodePage(const std::string& utf8, UINT codePage);
 std::string CodePageToUtf8(const char* text, size_t length, UINT codePage);
+// Whether two UTF-8 host names are one name to a case-insensitive file system (simple case folding).
+bool Utf8EqualNoCase(const std::string& a, const std::string& b);
 
 // The Windows path of a host path through the given drive map; false when no drive holds it.
 bool HostToWindows(const std::vector<Drive>& drives, UINT codePage, const std::string& host, std::string& out);

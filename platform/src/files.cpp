@@ -53,7 +53,7 @@ BOOL Fail(DWORD error) {
     return FALSE;
 }
 
-bool IsLead(unsigned char b) { return GetACP() == 936 && b >= 0x81 && b <= 0xFE; }
+bool IsLead(unsigned char b) { return IsDBCSLeadByte(b); }
 
 // ---- Windows path syntax ----
 
@@ -218,7 +218,7 @@ DWORD Resolve(LPCSTR text, Resolved& r, int probeFlags = -1) {
         r.exists = r.parentIsDir = true;
         return ERROR_SUCCESS;
     }
-    // Walk the components, matching each missing one without regard to case.
+    // Walk the components, matching each missing one without regard to case (Unicode's simple case pairs).
     std::string cur = root;
     struct stat st {};
     bool curIsDir = stat(cur.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -230,7 +230,7 @@ DWORD Resolve(LPCSTR text, Resolved& r, int probeFlags = -1) {
             if (DIR* dir = opendir(cur.c_str())) {
                 std::string best;
                 while (dirent* ent = readdir(dir)) {
-                    if (AsciiEqualNoCase(ent->d_name, names[i]) && (best.empty() || best > ent->d_name)) best = ent->d_name;
+                    if (mxp::Utf8EqualNoCase(ent->d_name, names[i]) && (best.empty() || best > ent->d_name)) best = ent->d_name;
                 }
                 closedir(dir);
                 if (!best.empty()) {

@@ -129,7 +129,7 @@ Config* Load() {
     c->registry = Env("MX_REGISTRY");
     if (c->registry.empty()) c->registry = c->home + "/registry.db";
     std::string acp = Env("MX_ACP");
-    c->acp = acp == "65001" ? 65001 : 936;
+    c->acp = acp == "65001" ? 65001 : acp == "936" ? 936 : 54936;
     FillFolders(c);
     return c;
 }

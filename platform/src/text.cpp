@@ -14,11 +14,18 @@ namespace {
 
 // Code page 936 as Windows has it: the two-byte table comes from the host's CP936 converter, with
 // GB18030 filling the user-defined areas that CP936 leaves out (both map them to the private use area).
+// Code page 54936 (GB18030) keeps that two-byte table and gives every other code point a four-byte code:
+// the BMP ones in code point order from 0x81308130, the others from 0x90308130.
 struct Cp936Tables {
     static constexpr int kLeads = 0xFE - 0x81 + 1;
     static constexpr int kTrails = 0xFE - 0x40 + 1;
+    static constexpr int kFourBmp = 39420;         // four-byte codes 0x81308130 to 0x8431A439
+    static constexpr uint32_t kFourSupplementary = 189000;  // the linear index of 0x90308130
+    static constexpr WORD kNoFour = 0xFFFF;
     WCHAR toWide[kLeads][kTrails] = {};   // 0 = unmapped
     WORD toNarrow[0x10000] = {};          // lead << 8 | trail, or a single byte; 0 = unmapped
+    WCHAR fourToWide[kFourBmp] = {};      // by linear index of a four-byte code
+    WORD wideToFour[0x10000] = {};        // the linear index, or kNoFour
 
     Cp936Tables() {
         toNarrow[0x20AC] = 0x80;
@@ -32,6 +39,68 @@ struct Cp936Tables {
         for (int trail : {0x51, 0x52, 0x53, 0x6C, 0x76, 0x91}) {
             Set(0xFE, trail, WCHAR(0xE815 + (trail - 0x50) - (trail > 0x7F ? 1 : 0)));
         }
+        FillFourByte();
+    }
+
+    bool HeldByTwoBytes(uint32_t c) const { return toNarrow[c] > 0xFF || c == 0x20AC; }  // the euro sign is A2E3
+
+    // The four-byte codes of the BMP as the host's GB18030 converter has them. A code whose character
+    // the two-byte table already holds, or that the host does not map, takes the next character left
+    // without a code, in code point order, so that every character has exactly one code.
+    void FillFourByte() {
+        for (WORD& w : wideToFour) w = kNoFour;
+        std::vector<WCHAR> host = HostFourByte();
+        std::vector<int> freeSlots;
+        for (int index = 0; index < kFourBmp; ++index) {
+            WCHAR c = host[size_t(index)];
+            if (c < 0x80 || (c >= 0xD800 && c <= 0xDFFF) || HeldByTwoBytes(c) || wideToFour[c] != kNoFour) {
+                freeSlots.push_back(index);
+                continue;
+            }
+            fourToWide[index] = c;
+            wideToFour[c] = WORD(index);
+        }
+        size_t next = 0;
+        for (uint32_t c = 0x80; c <= 0xFFFF && next < freeSlots.size(); ++c) {
+            if ((c >= 0xD800 && c <= 0xDFFF) || HeldByTwoBytes(c) || wideToFour[c] != kNoFour) continue;
+            fourToWide[freeSlots[next]] = WCHAR(c);
+            wideToFour[c] = WORD(freeSlots[next++]);
+        }
+    }
+
+    // The host converter's character for each BMP four-byte code (0 where it has none), converted in one
+    // pass that steps over the codes it refuses.
+    static std::vector<WCHAR> HostFourByte() {
+        std::vector<WCHAR> out(kFourBmp, 0);
+        iconv_t cd = iconv_open("UTF-16LE", "GB18030");
+        if (cd == reinterpret_cast<iconv_t>(-1)) return out;
+        std::string codes;
+        codes.reserve(size_t(kFourBmp) * 4);
+        for (int index = 0; index < kFourBmp; ++index) AppendFour(uint32_t(index), codes);
+        for (size_t at = 0; at < codes.size();) {
+            char* pin = &codes[at];
+            size_t inLeft = codes.size() - at;
+            std::vector<unsigned char> wide(inLeft);  // two bytes out for four in
+            char* pout = reinterpret_cast<char*>(wide.data());
+            size_t outLeft = wide.size();
+            bool failed = iconv(cd, &pin, &inLeft, &pout, &outLeft) == size_t(-1);
+            size_t done = size_t(pin - &codes[at]) / 4, produced = (wide.size() - outLeft) / 2;
+            if (produced != done) break;  // not one unit per code: leave the rest to the fill-up
+            for (size_t k = 0; k < done; ++k) out[at / 4 + k] = WCHAR(wide[2 * k] | (wide[2 * k + 1] << 8));
+            at += done * 4 + (failed ? 4 : 0);  // a refused code keeps 0
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        }
+        iconv_close(cd);
+        return out;
+    }
+
+    static void AppendFour(uint32_t index, std::string& out) {
+        char b[4];
+        b[3] = char(0x30 + index % 10), index /= 10;
+        b[2] = char(0x81 + index % 126), index /= 126;
+        b[1] = char(0x30 + index % 10), index /= 10;
+        b[0] = char(0x81 + index);
+        out.append(b, 4);
     }
 
     void Set(int lead, int trail, WCHAR w) {
@@ -93,6 +162,98 @@ bool Decode936(const unsigned char* p, size_t n, bool strict, std::u16string& ou
         }
     }
     return true;
+}
+
+bool IsDigit(unsigned char b) { return b >= 0x30 && b <= 0x39; }
+
+void AppendCodePoint(uint32_t cp, std::u16string& out) {
+    if (cp >= 0x10000) {
+        cp -= 0x10000;
+        out += char16_t(0xD800 + (cp >> 10));
+        out += char16_t(0xDC00 + (cp & 0x3FF));
+    } else {
+        out += char16_t(cp);
+    }
+}
+
+// The code point of the four-byte code at p (lead, digit, lead, digit), or kNoChar.
+constexpr uint32_t kNoChar = 0xFFFFFFFF;
+uint32_t FourByteCodePoint(const unsigned char* p) {
+    const Cp936Tables& t = Tables();
+    uint32_t index = ((uint32_t(p[0] - 0x81) * 10 + (p[1] - 0x30)) * 126 + (p[2] - 0x81)) * 10 + (p[3] - 0x30);
+    if (index < uint32_t(Cp936Tables::kFourBmp)) return t.fourToWide[index] ? t.fourToWide[index] : kNoChar;
+    if (index >= Cp936Tables::kFourSupplementary && index - Cp936Tables::kFourSupplementary < 0x100000) {
+        return 0x10000 + (index - Cp936Tables::kFourSupplementary);
+    }
+    return kNoChar;
+}
+
+void AppendFourByte(uint32_t index, std::string& out) { Cp936Tables::AppendFour(index, out); }
+
+// Bytes of the character at p[i] under GB18030: 4 for a whole four-byte code, 2 for a lead byte and the
+// byte after it, else 1 (also for a lead byte at the end or before a zero).
+size_t CharLen54936(const unsigned char* p, size_t n, size_t i) {
+    if (!IsLead936(p[i]) || i + 1 >= n || p[i + 1] == 0) return 1;
+    if (IsDigit(p[i + 1]) && i + 3 < n && IsLead936(p[i + 2]) && IsDigit(p[i + 3])) return 4;
+    return 2;
+}
+
+bool Decode54936(const unsigned char* p, size_t n, bool strict, std::u16string& out) {
+    const Cp936Tables& t = Tables();
+    for (size_t i = 0; i < n; ++i) {
+        unsigned char b = p[i];
+        if (b < 0x80) {
+            out += char16_t(b);
+            continue;
+        }
+        size_t len = CharLen54936(p, n, i);
+        bool cut = len == 1 || (IsDigit(p[i + 1]) && len == 2 &&
+                                (i + 2 >= n || p[i + 2] == 0 || (IsLead936(p[i + 2]) && (i + 3 >= n || p[i + 3] == 0))));
+        if (b == 0x80 || b == 0xFF) {
+            if (strict) return false;
+            out += u'?';
+        } else if (len == 4) {
+            uint32_t cp = FourByteCodePoint(p + i);
+            if (cp == kNoChar && strict) return false;
+            AppendCodePoint(cp == kNoChar ? uint32_t(u'?') : cp, out);
+            i += 3;
+        } else if (cut) {
+            // A character cut short (at the end, or before the terminator) is dropped.
+            if (strict) return false;
+            while (i + 1 < n && p[i + 1] != 0) ++i;
+        } else if (IsTrail936(p[i + 1]) && t.toWide[b - 0x81][p[i + 1] - 0x40]) {
+            out += t.toWide[b - 0x81][p[i + 1] - 0x40];
+            ++i;
+        } else {
+            if (strict) return false;
+            out += u'?';
+        }
+    }
+    return true;
+}
+
+void Encode54936(const char16_t* w, size_t n, const std::string& defaultChar, std::string& out, bool& usedDefault) {
+    const Cp936Tables& t = Tables();
+    for (size_t i = 0; i < n; ++i) {
+        char16_t c = w[i];
+        if (c < 0x80) {
+            out += char(c);
+        } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && w[i + 1] >= 0xDC00 && w[i + 1] <= 0xDFFF) {
+            uint32_t cp = 0x10000 + ((uint32_t(c) - 0xD800) << 10) + (w[i + 1] - 0xDC00);
+            AppendFourByte(Cp936Tables::kFourSupplementary + cp - 0x10000, out);
+            ++i;
+        } else if (t.toNarrow[c] > 0xFF) {
+            out += char(t.toNarrow[c] >> 8);
+            out += char(t.toNarrow[c] & 0xFF);
+        } else if (c == 0x20AC) {
+            out += "\xA2\xE3";
+        } else if (t.wideToFour[c] != Cp936Tables::kNoFour) {
+            AppendFourByte(t.wideToFour[c], out);
+        } else {
+            out += defaultChar;  // a lone surrogate
+            usedDefault = true;
+        }
+    }
 }
 
 bool DecodeUtf8(const unsigned char* p, size_t n, bool strict, std::u16string& out) {
@@ -182,7 +343,20 @@ void Encode936(const char16_t* w, size_t n, const std::string& defaultChar, std:
     }
 }
 
-bool IsDbcsAcp() { return GetACP() == 936; }
+bool IsKnown(UINT codePage) { return codePage == 936 || codePage == 54936 || codePage == CP_UTF8; }
+bool IsDbcs(UINT codePage) { return codePage == 936 || codePage == 54936; }
+bool IsDbcsAcp() { return IsDbcs(GetACP()); }
+
+bool Decode(UINT codePage, const unsigned char* p, size_t n, bool strict, std::u16string& out) {
+    if (codePage == CP_UTF8) return DecodeUtf8(p, n, strict, out);
+    return codePage == 54936 ? Decode54936(p, n, strict, out) : Decode936(p, n, strict, out);
+}
+
+void Encode(UINT codePage, const char16_t* w, size_t n, const std::string& defaultChar, std::string& out, bool& used) {
+    if (codePage == CP_UTF8) EncodeUtf8(w, n, out);
+    else if (codePage == 54936) Encode54936(w, n, defaultChar, out, used);
+    else Encode936(w, n, defaultChar, out, used);
+}
 
 // Byte length of the character at s[i]: a lead byte takes the next byte with it unless that is the end.
 size_t CharLen(const std::string& s, size_t i) {
@@ -213,7 +387,7 @@ bool InSet(const std::string& s, size_t i, size_t len, LPCSTR set) {
 
 UINT GetACP() { return mxp::config().acp; }
 
-BOOL IsDBCSLeadByteEx(UINT codePage, BYTE testChar) { return Resolve(codePage) == 936 && IsLead936(testChar); }
+BOOL IsDBCSLeadByteEx(UINT codePage, BYTE testChar) { return IsDbcs(Resolve(codePage)) && IsLead936(testChar); }
 BOOL IsDBCSLeadByte(BYTE testChar) { return IsDBCSLeadByteEx(CP_ACP, testChar); }
 
 LPSTR CharNextA(LPCSTR p) {
@@ -224,7 +398,7 @@ LPSTR CharNextA(LPCSTR p) {
 
 int MultiByteToWideChar(UINT codePage, DWORD dwFlags, LPCSTR src, int cbSrc, LPWSTR dst, int cchDst) {
     codePage = Resolve(codePage);
-    if (!src || cbSrc == 0 || cbSrc < -1 || cchDst < 0 || (cchDst > 0 && !dst) || (codePage != 936 && codePage != CP_UTF8)) {
+    if (!src || cbSrc == 0 || cbSrc < -1 || cchDst < 0 || (cchDst > 0 && !dst) || !IsKnown(codePage)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
@@ -233,7 +407,7 @@ int MultiByteToWideChar(UINT codePage, DWORD dwFlags, LPCSTR src, int cbSrc, LPW
     out.reserve(n);
     bool strict = (dwFlags & MB_ERR_INVALID_CHARS) != 0;
     const auto* p = reinterpret_cast<const unsigned char*>(src);
-    bool ok = codePage == CP_UTF8 ? DecodeUtf8(p, n, strict, out) : Decode936(p, n, strict, out);
+    bool ok = Decode(codePage, p, n, strict, out);
     if (!ok) {
         SetLastError(ERROR_NO_UNICODE_TRANSLATION);
         return 0;
@@ -256,7 +430,7 @@ int WideCharToMultiByte(UINT codePage, DWORD dwFlags, LPCWSTR src, int cchSrc, L
                         LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar) {
     codePage = Resolve(codePage);
     if (!src || cchSrc == 0 || cchSrc < -1 || cbDst < 0 || (cbDst > 0 && !dst) ||
-        (codePage != 936 && codePage != CP_UTF8) || (codePage == CP_UTF8 && (lpDefaultChar || lpUsedDefaultChar))) {
+        !IsKnown(codePage) || (codePage == CP_UTF8 && (lpDefaultChar || lpUsedDefaultChar))) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
@@ -270,12 +444,8 @@ int WideCharToMultiByte(UINT codePage, DWORD dwFlags, LPCWSTR src, int cchSrc, L
     std::string out;
     out.reserve(n * 2);
     bool used = false;
-    if (codePage == CP_UTF8) {
-        EncodeUtf8(src, n, out);
-    } else {
-        std::string def = lpDefaultChar && *lpDefaultChar ? std::string(lpDefaultChar, IsLead936(BYTE(*lpDefaultChar)) && lpDefaultChar[1] ? 2 : 1) : "?";
-        Encode936(src, n, def, out, used);
-    }
+    std::string def = lpDefaultChar && *lpDefaultChar ? std::string(lpDefaultChar, IsLead936(BYTE(*lpDefaultChar)) && lpDefaultChar[1] ? 2 : 1) : "?";
+    Encode(codePage, src, n, def, out, used);
     if (lpUsedDefaultChar) *lpUsedDefaultChar = used;
     if (cbDst == 0) return int(out.size());
     if (out.size() > size_t(cbDst)) {
@@ -597,12 +767,8 @@ std::string mxp::Utf8ToCodePage(const std::string& utf8, UINT codePage) {
     std::u16string wide;
     DecodeUtf8(reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size(), false, wide);
     std::string out;
-    if (codePage == CP_UTF8) {
-        EncodeUtf8(wide.data(), wide.size(), out);
-    } else {
-        bool used = false;
-        Encode936(wide.data(), wide.size(), "?", out, used);
-    }
+    bool used = false;
+    Encode(codePage, wide.data(), wide.size(), "?", out, used);
     return out;
 }
 
@@ -612,8 +778,7 @@ std::string mxp::CodePageToUtf8(const char* text, size_t length, UINT codePage) 
     if (ascii == length) return std::string(text, length);  // the common case of file names
     std::u16string wide;
     const auto* p = reinterpret_cast<const unsigned char*>(text);
-    if (codePage == CP_UTF8) DecodeUtf8(p, length, false, wide);
-    else Decode936(p, length, false, wide);
+    Decode(codePage, p, length, false, wide);
     std::string out;
     EncodeUtf8(wide.data(), wide.size(), out);
     return out;
@@ -624,4 +789,128 @@ CString MxUtf8ToAnsi(const std::string& utf8) { return CString(mxp::Utf8ToCodePa
 std::string MxAnsiToUtf8(LPCSTR ansi, int length) {
     if (!ansi) return std::string();
     return mxp::CodePageToUtf8(ansi, length < 0 ? std::strlen(ansi) : size_t(length), GetACP());
+}
+
+// ---- case folding ----
+
+namespace {
+
+struct FoldRun {
+    uint32_t first, last;
+    int32_t delta;
+    uint32_t step;
+};
+constexpr FoldRun kFoldRuns[] = {
+#include "casefold.inc"
+};
+
+uint32_t FoldCodePoint(uint32_t c) {
+    if (c < 0x80) return c >= 'A' && c <= 'Z' ? c + 32 : c;
+    if ((c >= 0x2D00 && c < 0xA640) || (c >= 0xAC00 && c <= 0xD7A3)) return c;  // CJK, kana, Hangul: no case
+    size_t lo = 0, hi = sizeof kFoldRuns / sizeof kFoldRuns[0];
+    while (lo < hi) {  // the first run that ends at or after c
+        size_t mid = (lo + hi) / 2;
+        if (kFoldRuns[mid].last < c) lo = mid + 1;
+        else hi = mid;
+    }
+    if (lo == sizeof kFoldRuns / sizeof kFoldRuns[0]) return c;
+    const FoldRun& r = kFoldRuns[lo];
+    return c >= r.first && (c - r.first) % r.step == 0 ? uint32_t(int64_t(c) + r.delta) : c;
+}
+
+// One UTF-8 character at p: its byte length and code point (kNoChar when malformed, length 1).
+size_t Utf8Char(const unsigned char* p, size_t n, uint32_t& cp) {
+    std::u16string w;
+    size_t len = p[0] < 0x80 ? 1 : p[0] >= 0xF0 ? 4 : p[0] >= 0xE0 ? 3 : 2;
+    if (len > n || !DecodeUtf8(p, len, true, w)) {
+        cp = kNoChar;
+        return 1;
+    }
+    cp = w.size() == 2 ? 0x10000 + ((uint32_t(w[0]) - 0xD800) << 10) + (w[1] - 0xDC00) : w[0];
+    return len;
+}
+
+// One character of code-page text at p: its byte length and code point (kNoChar when it has none).
+size_t CodePageChar(UINT codePage, const unsigned char* p, size_t n, uint32_t& cp) {
+    if (p[0] < 0x80) {
+        cp = p[0];
+        return 1;
+    }
+    if (codePage == CP_UTF8) return Utf8Char(p, n, cp);
+    size_t len = codePage == 54936 ? CharLen54936(p, n, 0) : (IsLead936(p[0]) && n > 1 && p[1] ? 2 : 1);
+    cp = kNoChar;
+    if (len == 2) {
+        WCHAR w = IsTrail936(p[1]) ? Tables().toWide[p[0] - 0x81][p[1] - 0x40] : 0;
+        if (w) cp = w;
+        return len;
+    }
+    std::u16string w;
+    if (len > 1 && Decode(codePage, p, len, true, w)) {
+        cp = w.size() == 2 ? 0x10000 + ((uint32_t(w[0]) - 0xD800) << 10) + (w[1] - 0xDC00) : w[0];
+    }
+    return len;
+}
+
+// Appends the code point in the code page; false when the code page cannot hold it.
+bool AppendInCodePage(UINT codePage, uint32_t cp, std::string& out) {
+    std::u16string w;
+    AppendCodePoint(cp, w);
+    std::string bytes;
+    bool used = false;
+    Encode(codePage, w.data(), w.size(), "?", bytes, used);
+    if (used) return false;
+    out += bytes;
+    return true;
+}
+
+}  // namespace
+
+CString MxFoldCase(const CString& text) {
+    std::string out = text.str();
+    size_t i = 0;
+    for (; i < out.size() && static_cast<unsigned char>(out[i]) < 0x80; ++i) {
+        if (out[i] >= 'A' && out[i] <= 'Z') out[i] = char(out[i] + 32);
+    }
+    if (i == out.size()) return CString(std::move(out));
+    const std::string& s = text.str();
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    UINT codePage = GetACP();
+    out.resize(i);
+    while (i < s.size()) {
+        uint32_t cp = kNoChar;
+        size_t len = CodePageChar(codePage, p + i, s.size() - i, cp);
+        uint32_t folded = cp == kNoChar ? cp : FoldCodePoint(cp);
+        // Unchanged characters keep their bytes (a few have two spellings).
+        if (folded == cp || !AppendInCodePage(codePage, folded, out)) out.append(s, i, len);
+        i += len;
+    }
+    return CString(std::move(out));
+}
+
+int MxFindChars(const CString& text, const CString& sub) {
+    const std::string& s = text.str();
+    const std::string& t = sub.str();
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    UINT codePage = GetACP();
+    for (size_t i = 0; i + t.size() <= s.size();) {
+        if (s.compare(i, t.size(), t) == 0) return int(i);
+        if (codePage == 54936) i += CharLen54936(p, s.size(), i);
+        else i += IsDbcs(codePage) ? CharLen(s, i) : 1;  // UTF-8 never matches inside a character
+    }
+    return -1;
+}
+
+bool mxp::Utf8EqualNoCase(const std::string& a, const std::string& b) {
+    const auto* p = reinterpret_cast<const unsigned char*>(a.data());
+    const auto* q = reinterpret_cast<const unsigned char*>(b.data());
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        uint32_t x = 0, y = 0;
+        i += Utf8Char(p + i, a.size() - i, x);
+        j += Utf8Char(q + j, b.size() - j, y);
+        if (x == kNoChar || y == kNoChar ? p[i - 1] != q[j - 1] || x != y : FoldCodePoint(x) != FoldCodePoint(y)) {
+            return false;
+        }
+    }
+    return i == a.size() && j == b.size();
 }

@@ -44,6 +44,16 @@ TEST_F(CopyTest, EveryAudioFileIsCopiedUnderItsOwnNameWithItsPercentage) {
     EXPECT_EQ(0, Db()->CheckFileImportedByFileName("C:\\lib\\a.mp3"));  // the library is not touched
 }
 
+TEST_F(CopyTest, NamesCodePage936CannotHoldAreReportedAndTheRestCopied) {
+    Song("dir/Señor.mp3", Mp3("s"));
+    Song("dir/a.mp3", Mp3("a"));
+    machine.SetCodePage("936");
+    EXPECT_EQ((Seq{"FILEOPERATE_ERROR(dir\\Se?or.mp3)#28", "BEGIN_COPY_MULTI_FILES 1",
+                   "BEGIN_COPY_ONE_OF_MULTI_FILES(dir\\a.mp3|lib\\a.mp3)", "END_COPY_ONE_OF_MULTI_FILES(dir\\a.mp3|lib\\a.mp3):100",
+                   "END_COPY_MULTI_FILES", "THREAD_EXIT"}),
+              Copy({"C:\\music\\dir\\"}));
+}
+
 TEST_F(CopyTest, TakenNamesGetACounterAndNothingIsOverwritten) {
     Song("x.mp3", Mp3("new"));
     Song("Live.at.Home.mp3", Mp3("live"));

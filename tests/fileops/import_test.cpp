@@ -82,6 +82,25 @@ TEST_F(ImportTest, FilesComeBeforeFoldersAndFoldersAreWalkedDepthFirst) {
               Import({"C:\\music\\c.mp3", "C:\\music\\b\\\\"}, 0));
 }
 
+TEST_F(ImportTest, NamesCodePage936CannotHoldAreReportedOnePerFile) {
+    Song("Motörhead.mp3", Mp3("m"));
+    Song("음악/a.mp3", Mp3("a"));
+    Song("ok.mp3", Mp3("ok"));
+    machine.SetCodePage("936");
+    EXPECT_EQ((Seq{"FILEOPERATE_ERROR(?\?)#28", "FILEOPERATE_ERROR(Mot?rhead.mp3)#28", "END_COPY_NOT_ANALYZED_MULTI_FILES[ok.mp3]",
+                   "END_COPY_MULTI_FILES", "THREAD_EXIT"}),
+              Import({"C:\\music"}, 0));
+}
+
+TEST_F(ImportTest, NamesOutsideGbkAreImportedUnderGb18030) {
+    Song("Motörhead.mp3", Mp3("m"));
+    Song("음악/a.mp3", Mp3("a"));
+    EXPECT_EQ((Seq{"END_COPY_NOT_ANALYZED_MULTI_FILES[" + MxUtf8ToAnsi("Motörhead.mp3,음악\\a.mp3").str() + "]", "END_COPY_MULTI_FILES",
+                   "THREAD_EXIT"}),
+              Import({"C:\\music"}, 0));
+    EXPECT_EQ(1, Db()->CheckFileImportedByFileName(MxUtf8ToAnsi("C:\\MUSIC\\MOTÖRHEAD.MP3")));
+}
+
 TEST_F(ImportTest, OnlyMp3AndWmaByExtensionInAnyCaseAreCandidates) {
     Song("SONG.WMA", Wma({mxtest::ContentDescription(u"w", u"a")}));
     Song("song.ogg", Mp3("ogg"));

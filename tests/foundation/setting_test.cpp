@@ -111,6 +111,16 @@ TEST_F(SettingTest, AnEmptyRegistryGivesTheDefaultsWithoutTheAppLink) {
     EXPECT_EQ(0, Settings()->GetLastSetting()->AddAppLink);
 }
 
+TEST_F(SettingTest, TextDefaultsFollowTheSystemCodePage) {
+    machine.SetCodePage("65001");
+    SETTINGINFO* c = Settings()->GetCurrentSetting();
+    EXPECT_STREQ("请选择代理服务器类型", c->AgentSetting.AgentType);
+    EXPECT_STREQ("幼圆", c->AudioSetting.LyricFont);
+    EXPECT_STREQ("清新蓝", c->AudioSetting.LyricColor);
+    EXPECT_NE(nullptr, c->AudioSetting.pLyricColor);
+    EXPECT_NE(nullptr, Settings()->GetLyricColorInfo("可爱粉"));
+}
+
 TEST_F(SettingTest, StoredValuesLoadWithTheirRules) {
     SetDword("Download\\MaxDownloadCount", 9);
     SetDword("Audio\\LyricTrans", 10);

@@ -247,6 +247,37 @@ TEST_F(DBCoreTest, KeywordsMustEachOccurInTitleArtistAlbumOrType) {
     EXPECT_EQ((std::vector<std::string>{"C:\\3.mp3"}), Paths(results));
 }
 
+TEST_F(DBCoreTest, KeywordsIgnoreUnicodeCaseAndMatchWholeCharacters) {
+    auto core = Open();
+    const char* titles[] = {"Кино", "ţÀ", "Smile 😘", "음악", "ＡＢＣ"};  // "ţÀ" hides the bytes of "😘"
+    for (int i = 0; i < 5; ++i) {
+        DBRECORD r = Rec(("C:\\" + std::to_string(i) + ".mp3").c_str(), MxUtf8ToAnsi(titles[i]), "x", "al");
+        core->AddRecord(&r);
+    }
+    struct Row {
+        const char* keyword;
+        std::vector<std::string> expected;
+    };
+    for (const Row& row : std::vector<Row>{{"кино", {"C:\\0.mp3"}}, {"😘", {"C:\\2.mp3"}}, {"ａｂｃ", {"C:\\4.mp3"}}, {"음", {"C:\\3.mp3"}}}) {
+        CList<CString, CString> words;
+        words.AddTail(MxUtf8ToAnsi(row.keyword));
+        DBRECORDLIST results;
+        core->Search(nullptr, &words, results, -1, 1);
+        EXPECT_EQ(row.expected, Paths(results)) << row.keyword;
+    }
+}
+
+TEST_F(DBCoreTest, PathsDifferingInUnicodeCaseAreOneSong) {
+    auto core = Open();
+    const char* pairs[][2] = {{"C:\\Кино.mp3", "C:\\кино.MP3"}, {"C:\\Άλφα.mp3", "C:\\άλφα.MP3"}};
+    for (const auto& pair : pairs) {
+        DBRECORD r = Rec(MxUtf8ToAnsi(pair[0])), other = Rec(MxUtf8ToAnsi(pair[1]));
+        EXPECT_EQ(1, core->AddRecord(&r)) << pair[0];
+        EXPECT_EQ(0, core->AddRecord(&other)) << pair[1];
+        EXPECT_EQ(1, core->IsImportedByFileName(MxUtf8ToAnsi(pair[1]))) << pair[1];
+    }
+}
+
 TEST_F(DBCoreTest, SongKeyIndexKnowsOnlyRecordsItHasMet) {
     {
         auto core = Open();

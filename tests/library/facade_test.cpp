@@ -1,4 +1,5 @@
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <iterator>
 #include <string>
@@ -259,6 +260,29 @@ TEST_F(FacadeTest, RefusedPlaylistChangesLeaveNothingBehind) {
     Start();
     EXPECT_EQ(1, Db()->DeletePlayList("a/b\\c"));
     EXPECT_EQ(index, mxtest::ReadHostFile(Host("playlist.idx")));
+}
+
+TEST_F(FacadeTest, PlaylistNamesOutsideGbkAreKeptRenamedAndRemoved) {
+    Start();
+    const CString name = MxUtf8ToAnsi("Motörhead 😀"), renamed = MxUtf8ToAnsi("Señor 음악");
+    ASSERT_EQ(1, Db()->AddPlayList(name));
+    EXPECT_EQ((V{"默认列表", "Motörhead 😀"}), Playlists());
+    EXPECT_EQ(1, Db()->RenamePlayList(name, renamed));
+    Start();
+    EXPECT_EQ((V{"默认列表", "Señor 음악"}), Playlists());
+    EXPECT_EQ(1, Db()->DeletePlayList(renamed));
+    EXPECT_EQ(V{"默认列表"}, Playlists());
+}
+
+TEST_F(FacadeTest, ModuleLiteralsFollowTheSystemCodePage) {
+    for (const char* acp : {"65001", "936"}) {
+        machine.SetCodePage(acp);
+        Start();
+        EXPECT_EQ(V{"默认列表"}, Playlists()) << acp;
+        EXPECT_EQ("未知", MxAnsiToUtf8(DBRECORD().Artist)) << acp;
+        mxtest::TestOperater::Reset();
+        std::filesystem::remove_all(Host(""));
+    }
 }
 
 TEST_F(FacadeTest, ConcurrentCallersLeaveAConsistentLibrary) {

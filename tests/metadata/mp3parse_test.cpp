@@ -46,6 +46,13 @@ TEST_F(MP3ParseTest, GbkUtf16AndUtf8FramesComeOutAsGbk) {
     EXPECT_EQ('\x04', Bytes()[3]);
 }
 
+TEST_F(MP3ParseTest, Utf16TextOutsideGbkSurvivesAReadAndAWrite) {
+    AUDIOFILEINFO info = Parse(Tag(3, Frame3("TIT2", std::string(1, '\x01') + Utf16(u"Mot\u00F6rhead \U0001F600 \uC74C\uC545"))) + Audio());
+    EXPECT_EQ("Motörhead 😀 음악", MxAnsiToUtf8(info.strTitle));
+    ASSERT_EQ(1, Write(info, 0x0001));
+    EXPECT_EQ("Motörhead 😀 음악", MxAnsiToUtf8(Parse(Bytes()).strTitle));
+}
+
 TEST_F(MP3ParseTest, BigEndianUtf16IsDecodedByItsMark) {
     std::string frames = Frame3("TIT2", std::string("\x01\xFE\xFF\0A\0B\0\0", 9)) +
                          Frame3("TPE1", std::string("\x02\x4E\x2D\0\0", 5));  // encoding 2 without a mark: 中

@@ -226,6 +226,20 @@ TEST_F(MxboxTest, AnalyzeOfAFolderTakesItsLibrarySongs) {
     EXPECT_NE(std::string::npos, Run("library stats --json", &status).find("\"songs\": 8, \"analysed\": 4"));
 }
 
+TEST_F(MxboxTest, NamesCodePage936CannotHoldAreToldAndFailTheCommand) {
+    mxtest::WriteHostFile(Examples() + "/Motörhead.mp3", mxtest::ReadHostFile(Examples() + "/morning.mp3"));
+    machine.SetCodePage("936");
+    int status = -1;
+    std::string out = Run("import '" + Examples() + "'", &status);
+    EXPECT_EQ(1, status);
+    EXPECT_NE(std::string::npos, out.find("Mot?rhead.mp3: skipped: its name does not fit the system code page")) << out;
+    EXPECT_NE(std::string::npos, out.find("imported 4 songs")) << out;
+    machine.SetCodePage("54936");
+    out = Run("import '" + Examples() + "'", &status);
+    EXPECT_EQ(0, status) << Stderr();
+    EXPECT_NE(std::string::npos, out.find("imported 1 songs")) << out;
+}
+
 TEST_F(MxboxTest, SettingsAreSavedForTheNextProcessWithTheLoadRules) {
     int status = -1;
     std::string shown = Run("settings show --json", &status);
@@ -234,10 +248,10 @@ TEST_F(MxboxTest, SettingsAreSavedForTheNextProcessWithTheLoadRules) {
     EXPECT_NE(std::string::npos, shown.find("\"LyricColor\": \"清新蓝\"")) << shown;
     Run("settings set lyrictrans 10", &status);
     EXPECT_EQ(0, status) << Stderr();
-    Run("settings set AudioPath 'C:\\我的音乐'", &status);
+    Run("settings set AudioPath 'C:\\我的음악'", &status);
     shown = Run("settings show --json", &status);
     EXPECT_NE(std::string::npos, shown.find("\"LyricTrans\": 80")) << shown;  // stored 10, clamped by the next load
-    EXPECT_NE(std::string::npos, shown.find("\"AudioPath\": \"C:\\\\我的音乐\"")) << shown;
+    EXPECT_NE(std::string::npos, shown.find("\"AudioPath\": \"C:\\\\我的음악\"")) << shown;
     Run("settings reset", &status);
     shown = Run("settings show --json", &status);
     EXPECT_NE(std::string::npos, shown.find("\"AddAppLink\": 1")) << shown;

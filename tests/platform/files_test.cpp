@@ -311,6 +311,7 @@ TEST_F(FilesTest, FindListsDotsOutsideTheRootInNameOrder) {
 }
 
 TEST_F(FilesTest, FindReportsSizesAndUnrepresentableNamesWithQuestionMarks) {
+    machine.SetCodePage("936");
     WriteHostFile(machine.HostC("x/😀.mp3"), std::string(70000, 'x'));
     std::vector<std::string> names = List("C:\\x\\*.mp3");
     ASSERT_EQ(1u, names.size());
@@ -322,6 +323,26 @@ TEST_F(FilesTest, FindReportsSizesAndUnrepresentableNamesWithQuestionMarks) {
     FindClose(h);
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\x\\??.mp3"));
     EXPECT_EQ(DWORD(ERROR_INVALID_NAME), GetLastError());
+}
+
+TEST_F(FilesTest, NamesOutsideGbkAreListedAndOpenedUnderGb18030) {
+    for (const char* name : {"😀.mp3", "Motörhead.mp3", "음악.mp3", "Señor.mp3"}) WriteHostFile(machine.HostC(std::string("x/") + name), "x");
+    std::vector<std::string> names = List("C:\\x\\*.mp3");
+    ASSERT_EQ(4u, names.size());
+    for (const std::string& n : names) {
+        CFile f;
+        EXPECT_EQ(0u, OpenError(f, CString("C:\\x\\") + n.c_str(), CFile::modeRead)) << MxAnsiToUtf8(n.c_str());
+    }
+}
+
+TEST_F(FilesTest, MissingCaseIsMatchedByUnicodeCasePairs) {
+    WriteHostFile(machine.HostC("Άλφα/Кино.MP3"), "x");
+    WriteHostFile(machine.HostC("Straße.mp3"), "x");
+    for (const char* acp : {"54936", "65001"}) {
+        if (std::string(acp) == "65001") machine.SetCodePage(acp);
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(MxUtf8ToAnsi("C:\\ΆΛΦΑ\\кино.mp3"))) << acp;
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(MxUtf8ToAnsi("C:\\STRASSE.mp3"))) << acp;
+    }
 }
 
 TEST_F(FilesTest, FullPathNamesFollowWindowsRules) {

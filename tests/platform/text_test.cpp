@@ -205,10 +205,85 @@ TEST_F(TextTest, EveryDoubleByteCodeDecodesAndReencodesStably) {
 TEST_F(TextTest, EdgeConversionsBetweenUtf8AndTheSystemCodePage) {
     EXPECT_EQ(CString(kZhong), MxUtf8ToAnsi("中"));
     EXPECT_EQ("中文", MxAnsiToUtf8("\xD6\xD0\xCE\xC4"));
-    EXPECT_EQ(CString("?"), MxUtf8ToAnsi("\xF0\x9F\x98\x80").Left(1));
     EXPECT_EQ(kZhong, CString(CharNextA("a\xD6\xD0")).Left(2));
     EXPECT_TRUE(IsDBCSLeadByte(0xD6));
     EXPECT_FALSE(IsDBCSLeadByte('a'));
+}
+
+TEST_F(TextTest, Gb18030IsTheDefaultAndHoldsEveryCharacter) {
+    EXPECT_EQ(54936u, GetACP());
+    struct Row {
+        const char* utf8;
+        const char* bytes;  // GB18030; GBK text keeps its bytes
+    };
+    for (const Row& r : std::vector<Row>{{"中", kZhong}, {"ö", "\x81\x30\x8B\x32"}, {"ß", "\x81\x30\x89\x38"},
+                                         {"음", "\x83\x33\x96\x33"}, {"ｶ", "\x84\x31\x97\x38"},
+                                         {"😀", "\x94\x39\xFC\x36"}, {"€", "\xA2\xE3"}, {"é", "\xA8\xA6"}}) {
+        EXPECT_EQ(r.bytes, MxUtf8ToAnsi(r.utf8).str()) << r.utf8;
+        EXPECT_EQ(r.utf8, MxAnsiToUtf8(r.bytes)) << r.utf8;
+    }
+    EXPECT_EQ(u"?a", ToWide(54936, "\x80" "a"));            // no single-byte euro sign under GB18030
+    EXPECT_EQ(u"a", ToWide(54936, "a\x81\x30\x8B"));      // a four-byte character cut short is dropped
+    EXPECT_EQ(0, MultiByteToWideChar(54936, MB_ERR_INVALID_CHARS, "\x81\x30", 2, nullptr, 0));
+    // Every BMP character but the surrogates has one code, and every code decodes back to it.
+    for (uint32_t c = 1; c <= 0xFFFF; ++c) {
+        if (c >= 0xD800 && c <= 0xDFFF) continue;
+        std::u16string w(1, char16_t(c));
+        BOOL used = FALSE;
+        std::string narrow = ToNarrow(54936, w, &used);
+        ASSERT_FALSE(used) << std::hex << c;
+        ASSERT_EQ(w, ToWide(54936, narrow)) << std::hex << c;
+    }
+}
+
+TEST_F(TextTest, FourByteCharactersAreTwoLeadTrailPairs) {
+    // "ö" is 81 30 8B 32: its digits are never found, and searches step over it whole.
+    CString s = MxUtf8ToAnsi("C:\\ö0\\ö2");
+    EXPECT_EQ(7, s.Find('0'));
+    EXPECT_EQ(8, s.Find('\\', 3));
+    EXPECT_EQ(8, s.ReverseFind('\\'));
+    EXPECT_EQ(13, s.Find("2"));
+    EXPECT_TRUE(IsDBCSLeadByte(0x81));
+    EXPECT_EQ(s.str().c_str() + 7, CharNextA(CharNextA(s.str().c_str() + 3)));
+    CString upper = s;
+    upper.MakeUpper();
+    EXPECT_EQ(s, upper);  // nothing but digits and pairs
+}
+
+TEST_F(TextTest, CaseFoldingFollowsUnicodeSimplePairs) {
+    struct Row {
+        const char *a, *b;
+        bool same;
+    };
+    for (const char* acp : {"54936", "936", "65001"}) {
+        if (std::string(acp) != "54936") machine.SetCodePage(acp);
+        for (const Row& r : std::vector<Row>{{"Кино", "кино", true}, {"ＡＢＣ", "ａｂｃ", true}, {"ΣΟΦΟΣ", "σοφοσ", true},
+                                             {"Straße", "STRASSE", false}, {"中文ABC", "中文abc", true},
+                                             {"Ä", "a", false}, {"ﾅ", "ナ", false}}) {
+            EXPECT_EQ(r.same, MxFoldCase(MxUtf8ToAnsi(r.a)) == MxFoldCase(MxUtf8ToAnsi(r.b))) << r.a << " " << acp;
+        }
+    }
+    for (const char* acp : {"54936", "65001"}) {
+        machine.SetCodePage(acp);
+        EXPECT_EQ(MxUtf8ToAnsi("c:\\άλφα.mp3 motörhead σοφοσ"), MxFoldCase(MxUtf8ToAnsi("C:\\Άλφα.MP3 MOTÖRHEAD σοφος"))) << acp;
+    }
+}
+
+TEST_F(TextTest, WholeCharacterSearchNeverMatchesAcrossFourByteCharacters) {
+    // "ţÀ" is 81 30 95 30 81 30 86 38; its middle bytes spell "😘" (95 30 81 30).
+    CString title = MxUtf8ToAnsi("ţÀ");
+    EXPECT_EQ(2, title.Find(MxUtf8ToAnsi("😘")));  // the lead/trail rules alone see it
+    EXPECT_EQ(-1, MxFindChars(title, MxUtf8ToAnsi("😘")));
+    EXPECT_EQ(4, MxFindChars(MxUtf8ToAnsi("ţ😘"), MxUtf8ToAnsi("😘")));
+    EXPECT_EQ(0, MxFindChars(title, ""));
+}
+
+TEST_F(TextTest, StrictCodePage936ShowsQuestionMarks) {
+    machine.SetCodePage("936");
+    EXPECT_EQ(936u, GetACP());
+    EXPECT_EQ(CString("Mot?rhead"), MxUtf8ToAnsi("Motörhead"));
+    EXPECT_EQ(CString("??"), MxUtf8ToAnsi("\xF0\x9F\x98\x80"));
+    EXPECT_EQ(CString("\x80"), MxUtf8ToAnsi("€"));
 }
 
 TEST(TextUtf8SystemTest, Utf8SystemCodePageHasNoDoubleByteRules) {

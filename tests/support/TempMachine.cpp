@@ -29,7 +29,13 @@ TempMachine::TempMachine() {
     MxPlatformReload();
 }
 
+void TempMachine::SetCodePage(const char* acp) const {
+    setenv("MX_ACP", acp, 1);
+    MxPlatformReload();
+}
+
 TempMachine::~TempMachine() {
+    unsetenv("MX_ACP");
     MxPlatformReload();  // closes the registry database before its folder goes
     std::error_code ec;
     // Files made read-only by a test must not stop the clean-up.
@@ -42,7 +48,7 @@ TempMachine::~TempMachine() {
 std::string TempMachine::EnvPrefix() const {
     std::string env;
     for (const char* name : {"MX_HOME", "MX_DRIVES", "MX_REGISTRY", "MX_FOLDER_DESKTOP", "MX_FOLDER_MUSIC",
-                             "MX_FOLDER_APPDATA", "MX_FOLDER_LOCALAPPDATA"}) {
+                             "MX_FOLDER_APPDATA", "MX_FOLDER_LOCALAPPDATA", "MX_ACP"}) {
         const char* v = getenv(name);
         env += std::string(name) + "='" + (v ? v : "") + "' ";
     }

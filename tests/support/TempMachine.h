@@ -24,6 +24,8 @@ public:
     std::string HostD(const std::string& rel = "") const { return m_root + "/d" + (rel.empty() ? "" : "/" + rel); }
     // The environment a child process needs to see the same machine.
     std::string EnvPrefix() const;
+    // Sets the system code page (MX_ACP, "936" or "65001"; the default is 54936) and reloads the platform.
+    void SetCodePage(const char* acp) const;
 
 private:
     std::string m_root;

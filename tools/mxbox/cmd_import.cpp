@@ -18,11 +18,17 @@
 namespace mxbox {
 namespace {
 
-// A path as the library compares it: without regard to letter case.
-std::string Folded(CString path) {
-    path.MakeUpper();
-    return std::string(static_cast<LPCSTR>(path), size_t(path.GetLength()));
+// Walked names the system code page could not hold; the command then ends with status 1.
+size_t g_nSkippedNames = 0;
+
+void FailOnSkippedNames() {
+    if (g_nSkippedNames) {
+        throw CLI::RuntimeError(Fail(std::to_string(g_nSkippedNames) + " files skipped: names the system code page cannot hold"));
+    }
 }
+
+// A path as the library compares it: without regard to letter case.
+std::string Folded(const CString& path) { return MxFoldCase(path).str(); }
 
 const char* CodeText(int code) {
     switch (code) {
@@ -38,6 +44,7 @@ const char* CodeText(int code) {
         case FOR_DB_WRITE_FAILED: return "the library refused the record";
         case FOR_DRM_PROTECTED: return "DRM-protected, left out";
         case FOR_SCRIPT_COMMANDS: return "carries script commands (imported anyway)";
+        case FOR_NAME_NOT_IN_CODE_PAGE: return "skipped: its name does not fit the system code page (MX_ACP; 54936 holds every name)";
         default: return "failed";
     }
 }
@@ -113,6 +120,7 @@ std::vector<CString> RunCopy(CStringList& list, const CString& folder, Progress&
                     failed = m.strText[0];
                     progress.Done();
                     Fail(Shown(m.strText[0]) + ": " + CodeText(m.nCode));
+                    if (m.nCode == FOR_NAME_NOT_IN_CODE_PAGE) ++g_nSkippedNames;
                 }
                 break;
             case WM_MX_END_COPY_ONE_OF_MULTI_FILES:
@@ -197,6 +205,7 @@ void RunImport(const ImportArgs& a) {
                     fatal = CodeText(m.nCode);
                     break;
                 }
+                if (m.nCode == FOR_NAME_NOT_IN_CODE_PAGE) ++g_nSkippedNames;
                 if (m.nCode == FOR_ALREADY_IMPORTED) ++already;
                 else if (m.nCode != FOR_SCRIPT_COMMANDS) ++refused;
                 notes.push_back(Shown(m.strText[0]) + ": " + CodeText(m.nCode));
@@ -239,6 +248,7 @@ void RunImport(const ImportArgs& a) {
         std::cout << "analysed the other " << notAnalysed.size() - size_t(failed) << " songs\n";
         if (failed) failures = 1;
     }
+    FailOnSkippedNames();
     if (failures) throw CLI::RuntimeError(1);  // each failure told above
 }
 
@@ -273,7 +283,7 @@ std::vector<CString> SongsToAnalyse(const AnalyzeArgs& a) {
         const DBRECORD& r = all.GetNext(pos);
         bool chosen = a.pending && r.Analyzed != "1" && r.FileName.Find("://") < 0;
         for (size_t k = 0; k < folders.size(); ++k) {
-            if (r.FileName.GetLength() > folders[k].GetLength() && !r.FileName.Left(folders[k].GetLength()).CompareNoCase(folders[k])) {
+            if (r.FileName.GetLength() > folders[k].GetLength() && Folded(r.FileName.Left(folders[k].GetLength())) == Folded(folders[k])) {
                 chosen = true;
                 ++found[k];
             }
@@ -354,6 +364,7 @@ void AddImportCommands(CLI::App& app) {
         Progress progress;
         size_t failures = 0;
         RunCopy(list, SongPath(c->to), progress, failures);
+        FailOnSkippedNames();
         if (failures) throw CLI::RuntimeError(1);  // each failure told above
     });
 

@@ -1,9 +1,10 @@
-// Narrow text as MFC keeps it: CString holds bytes in the system code page (936 unless MX_ACP says
-// otherwise), and the code-page conversions of Win32 with 16-bit WCHAR.
+// Narrow text as MFC keeps it: CString holds bytes in the system code page (54936, GB18030, unless MX_ACP
+// says otherwise), and the code-page conversions of Win32 with 16-bit WCHAR.
 //
-// Searching, trimming and case mapping are multibyte-aware under a double-byte code page: a lead byte
-// (0x81-0xFE) and the byte after it form one character, which is never case-mapped and never matched
-// from its middle (a GBK trail byte may be '\' or an ASCII letter).
+// Searching, trimming and case mapping are multibyte-aware under a double-byte code page (936 and 54936):
+// a lead byte (0x81-0xFE) and the byte after it form one character, which is never case-mapped and never
+// matched from its middle (a GBK trail byte may be '\' or an ASCII letter). A GB18030 four-byte character
+// is two such pairs; its second and fourth bytes are digits.
 #pragma once
 
 #include <cstdarg>
@@ -19,7 +20,7 @@
 #define WC_NO_BEST_FIT_CHARS 0x00000400
 #define WC_ERR_INVALID_CHARS 0x00000080
 
-// The system code page (MX_ACP, default 936).
+// The system code page (MX_ACP: 54936 by default, 936 or 65001).
 UINT GetACP();
 BOOL IsDBCSLeadByte(BYTE testChar);
 BOOL IsDBCSLeadByteEx(UINT codePage, BYTE testChar);
@@ -163,3 +164,11 @@ inline bool operator>=(const CString& a, const CString& b) { return a.Compare(b)
 // Characters the code page cannot hold become '?', invalid UTF-8 becomes U+FFFD first.
 CString MxUtf8ToAnsi(const std::string& utf8);
 std::string MxAnsiToUtf8(LPCSTR ansi, int length = -1);
+
+// Not Win32: text in the system code page folded by Unicode's simple case pairs, the way NTFS compares
+// names and a user's search ignores case ("КИНО" and "кино", "ΆΛΦΑ" and "άλφα" fold alike). A folded
+// character the code page cannot hold keeps its bytes. ASCII text takes one pass.
+CString MxFoldCase(const CString& text);
+// The byte offset of sub in text, or -1: tried at whole characters only, so a GB18030 four-byte
+// character is never matched from its middle.
+int MxFindChars(const CString& text, const CString& sub);
