@@ -29,6 +29,9 @@ const char* CodeText(int code) {
         case FOR_DB_WRITE_FAILED: return "the library refused the record";
         case FOR_DRM_PROTECTED: return "DRM-protected, left out";
         case FOR_SCRIPT_COMMANDS: return "carries script commands (imported anyway)";
+        case FOR_FILE_NOT_FOUND: return "the file is gone";
+        case FOR_READ_FAILED: return "cannot be read (no read access, or in use)";
+        case FOR_NOT_AUDIO: return "not a readable MP3 or WMA file";
         default: return "failed";
     }
 }
@@ -164,7 +167,7 @@ void RunImport(const ImportArgs& a) {
     mainWnd.m_hWnd = sink.GetHwnd();
     AfxGetThread()->m_pMainWnd = &mainWnd;
     Progress progress;
-    size_t already = 0, refused = 0, analysing = 0;
+    size_t already = 0, refused = 0, unreadable = 0, analysing = 0;
     std::vector<CString> analysed, notAnalysed;
     std::vector<std::string> notes;
     std::string fatal;
@@ -176,6 +179,7 @@ void RunImport(const ImportArgs& a) {
                     break;
                 }
                 if (m.nCode == FOR_ALREADY_IMPORTED) ++already;
+                else if (m.nCode == FOR_READ_FAILED || m.nCode == FOR_NOT_AUDIO || m.nCode == FOR_FILE_NOT_FOUND) ++unreadable;
                 else if (m.nCode != FOR_SCRIPT_COMMANDS) ++refused;
                 notes.push_back(Shown(m.strText[0]) + ": " + CodeText(m.nCode));
                 break;
@@ -193,6 +197,7 @@ void RunImport(const ImportArgs& a) {
         if (analysing) line += ", analysing " + std::to_string(analysing) + " files";
         if (already) line += ", " + std::to_string(already) + " already in the library";
         if (refused) line += ", " + std::to_string(refused) + " refused";
+        if (unreadable) line += ", " + std::to_string(unreadable) + " unreadable";
         progress.Show(line);
     };
 
@@ -210,12 +215,15 @@ void RunImport(const ImportArgs& a) {
               << notAnalysed.size() << " to analyse later";
     if (already) std::cout << "; " << already << " already in the library";
     if (refused) std::cout << "; " << refused << " refused";
+    if (unreadable) std::cout << "; " << unreadable << " could not be read";
     std::cout << "\n";
     if (a.analyzeRest && !notAnalysed.empty()) {
-        AnalyseAll(notAnalysed, progress, false);
-        std::cout << "analysed the other " << notAnalysed.size() << " songs\n";
+        int failed = AnalyseAll(notAnalysed, progress, false);
+        std::cout << "analysed the other " << notAnalysed.size() - size_t(failed) << " songs\n";
+        unreadable += size_t(failed);
     }
     AfxGetThread()->m_pMainWnd = nullptr;
+    if (unreadable) throw CLI::RuntimeError(Fail(std::to_string(unreadable) + " songs could not be read"));
 }
 
 struct Stats {
