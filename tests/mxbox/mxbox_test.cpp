@@ -198,6 +198,13 @@ TEST_F(MxboxImportTest, FailuresAreOneLineAndAnExitStatus) {
     out = Run("analyze '" + Examples() + "/morning.mp3'", &status);
     EXPECT_EQ(0, status) << Stderr();
     EXPECT_NE(std::string::npos, out.find("morning.mp3: 清晨 - 合成乐团")) << out;
+    // A song that cannot be read is reported and fails the import.
+    mxtest::RunCommand("mkdir '" + machine.HostC("noise") + "'");
+    mxtest::WriteHostFile(machine.HostC("noise/noise.mp3"), std::string(3000, 'x'));
+    out = Run("import '" + machine.HostC("noise") + "' --quota 1", &status);
+    EXPECT_EQ(1, status);
+    EXPECT_NE(std::string::npos, out.find("noise.mp3: not a readable MP3 or WMA file")) << out;
+    EXPECT_NE(std::string::npos, Stderr().find("mxbox: 1 song could not be read")) << Stderr();
 }
 
 }  // namespace

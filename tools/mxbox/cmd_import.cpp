@@ -223,7 +223,7 @@ void RunImport(const ImportArgs& a) {
         unreadable += size_t(failed);
     }
     AfxGetThread()->m_pMainWnd = nullptr;
-    if (unreadable) throw CLI::RuntimeError(Fail(std::to_string(unreadable) + " songs could not be read"));
+    if (unreadable) throw CLI::RuntimeError(Fail(std::to_string(unreadable) + (unreadable == 1 ? " song" : " songs") + " could not be read"));
 }
 
 struct Stats {
