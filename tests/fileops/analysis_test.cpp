@@ -80,7 +80,7 @@ TEST_F(AnalysisTest, ASongThatCannotBeReadIsReportedAndKeepsItsRecord) {
     // A song the user may not read; the check runs without root's rights, as a user would.
     CString secret = Song("secret.mp3", Mp3("secret"));
     Register(secret);
-    chmod(machine.HostC("music/secret.mp3").c_str(), 0600);
+    chmod(machine.HostC("music/secret.mp3").c_str(), 0200);  // not even its owner may read it
     EXPECT_EQ(FOR_READ_FAILED, RunAsOtherUser(machine, [&] { return int(CFileOperateManager::AnalyzingFile(secret, nullptr)); }));
     EXPECT_STREQ("0", Record(secret).Analyzed);
 }
