@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "MxModule/fileops/FileOperateManager.h"
+#include "MxModule/foundation/MxFile.h"
 #include "MxModule/foundation/MxPublic.h"
 #include "MxModule/library/DBOperater.h"
 #include "MxModule/library/LibraryFormat.h"
@@ -51,11 +52,19 @@ DBRECORD mxfileops::AnalysedRecord(const CString& strPath, const AUDIOFILEINFO& 
     return record;
 }
 
+FileOperateResultCode mxfileops::UnreadableReason(const CString& strPath) {
+    if (GetFileAttributesA(strPath) == INVALID_FILE_ATTRIBUTES) return FOR_FILE_NOT_FOUND;
+    CMxFile file;
+    if (!file.Open(strPath, CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary)) return FOR_READ_FAILED;
+    return FOR_NOT_AUDIO;
+}
+
 FileOperateResultCode CFileOperateManager::AnalyzingFile(CString strPath, AUDIOFILEINFO* pInfo) {
     CAudioFileParse parser;
     AUDIOFILEINFO info;
     CString working = strPath;
-    parser.ParseAudioFile(working, &info, 1, 1, "");  // unreadable tags are written as the defaults
+    // A song that cannot be read keeps its record as it was: it is not analysed with empty tags.
+    if (!parser.ParseAudioFile(working, &info, 1, 1, "")) return mxfileops::UnreadableReason(working);
     if (parser.m_bDRM) return FOR_DRM_PROTECTED;
     VelaPlayerFileType nClass, nFormat;
     CString type = GetFileType(working, nClass, nFormat, 1);

@@ -1,6 +1,7 @@
 // The song record an analysis writes, shared by AnalyzingFile and the import worker's batches.
 #pragma once
 
+#include "MxModule/fileops/FileOperateCallBack.h"
 #include "MxModule/library/DBRecord.h"
 #include "MxModule/metadata/AudioFileInfo.h"
 
@@ -8,5 +9,8 @@ namespace mxfileops {
 
 // A default record with the tag values, the type text, the size and the analysed mark.
 DBRECORD AnalysedRecord(const CString& strPath, const AUDIOFILEINFO& info, const CString& strType, DWORD dwSize);
+
+// Why a file's tags could not be read: it is gone, it does not open for reading, or it is not MP3 or WMA.
+FileOperateResultCode UnreadableReason(const CString& strPath);
 
 }  // namespace mxfileops

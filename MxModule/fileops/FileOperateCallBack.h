@@ -17,6 +17,7 @@ enum FileOperateResultCode {
     FOR_NO_VALID_PATH = 5,
     FOR_NOT_A_FOLDER = 6,
     FOR_NO_FILES_FOUND = 7,
+    FOR_READ_FAILED = 8,  // the file exists but cannot be opened for reading (no read access, in use)
     FOR_NOT_AUDIO = 13,
     FOR_DISK_FULL = 14,
     FOR_ALREADY_IMPORTED = 15,

@@ -12,6 +12,7 @@ void CFileOperateImportMultiFilePathThread::SetPaths(const CStringList& paths) {
 
 int CFileOperateImportMultiFilePathThread::Run(int bOwnThread) {
     if (IsStopped()) return 0;
+    if (m_nQuota < 0) m_nQuota = 0;  // a negative quota analyses nothing; every file is still registered
     if (m_strDestDirectory.IsEmpty()) return Failed(bOwnThread, FOR_NO_DEST_DIRECTORY);
     if (m_listFiles.IsEmpty() && m_listFolders.IsEmpty()) return Failed(bOwnThread, FOR_NO_VALID_PATH);
 
@@ -60,30 +61,33 @@ void CFileOperateImportMultiFilePathThread::HandleFile(Walk& walk, const CString
         walk.stopped = true;
 }
 
-void CFileOperateImportMultiFilePathThread::WalkFolder(Walk& walk, const CString& strFolder) {
+void CFileOperateImportMultiFilePathThread::WalkFolder(Walk& walk, const CString& strFolder, bool bLink) {
     if (walk.stopped || IsStopped()) {
         walk.stopped = true;
         return;
     }
+    if (!walk.folders.Enter(strFolder, bLink)) return;
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA(strFolder + "\\*.*", &data);
-    if (find == INVALID_HANDLE_VALUE) return;
-    do {
-        CString name = data.cFileName;
-        if (name == "." || name == "..") continue;
-        CString path = strFolder + "\\" + name;
-        if (NameNotInCodePage(name))
-            m_pCallBack->OnFileOperateError(m_nID, path, "", FOR_NAME_NOT_IN_CODE_PAGE, "", "");
-        else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            WalkFolder(walk, path);
-        else
-            HandleFile(walk, path, data.nFileSizeLow, data.nFileSizeHigh == 0);
-        if (walk.stopped || IsStopped()) {
-            walk.stopped = true;
-            break;
-        }
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            CString name = data.cFileName;
+            if (name == "." || name == "..") continue;
+            CString path = strFolder + "\\" + name;
+            if (NameNotInCodePage(name))
+                m_pCallBack->OnFileOperateError(m_nID, path, "", FOR_NAME_NOT_IN_CODE_PAGE, "", "");
+            else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                WalkFolder(walk, path, (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
+            else
+                HandleFile(walk, path, data.nFileSizeLow, data.nFileSizeHigh == 0);
+            if (walk.stopped || IsStopped()) {
+                walk.stopped = true;
+                break;
+            }
+        } while (FindNextFileA(find, &data));
+        FindClose(find);
+    }
+    walk.folders.Leave();
 }
 
 void CFileOperateImportMultiFilePathThread::RegisterQuickly(Walk& walk, const FINDFILEUINT& file) {
@@ -108,11 +112,12 @@ bool CFileOperateImportMultiFilePathThread::RunBatch(Walk& walk) {
         CAudioFileParse parser;
         AUDIOFILEINFO info;
         CString working = file.strPath;
-        // A file that cannot be read or is DRM-protected is passed over and counts against the quota:
-        // ending the batch there would leave the files after it neither analysed nor registered.
+        // A file that cannot be read or is DRM-protected is reported, passed over and counts against the
+        // quota: ending the batch there would leave the files after it neither analysed nor registered.
         bool readable = parser.ParseAudioFile(working, &info, 1, 1, "") != 0;
-        if (readable && parser.m_bDRM) m_pCallBack->OnFileOperateError(m_nID, working, "", FOR_DRM_PROTECTED, "", "");
         if (!readable || parser.m_bDRM) {
+            FileOperateResultCode why = readable ? FOR_DRM_PROTECTED : mxfileops::UnreadableReason(working);
+            m_pCallBack->OnFileOperateError(m_nID, working, "", why, "", "");
             if (m_nQuota > 0) --m_nQuota;
             continue;
         }

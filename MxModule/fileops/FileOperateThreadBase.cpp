@@ -1,5 +1,8 @@
 #include "MxModule/fileops/FileOperateThreadBase.h"
 
+#include <algorithm>
+#include <atomic>
+
 #include "MxModule/fileops/FileOperateManager.h"
 #include "MxModule/foundation/MxFile.h"
 #include "MxModule/foundation/MxPublic.h"
@@ -97,6 +100,8 @@ int CFileOperateThreadBase::Resume() {
 }
 
 int CFileOperateThreadBase::Stop() {
+    // The flag goes up before the worker is resumed, so that it stops at its first check and does not
+    // run on through the rest of its work.
     m_bStop = 1;
     if (m_hThread != nullptr && m_hThread != INVALID_HANDLE_VALUE) {
         // Every suspension is undone, whatever the flag says: a worker left suspended never sees the flag.
@@ -167,35 +172,57 @@ bool CFileOperateThreadBase::NameNotInCodePage(const CString& strName) {
     return strName.Find('?') >= 0;
 }
 
+bool CFileOperateThreadBase::CWalkedFolders::Enter(const CString& strFolder, bool bLink) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!MxGetFileInformationByPath(strFolder, &info)) return false;
+    FOLDERID id(info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow);
+    if (std::find(m_vecPath.begin(), m_vecPath.end(), id) != m_vecPath.end()) return false;
+    if (!m_setWalked.insert(id).second && bLink) return false;
+    m_vecPath.push_back(id);
+    return true;
+}
+
+void CFileOperateThreadBase::CWalkedFolders::Leave() { m_vecPath.pop_back(); }
+
 bool CFileOperateThreadBase::WalkAudioFolder(const CString& strFolder, int& nCount, ULONGLONG& qwTotal,
                                              CList<OPERATEFILEINFO, OPERATEFILEINFO&>* pFound) {
+    CWalkedFolders walked;
+    return WalkAudioFolder(walked, strFolder, false, nCount, qwTotal, pFound);
+}
+
+bool CFileOperateThreadBase::WalkAudioFolder(CWalkedFolders& walked, const CString& strFolder, bool bLink, int& nCount,
+                                             ULONGLONG& qwTotal, CList<OPERATEFILEINFO, OPERATEFILEINFO&>* pFound) {
     if (IsStopped()) return false;
+    if (!walked.Enter(strFolder, bLink)) return true;
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA(strFolder + "\\*.*", &data);
-    if (find == INVALID_HANDLE_VALUE) return true;
     bool going = true;
-    do {
-        CString name = data.cFileName;
-        if (name == "." || name == "..") continue;
-        CString path = strFolder + "\\" + name;
-        if (NameNotInCodePage(name)) {
-            m_pCallBack->OnFileOperateError(m_nID, path, "", FOR_NAME_NOT_IN_CODE_PAGE, "", "");
-        } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            going = WalkAudioFolder(path, nCount, qwTotal, pFound);
-        } else {
-            ULONGLONG size = (ULONGLONG(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-            if (size != 0 && IsAudioFile(path)) {
-                ++nCount;
-                qwTotal += size;
-                if (pFound) {
-                    OPERATEFILEINFO info{path, strFolder};
-                    pFound->AddTail(info);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            CString name = data.cFileName;
+            if (name == "." || name == "..") continue;
+            CString path = strFolder + "\\" + name;
+            if (NameNotInCodePage(name)) {
+                m_pCallBack->OnFileOperateError(m_nID, path, "", FOR_NAME_NOT_IN_CODE_PAGE, "", "");
+            } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                going = WalkAudioFolder(walked, path, (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0, nCount, qwTotal,
+                                        pFound);
+            } else {
+                ULONGLONG size = (ULONGLONG(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+                if (size != 0 && IsAudioFile(path)) {
+                    ++nCount;
+                    qwTotal += size;
+                    if (pFound) {
+                        OPERATEFILEINFO info{path, strFolder};
+                        pFound->AddTail(info);
+                    }
                 }
             }
-        }
-        going = going && !IsStopped();
-    } while (going && FindNextFileA(find, &data));
-    FindClose(find);
+            going = going && !IsStopped();
+        } while (going && FindNextFileA(find, &data));
+        FindClose(find);
+    }
+    walked.Leave();
     return going;
 }
 
@@ -224,15 +251,27 @@ CString CFileOperateThreadBase::MakeLegalFileName(CString strText) {
     strText = CString(std::move(s));
     strText.Trim();
     if (strText.IsEmpty()) return CMxPublic::GbkLiteral(mxlib::kUnknown);
-    // The system has the last word: a name it refuses in the temporary folder is not used.
+    // The system has the last word: a name it refuses is not used. The name is tried in a folder made
+    // for this probe alone, so no file of the user's is touched and two probes never meet.
+    static std::atomic<unsigned int> s_nProbe{0};
     char temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temp);
-    CString probe = CString(temp) + strText;
+    CString folder;
+    for (int attempt = 0;; ++attempt) {
+        folder.Format("%sMxNameProbe-%lu-%lu-%u", temp, static_cast<unsigned long>(GetCurrentProcessId()),
+                      static_cast<unsigned long>(GetCurrentThreadId()), s_nProbe.fetch_add(1));
+        if (CreateDirectoryA(folder, nullptr)) break;
+        if (GetLastError() != ERROR_ALREADY_EXISTS || attempt == 100) return CMxPublic::GbkLiteral(mxlib::kUnknown);  // someone else's
+    }
+    CString probe = folder + "\\" + strText;
     CMxFile file;
-    if (!file.Open(probe, CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary)) return CMxPublic::GbkLiteral(mxlib::kUnknown);
-    file.Close();
-    DeleteFileA(probe);
-    return strText;
+    bool legal = file.Open(probe, CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary) != 0;
+    if (legal) {
+        file.Close();
+        DeleteFileA(probe);
+    }
+    RemoveDirectoryA(folder);
+    return legal ? strText : CMxPublic::GbkLiteral(mxlib::kUnknown);
 }
 
 CString CFileOperateThreadBase::MakeDestFileName(CString strSource, AUDIOFILEINFO* pInfo, AUDIOFILEINFO* pPreferred) {

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <atomic>
+#include <set>
+#include <tuple>
+#include <vector>
 
 #include "MxModule/MxExport.h"
 #include "MxModule/fileops/FileOperateCallBack.h"
@@ -71,6 +74,21 @@ protected:
     };
     // Whether a listed name stands for one the system code page cannot hold; such a file cannot be opened.
     static bool NameNotInCodePage(const CString& strName);
+    // The folders a walk is inside and those it has walked, by volume and file index: it never goes
+    // into a folder it is already inside (a link back up) and follows a link to a folder it has walked
+    // already no more, so every walk ends.
+    class CWalkedFolders {
+    public:
+        // True when the walk may go into the folder (bLink: it was listed as a link); the walk is then
+        // inside it until Leave.
+        bool Enter(const CString& strFolder, bool bLink);
+        void Leave();
+
+    private:
+        typedef std::tuple<DWORD, DWORD, DWORD> FOLDERID;
+        std::vector<FOLDERID> m_vecPath;
+        std::set<FOLDERID> m_setWalked;
+    };
     // Walks a folder depth first, counting the files that are audio by content and not empty, adding
     // their sizes and (when pFound is given) listing them; a name the code page cannot hold is reported
     // and passed over. False when the stop flag ended the walk.
@@ -79,5 +97,7 @@ protected:
     static bool IsAudioFile(const CString& strPath);
 
 private:
+    bool WalkAudioFolder(CWalkedFolders& walked, const CString& strFolder, bool bLink, int& nCount, ULONGLONG& qwTotal,
+                         CList<OPERATEFILEINFO, OPERATEFILEINFO&>* pFound);
     static DWORD ThreadProc(LPVOID pParam);
 };

@@ -1,7 +1,6 @@
 #include "MxModule/metadata/AudioFileParse.h"
 
 #include <cstring>
-#include <optional>
 
 #include "MxModule/fileops/FileOperateManager.h"
 #include "MxModule/fileops/FileTyping.h"
@@ -13,8 +12,9 @@
 
 namespace {
 
-const UINT kOpenParse = CFile::modeReadWrite | CFile::shareDenyWrite | CFile::typeBinary;  // 0x8022
-const UINT kOpenWrite = CFile::modeReadWrite | CFile::typeBinary;                         // 0x8002
+// Reading needs read access only and changes nothing: no byte, no attribute, no modification time.
+const UINT kOpenRead = CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary;  // 0x8020
+const UINT kOpenWrite = CFile::modeReadWrite | CFile::typeBinary;                    // 0x8002
 
 // Clears a file's read-only attribute for the life of the object and then puts its attributes back.
 class AttributeKeeper {
@@ -30,8 +30,6 @@ public:
     AttributeKeeper(const AttributeKeeper&) = delete;
     AttributeKeeper& operator=(const AttributeKeeper&) = delete;
     bool ok() const { return m_attributes != INVALID_FILE_ATTRIBUTES; }
-    // The file moved: its attributes go back on the new path.
-    void Moved(const CString& path) { m_path = path; }
 
 private:
     CString m_path;
@@ -113,16 +111,10 @@ int CAudioFileParse::ParseAudioFile(CString& strPath, AUDIOFILEINFO* pInfo, int 
     m_bDRM = m_bScriptCommand = 0;
     if (!pInfo || strPath.IsEmpty()) return 0;
     m_pParser.reset();
-    // One open serves the typing and the parse (an import analyses thousands of files). A file that
-    // opens for writing is not read-only; any other one has its attributes kept as for every tag
-    // operation. The file closes before the attributes go back.
-    std::optional<AttributeKeeper> attributes;
+    // One open serves the typing and the parse (an import analyses thousands of files).
     CMxFile file;
-    bool open = mxfileops::HasAudioExtension(strPath) && file.Open(strPath, kOpenParse);
-    if (!open) {
-        attributes.emplace(strPath);
-        if (!attributes->ok()) return 0;
-    }
+    bool open = mxfileops::HasAudioExtension(strPath) && file.Open(strPath, kOpenRead);
+    if (!open && GetFileAttributesA(strPath) == INVALID_FILE_ATTRIBUTES) return 0;
     CString ext;
     bool mp3 = false, wma = false;
     Classify(strPath, ext, mp3, wma, open ? &file : nullptr);
@@ -135,7 +127,6 @@ int CAudioFileParse::ParseAudioFile(CString& strPath, AUDIOFILEINFO* pInfo, int 
         if (GetFileAttributesA(newPath) != INVALID_FILE_ATTRIBUTES && GetFileAttributesA(strPath) == INVALID_FILE_ATTRIBUTES) {
             CString oldPath = strPath;
             strPath = newPath;
-            if (attributes) attributes->Moved(newPath);
             CWnd* main = AfxGetThread()->m_pMainWnd;
             if (main && main->m_hWnd) {
                 auto* block = new CString[3]{oldPath, newPath, strTag};
@@ -145,7 +136,7 @@ int CAudioFileParse::ParseAudioFile(CString& strPath, AUDIOFILEINFO* pInfo, int 
     }
     if (!MakeParser(mp3, wma)) return 0;
     int result = 0;
-    if (!open) open = file.Open(strPath, kOpenParse) != 0;
+    if (!open) open = file.Open(strPath, kOpenRead) != 0;
     if (open) {
         file.Seek(0, CFile::begin);
         result = m_pParser->ParseFile(&file, pInfo, nOption);
@@ -181,14 +172,12 @@ void CAudioFileParse::GetAudioFileID3Info(CString strPath, BYTE*& pTail, int& nT
     nTailLength = nHeaderLength = 0;
     m_pParser.reset();
     if (strPath.IsEmpty()) return;
-    AttributeKeeper attributes(strPath);
     CString ext;
     bool mp3 = false, wma = false;
-    if (!attributes.ok()) return;
     Classify(strPath, ext, mp3, wma);
     if (!MakeParser(mp3, wma)) return;
     CMxFile file;
-    if (!file.Open(strPath, kOpenParse)) return;
+    if (!file.Open(strPath, kOpenRead)) return;
     DWORD tailLength = 0, headerLength = 0;
     m_pParser->GetRawTags(&file, &pTail, &tailLength, &pHeader, &headerLength);
     nTailLength = int(tailLength);

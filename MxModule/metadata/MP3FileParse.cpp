@@ -213,18 +213,14 @@ DWORD CMP3FileParse::GetTagSize(CMxFile* pFile) {
     return Syncsafe(header + 6) + kTagHeaderSize;
 }
 
-void CMP3FileParse::RepairTagSize(CMxFile* pFile) {
+DWORD CMP3FileParse::GetRealTagSize(CMxFile* pFile) {
     // A tag whose size counted its own header seems to end inside the first audio frame.
     DWORD size = GetTagSize(pFile);
     BYTE probe[4];
-    if (size < 2 * kTagHeaderSize) return;
+    if (size < 2 * kTagHeaderSize) return size;
     pFile->Seek(LONG(size - kTagHeaderSize), CFile::begin);
-    if (pFile->Read(probe, 4) != 4 || !IsFrameHeader(probe)) return;
-    std::string field(4, '\0');
-    PutSyncsafe(field, 0, size - 2 * kTagHeaderSize);
-    pFile->Seek(6, CFile::begin);
-    pFile->Write(field.data(), 4);
-    pFile->Flush();
+    if (pFile->Read(probe, 4) != 4 || !IsFrameHeader(probe)) return size;
+    return size - kTagHeaderSize;
 }
 
 int CMP3FileParse::GetRawTags(CMxFile* pFile, BYTE** ppTail, DWORD* pTailLen, BYTE** ppHeader, DWORD* pHeaderLen) {
@@ -246,9 +242,7 @@ int CMP3FileParse::GetRawTags(CMxFile* pFile, BYTE** ppTail, DWORD* pTailLen, BY
         *pHeaderLen = 0;
         DWORD size = GetTagSize(pFile);
         if (size && length != DWORD(-1) && size - kTagHeaderSize < length) {
-            BYTE probe[4];
-            pFile->Seek(LONG(size - kTagHeaderSize), CFile::begin);
-            if (pFile->Read(probe, 4) == 4 && IsFrameHeader(probe)) size -= kTagHeaderSize;
+            size = GetRealTagSize(pFile);
             std::vector<BYTE> block(size);
             pFile->Seek(0, CFile::begin);
             block.resize(pFile->Read(block.data(), size));
@@ -293,7 +287,7 @@ int CMP3FileParse::ReadId3v2(CMxFile* pFile, AUDIOFILEINFO& info) {
     if (version < 1 || version > 4) return 1;
     bool version2 = version <= 2;
     int idLength = version2 ? 3 : 4, frameHeader = version2 ? 6 : 10;
-    DWORD size = Syncsafe(header + 6) + kTagHeaderSize;
+    DWORD size = GetRealTagSize(pFile);
     DWORD length = pFile->GetLength();
     if (length == DWORD(-1) || size > length) return 1;  // a tag that does not fit is ignored
     std::vector<BYTE> tag(size);
@@ -350,7 +344,6 @@ int CMP3FileParse::ParseFile(CMxFile* pFile, AUDIOFILEINFO* pInfo, int) {
     if (!pFile) return 0;
     DWORD length = pFile->GetLength();
     if (length == DWORD(-1) || length < kId3v1Size) return 0;
-    RepairTagSize(pFile);
     CMP3Info mp3;
     mp3.Calculate(pFile, -1);
     if (pInfo) {
@@ -373,21 +366,15 @@ int CMP3FileParse::ParseFile(CMxFile* pFile, AUDIOFILEINFO* pInfo, int) {
         m_info.strBitrate = mp3.GetBitrateText();
         CopyInfo(pInfo);
     }
-    if (m_bNeedModifyVersion) {
-        // Unicode text in a version-3 tag: the tag is relabelled as version 4.
-        const BYTE four = 4;
-        pFile->Seek(3, CFile::begin);
-        pFile->Write(&four, 1);
-        pFile->Flush();
-        if (m_header.size() > 3) m_header[3] = 4;
-    }
+    // Reading writes nothing: the need for a version change stays a flag for whoever saves the tag.
     return 1;
 }
 
 int CMP3FileParse::WriteTags(CMxFile* pFile, AUDIOFILEINFO* pInfo, DWORD dwMask) {
     if (!pFile || !pInfo) return 0;
     DWORD length = pFile->GetLength();
-    DWORD oldSize = GetTagSize(pFile);
+    // A size field that counted its own header is put right by the rebuilt header.
+    DWORD oldSize = GetRealTagSize(pFile);
     if (length == DWORD(-1) || oldSize >= length) return 0;
     std::string tag;
     if (oldSize == 0) {

@@ -18,11 +18,13 @@ public:
 
     // The total size of the file's ID3v2 tag (header included), or 0.
     static DWORD GetTagSize(CMxFile* pFile);
+    // The size the tag really has: a tag whose size field counted its own header is 10 bytes shorter
+    // than the field says (its first audio frame seems to begin inside it).
+    static DWORD GetRealTagSize(CMxFile* pFile);
     // True when the bytes start a plausible MPEG audio frame header (the fourth byte is not looked at).
     static bool IsFrameHeader(const BYTE* p);
 
 private:
     int ReadId3v1(CMxFile* pFile, AUDIOFILEINFO& info);
     int ReadId3v2(CMxFile* pFile, AUDIOFILEINFO& info);
-    void RepairTagSize(CMxFile* pFile);
 };

@@ -741,9 +741,16 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA data) {
             if (win.size() >= MAX_PATH || !PatternMatches(pattern, win)) continue;
             struct stat st {};
             if (fstatat(dirfd(d), ent->d_name, &st, 0) != 0) continue;  // a dangling link
+            bool link = ent->d_type == DT_LNK;
+            struct stat own {};
+            if (ent->d_type == DT_UNKNOWN) link = fstatat(dirfd(d), ent->d_name, &own, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(own.st_mode);
             std::string key = win;
             for (char& c : key) c = (c >= 'a' && c <= 'z') ? char(c - 32) : c;
             found.emplace_back(key + '\0' + win, MakeFindData(win, host, st));
+            if (link) {
+                found.back().second.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+                found.back().second.dwReserved0 = DWORD(IO_REPARSE_TAG_SYMLINK);
+            }
         }
         closedir(d);
     }
@@ -774,6 +781,30 @@ BOOL FindClose(HANDLE h) {
     if (it == g_finds.end()) return Fail(ERROR_INVALID_HANDLE);
     delete *it;
     g_finds.erase(it);
+    return TRUE;
+}
+
+BOOL MxGetFileInformationByPath(LPCSTR lpFileName, LPBY_HANDLE_FILE_INFORMATION info) {
+    if (!lpFileName || !info) return Fail(ERROR_INVALID_PARAMETER);
+    Resolved r;
+    DWORD e = Resolve(lpFileName, r);
+    if (e) return Fail(e);
+    if (!r.exists) return Fail(MissingError(r));
+    std::memset(info, 0, sizeof *info);
+    info->dwFileAttributes = AttributesOf(BaseName(r.host), r.st);
+    info->ftCreationTime = ToFileTime(r.st.st_ctim);
+    info->ftLastAccessTime = ToFileTime(r.st.st_atim);
+    info->ftLastWriteTime = ToFileTime(r.st.st_mtim);
+    // A device number fits in 32 bits for every device a Linux host makes below major 4096.
+    uint64_t dev = uint64_t(r.st.st_dev), ino = uint64_t(r.st.st_ino);
+    info->dwVolumeSerialNumber = DWORD(dev ^ (dev >> 32));
+    if (!S_ISDIR(r.st.st_mode)) {
+        info->nFileSizeHigh = DWORD(uint64_t(r.st.st_size) >> 32);
+        info->nFileSizeLow = DWORD(r.st.st_size);
+    }
+    info->nNumberOfLinks = DWORD(r.st.st_nlink);
+    info->nFileIndexHigh = DWORD(ino >> 32);
+    info->nFileIndexLow = DWORD(ino);
     return TRUE;
 }
 

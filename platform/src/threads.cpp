@@ -1,6 +1,8 @@
 // Threads and synchronisation.
 #include "platform/threads.h"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -78,6 +80,8 @@ DWORD GetCurrentThreadId() {
     if (t_threadId == 0) t_threadId = g_nextThreadId++;
     return t_threadId;
 }
+
+DWORD GetCurrentProcessId() { return DWORD(getpid()); }
 
 HANDLE CreateThread(void*, SIZE_T, LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter, DWORD dwCreationFlags,
                     LPDWORD lpThreadId) {

@@ -1,5 +1,6 @@
 // Analysis of a file into its library record, the single-field updates and network addresses.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "fileops/FileOpsFixture.h"
 
@@ -59,16 +60,29 @@ TEST_F(AnalysisTest, AFileOutsideTheLibraryIsNotAddedAndTheCallersRecordIsUntouc
     EXPECT_EQ(0, CFileOperateManager::IsFileAnalyzed(path));
 }
 
-TEST_F(AnalysisTest, UnreadableTagsAreWrittenAsTheDefaults) {
-    CString path = Song("noise.mp3", std::string(3000, 'x'));
-    Register(path);
-    EXPECT_EQ(FOR_SUCCESS, CFileOperateManager::AnalyzingFile(path, nullptr));
-    DBRECORD r = Record(path);
-    EXPECT_STREQ("noise", r.Song);  // the library names an untitled song after its file
-    EXPECT_STREQ("255", r.Genre);
-    EXPECT_STREQ("Unknow", r.GenreString);
-    EXPECT_STREQ("1", r.Analyzed);
-    EXPECT_STREQ("3000", r.FileLength);
+TEST_F(AnalysisTest, ASongThatCannotBeReadIsReportedAndKeepsItsRecord) {
+    CString noise = Song("noise.mp3", std::string(3000, 'x'));
+    CString gone = "C:\\music\\gone.mp3";
+    struct {
+        CString path;
+        FileOperateResultCode code;
+    } rows[] = {{noise, FOR_NOT_AUDIO}, {gone, FOR_FILE_NOT_FOUND}};
+    for (const auto& row : rows) {
+        Register(row.path);
+        AUDIOFILEINFO info;
+        info.strTitle = "keep";
+        EXPECT_EQ(row.code, CFileOperateManager::AnalyzingFile(row.path, &info)) << row.path;
+        EXPECT_STREQ("keep", info.strTitle);
+        DBRECORD r = Record(row.path);
+        EXPECT_STREQ("0", r.Analyzed) << row.path;
+        EXPECT_STREQ("5", r.Opinion) << row.path;
+    }
+    // A song the user may not read; the check runs without root's rights, as a user would.
+    CString secret = Song("secret.mp3", Mp3("secret"));
+    Register(secret);
+    chmod(machine.HostC("music/secret.mp3").c_str(), 0200);  // not even its owner may read it
+    EXPECT_EQ(FOR_READ_FAILED, RunAsOtherUser(machine, [&] { return int(CFileOperateManager::AnalyzingFile(secret, nullptr)); }));
+    EXPECT_STREQ("0", Record(secret).Analyzed);
 }
 
 TEST_F(AnalysisTest, AProtectedFileIsLeftAsItWas) {

@@ -2,7 +2,10 @@
 // space test, and safety when a copy is stopped.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <filesystem>
 #include <set>
+#include <thread>
 
 #include "MxModule/fileops/FileOperateAddMultiFilePathThread.h"
 #include "fileops/FileOpsFixture.h"
@@ -89,6 +92,45 @@ TEST_F(CopyTest, LegalFileNames) {
     // A backslash byte that is the second byte of a double-byte character is part of that character.
     CString trail("\x95\x5C" "x");
     EXPECT_STREQ(trail, CFileOperateThreadBase::MakeLegalFileName(trail));
+}
+
+TEST_F(CopyTest, ProbingANameLeavesTheUsersTempFilesAloneAndConcurrentProbesAgree) {
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    const CString mine = CString(temp) + "Song";
+    {
+        CMxFile file;
+        ASSERT_TRUE(file.Open(mine, CFile::modeCreate | CFile::modeWrite));
+        file.Write("keep", 4);
+    }
+    std::atomic<int> refused{0};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 4; ++t) {
+        workers.emplace_back([&refused] {
+            for (int i = 0; i < 250; ++i) refused += CFileOperateThreadBase::MakeLegalFileName("Song") != "Song";
+        });
+    }
+    for (std::thread& w : workers) w.join();
+    EXPECT_EQ(0, refused.load());
+    CMxFile file;
+    char back[8] = {};
+    ASSERT_TRUE(file.Open(mine, CFile::modeRead));
+    EXPECT_EQ(4u, file.Read(back, sizeof back));
+    EXPECT_STREQ("keep", back);
+    WIN32_FIND_DATAA fd;
+    HANDLE find = FindFirstFileA(CString(temp) + "*", &fd);
+    std::vector<std::string> left;
+    do left.push_back(fd.cFileName); while (FindNextFileA(find, &fd));
+    FindClose(find);
+    EXPECT_EQ((std::vector<std::string>{".", "..", "Song"}), left);  // no probe is left behind
+}
+
+TEST_F(CopyTest, AWalkThroughALinkLoopEnds) {
+    Song("a.mp3", Mp3("a"));
+    std::filesystem::create_directory_symlink(machine.HostC("music"), machine.HostC("music/loop"));
+    EXPECT_EQ((Seq{"BEGIN_COPY_MULTI_FILES 1", "BEGIN_COPY_ONE_OF_MULTI_FILES(a.mp3|lib\\a.mp3)",
+                   "END_COPY_ONE_OF_MULTI_FILES(a.mp3|lib\\a.mp3):100", "END_COPY_MULTI_FILES", "THREAD_EXIT"}),
+              Copy({"C:\\music"}));
 }
 
 TEST_F(CopyTest, TagRuleNamesByArtistAndTitle) {

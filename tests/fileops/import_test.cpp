@@ -2,6 +2,8 @@
 // it leaves in the library.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "fileops/FileOpsFixture.h"
 #include "MxModule/fileops/FileOperateImportMultiFilePathThread.h"
 
@@ -68,6 +70,8 @@ INSTANTIATE_TEST_SUITE_P(
         QuotaCase{"QuotaEqualToTheFileCount", 2, 2,
                   {"BEGIN_COPY_MULTI_FILES 2", "END_COPY_ANALYZED_MULTI_FILES[s0.mp3,s1.mp3]",
                    "END_COPY_NOT_ANALYZED_MULTI_FILES[]", "END_COPY_MULTI_FILES", "THREAD_EXIT"}},
+        QuotaCase{"ANegativeQuotaCountsAsZero", 2, -1,
+                  {"END_COPY_NOT_ANALYZED_MULTI_FILES[s0.mp3,s1.mp3]", "END_COPY_MULTI_FILES", "THREAD_EXIT"}},
         QuotaCase{"AnEmptyFolderStillEndsWithTheEmptyList", 0, 3,
                   {"END_COPY_NOT_ANALYZED_MULTI_FILES[]", "END_COPY_MULTI_FILES", "THREAD_EXIT"}}),
     [](const ::testing::TestParamInfo<QuotaCase>& p) { return std::string(p.param.name); });
@@ -99,6 +103,15 @@ TEST_F(ImportTest, NamesOutsideGbkAreImportedUnderGb18030) {
                    "THREAD_EXIT"}),
               Import({"C:\\music"}, 0));
     EXPECT_EQ(1, Db()->CheckFileImportedByFileName(MxUtf8ToAnsi("C:\\MUSIC\\MOTÖRHEAD.MP3")));
+}
+
+TEST_F(ImportTest, AWalkNeverEntersAFolderItIsInsideAndFollowsALinkToAWalkedFolderNoMore) {
+    Song("a.mp3", Mp3("a"));
+    Song("sub/b.mp3", Mp3("b"));
+    std::filesystem::create_directory_symlink(machine.HostC("music"), machine.HostC("music/sub/up"));
+    std::filesystem::create_directory_symlink(machine.HostC("music/sub"), machine.HostC("music/zz"));
+    EXPECT_EQ((Seq{"END_COPY_NOT_ANALYZED_MULTI_FILES[a.mp3,sub\\b.mp3]", "END_COPY_MULTI_FILES", "THREAD_EXIT"}),
+              Import({"C:\\music"}, 0));
 }
 
 TEST_F(ImportTest, OnlyMp3AndWmaByExtensionInAnyCaseAreCandidates) {
@@ -174,10 +187,10 @@ TEST_F(ImportTest, ProtectedAndScriptedWindowsMediaFilesInABatch) {
     Song("c.mp3", Mp3("plain"));
     Song("d.mp3", "not audio at all");
     Song("e.mp3", Mp3("quick"));
-    // The protected file and the unreadable one are passed over and count against the quota, so the
-    // batch of four ends normally and the fifth file is registered quickly.
+    // The protected file and the unreadable one are reported, passed over and count against the quota,
+    // so the batch of four ends normally and the fifth file is registered quickly.
     EXPECT_EQ((Seq{"BEGIN_COPY_MULTI_FILES 4", "FILEOPERATE_ERROR(a.wma)#25", "FILEOPERATE_ERROR(b.wma)#26",
-                   "END_COPY_ANALYZED_MULTI_FILES[b.wma,c.mp3]", "END_COPY_NOT_ANALYZED_MULTI_FILES[e.mp3]",
+                   "FILEOPERATE_ERROR(d.mp3)#13", "END_COPY_ANALYZED_MULTI_FILES[b.wma,c.mp3]", "END_COPY_NOT_ANALYZED_MULTI_FILES[e.mp3]",
                    "END_COPY_MULTI_FILES", "THREAD_EXIT"}),
               Import({"C:\\music"}, 4));
     EXPECT_EQ(0, Db()->CheckFileImportedByFileName("C:\\music\\a.wma"));

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <string>
 #include <vector>
 
@@ -123,6 +125,58 @@ TEST_F(AudioFacadeTest, ReadingAReadOnlyFileKeepsItReadOnlyAlsoWhenRenamed) {
         EXPECT_STREQ("locked", info.strTitle) << r.name;
         EXPECT_TRUE(GetFileAttributesA(path) & FILE_ATTRIBUTE_READONLY) << r.name;
     }
+}
+
+// What a file's bytes and host status say of it: any write, chmod or touch changes one of them.
+std::string Fingerprint(const std::string& host) {
+    struct stat st {};
+    stat(host.c_str(), &st);
+    return mxtest::ReadHostFile(host) + "|" + std::to_string(st.st_mode) + "|" + std::to_string(st.st_mtim.tv_sec) + "." +
+           std::to_string(st.st_mtim.tv_nsec) + "|" + std::to_string(st.st_ctim.tv_sec) + "." + std::to_string(st.st_ctim.tv_nsec);
+}
+
+TEST_F(AudioFacadeTest, ReadingChangesNothingInAnyKindOfFile) {
+    const std::string audio = Frames(mxtest::Mpeg1Layer3Header128(), 417, 30);
+    const std::string unicode = Frame3("TIT2", std::string(1, '\x01') + mxtest::Utf16(u"\u6b4c"));
+    struct {
+        const char* name;
+        std::string bytes;
+        bool readOnly;
+    } rows[] = {{"v3.mp3", Tag(3, unicode) + audio, false},
+                {"v4.mp3", Tag(4, unicode) + audio, false},
+                {"v1.mp3", audio + mxtest::Id3v1("t", "a", 1, 1), false},
+                {"s.wma", mxtest::AsfHeader({mxtest::ContentDescription(u"t", u"a")}) + std::string(200, 'd'), false},
+                {"ro.mp3", Tag(3, unicode) + audio, true}};
+    for (const auto& r : rows) {
+        const std::string host = machine.HostC(r.name);
+        mxtest::WriteHostFile(host, r.bytes);
+        CString path = CString("C:\\") + r.name;
+        if (r.readOnly) {
+            ASSERT_TRUE(SetFileAttributesA(path, FILE_ATTRIBUTE_READONLY));
+        }
+        const std::string before = Fingerprint(host);
+        CAudioFileParse facade;
+        AUDIOFILEINFO info;
+        EXPECT_EQ(1, facade.ParseAudioFile(path, &info, 1, 1, "")) << r.name;
+        BYTE *tail = nullptr, *header = nullptr;
+        int tailLength = 0, headerLength = 0;
+        facade.GetAudioFileID3Info(path, tail, tailLength, header, headerLength);
+        delete[] tail;
+        delete[] header;
+        EXPECT_EQ(before, Fingerprint(host)) << r.name;
+    }
+}
+
+TEST_F(AudioFacadeTest, AFileTheUserMayReadButNotWriteIsRead) {
+    const std::string host = machine.HostC("shared.mp3");
+    mxtest::WriteHostFile(host, Mp3("shared"));
+    chmod(host.c_str(), 0644);
+    EXPECT_EQ(0, mxtest::RunAsOtherUser(machine, [] {
+        CString path = "C:\\shared.mp3";
+        CAudioFileParse facade;
+        AUDIOFILEINFO info;
+        return facade.ParseAudioFile(path, &info, 1, 1, "") == 1 && info.strTitle == "shared" ? 0 : 1;
+    }));
 }
 
 TEST_F(AudioFacadeTest, SavingKeepsReadOnlyAndReportsWhyItFailed) {

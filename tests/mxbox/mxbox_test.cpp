@@ -224,6 +224,13 @@ TEST_F(MxboxTest, AnalyzeOfAFolderTakesItsLibrarySongs) {
     EXPECT_EQ(4, std::count(out.begin(), out.end(), '\n')) << out;
     EXPECT_NE(std::string::npos, out.find("examples/morning.mp3: 清晨 - 合成乐团")) << out;
     EXPECT_NE(std::string::npos, Run("library stats --json", &status).find("\"songs\": 8, \"analysed\": 4"));
+    // A song that cannot be read is reported and fails the import.
+    mxtest::RunCommand("mkdir '" + machine.HostC("noise") + "'");
+    mxtest::WriteHostFile(machine.HostC("noise/noise.mp3"), std::string(3000, 'x'));
+    out = Run("import '" + machine.HostC("noise") + "' --quota 1", &status);
+    EXPECT_EQ(1, status);
+    EXPECT_NE(std::string::npos, out.find("noise.mp3: not a readable MP3 or WMA file")) << out;
+    EXPECT_NE(std::string::npos, Stderr().find("mxbox: 1 song could not be read")) << Stderr();
 }
 
 TEST_F(MxboxTest, NamesCodePage936CannotHoldAreToldAndFailTheCommand) {

@@ -2,7 +2,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/TempMachine.h"
@@ -308,6 +310,31 @@ TEST_F(FilesTest, FindListsDotsOutsideTheRootInNameOrder) {
     EXPECT_FALSE(FindClose(h));
     EXPECT_FALSE(FindNextFileA(&fd, &fd));
     EXPECT_EQ(DWORD(ERROR_INVALID_HANDLE), GetLastError());
+}
+
+TEST_F(FilesTest, LinksAreListedAsReparsePointsAndKnownByTheirTargetsIdentity) {
+    ASSERT_TRUE(CreateDirectoryA("C:\\dir", nullptr));
+    ASSERT_TRUE(CreateDirectoryA("C:\\other", nullptr));
+    std::filesystem::create_directory_symlink(machine.HostC("dir"), machine.HostC("link"));
+    WIN32_FIND_DATAA fd;
+    for (const char* name : {"C:\\dir", "C:\\link"}) {
+        HANDLE h = FindFirstFileA(name, &fd);
+        ASSERT_NE(INVALID_HANDLE_VALUE, h);
+        FindClose(h);
+        bool link = name[3] == 'l';
+        EXPECT_EQ(DWORD(FILE_ATTRIBUTE_DIRECTORY | (link ? FILE_ATTRIBUTE_REPARSE_POINT : 0)), fd.dwFileAttributes) << name;
+        EXPECT_EQ(link ? DWORD(IO_REPARSE_TAG_SYMLINK) : 0u, fd.dwReserved0) << name;
+    }
+    auto id = [](const char* path) {
+        BY_HANDLE_FILE_INFORMATION info{};
+        EXPECT_TRUE(MxGetFileInformationByPath(path, &info)) << path;
+        return std::make_tuple(info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow);
+    };
+    EXPECT_EQ(id("C:\\dir"), id("C:\\LINK"));
+    EXPECT_NE(id("C:\\dir"), id("C:\\other"));
+    BY_HANDLE_FILE_INFORMATION info;
+    EXPECT_FALSE(MxGetFileInformationByPath("C:\\none", &info));
+    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError());
 }
 
 TEST_F(FilesTest, FindReportsSizesAndUnrepresentableNamesWithQuestionMarks) {

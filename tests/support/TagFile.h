@@ -12,11 +12,12 @@ class TagFile {
 public:
     TagFile(const TempMachine& machine, const std::string& name) : m_host(machine.HostC(name)), m_win(("C:\\" + name).c_str()) {}
 
-    // Writes the bytes as the file and parses them (with `parser` when given, else a fresh one).
+    // Writes the bytes as the file and parses them (with `parser` when given, else a fresh one) through
+    // a handle that may only read, as the facade opens it.
     AUDIOFILEINFO Parse(const std::string& bytes, int* result = nullptr, Parser* parser = nullptr) {
         WriteHostFile(m_host, bytes);
         CMxFile file;
-        EXPECT_TRUE(file.Open(m_win, 0x8002));
+        EXPECT_TRUE(file.Open(m_win, 0x8020));
         Parser local;
         AUDIOFILEINFO info;
         int r = (parser ? *parser : local).ParseFile(&file, &info, 0);

@@ -2,7 +2,9 @@
 
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <grp.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -32,6 +34,19 @@ TempMachine::TempMachine() {
 void TempMachine::SetCodePage(const char* acp) const {
     setenv("MX_ACP", acp, 1);
     MxPlatformReload();
+}
+
+int RunAsOtherUser(const TempMachine& machine, const std::function<int()>& fn) {
+    chmod(machine.root().c_str(), 0755);
+    std::fflush(nullptr);
+    pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) _exit(254);
+        _exit(fn() & 0xFF);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
 }
 
 TempMachine::~TempMachine() {

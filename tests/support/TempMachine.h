@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "MxModule/MxModule.h"
@@ -36,6 +37,11 @@ class MachineTest : public ::testing::Test {
 protected:
     TempMachine machine;
 };
+
+// Runs fn in a child process that may not write what it does not own: as the user and group nobody
+// (65534) when this process is root, as this user otherwise. The machine's folders are opened to others
+// for reading first. Returns fn's result (0 to 255), or -1 when the child did not end normally.
+int RunAsOtherUser(const TempMachine& machine, const std::function<int()>& fn);
 
 // Host file helpers (UTF-8 host paths).
 void WriteHostFile(const std::string& path, const std::string& bytes);

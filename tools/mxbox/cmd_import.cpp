@@ -45,6 +45,9 @@ const char* CodeText(int code) {
         case FOR_DRM_PROTECTED: return "DRM-protected, left out";
         case FOR_SCRIPT_COMMANDS: return "carries script commands (imported anyway)";
         case FOR_NAME_NOT_IN_CODE_PAGE: return "skipped: its name does not fit the system code page (MX_ACP; 54936 holds every name)";
+        case FOR_FILE_NOT_FOUND: return "the file is gone";
+        case FOR_READ_FAILED: return "cannot be read (no read access, or in use)";
+        case FOR_NOT_AUDIO: return "not a readable MP3 or WMA file";
         default: return "failed";
     }
 }
@@ -194,7 +197,7 @@ void RunImport(const ImportArgs& a) {
         CWnd m_wnd;
     } mainWnd(sink.GetHwnd());
     Progress progress;
-    size_t already = 0, refused = 0, analysing = 0;
+    size_t already = 0, refused = 0, unreadable = 0, analysing = 0;
     std::vector<CString> analysed, notAnalysed;
     std::vector<std::string> notes;
     std::string fatal;
@@ -207,6 +210,7 @@ void RunImport(const ImportArgs& a) {
                 }
                 if (m.nCode == FOR_NAME_NOT_IN_CODE_PAGE) ++g_nSkippedNames;
                 if (m.nCode == FOR_ALREADY_IMPORTED) ++already;
+                else if (m.nCode == FOR_READ_FAILED || m.nCode == FOR_NOT_AUDIO || m.nCode == FOR_FILE_NOT_FOUND) ++unreadable;
                 else if (m.nCode != FOR_SCRIPT_COMMANDS) ++refused;
                 notes.push_back(Shown(m.strText[0]) + ": " + CodeText(m.nCode));
                 break;
@@ -224,6 +228,7 @@ void RunImport(const ImportArgs& a) {
         if (analysing) line += ", analysing " + std::to_string(analysing) + " files";
         if (already) line += ", " + std::to_string(already) + " already in the library";
         if (refused) line += ", " + std::to_string(refused) + " refused";
+        if (unreadable) line += ", " + std::to_string(unreadable) + " unreadable";
         progress.Show(line);
     };
 
@@ -242,6 +247,7 @@ void RunImport(const ImportArgs& a) {
               << notAnalysed.size() << " to analyse later";
     if (already) std::cout << "; " << already << " already in the library";
     if (refused) std::cout << "; " << refused << " refused";
+    if (unreadable) std::cout << "; " << unreadable << " could not be read";
     std::cout << "\n";
     if (a.analyzeRest && !notAnalysed.empty()) {
         int failed = AnalyseAll(notAnalysed, progress, false);
@@ -249,6 +255,7 @@ void RunImport(const ImportArgs& a) {
         if (failed) failures = 1;
     }
     FailOnSkippedNames();
+    if (unreadable) throw CLI::RuntimeError(Fail(std::to_string(unreadable) + (unreadable == 1 ? " song" : " songs") + " could not be read"));
     if (failures) throw CLI::RuntimeError(1);  // each failure told above
 }
 

@@ -21,6 +21,8 @@
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
+#define IO_REPARSE_TAG_SYMLINK 0xA000000CL
 #define INVALID_FILE_ATTRIBUTES (static_cast<DWORD>(-1))
 
 #define DRIVE_UNKNOWN 0
@@ -45,9 +47,25 @@ struct WIN32_FIND_DATAA {
 };
 typedef WIN32_FIND_DATAA* LPWIN32_FIND_DATAA;
 
+struct BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+};
+typedef BY_HANDLE_FILE_INFORMATION* LPBY_HANDLE_FILE_INFORMATION;
+
 DWORD GetFileAttributesA(LPCSTR lpFileName);
 BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
-// Entries come in name order; a folder other than a drive's root also lists "." and "..".
+// Entries come in name order; a folder other than a drive's root also lists "." and "..". A symbolic
+// link is listed with the attributes of what it points to plus FILE_ATTRIBUTE_REPARSE_POINT, and
+// dwReserved0 holds IO_REPARSE_TAG_SYMLINK, as Windows lists its links and junctions.
 HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
 BOOL FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData);
 BOOL FindClose(HANDLE hFindFile);
@@ -74,6 +92,10 @@ BOOL MxHostPathToWindows(const std::string& hostPath, CString& winPath);
 BOOL MxWindowsPathToHost(LPCSTR winPath, std::string& hostPath);
 // fopen for a Windows path (the CRT's narrow fopen); null with the last error set on failure.
 FILE* MxFOpen(LPCSTR winPath, LPCSTR mode);
+// What GetFileInformationByHandle tells of a handle opened on the path (links followed), without the
+// handle: the volume serial number and the file index identify a file or folder on this machine.
+// FALSE with the last error set when the path cannot be found.
+BOOL MxGetFileInformationByPath(LPCSTR lpFileName, LPBY_HANDLE_FILE_INFORMATION lpInfo);
 
 // ---- MFC file classes ----
 

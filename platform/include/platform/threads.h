@@ -80,6 +80,7 @@ DWORD ResumeThread(HANDLE hThread);
 // STILL_ACTIVE while running, then the start routine's result.
 BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
 DWORD GetCurrentThreadId();
+DWORD GetCurrentProcessId();
 void Sleep(DWORD dwMilliseconds);
 
 // Parks the calling thread while its suspend count is above zero. Threads not made by CreateThread
