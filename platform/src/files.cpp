@@ -342,6 +342,15 @@ void UnregisterHandle(ULONG_PTR id) {
 // description locks (they belong to the handle, not to the process) on marker bytes far beyond any
 // data: one for each kind of access it has and one for each it denies. Markers are placed before they
 // are checked, so two opens racing each other are both refused rather than both let in.
+struct flock HostRange(short type, off_t start, off_t length) {
+    struct flock fl {};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = start;
+    fl.l_len = length;
+    return fl;
+}
+
 constexpr off_t kMarkBase = off_t(0x7FFFFFFF00000000LL);
 // Bit k is the marker at kMarkBase + k; the order keeps the common sets contiguous (one call each).
 constexpr unsigned kMarkAccessRead = 1, kMarkDenyWrite = 2, kMarkAccessWrite = 4, kMarkDenyRead = 8, kMarkAll = 15;
@@ -366,10 +375,7 @@ bool ForEachMarkRun(unsigned bits, F fn) {
         }
         int start = k;
         while (k < 4 && ((bits >> k) & 1)) ++k;
-        struct flock fl {};
-        fl.l_whence = SEEK_SET;
-        fl.l_start = kMarkBase + start;
-        fl.l_len = k - start;
+        struct flock fl = HostRange(F_UNLCK, kMarkBase + start, k - start);
         if (!fn(fl)) return false;
     }
     return true;
@@ -402,11 +408,7 @@ DWORD PlaceShareMarks(int fd, DWORD access, DWORD share) {
 // Range locks between processes: an exclusive lock where the handle may write; a handle that only
 // reads holds a shared one after checking that no other handle holds any.
 bool LockHostRange(int fd, DWORD pos, DWORD count) {
-    struct flock fl {};
-    fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = off_t(pos);
-    fl.l_len = off_t(count);
+    struct flock fl = HostRange(F_WRLCK, pos, count);
     if (fcntl(fd, F_OFD_SETLK, &fl) == 0) return true;
     if (errno != EBADF) return errno != EAGAIN && errno != EACCES;
     if (fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK) return false;
@@ -415,11 +417,7 @@ bool LockHostRange(int fd, DWORD pos, DWORD count) {
 }
 
 void UnlockHostRange(int fd, DWORD pos, DWORD count) {
-    struct flock fl {};
-    fl.l_type = F_UNLCK;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = off_t(pos);
-    fl.l_len = off_t(count);
+    struct flock fl = HostRange(F_UNLCK, pos, count);
     fcntl(fd, F_OFD_SETLK, &fl);
 }
 
