@@ -54,10 +54,7 @@ TEST_F(MxPublicTest, Utf8PercentTextBecomesGbk) {
 }
 
 TEST_F(MxPublicTest, HexDigitsAndWebLinks) {
-    EXPECT_EQ(0, CMxPublic::HexDigit('0'));
-    EXPECT_EQ(15, CMxPublic::HexDigit('f'));
-    EXPECT_EQ(10, CMxPublic::HexDigit('A'));
-    EXPECT_EQ(-1, CMxPublic::HexDigit('g'));
+    for (const auto& h : std::vector<std::pair<char, int>>{{'0', 0}, {'f', 15}, {'A', 10}, {'g', -1}}) EXPECT_EQ(h.second, CMxPublic::HexDigit(h.first)) << h.first;
     const std::vector<std::pair<const char*, int>> links = {
         {"C:\\x", 0}, {"a:\\x", 0}, {"z:\\x", 0}, {"  C:\\x", 0}, {"ab", 0}, {"  ab", 0},
         {"http://example.org/a.mp3", 1}, {"\\\\server\\share", 1}, {"1:\\x", 1},
@@ -75,40 +72,29 @@ TEST_F(MxPublicTest, CaseBlindComparisons) {
 }
 
 TEST_F(MxPublicTest, CheckStringValidTailDropsOnlyTheDanglingLeadByte) {
-    char cut[] = "\xD6\xD0\xB9";  // "中" and half of the next character
-    CMxPublic::CheckStringValidTail(cut, 3);
-    EXPECT_STREQ("\xD6\xD0", cut);
-    char whole[] = "\xD6\xD0" "ab";
-    CMxPublic::CheckStringValidTail(whole, 4);
-    EXPECT_STREQ("\xD6\xD0" "ab", whole);
-    CString s("ab\xD6");
-    CMxPublic::CheckStringValidTail(s);
-    EXPECT_STREQ("ab", s);
-    CString lone("\xD6");
-    CMxPublic::CheckStringValidTail(lone);
-    EXPECT_STREQ("", lone);
-}
-
-TEST_F(MxPublicTest, FileMd5MatchesKnownDigests) {
-    WriteHostFile(machine.HostC("empty.mp3"), "");
-    WriteHostFile(machine.HostC("abc.mp3"), "abc");
-    WriteHostFile(machine.HostC("million.mp3"), std::string(1000000, 'a'));
-    EXPECT_STREQ("D41D8CD98F00B204E9800998ECF8427E", CMxPublic::GetFileMD5("C:\\empty.mp3"));
-    EXPECT_STREQ("900150983CD24FB0D6963F7D28E17F72", CMxPublic::GetFileMD5("c:\\ABC.mp3"));
-    EXPECT_STREQ("7707D6AE4E027C70EEA2A935C2296F21", CMxPublic::GetFileMD5("C:\\million.mp3"));
-    EXPECT_STREQ("", CMxPublic::GetFileMD5("C:\\missing.mp3"));
+    // "中" and half of the next character; whole text; a lone lead byte.
+    for (const TextCase& c : std::vector<TextCase>{{"\xD6\xD0\xB9", "\xD6\xD0"}, {"\xD6\xD0" "ab", "\xD6\xD0" "ab"}, {"ab\xD6", "ab"}, {"\xD6", ""}}) {
+        std::string buffer = c.in;
+        CMxPublic::CheckStringValidTail(&buffer[0], int(buffer.size()));
+        EXPECT_STREQ(c.out.c_str(), buffer.c_str()) << c.in;
+        CString s(c.in.c_str());
+        CMxPublic::CheckStringValidTail(s);
+        EXPECT_EQ(c.out, s.str()) << c.in;
+    }
 }
 
 TEST_F(MxPublicTest, FileMd5AgreesWithMd5sumAtChunkBoundaries) {
-    for (size_t size : {size_t(102399), size_t(102400), size_t(102401), size_t(204800)}) {
-        std::string bytes(size, '\0');
-        for (size_t i = 0; i < size; ++i) bytes[i] = char((i * 7919) >> 3);
+    std::string pattern(204800, '\0');
+    for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = char((i * 7919) >> 3);
+    for (const std::string& bytes : {std::string(), std::string("abc"), std::string(1000000, 'a'), pattern.substr(0, 102399),
+                                     pattern.substr(0, 102400), pattern.substr(0, 102401), pattern}) {
         WriteHostFile(machine.HostC("f.bin"), bytes);
         std::string expected = mxtest::RunCommand("md5sum '" + machine.HostC("f.bin") + "'").substr(0, 32);
         CString upper(expected.c_str());
         upper.MakeUpper();
-        EXPECT_EQ(upper, CMxPublic::GetFileMD5("C:\\f.bin")) << size;
+        EXPECT_EQ(upper, CMxPublic::GetFileMD5("c:\\F.BIN")) << bytes.size();
     }
+    EXPECT_STREQ("", CMxPublic::GetFileMD5("C:\\missing.mp3"));
 }
 
 TEST_F(MxPublicTest, FileMd5RespectsExclusiveHolders) {

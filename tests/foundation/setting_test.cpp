@@ -2,7 +2,7 @@
 // schemes, folder creation and the choice of the default drive.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -121,48 +121,49 @@ TEST_F(SettingTest, TextDefaultsFollowTheSystemCodePage) {
     EXPECT_NE(nullptr, Settings()->GetLyricColorInfo("可爱粉"));
 }
 
-TEST_F(SettingTest, StoredValuesLoadWithTheirRules) {
-    SetDword("Download\\MaxDownloadCount", 9);
-    SetDword("Audio\\LyricTrans", 10);
-    SetDword("Normal\\MinToSysTray", 7);
-    SetDword("Normal\\AddAppLink", 0);
-    SetDword("Network\\MaxConnectCount", 0xFFFFFFFF);
+TEST_F(SettingTest, StoredNumbersLoadWithTheirRules) {
+    auto count = [](SETTINGINFO* c) { return c->MaxDownloadCount; };
+    auto trans = [](SETTINGINFO* c) { return c->AudioSetting.LyricTrans; };
+    struct Row {
+        const char* path;
+        unsigned long stored;
+        int loaded;
+        bool writtenBack;  // a clamped value is saved again
+        std::function<int(SETTINGINFO*)> field;
+    };
+    for (const Row& r : std::vector<Row>{{"Download\\MaxDownloadCount", 9, 5, true, count},
+                                         {"Download\\MaxDownloadCount", 0, 0, false, count},
+                                         {"Download\\MaxDownloadCount", 0xFFFFFFFE, -2, false, count},
+                                         {"Download\\MaxDownloadCount", 5, 5, false, count},
+                                         {"Audio\\LyricTrans", 10, 80, true, trans},
+                                         {"Audio\\LyricTrans", 80, 80, false, trans},
+                                         {"Audio\\LyricTrans", 300, 300, false, trans},
+                                         {"Normal\\MinToSysTray", 7, 1, false, [](SETTINGINFO* c) { return c->MinToSysTray; }},
+                                         {"Normal\\AddAppLink", 0, 0, false, [](SETTINGINFO* c) { return c->AddAppLink; }},
+                                         // taken as stored, as a signed number
+                                         {"Network\\MaxConnectCount", 0xFFFFFFFF, -1, false,
+                                          [](SETTINGINFO* c) { return c->NetSetting.MaxConnectCount; }}}) {
+        SetDword(r.path, r.stored);
+        TestSettings::Reset();
+        EXPECT_EQ(r.loaded, r.field(Settings()->GetCurrentSetting())) << r.path << " " << r.stored;
+        std::string path = r.path, section = path.substr(0, path.find('\\') + 1);
+        if (r.writtenBack) {
+            EXPECT_EQ(Dword(r.loaded), Stored(section, path.substr(section.size()).c_str()).second) << r.path;
+        }
+    }
+}
+
+TEST_F(SettingTest, StoredTextsLoadWithTheirRules) {
     SetText("Audio\\LyricColor", "NoSuchScheme");
     SetText("Audio\\AudioPath", Gbk("C:\\我的歌\\新"));
     SetText("Agent\\Password", "secret");
     SETTINGINFO* c = Settings()->GetCurrentSetting();
-    EXPECT_EQ(5, c->MaxDownloadCount);
-    EXPECT_EQ(Dword(5), Stored("Download\\", "MaxDownloadCount").second);  // written back
-    EXPECT_EQ(80, c->AudioSetting.LyricTrans);
-    EXPECT_EQ(Dword(80), Stored("Audio\\", "LyricTrans").second);
-    EXPECT_EQ(1, c->MinToSysTray);
-    EXPECT_EQ(0, c->AddAppLink);
-    EXPECT_EQ(-1, c->NetSetting.MaxConnectCount);  // taken as stored, as a signed number
     EXPECT_STREQ("NoSuchScheme", c->AudioSetting.LyricColor);
     EXPECT_EQ(Settings()->GetLyricColorInfo(Gbk("清新蓝")), c->AudioSetting.pLyricColor);
     EXPECT_EQ(nullptr, Settings()->GetLyricColorInfo("NoSuchScheme"));
     EXPECT_STREQ(Gbk("C:\\我的歌\\新"), c->AudioSetting.AudioPath);
     EXPECT_TRUE(HostExists(machine.HostC("我的歌/新")));  // a stored folder is created
     EXPECT_STREQ("secret", c->AgentSetting.Password);
-}
-
-TEST_F(SettingTest, ClampingLeavesValuesInsideTheRangeAlone) {
-    struct {
-        const char* path;
-        unsigned long stored;
-        int loaded;
-    } rows[] = {{"Download\\MaxDownloadCount", 0, 0},
-                {"Download\\MaxDownloadCount", 0xFFFFFFFE, -2},
-                {"Download\\MaxDownloadCount", 5, 5},
-                {"Audio\\LyricTrans", 80, 80},
-                {"Audio\\LyricTrans", 300, 300}};
-    for (const auto& r : rows) {
-        SetDword(r.path, r.stored);
-        TestSettings::Reset();
-        SETTINGINFO* c = Settings()->GetCurrentSetting();
-        int value = std::strstr(r.path, "Trans") ? c->AudioSetting.LyricTrans : c->MaxDownloadCount;
-        EXPECT_EQ(r.loaded, value) << r.path << " " << r.stored;
-    }
 }
 
 TEST_F(SettingTest, SavingWritesEveryValueWithItsTypeAndASecondLoadSeesIt) {

@@ -60,7 +60,6 @@ TEST_F(CorpusTest, EveryFileParsesWithoutHarm) {
         mp3.ParseBuffer(&image, &size, &info, -1);
         CWMAFileParse wma;
         wma.ParseBuffer(&image, &size, &info, -1);
-        EXPECT_GE(info.nDuration, -100000);
     }
 }
 

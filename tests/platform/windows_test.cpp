@@ -1,6 +1,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <type_traits>
 #include <vector>
 
@@ -34,6 +35,13 @@ HWND MakeWindowOf(WNDPROC proc, const char* className) {
 
 HWND MakeWindow() { return MakeWindowOf(Recorder, "MxTestRecorder"); }
 
+// The Windows error a failed call left (cleared before it), or 0 when it succeeded.
+template <typename Fn>
+DWORD ErrorOf(Fn call) {
+    SetLastError(0);
+    return call() ? 0 : GetLastError();
+}
+
 // Declarations written for Windows compile unchanged: the calling-convention words add nothing here.
 using Plain = int (*)(int);
 static_assert(std::is_same_v<decltype(&Recorder), WNDPROC> && std::is_same_v<int(APIENTRY*)(int), Plain> &&
@@ -53,13 +61,11 @@ TEST(WindowsTest, MessagesPostedFromAnotherThreadReachTheOwnerInOrder) {
     poster.join();
     MSG msg;
     while (seen.size() < 4 && GetMessageA(&msg, nullptr, 0, 0)) DispatchMessageA(&msg);
-    ASSERT_EQ(4u, seen.size());
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(UINT(WM_USER + 3200), seen[size_t(i)].message);
-        EXPECT_EQ(WPARAM(i + 1), seen[size_t(i)].wParam);
-        EXPECT_EQ(LPARAM((i + 1) * 10), seen[size_t(i)].lParam);
-    }
-    EXPECT_EQ(w, seen[3].hwnd);
+    std::vector<std::tuple<HWND, UINT, WPARAM, LPARAM>> got;
+    for (const Seen& s : seen) got.emplace_back(s.hwnd, s.message, s.wParam, s.lParam);
+    EXPECT_EQ((std::vector<std::tuple<HWND, UINT, WPARAM, LPARAM>>{
+                  {w, WM_USER + 3200, 1, 10}, {w, WM_USER + 3200, 2, 20}, {w, WM_USER + 3200, 3, 30}, {w, WM_USER + 3201, 7, 0}}),
+              got);
     EXPECT_TRUE(DestroyWindow(w));
     t_seen = nullptr;
 }
@@ -69,13 +75,12 @@ TEST(WindowsTest, PostingToAnUnknownOrDestroyedWindowFails) {
     EXPECT_TRUE(IsWindow(w));
     EXPECT_TRUE(DestroyWindow(w));
     EXPECT_FALSE(IsWindow(w));
-    SetLastError(0);
-    EXPECT_FALSE(PostMessageA(w, WM_USER, 0, 0));
-    EXPECT_EQ(DWORD(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
-    EXPECT_FALSE(PostMessageA(reinterpret_cast<HWND>(0x1234), WM_USER, 0, 0));
+    EXPECT_EQ(DWORD(ERROR_INVALID_WINDOW_HANDLE), ErrorOf([w] { return PostMessageA(w, WM_USER, 0, 0); }));
+    EXPECT_EQ(DWORD(ERROR_INVALID_WINDOW_HANDLE), ErrorOf([] { return PostMessageA(reinterpret_cast<HWND>(0x1234), WM_USER, 0, 0); }));
     EXPECT_FALSE(DestroyWindow(w));
-    EXPECT_EQ(nullptr, CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr));
-    EXPECT_EQ(DWORD(ERROR_CLASS_DOES_NOT_EXIST), GetLastError());
+    EXPECT_EQ(DWORD(ERROR_CLASS_DOES_NOT_EXIST), ErrorOf([] {
+                  return CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr) != nullptr;
+              }));
 }
 
 TEST(WindowsTest, PeekLeavesOrTakesAndQuitEndsTheLoop) {
@@ -156,9 +161,7 @@ TEST(WindowsTest, DestroyingAWindowAnswersItsWaitingSendersAndDropsItsQueue) {
     EXPECT_EQ(0, result);
     MSG msg;
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
-    SetLastError(0);
-    EXPECT_EQ(0, SendMessageA(w, WM_USER, 1, 0));
-    EXPECT_EQ(DWORD(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
+    EXPECT_EQ(DWORD(ERROR_INVALID_WINDOW_HANDLE), ErrorOf([w] { return SendMessageA(w, WM_USER, 1, 0); }));
 }
 
 TEST(WindowsTest, TwoThreadsSendingToEachOtherBothGetAnswers) {
@@ -219,12 +222,8 @@ TEST(WindowsTest, AThreadsWindowsAreDestroyedWhenItEnds) {
         }
         EXPECT_EQ(0, waited);
         EXPECT_FALSE(IsWindow(made));
-        SetLastError(0);
-        EXPECT_FALSE(PostMessageA(made, WM_USER, 0, 0));
-        EXPECT_EQ(DWORD(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
-        SetLastError(0);
-        EXPECT_EQ(0, SendMessageA(made, WM_USER, 21, 0));
-        EXPECT_EQ(DWORD(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
+        EXPECT_EQ(DWORD(ERROR_INVALID_WINDOW_HANDLE), ErrorOf([&] { return PostMessageA(made, WM_USER, 0, 0); }));
+        EXPECT_EQ(DWORD(ERROR_INVALID_WINDOW_HANDLE), ErrorOf([&] { return SendMessageA(made, WM_USER, 21, 0); }));
     }
 }
 
@@ -232,9 +231,7 @@ TEST(WindowsTest, AThreadsQueueRefusesPostsBeyondTenThousand) {
     HWND a = MakeWindow(), b = MakeWindow();
     for (int i = 0; i < 10000; ++i) ASSERT_TRUE(PostMessageA(i % 2 ? a : b, WM_USER, WPARAM(i), 0)) << i;
     for (HWND w : {a, b}) {  // the limit is the thread's, not the window's
-        SetLastError(0);
-        EXPECT_FALSE(PostMessageA(w, WM_USER, 0, 0));
-        EXPECT_EQ(DWORD(ERROR_NOT_ENOUGH_QUOTA), GetLastError());
+        EXPECT_EQ(DWORD(ERROR_NOT_ENOUGH_QUOTA), ErrorOf([w] { return PostMessageA(w, WM_USER, 0, 0); }));
     }
     HWND d = MakeDoubler();
     EXPECT_EQ(42, SendMessageA(d, WM_USER, 21, 0));  // sending takes no place in the queue
