@@ -39,6 +39,11 @@ public:
     DWORD ReadHuge(void* lpBuffer, DWORD dwCount);
     void WriteHuge(const void* lpBuffer, DWORD dwCount);
 
+    // The Windows error of the first disk operation that failed since the file was opened or this was
+    // cleared; 0 when none did. A writer that must know its bytes reached the system asks here.
+    DWORD GetFailure() const { return m_dwFailure; }
+    void ClearFailure() { m_dwFailure = 0; }
+
     static void Rename(LPCSTR lpszOldName, LPCSTR lpszNewName);
     static void Remove(LPCSTR lpszFileName);
     static void SetStatus(LPCSTR lpszFileName, const CFileStatus& status);
@@ -51,4 +56,5 @@ private:
     BYTE* m_pCurrent;        // the byte at the current position
     DWORD m_dwImageLength;
     DWORD m_dwPosition;
+    mutable DWORD m_dwFailure;  // set by const operations too
 };

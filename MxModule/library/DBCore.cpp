@@ -109,7 +109,8 @@ CDBCore::CDBCore(const CString& strFolder)
       m_strBackupPath(strFolder + kMirrorFile),
       m_nHighestId(0),
       m_dwFileEnd(kHeaderSize),
-      m_nSteps(0) {}
+      m_nSteps(0),
+      m_pStale(nullptr) {}
 
 CDBCore::~CDBCore() { ClosePair(); }
 
@@ -118,10 +119,12 @@ void CDBCore::Step() {
     if (s_pfnWriteStepHook) s_pfnWriteStepHook(m_nSteps);
 }
 
-void CDBCore::WriteMarked(const std::vector<std::pair<DWORD, std::string>>& ranges) {
+bool CDBCore::WriteMarked(const std::vector<std::pair<DWORD, std::string>>& ranges) {
+    if (!Heal()) return false;
     // Several ranges share one pair of marks, so that a record moving to a new block and the release of
     // its old block reach the disk together or not at all.
     for (CMxFile* f : {&m_fileMain, &m_fileBackup}) {
+        f->ClearFailure();
         f->Seek(0, CFile::begin);
         f->Write(&kStateBusy, 1);
         Step();
@@ -132,17 +135,39 @@ void CDBCore::WriteMarked(const std::vector<std::pair<DWORD, std::string>>& rang
             f->Write(range.second.data(), UINT(range.second.size()));
             Step();
         }
-        f->Seek(0, CFile::begin);
-        f->Write(&kStateClean, 1);
-        Step();
+        // The ranges reach the system before the clean mark is written, and a file whose write failed
+        // (a full disk) stays marked busy.
         f->Flush();
-        Step();
+        if (!f->GetFailure()) {
+            f->Seek(0, CFile::begin);
+            f->Write(&kStateClean, 1);
+            Step();
+            f->Flush();
+            Step();
+        }
+        if (DWORD failure = f->GetFailure()) {
+            m_pStale = f;
+            Heal();
+            SetLastError(failure);
+            // Once the main file holds the change, the next open copies it to the mirror in any case.
+            return f == &m_fileBackup;
+        }
     }
+    return true;
+}
+
+bool CDBCore::Heal() {
+    if (!m_pStale) return true;
+    CMxFile& good = m_pStale == &m_fileMain ? m_fileBackup : m_fileMain;
+    if (!CopyInto(good, *m_pStale)) return false;
+    m_pStale = nullptr;
+    return true;
 }
 
 void CDBCore::ClosePair() {
     m_fileMain.Close();
     m_fileBackup.Close();
+    m_pStale = nullptr;  // its busy mark has the next open repair it
 }
 
 bool CDBCore::OpenPair() {
@@ -211,11 +236,18 @@ bool CDBCore::RestoreMissingFile(const CString& strLone, const CString& strMissi
         f.Write(image.data(), UINT(image.size()));
         f.Flush();
         Step();
+        if (DWORD failure = f.GetFailure()) {
+            f.Close();
+            DeleteFileA(temp);
+            SetLastError(failure);
+            return false;
+        }
     }
     lone.Seek(0, CFile::begin);
     lone.Write(&kStateBusy, 1);
     lone.Flush();
     Step();
+    if (lone.GetFailure()) return false;
     lone.Close();
     if (!MoveFileA(temp, strMissing)) return false;
     Step();
@@ -252,6 +284,7 @@ bool CDBCore::CopyInto(CMxFile& src, CMxFile& dst) {
     // at the next open from the source, which is never written.
     DWORD length = src.GetLength();
     if (length == DWORD(-1) || length < kHeaderSize) return false;
+    dst.ClearFailure();
     dst.Seek(0, CFile::begin);
     dst.Write(&kStateBusy, 1);
     dst.Flush();
@@ -268,12 +301,12 @@ bool CDBCore::CopyInto(CMxFile& src, CMxFile& dst) {
     dst.Flush();
     Step();
     dst.SetLength(length);
-    if (dst.GetLength() != length) return false;
+    if (dst.GetFailure() || dst.GetLength() != length) return false;
     dst.Seek(0, CFile::begin);
     dst.Write(&kStateClean, 1);
     dst.Flush();
     Step();
-    return true;
+    return !dst.GetFailure();
 }
 
 namespace {
@@ -361,7 +394,7 @@ void CDBCore::SetAsideDamage(DWORD dwFrom, DWORD dwLength) {
         f.Write(static_cast<LPCSTR>(line), UINT(line.GetLength()));
         f.Write(damage.data(), UINT(damage.size()));
         f.Flush();
-        kept = f.GetLength() == before + line.GetLength() + damage.size();
+        kept = !f.GetFailure() && f.GetLength() == before + line.GetLength() + damage.size();
         f.Close();
     }
     line.Format("library: %u unreadable bytes from offset %u of %s %s %s", dwLength - dwFrom, dwFrom, kLibraryFile,
@@ -451,7 +484,7 @@ int CDBCore::AddRecord(DBRECORD* pRecord) {
     bool reused = false;
     PlaceBlock(N, offset, slack, reused);
     int id = int(uint32_t(m_nHighestId) + 1);
-    WriteMarked({{offset, BuildBlock(id, rec, slack)}});
+    if (!WriteMarked({{offset, BuildBlock(id, rec, slack)}})) return 0;
     m_nHighestId = id;
     if (reused) {
         m_mapFreeBlocks.erase(offset);
@@ -540,7 +573,7 @@ int CDBCore::UpdateRecord(CString strPath, DBRECORD* pRecord, DWORD dwMask) {
     DWORD N = PayloadLength(rec);
     DWORD newOffset = offset;
     if (N <= L + S) {
-        WriteMarked({{offset, BuildBlock(id, rec, L + S - N)}});
+        if (!WriteMarked({{offset, BuildBlock(id, rec, L + S - N)}})) return 0;
     } else {
         // The record outgrows its block: it moves, and its old block is freed in the same marked write.
         DWORD slack = 0;
@@ -548,7 +581,7 @@ int CDBCore::UpdateRecord(CString strPath, DBRECORD* pRecord, DWORD dwMask) {
         PlaceBlock(N, newOffset, slack, reused);
         std::string freed(2, '\0');
         freed[0] = char(kBlockFree);
-        WriteMarked({{newOffset, BuildBlock(id, rec, slack)}, {offset + kBlockFlagsOffset, freed}});
+        if (!WriteMarked({{newOffset, BuildBlock(id, rec, slack)}, {offset + kBlockFlagsOffset, freed}})) return 0;
         if (reused) {
             m_mapFreeBlocks.erase(newOffset);
         } else {
@@ -598,7 +631,7 @@ int CDBCore::DeleteRecord(CString strPath) {
     m_fileMain.Read(header, kBlockHeaderSize);
     std::string freed(2, '\0');
     freed[0] = char(kBlockFree);
-    WriteMarked({{offset + kBlockFlagsOffset, freed}});
+    if (!WriteMarked({{offset + kBlockFlagsOffset, freed}})) return 0;
     UnindexSongKey(offset);
     RemoveEntry(it);
     m_mapFreeBlocks[offset] = GetU32(header + 4) + GetU32(header + 8);

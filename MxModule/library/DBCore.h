@@ -67,8 +67,11 @@ private:
     };
     typedef std::map<CString, SongEntry>::iterator EntryIt;
 
-    // Writes the ranges to the main file and then the mirror, each between its busy and clean marks.
-    void WriteMarked(const std::vector<std::pair<DWORD, std::string>>& ranges);
+    // Writes the ranges to the main file and then the mirror, each between its busy and clean marks;
+    // false (last error set) when the change is not in the library because a write failed.
+    bool WriteMarked(const std::vector<std::pair<DWORD, std::string>>& ranges);
+    // Copies the good file over one a failed write left busy; false while that copy fails too.
+    bool Heal();
     void Step();
     bool WriteFreshPair();
     bool OpenPair();
@@ -111,6 +114,7 @@ private:
     int m_nHighestId;
     DWORD m_dwFileEnd;                                    // the main file's length
     int m_nSteps;
+    CMxFile* m_pStale;                                    // a file a failed write left busy, or null
     std::vector<char> m_scratch;                          // a record's payload while it is decoded
 };
 
