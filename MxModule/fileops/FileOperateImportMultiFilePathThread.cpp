@@ -61,12 +61,12 @@ void CFileOperateImportMultiFilePathThread::HandleFile(Walk& walk, const CString
         walk.stopped = true;
 }
 
-void CFileOperateImportMultiFilePathThread::WalkFolder(Walk& walk, const CString& strFolder, bool bLink) {
+void CFileOperateImportMultiFilePathThread::WalkFolder(Walk& walk, const CString& strFolder) {
     if (walk.stopped || IsStopped()) {
         walk.stopped = true;
         return;
     }
-    if (!walk.folders.Enter(strFolder, bLink)) return;
+    if (!walk.folders.Enter(strFolder)) return;
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA(strFolder + "\\*.*", &data);
     if (find != INVALID_HANDLE_VALUE) {
@@ -77,7 +77,7 @@ void CFileOperateImportMultiFilePathThread::WalkFolder(Walk& walk, const CString
             if (NameNotInCodePage(name))
                 m_pCallBack->OnFileOperateError(m_nID, path, "", FOR_NAME_NOT_IN_CODE_PAGE, "", "");
             else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                WalkFolder(walk, path, (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
+                WalkFolder(walk, path);
             else
                 HandleFile(walk, path, data.nFileSizeLow, data.nFileSizeHigh == 0);
             if (walk.stopped || IsStopped()) {
@@ -87,7 +87,6 @@ void CFileOperateImportMultiFilePathThread::WalkFolder(Walk& walk, const CString
         } while (FindNextFileA(find, &data));
         FindClose(find);
     }
-    walk.folders.Leave();
 }
 
 void CFileOperateImportMultiFilePathThread::RegisterQuickly(Walk& walk, const FINDFILEUINT& file) {

@@ -33,7 +33,7 @@ private:
         bool stopped = false;
     };
     void HandleFile(Walk& walk, const CString& strPath, unsigned long nSize, bool bSizeKnown);
-    void WalkFolder(Walk& walk, const CString& strFolder, bool bLink = false);
+    void WalkFolder(Walk& walk, const CString& strFolder);
     void RegisterQuickly(Walk& walk, const FINDFILEUINT& file);
     // Analyses every candidate so far; false when the stop flag ended it.
     bool RunBatch(Walk& walk);

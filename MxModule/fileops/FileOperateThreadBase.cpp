@@ -172,28 +172,22 @@ bool CFileOperateThreadBase::NameNotInCodePage(const CString& strName) {
     return strName.Find('?') >= 0;
 }
 
-bool CFileOperateThreadBase::CWalkedFolders::Enter(const CString& strFolder, bool bLink) {
+bool CFileOperateThreadBase::CWalkedFolders::Enter(const CString& strFolder) {
     BY_HANDLE_FILE_INFORMATION info;
     if (!MxGetFileInformationByPath(strFolder, &info)) return false;
-    FOLDERID id(info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow);
-    if (std::find(m_vecPath.begin(), m_vecPath.end(), id) != m_vecPath.end()) return false;
-    if (!m_setWalked.insert(id).second && bLink) return false;
-    m_vecPath.push_back(id);
-    return true;
+    return m_setWalked.emplace(info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow).second;
 }
-
-void CFileOperateThreadBase::CWalkedFolders::Leave() { m_vecPath.pop_back(); }
 
 bool CFileOperateThreadBase::WalkAudioFolder(const CString& strFolder, int& nCount, ULONGLONG& qwTotal,
                                              CList<OPERATEFILEINFO, OPERATEFILEINFO&>* pFound) {
     CWalkedFolders walked;
-    return WalkAudioFolder(walked, strFolder, false, nCount, qwTotal, pFound);
+    return WalkAudioFolder(walked, strFolder, nCount, qwTotal, pFound);
 }
 
-bool CFileOperateThreadBase::WalkAudioFolder(CWalkedFolders& walked, const CString& strFolder, bool bLink, int& nCount,
+bool CFileOperateThreadBase::WalkAudioFolder(CWalkedFolders& walked, const CString& strFolder, int& nCount,
                                              ULONGLONG& qwTotal, CList<OPERATEFILEINFO, OPERATEFILEINFO&>* pFound) {
     if (IsStopped()) return false;
-    if (!walked.Enter(strFolder, bLink)) return true;
+    if (!walked.Enter(strFolder)) return true;
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA(strFolder + "\\*.*", &data);
     bool going = true;
@@ -205,8 +199,7 @@ bool CFileOperateThreadBase::WalkAudioFolder(CWalkedFolders& walked, const CStri
             if (NameNotInCodePage(name)) {
                 m_pCallBack->OnFileOperateError(m_nID, path, "", FOR_NAME_NOT_IN_CODE_PAGE, "", "");
             } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                going = WalkAudioFolder(walked, path, (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0, nCount, qwTotal,
-                                        pFound);
+                going = WalkAudioFolder(walked, path, nCount, qwTotal, pFound);
             } else {
                 ULONGLONG size = (ULONGLONG(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
                 if (size != 0 && IsAudioFile(path)) {
@@ -222,7 +215,6 @@ bool CFileOperateThreadBase::WalkAudioFolder(CWalkedFolders& walked, const CStri
         } while (going && FindNextFileA(find, &data));
         FindClose(find);
     }
-    walked.Leave();
     return going;
 }
 

@@ -74,20 +74,15 @@ protected:
     };
     // Whether a listed name stands for one the system code page cannot hold; such a file cannot be opened.
     static bool NameNotInCodePage(const CString& strName);
-    // The folders a walk is inside and those it has walked, by volume and file index: it never goes
-    // into a folder it is already inside (a link back up) and follows a link to a folder it has walked
-    // already no more, so every walk ends.
+    // The folders a walk has entered, by volume and file index: it enters each folder once, so a link
+    // back up or to a folder met already is not followed again and every walk ends.
     class CWalkedFolders {
     public:
-        // True when the walk may go into the folder (bLink: it was listed as a link); the walk is then
-        // inside it until Leave.
-        bool Enter(const CString& strFolder, bool bLink);
-        void Leave();
+        // True the first time the walk meets the folder.
+        bool Enter(const CString& strFolder);
 
     private:
-        typedef std::tuple<DWORD, DWORD, DWORD> FOLDERID;
-        std::vector<FOLDERID> m_vecPath;
-        std::set<FOLDERID> m_setWalked;
+        std::set<std::tuple<DWORD, DWORD, DWORD>> m_setWalked;
     };
     // Walks a folder depth first, counting the files that are audio by content and not empty, adding
     // their sizes and (when pFound is given) listing them; a name the code page cannot hold is reported
@@ -97,7 +92,7 @@ protected:
     static bool IsAudioFile(const CString& strPath);
 
 private:
-    bool WalkAudioFolder(CWalkedFolders& walked, const CString& strFolder, bool bLink, int& nCount, ULONGLONG& qwTotal,
+    bool WalkAudioFolder(CWalkedFolders& walked, const CString& strFolder, int& nCount, ULONGLONG& qwTotal,
                          CList<OPERATEFILEINFO, OPERATEFILEINFO&>* pFound);
     static DWORD ThreadProc(LPVOID pParam);
 };
