@@ -57,7 +57,16 @@ int CFileOperateAddMultiFilePathThread::Run(int bOwnThread) {
             continue;
         }
         if (bOwnThread) m_pCallBack->OnBeginCopyOneOfMultiFiles(m_nID, source, dest);
-        if (!CopyFileA(source, dest, FALSE)) m_pCallBack->OnFileOperateError(m_nID, source, dest, FOR_COPY_FAILED, "", "");
+        // Never over a file: another copy (this process's or another's) may take the name first; the
+        // next free name is taken then.
+        BOOL copied = CopyFileA(source, dest, TRUE);
+        for (int retry = 0; !copied && GetLastError() == ERROR_FILE_EXISTS && retry < 100; ++retry) {
+            CString next = MakeOwnDestFileName(source);
+            if (next.IsEmpty()) break;
+            dest = next;
+            copied = CopyFileA(source, dest, TRUE);
+        }
+        if (!copied) m_pCallBack->OnFileOperateError(m_nID, source, dest, FOR_COPY_FAILED, "", "");
         if (bOwnThread) m_pCallBack->OnEndCopyOneOfMultiFiles(m_nID, source, dest, percent);
     }
     if (bOwnThread) m_pCallBack->OnEndCopyMultiFiles(m_nID);

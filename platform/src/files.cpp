@@ -204,7 +204,7 @@ DWORD Resolve(LPCSTR text, Resolved& r, int probeFlags = -1) {
     std::string host = root;
     for (const std::string& n : names) host = Join(host, n);
     if (probeFlags >= 0 && !names.empty()) {
-        r.fd = open(host.c_str(), probeFlags | O_CLOEXEC);
+        r.fd = open(host.c_str(), probeFlags | O_CLOEXEC | O_NONBLOCK);  // a pipe must not block the open
         if (r.fd >= 0 && fstat(r.fd, &r.st) == 0) {
             r.host = host;
             r.exists = r.parentIsDir = true;
@@ -259,6 +259,9 @@ DWORD Resolve(LPCSTR text, Resolved& r, int probeFlags = -1) {
 DWORD MissingError(const Resolved& r) { return r.parentIsDir ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND; }
 
 bool IsReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
+
+// A pipe, socket or device: no Windows file is one, and opening it could wait for ever.
+bool IsSpecial(const struct stat& st) { return !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode); }
 
 DWORD AttributesOf(const std::string& name, const struct stat& st) {
     DWORD a = 0;
@@ -557,14 +560,15 @@ DWORD CopyContents(int in, int out) {
 }
 
 // Copies a file's bytes, read-only bit and modification time; a failed copy leaves no partial file.
-DWORD CopyHostFile(const Resolved& src, const std::string& dstHost) {
+DWORD CopyHostFile(const Resolved& src, const std::string& dstHost, bool bNew = false) {
     int in = open(src.host.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return ErrnoToWin(errno);
     // The source is read sharing reads only; the target is written exclusively, and is truncated only
     // once no other process holds it.
     DWORD e = PlaceShareMarks(in, kRead, kShareRead);
-    int out = e ? -1 : open(dstHost.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (!e && out < 0) e = ErrnoToWin(errno);
+    // bNew: the target must not exist, also when another process makes it meanwhile.
+    int out = e ? -1 : open(dstHost.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | (bNew ? O_EXCL : 0), 0666);
+    if (!e && out < 0) e = errno == EEXIST ? DWORD(ERROR_FILE_EXISTS) : ErrnoToWin(errno);
     if (!e) e = PlaceShareMarks(out, kWrite, 0);
     if (!e && ftruncate(out, 0) != 0) e = ErrnoToWin(errno);
     if (e) {
@@ -666,7 +670,7 @@ FILE* MxFOpen(LPCSTR winPath, LPCSTR mode) {
     DWORD e = Resolve(winPath, r);
     if (e) return Fail(e), nullptr;
     bool writes = mode[0] != 'r' || std::strchr(mode, '+');
-    if (r.exists && S_ISDIR(r.st.st_mode)) return Fail(ERROR_ACCESS_DENIED), nullptr;
+    if (r.exists && (S_ISDIR(r.st.st_mode) || IsSpecial(r.st))) return Fail(ERROR_ACCESS_DENIED), nullptr;
     if (!r.exists && (mode[0] == 'r' || !r.parentIsDir)) return Fail(MissingError(r)), nullptr;
     if (r.exists && writes && IsReadOnly(r.st)) return Fail(ERROR_ACCESS_DENIED), nullptr;
     std::string m;
@@ -832,12 +836,12 @@ BOOL CopyFileA(LPCSTR lpExisting, LPCSTR lpNew, BOOL bFailIfExists) {
     DWORD e = Resolve(lpExisting, src);
     if (e) return Fail(e);
     if (!src.exists) return Fail(MissingError(src));
-    if (S_ISDIR(src.st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+    if (S_ISDIR(src.st.st_mode) || IsSpecial(src.st)) return Fail(ERROR_ACCESS_DENIED);
     e = Resolve(lpNew, dst);
     if (e) return Fail(e);
     if (dst.exists) {
         if (bFailIfExists) return Fail(ERROR_FILE_EXISTS);
-        if (S_ISDIR(dst.st.st_mode) || IsReadOnly(dst.st)) return Fail(ERROR_ACCESS_DENIED);
+        if (S_ISDIR(dst.st.st_mode) || IsSpecial(dst.st) || IsReadOnly(dst.st)) return Fail(ERROR_ACCESS_DENIED);
         if (dst.st.st_dev == src.st.st_dev && dst.st.st_ino == src.st.st_ino) return Fail(ERROR_SHARING_VIOLATION);
     } else if (!dst.parentIsDir) {
         return Fail(ERROR_PATH_NOT_FOUND);
@@ -849,7 +853,7 @@ BOOL CopyFileA(LPCSTR lpExisting, LPCSTR lpNew, BOOL bFailIfExists) {
         UnregisterHandle(srcId);
         return Fail(ERROR_SHARING_VIOLATION);
     }
-    e = CopyHostFile(src, dst.host);
+    e = CopyHostFile(src, dst.host, !dst.exists);
     UnregisterHandle(srcId);
     if (dstId) UnregisterHandle(dstId);
     return e ? Fail(e) : TRUE;
@@ -1042,7 +1046,7 @@ DWORD CFile::OpenHandle(LPCSTR lpszFileName, UINT nOpenFlags) {
         return error;
     };
     if (r.exists) {
-        if (S_ISDIR(r.st.st_mode)) return refuse(ERROR_ACCESS_DENIED);
+        if (S_ISDIR(r.st.st_mode) || IsSpecial(r.st)) return refuse(ERROR_ACCESS_DENIED);
         if (IsReadOnly(r.st) && ((access & kWrite) || truncate)) return refuse(ERROR_ACCESS_DENIED);
     } else if (!r.parentIsDir) {
         return ERROR_PATH_NOT_FOUND;

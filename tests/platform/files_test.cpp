@@ -204,6 +204,7 @@ TEST_F(FilesTest, LengthFollowsOwnWritesAndOthersChangesWhenTheyMayWrite) {
 TEST_F(FilesTest, OpenReportsTheWindowsErrorAndTruncatesOnlyAfterTheShareCheck) {
     WriteHostFile(machine.HostC("lib.smdb"), "precious");
     ASSERT_TRUE(CreateDirectoryA("C:\\dir", nullptr));
+    ASSERT_EQ(0, mkfifo(machine.HostC("pipe.mp3").c_str(), 0644));  // opening it must not wait for a writer
     CFile holder;
     ASSERT_EQ(0u, OpenError(holder, "C:\\lib.smdb", 0x8000 | CFile::shareDenyWrite));
     struct Row {
@@ -217,11 +218,14 @@ TEST_F(FilesTest, OpenReportsTheWindowsErrorAndTruncatesOnlyAfterTheShareCheck) 
                                          {"C:\\no\\x.mp3", 0x9002, ERROR_PATH_NOT_FOUND},
                                          {"Q:\\x.mp3", CFile::modeRead, ERROR_PATH_NOT_FOUND},
                                          {"C:\\a?.mp3", CFile::modeRead, ERROR_INVALID_NAME},
-                                         {"C:\\dir", CFile::modeRead, ERROR_ACCESS_DENIED}}) {
+                                         {"C:\\dir", CFile::modeRead, ERROR_ACCESS_DENIED},
+                                         {"C:\\pipe.mp3", CFile::modeRead, ERROR_ACCESS_DENIED}}) {
         CFile f;
         EXPECT_EQ(r.error, OpenError(f, r.path, r.flags)) << r.path;
     }
     EXPECT_EQ("precious", ReadHostFile(machine.HostC("lib.smdb")));
+    EXPECT_FALSE(CopyFileA("C:\\pipe.mp3", "C:\\copy.mp3", TRUE));
+    EXPECT_EQ(nullptr, MxFOpen("C:\\pipe.mp3", "rb"));
     EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), AttrErr("C:\\nothing.mp3"));
     EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), AttrErr("C:\\no\\x.mp3"));
     EXPECT_EQ(CFileException::fileNotFound, CauseOf([] { CFile thrower("C:\\nothing", CFile::modeRead); }));
