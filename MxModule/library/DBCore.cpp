@@ -65,14 +65,17 @@ std::string FreshHeader(unsigned char state) {
     return std::string(reinterpret_cast<char*>(h), sizeof h);
 }
 
-// Checks the blocks of a main file that lost its mirror: blocks of impossible size end the data, live
-// blocks whose fields do not add up become free. Returns the length of the data that stays.
-size_t ValidateBlocks(unsigned char* data, size_t size) {
+// Checks the blocks of a file being salvaged: blocks of impossible size end the data, live blocks whose
+// fields do not add up become free. The bytes taken out of the library (the cut tail, the freed blocks)
+// go to pDamage, offsets counted from dwBase. Returns the length of the data that stays.
+size_t ValidateBlocks(unsigned char* data, size_t size, DWORD dwBase, std::vector<DAMAGE>* pDamage) {
     size_t pos = 0;
     while (pos < size) {
-        if (size - pos < kBlockHeaderSize) return pos;
-        uint64_t L = GetU32(data + pos + 4), S = GetU32(data + pos + 8);
-        if (!IsBlockCapacity(L + S)) return pos;
+        uint64_t L = size - pos < kBlockHeaderSize ? 0 : GetU32(data + pos + 4), S = size - pos < kBlockHeaderSize ? 0 : GetU32(data + pos + 8);
+        if (size - pos < kBlockHeaderSize || !IsBlockCapacity(L + S) || L + S > size - pos - kBlockHeaderSize) {
+            pDamage->push_back({DWORD(dwBase + pos), std::string(reinterpret_cast<char*>(data + pos), size - pos)});
+            return pos;
+        }
         if (data[pos + kBlockFlagsOffset] == kBlockLive) {
             const unsigned char* p = data + pos + kBlockHeaderSize;
             uint64_t avail = size - pos - kBlockHeaderSize, used = 0;
@@ -85,6 +88,7 @@ size_t ValidateBlocks(unsigned char* data, size_t size) {
                 ok = used <= avail;
             }
             if (!ok || used != L) {
+                pDamage->push_back({DWORD(dwBase + pos), std::string(reinterpret_cast<char*>(data + pos), kBlockHeaderSize + L + S)});
                 data[pos + kBlockFlagsOffset] = kBlockFree;
                 data[pos + kBlockFlagsOffset + 1] = 0;
             }
@@ -179,7 +183,13 @@ bool CDBCore::WriteFreshPair() {
     ClosePair();
     for (const auto& file : {std::make_pair(&m_fileMain, &m_strMainPath), std::make_pair(&m_fileBackup, &m_strBackupPath)}) {
         CMxFile& f = *file.first;
-        if (!f.Open(*file.second, kCreate)) return false;
+        if (!f.Open(*file.second, kCreate | CFile::modeNoTruncate)) return false;
+        if (f.GetLength() != 0) {
+            // Another process made the library meanwhile: its files are opened again, as existing ones.
+            ClosePair();
+            SetLastError(ERROR_SHARING_VIOLATION);
+            return false;
+        }
         f.Seek(0, CFile::begin);
         std::string header = FreshHeader(kStateBusy);
         f.Write(header.data(), UINT(header.size()));
@@ -214,6 +224,7 @@ int CDBCore::OpenLibrary() {
                                                       haveMain ? m_strBackupPath : m_strMainPath)) {
         return 0;
     }
+    if (!FileExists(m_strMainPath) && !FileExists(m_strBackupPath)) return WriteFreshPair() ? 1 : 0;
     // Both files stay open, exclusively, until the library closes: another process waits for them.
     if (OpenPair() && RepairPair() && Load()) return 1;
     DWORD error = GetLastError();
@@ -227,8 +238,16 @@ bool CDBCore::RestoreMissingFile(const CString& strLone, const CString& strMissi
     // only then is the lone file marked for repair from it. No step changes the lone file's data.
     std::string data;
     CMxFile lone;
-    if (!lone.Open(strLone, kOpenExisting) || !ReadAll(lone, data) || data.size() < kHeaderSize) return false;
-    std::string image = SalvagedImage(data);
+    if (!lone.Open(strLone, kOpenExisting) || !ReadAll(lone, data)) return false;
+    std::vector<DAMAGE> damage;
+    if (data.size() < kHeaderSize) {
+        // Shorter than a header (a first start cut short): no record in it; the library starts again.
+        if (!data.empty()) damage.push_back({0, data});
+        lone.Close();
+        return KeepDamage(strLone, damage) && DeleteFileA(strLone);
+    }
+    std::string image = SalvagedImage(data, damage);
+    if (!KeepDamage(strLone, damage)) return false;
     CString temp = strMissing + kNewFileSuffix;
     {
         CMxFile f;
@@ -270,11 +289,18 @@ bool CDBCore::RepairPair() {
     std::string mainData, backupData;
     if (!ReadAll(m_fileMain, mainData) || !ReadAll(m_fileBackup, backupData)) return false;
     std::string salvaged = FreshHeader(kStateClean);
+    std::vector<DAMAGE> damage;
+    const CString* from = &m_strMainPath;
     for (const std::string* data : {&mainData, &backupData}) {
         if (data->size() < kHeaderSize) continue;
-        std::string image = SalvagedImage(*data);
-        if (image.size() > salvaged.size()) salvaged.swap(image);
+        std::vector<DAMAGE> lost;
+        std::string image = SalvagedImage(*data, lost);
+        if (image.size() <= salvaged.size()) continue;
+        salvaged.swap(image);
+        damage.swap(lost);
+        from = data == &mainData ? &m_strMainPath : &m_strBackupPath;
     }
+    if (!KeepDamage(*from, damage)) return false;
     CMxFile source(salvaged.data(), int(salvaged.size()));
     return CopyInto(source, m_fileBackup) && CopyInto(m_fileBackup, m_fileMain);
 }
@@ -347,6 +373,12 @@ int CDBCore::Load() {
     if (!header) return 0;
     m_dwFileEnd = length;
     uint64_t pos = uint64_t(kHeaderSize) + GetU32(header + kExtensionLengthOffset);
+    if (pos > length) {
+        // A damaged extension length would hide every block, and songs added after them.
+        CMxLog::Instance()->Log("library: a damaged extension length in the header of " + CString(kLibraryFile) + " was reset");
+        if (!WriteMarked({{kExtensionLengthOffset, std::string(4, '\0')}})) return 0;
+        pos = kHeaderSize;
+    }
     while (const unsigned char* block = reader.Need(pos, kBlockHeaderSize)) {
         uint32_t id = GetU32(block), L = GetU32(block + 4), S = GetU32(block + 8);
         // A block that does not fit in the file is damage: loading stops there, so that no later write
@@ -381,26 +413,10 @@ int CDBCore::Load() {
 }
 
 void CDBCore::SetAsideDamage(DWORD dwFrom, DWORD dwLength) {
-    std::string damage(dwLength - dwFrom, '\0');
+    std::string bytes(dwLength - dwFrom, '\0');
     m_fileMain.Seek(LONG(dwFrom), CFile::begin);
-    damage.resize(m_fileMain.Read(&damage[0], UINT(damage.size())));
-    // Every cut is appended to one side file, each after a line saying where its bytes came from.
-    CString side = m_strMainPath.Left(m_strMainPath.ReverseFind('\\') + 1) + kDamagedFile, line;
-    line.Format("\r\n%u bytes cut from offset %u of %s:\r\n", dwLength - dwFrom, dwFrom, kLibraryFile);
-    CMxFile f;
-    bool kept = f.Open(side, kCreate | CFile::modeNoTruncate) != 0;
-    if (kept) {
-        DWORD before = f.SeekToEnd();
-        f.Write(static_cast<LPCSTR>(line), UINT(line.GetLength()));
-        f.Write(damage.data(), UINT(damage.size()));
-        f.Flush();
-        kept = !f.GetFailure() && f.GetLength() == before + line.GetLength() + damage.size();
-        f.Close();
-    }
-    line.Format("library: %u unreadable bytes from offset %u of %s %s %s", dwLength - dwFrom, dwFrom, kLibraryFile,
-                kept ? "kept in" : "could not be kept in", kDamagedFile);
-    CMxLog::Instance()->Log(line);
-    if (!kept) return;
+    bytes.resize(m_fileMain.Read(&bytes[0], UINT(bytes.size())));
+    if (!KeepDamage(m_strMainPath, {{dwFrom, bytes}})) return;  // the damage stays where it is
     // The mirror holds the same bytes: both files end where the readable blocks end.
     m_fileMain.SetLength(dwFrom);
     Step();
@@ -409,11 +425,39 @@ void CDBCore::SetAsideDamage(DWORD dwFrom, DWORD dwLength) {
     m_dwFileEnd = dwFrom;
 }
 
-std::string CDBCore::SalvagedImage(const std::string& data) {
+std::string CDBCore::SalvagedImage(const std::string& data, std::vector<DAMAGE>& damage) {
     uint64_t start = uint64_t(kHeaderSize) + GetU32(reinterpret_cast<const unsigned char*>(data.data()) + kExtensionLengthOffset);
-    std::string blocks = start < data.size() ? data.substr(size_t(start)) : std::string();
-    blocks.resize(ValidateBlocks(reinterpret_cast<unsigned char*>(&blocks[0]), blocks.size()));
+    if (start > data.size()) start = kHeaderSize;  // a damaged extension length: the blocks follow the header
+    std::string blocks = data.substr(size_t(start));
+    blocks.resize(ValidateBlocks(reinterpret_cast<unsigned char*>(&blocks[0]), blocks.size(), DWORD(start), &damage));
     return FreshHeader(kStateClean) + blocks;
+}
+
+bool CDBCore::KeepDamage(const CString& strFile, const std::vector<DAMAGE>& damage) {
+    if (damage.empty()) return true;
+    // Every piece is appended to one side file, after a line saying where its bytes came from.
+    CString side = m_strMainPath.Left(m_strMainPath.ReverseFind('\\') + 1) + kDamagedFile, line;
+    CString name = strFile.Mid(strFile.ReverseFind('\\') + 1);
+    CMxFile f;
+    bool kept = f.Open(side, kCreate | CFile::modeNoTruncate) != 0;
+    if (kept) {
+        f.SeekToEnd();
+        for (const DAMAGE& d : damage) {
+            line.Format("\r\n%u bytes from offset %u of %s:\r\n", DWORD(d.bytes.size()), d.dwOffset, static_cast<LPCSTR>(name));
+            f.Write(static_cast<LPCSTR>(line), UINT(line.GetLength()));
+            f.Write(d.bytes.data(), UINT(d.bytes.size()));
+        }
+        f.Flush();
+        kept = !f.GetFailure();
+        f.Close();
+    }
+    for (const DAMAGE& d : damage) {
+        line.Format("library: %u unreadable bytes from offset %u of %s %s %s", DWORD(d.bytes.size()), d.dwOffset,
+                    static_cast<LPCSTR>(name), kept ? "kept in" : "could not be kept in", kDamagedFile);
+        CMxLog::Instance()->Log(line);
+    }
+    if (!kept) SetLastError(ERROR_WRITE_FAULT);
+    return kept;
 }
 
 CDBCore::EntryIt CDBCore::Find(const CString& strPath) {

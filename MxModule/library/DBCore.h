@@ -16,6 +16,12 @@
 #include "MxModule/foundation/MxFile.h"
 #include "MxModule/library/DBRecord.h"
 
+// A piece of a library file that could not be read, kept for recovery: where it was and its bytes.
+struct DAMAGE {
+    DWORD dwOffset;
+    std::string bytes;
+};
+
 class MX_TESTABLE CDBCore {
 public:
     // strFolder is the user database folder, ending in "\".
@@ -83,8 +89,11 @@ private:
     bool RepairPair();
     bool CopyInto(CMxFile& src, CMxFile& dst);
     // A clean library image of data's blocks: impossible sizes end it, live blocks that do not decode
-    // become free.
-    static std::string SalvagedImage(const std::string& data);
+    // become free; what is taken out goes to damage.
+    static std::string SalvagedImage(const std::string& data, std::vector<DAMAGE>& damage);
+    // Appends the pieces of strFile that could not be kept in the library to the side file and logs
+    // them; false when they could not be kept (nothing may then be written over them).
+    bool KeepDamage(const CString& strFile, const std::vector<DAMAGE>& damage);
     // Keeps the bytes from dwFrom to the end, which loading could not read, in a side file, then cuts
     // both files there, so that blocks added later are reached by the next load.
     void SetAsideDamage(DWORD dwFrom, DWORD dwLength);

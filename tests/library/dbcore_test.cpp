@@ -402,13 +402,14 @@ TEST_F(DBCoreRepairTest, DifferingCleanFilesFollowTheMainFile) {
     EXPECT_EQ(main, MirrorBytes());
 }
 
-TEST_F(DBCoreRepairTest, MainFileWithoutMirrorIsSalvaged) {
+TEST_F(DBCoreRepairTest, MainFileWithoutMirrorIsSalvagedAndWhatCannotBeReadIsKeptAside) {
     MakeLibrary(3);
     std::string main = MainBytes();
     // Break the field counts of the second block: it becomes free. Give the third an impossible size:
-    // the data ends there.
+    // the data ends there. Damage the extension length too: the blocks still follow the header.
     main[24 + kBlock128 + 14] = '\x7F';
     main[24 + 2 * kBlock128 + 8] = '\x01';
+    main[18] = '\x10';
     SetMainBytes(main);
     DeleteFileA("C:\\db\\LocalSearch.bkk");
     auto core = Open();
@@ -418,9 +419,27 @@ TEST_F(DBCoreRepairTest, MainFileWithoutMirrorIsSalvaged) {
     EXPECT_EQ(salvaged, MirrorBytes());
     EXPECT_EQ(24u + 2 * kBlock128, salvaged.size());
     EXPECT_EQ(std::string("\xFF\x00", 2), salvaged.substr(24 + kBlock128 + 12, 2));
+    const std::string side = ReadHostFile(machine.HostC("db/LocalSearch.damaged"));
+    EXPECT_NE(std::string::npos, side.find(main.substr(24 + kBlock128, kBlock128))) << "the freed record";
+    EXPECT_NE(std::string::npos, side.find(main.substr(24 + 2 * kBlock128))) << "the cut tail";
     DBRECORD r = Rec("C:\\new.mp3");
     ASSERT_EQ(1, core->AddRecord(&r));
     EXPECT_EQ(24u + 2 * kBlock128, MainBytes().size());  // into the freed block
+}
+
+TEST_F(DBCoreRepairTest, ADamagedExtensionLengthHidesNoSong) {
+    MakeLibrary(2);
+    std::string main = MainBytes();
+    main[18] = '\x10';  // the blocks would start 1 MiB in
+    SetMainBytes(main);
+    SetMirrorBytes(main);
+    {
+        auto core = Open();
+        EXPECT_EQ(2, core->GetRecordCount());
+        DBRECORD r = Rec("C:\\new.mp3");
+        ASSERT_EQ(1, core->AddRecord(&r));
+    }
+    EXPECT_EQ(3, Count());
 }
 
 TEST_F(DBCoreRepairTest, ASongAddedAfterDamageSurvivesARestartAndTheDamageIsKeptAside) {
@@ -444,17 +463,20 @@ TEST_F(DBCoreRepairTest, ASongAddedAfterDamageSurvivesARestartAndTheDamageIsKept
     EXPECT_NE(std::string::npos, side.find(main.substr(24 + kBlock128))) << "the unreadable bytes are kept whole";
 }
 
-TEST_F(DBCoreRepairTest, ShortMainFileFailsTheOpen) {
+TEST_F(DBCoreRepairTest, ShortFilesFailTheOpenOrStartAgain) {
     MakeLibrary(1);
     SetMainBytes(std::string(3, '\0'));
     SetMirrorBytes(std::string(3, '\0'));
     CDBCore core(kFolder);
     EXPECT_EQ(0, core.OpenLibrary());
-    // Files without even a state byte count as caught in a write: the library starts again.
+    // Files without even a state byte count as caught in a write: the library starts again; so does a
+    // lone main file shorter than a header, left by a first start cut short.
     SetMainBytes("");
     SetMirrorBytes("");
-    CDBCore again(kFolder);
-    EXPECT_EQ(1, again.OpenLibrary());
+    EXPECT_EQ(0, Count());
+    SetMainBytes("\xFF\x00");
+    DeleteFileA("C:\\db\\LocalSearch.bkk");
+    EXPECT_EQ(0, Count());
 }
 
 TEST_F(DBCoreRepairTest, DamagedFilesNeverCrashTheOpen) {
