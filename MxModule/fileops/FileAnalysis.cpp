@@ -7,6 +7,7 @@
 #include "MxModule/fileops/FileOperateManager.h"
 #include "MxModule/foundation/MxFile.h"
 #include "MxModule/foundation/MxPublic.h"
+#include "MxModule/library/DBCore.h"
 #include "MxModule/library/DBOperater.h"
 #include "MxModule/library/LibraryFormat.h"
 #include "MxModule/metadata/AudioFileParse.h"
@@ -24,6 +25,8 @@ constexpr DWORD kDurationMask = 1u << 5;
 constexpr DWORD kOpinionMask = 1u << 6;
 constexpr DWORD kMD5Mask = 1u << 10;
 constexpr DWORD kCanPlayMask = 1u << 11;
+// What the user gave the song in the library and no tag holds: the rating, the address, the extras.
+constexpr DWORD kUserFields = kOpinionMask | 1u << 13 | 1u << 16 | 1u << 17 | 1u << 18;
 
 int UpdateOneField(const CString& strPath, CString DBRECORD::*field, const CString& value, DWORD dwMask) {
     DBRECORD record;
@@ -49,6 +52,7 @@ DBRECORD mxfileops::AnalysedRecord(const CString& strPath, const AUDIOFILEINFO& 
     record.GenreString = info.strGenre;
     record.Bitrate = info.strBitrate;
     record.Analyzed = "1";
+    FillEmptyTexts(record);
     return record;
 }
 
@@ -69,7 +73,9 @@ FileOperateResultCode CFileOperateManager::AnalyzingFile(CString strPath, AUDIOF
     VelaPlayerFileType nClass, nFormat;
     CString type = GetFileType(working, nClass, nFormat, 1);
     DBRECORD record = mxfileops::AnalysedRecord(working, info, type, CMxPublic::GetFileLen(working));
-    if (!CDBOperater::Instance()->UpdateSongInfo(strPath, &record, DBRECORD::kAllFields)) return FOR_DB_WRITE_FAILED;
+    // Analysing a library song again keeps what the user gave it.
+    if (!CDBOperater::Instance()->UpdateSongInfo(strPath, &record, DBRECORD::kAllFields & ~kUserFields))
+        return FOR_DB_WRITE_FAILED;
     if (pInfo) *pInfo = info;
     return FOR_SUCCESS;
 }

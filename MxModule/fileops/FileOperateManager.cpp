@@ -106,22 +106,30 @@ void WaitAndClose(HANDLE h) {
 
 int CFileOperateManager::StopSingalFileOperateThread(int nID, int bWait) {
     HANDLE h = nullptr;
+    POSITION waiter = nullptr;
     {
         CCriticalSectionGuard guard(&m_csLock);
         FILEOPERATETHREADINFO info;
         if (!m_mapThreads.Lookup(nID, info) || !info.pThread) return -1;
         if (!IsHandle(info.pThread->m_hThread)) return -1;
-        if (bWait) h = WaitableCopy(info.pThread->m_hThread);
+        if (bWait) {
+            h = WaitableCopy(info.pThread->m_hThread);
+            waiter = NoteWaiter(nID);
+        }
         info.pThread->Stop();
         info.bNotifyOff = 0;
         m_mapThreads.SetAt(nID, info);
     }
-    if (bWait) WaitAndClose(h);
+    if (bWait) {
+        WaitAndClose(h);
+        ForgetWaiters(&waiter, 1);
+    }
     return 0;
 }
 
 int CFileOperateManager::StopAllFileOperateThread(int bWait) {
     std::vector<HANDLE> handles;
+    std::vector<POSITION> waiters;
     {
         CCriticalSectionGuard guard(&m_csLock);
         POSITION pos = m_mapThreads.GetStartPosition();
@@ -130,13 +138,17 @@ int CFileOperateManager::StopAllFileOperateThread(int bWait) {
             FILEOPERATETHREADINFO info;
             m_mapThreads.GetNextAssoc(pos, id, info);
             if (!info.pThread) continue;
-            if (bWait && IsHandle(info.pThread->m_hThread)) handles.push_back(WaitableCopy(info.pThread->m_hThread));
+            if (bWait && IsHandle(info.pThread->m_hThread)) {
+                handles.push_back(WaitableCopy(info.pThread->m_hThread));
+                waiters.push_back(NoteWaiter(id));
+            }
             info.pThread->Stop();
             info.bNotifyOff = 0;
             m_mapThreads.SetAt(id, info);
         }
     }
     for (HANDLE h : handles) WaitAndClose(h);
+    ForgetWaiters(waiters.data(), waiters.size());
     return 0;
 }
 
@@ -297,10 +309,38 @@ void CFileOperateManager::OnFileOperateError(int nID, CString s1, CString s2, Fi
 }
 
 void CFileOperateManager::OnThreadExit(int nID) {
+    HWND window = nullptr;
+    {
+        CCriticalSectionGuard guard(&m_csLock);
+        FILEOPERATETHREADINFO info;
+        if (!m_mapThreads.Lookup(nID, info)) return;
+        window = info.hWnd;
+    }
+    // The front end waits for this message above all others: a full queue is waited out while the window
+    // lives, without the lock, unless the window's own thread waits for this operation to end.
+    while (!PostMessageA(window, WM_MX_FILEOPERATE_THREAD_EXIT, WPARAM(nID), 0) &&
+           GetLastError() == ERROR_NOT_ENOUGH_QUOTA && !WindowThreadWaitsFor(window, nID)) {
+        Sleep(10);
+    }
+    // The identifier is free only once its exit message is queued (or can never be).
     CCriticalSectionGuard guard(&m_csLock);
-    FILEOPERATETHREADINFO info;
-    if (!m_mapThreads.Lookup(nID, info)) return;
-    PostMessageA(info.hWnd, WM_MX_FILEOPERATE_THREAD_EXIT, WPARAM(nID), 0);
     CThreadIDManager::Instance()->ReleaseID(nID);
     m_mapThreads.RemoveKey(nID);
+}
+
+POSITION CFileOperateManager::NoteWaiter(int nID) { return m_listWaiters.AddTail(STOPWAITER{GetCurrentThreadId(), nID}); }
+
+void CFileOperateManager::ForgetWaiters(const POSITION* pPositions, size_t nCount) {
+    CCriticalSectionGuard guard(&m_csLock);
+    for (size_t i = 0; i < nCount; ++i) m_listWaiters.RemoveAt(pPositions[i]);
+}
+
+bool CFileOperateManager::WindowThreadWaitsFor(HWND hWnd, int nID) {
+    DWORD owner = GetWindowThreadProcessId(hWnd, nullptr);
+    CCriticalSectionGuard guard(&m_csLock);
+    for (POSITION pos = m_listWaiters.GetHeadPosition(); pos;) {
+        const STOPWAITER& w = m_listWaiters.GetNext(pos);
+        if (w.dwThread == owner && w.nID == nID) return true;
+    }
+    return false;
 }

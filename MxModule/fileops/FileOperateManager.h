@@ -148,4 +148,15 @@ private:
     void PostBlock(int nID, UINT nMsg, const CString& s1, const CString& s2, int nValue = 0,
                    FileOperateResultCode nCode = FOR_NONE, const CString& s3 = "", const CString& s4 = "");
     void PostList(int nID, UINT nMsg, CStringList* pList);
+    // Whether the window's thread waits for the operation to end, and so cannot make room in its queue.
+    bool WindowThreadWaitsFor(HWND hWnd, int nID);
+    // The operation the calling thread is about to wait for, under the lock; the position to forget it by.
+    POSITION NoteWaiter(int nID);
+    void ForgetWaiters(const POSITION* pPositions, size_t nCount);
+
+    struct STOPWAITER {
+        DWORD dwThread;
+        int nID;
+    };
+    CList<STOPWAITER, const STOPWAITER&> m_listWaiters;  // threads waiting in a stop, and for what
 };

@@ -108,6 +108,13 @@ CString TitleFromPath(const CString& strPath) {
     return dot >= 0 ? name.Left(dot) : name;
 }
 
+void FillEmptyTexts(DBRECORD& rec) {
+    if (rec.Song.IsEmpty()) rec.Song = TitleFromPath(rec.FileName);
+    if (rec.Artist.IsEmpty()) rec.Artist = CMxPublic::GbkLiteral(kUnknown);
+    if (rec.Album.IsEmpty()) rec.Album = CMxPublic::GbkLiteral(kUnknown);
+    if (rec.GenreString.IsEmpty()) rec.GenreString = kUnknownGenre;
+}
+
 CDBCore::CDBCore(const CString& strFolder)
     : m_strMainPath(strFolder + kLibraryFile),
       m_strBackupPath(strFolder + kMirrorFile),
@@ -520,10 +527,7 @@ int CDBCore::AddRecord(DBRECORD* pRecord) {
     CString lower = LowerPath(pRecord->FileName);
     if (m_mapByPath.count(lower)) return 0;
     DBRECORD rec = *pRecord;
-    if (rec.Song.IsEmpty()) rec.Song = TitleFromPath(rec.FileName);
-    if (rec.Artist.IsEmpty()) rec.Artist = CMxPublic::GbkLiteral(kUnknown);
-    if (rec.Album.IsEmpty()) rec.Album = CMxPublic::GbkLiteral(kUnknown);
-    if (rec.GenreString.IsEmpty()) rec.GenreString = kUnknownGenre;
+    FillEmptyTexts(rec);
     DWORD N = PayloadLength(rec), offset = 0, slack = 0;
     bool reused = false;
     PlaceBlock(N, offset, slack, reused);

@@ -129,5 +129,8 @@ private:
 
 // The path's name without folder and extension: the title a record gets when it has none.
 MX_TESTABLE CString TitleFromPath(const CString& strPath);
+// What a new record shows for texts left empty: the title from the file name, 未知 as artist and album,
+// Unknow as genre name. Analysis fills a record it rewrites by the same rule.
+MX_TESTABLE void FillEmptyTexts(DBRECORD& rec);
 // Lower case, multibyte-aware: the form in which paths are compared.
 MX_TESTABLE CString LowerPath(const CString& strPath);

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "MxModule/foundation/MxPublic.h"
-#include "MxModule/library/DBOperater.h"
 #include "MxModule/metadata/GenreTable.h"
 #include "MxModule/metadata/MP3Info.h"
 
@@ -349,19 +348,17 @@ int CMP3FileParse::ParseFile(CMxFile* pFile, AUDIOFILEINFO* pInfo, int) {
     if (pInfo) {
         AUDIOFILEINFO fromTag;
         ReadId3v2(pFile, fromTag);
-        DBRECORD known;
         m_info = fromTag;
-        if (!CDBOperater::Instance()->GetSongInfo(pFile->GetFilePath(), &known)) {
-            // A song the library does not know yet takes what the ID3v2 tag lacks from the ID3v1 tag.
-            AUDIOFILEINFO v1;
-            ReadId3v1(pFile, v1);
-            for (auto field : {&AUDIOFILEINFO::strTitle, &AUDIOFILEINFO::strArtist, &AUDIOFILEINFO::strAlbum,
-                               &AUDIOFILEINFO::strYear, &AUDIOFILEINFO::strComment, &AUDIOFILEINFO::strTrack}) {
-                if ((m_info.*field).IsEmpty()) m_info.*field = v1.*field;
-            }
-            if (m_info.byGenre == 255) m_info.byGenre = v1.byGenre;
-            if (m_info.strGenre.IsEmpty() || m_info.strGenre == "Unknow") m_info.strGenre = v1.strGenre;
+        // The ID3v1 tag fills what the ID3v2 tag lacks, whether or not the library holds the song: a song
+        // analysed again reads as it did on its first import.
+        AUDIOFILEINFO v1;
+        ReadId3v1(pFile, v1);
+        for (auto field : {&AUDIOFILEINFO::strTitle, &AUDIOFILEINFO::strArtist, &AUDIOFILEINFO::strAlbum,
+                           &AUDIOFILEINFO::strYear, &AUDIOFILEINFO::strComment, &AUDIOFILEINFO::strTrack}) {
+            if ((m_info.*field).IsEmpty()) m_info.*field = v1.*field;
         }
+        if (m_info.byGenre == 255) m_info.byGenre = v1.byGenre;
+        if (m_info.strGenre.IsEmpty() || m_info.strGenre == "Unknow") m_info.strGenre = v1.strGenre;
         m_info.nDuration = mp3.GetDuration();
         m_info.strBitrate = mp3.GetBitrateText();
         CopyInfo(pInfo);

@@ -167,6 +167,14 @@ BOOL IsWindow(HWND hWnd) {
     return g_windows.count(hWnd) != 0;
 }
 
+DWORD GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    auto w = LookUpWindow(hWnd);
+    if (w == g_windows.end()) return 0;
+    if (lpdwProcessId) *lpdwProcessId = GetCurrentProcessId();
+    return w->second.thread;
+}
+
 LRESULT DefWindowProcA(HWND, UINT, WPARAM, LPARAM) { return 0; }
 
 BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {

@@ -16,11 +16,12 @@ protected:
         r.Type = "mp3";
         r.Opinion = "5";
         r.MD5 = "abc";
+        r.DownloadURL = "http://x/a.mp3";
         ASSERT_EQ(1, Db()->AddSongInfo(&r, 0));
     }
 };
 
-TEST_F(AnalysisTest, AnalysisRewritesTheWholeRecordFromTheTags) {
+TEST_F(AnalysisTest, AnalysisRewritesTheRecordFromTheTagsAndKeepsWhatTheUserGaveIt) {
     std::string bytes = Tag(3, Frame3("TIT2", std::string(1, '\0') + "Song") + Frame3("TPE1", std::string(1, '\0') + "Singer") +
                                    Frame3("TALB", std::string(1, '\0') + "Record") + Frame3("TRCK", std::string(1, '\0') + "4") +
                                    Frame3("TCON", std::string(1, '\0') + "(17)")) +
@@ -40,14 +41,36 @@ TEST_F(AnalysisTest, AnalysisRewritesTheWholeRecordFromTheTags) {
         {"FileName", r.FileName, "C:\\music\\a.mp3"}, {"Song", r.Song, "Song"},
         {"Artist", r.Artist, "Singer"},               {"Album", r.Album, "Record"},
         {"Type", r.Type, "mp3"},                      {"Duration", r.Duration, "5"},
-        {"Opinion", r.Opinion, "3"},                  {"FileLength", r.FileLength, length.c_str()},
+        {"Opinion", r.Opinion, "5"},                  {"FileLength", r.FileLength, length.c_str()},
         {"Track", r.Track, "4"},                      {"Genre", r.Genre, "17"},
         {"MD5", r.MD5, " "},                          {"CanPlay", r.CanPlay, "1"},
-        {"GenreString", r.GenreString, "Rock"},       {"DownloadURL", r.DownloadURL, " "},
+        {"GenreString", r.GenreString, "Rock"},       {"DownloadURL", r.DownloadURL, "http://x/a.mp3"},
         {"Bitrate", r.Bitrate, "128"},                {"Analyzed", r.Analyzed, "1"},
     };
     for (const auto& row : rows) EXPECT_STREQ(row.expected, row.value) << row.field;
     EXPECT_EQ(1, CFileOperateManager::IsFileAnalyzed(path));
+}
+
+// A library song reads as on its first import: ID3v1 fills the gaps, the library's defaults the rest.
+TEST_F(AnalysisTest, ALibrarySongTakesItsId3v1TextAndTheDefaults) {
+    const std::string audio = Frames(Mpeg1Layer3Header128(), 417, 10);
+    struct {
+        std::string bytes;
+        const char *song, *artist, *album;
+    } rows[] = {{audio + Id3v1("v1 title", "v1 artist", 1, 1), "v1 title", "v1 artist", mxlib::kUnknown},
+                {audio, "bare", mxlib::kUnknown, mxlib::kUnknown}};
+    for (const auto& row : rows) {
+        CString path = Song("bare.mp3", row.bytes);
+        Db()->DeleteSongInfo("", path);
+        Register(path);
+        for (int pass = 0; pass < 2; ++pass) {  // the second pass meets an analysed record
+            ASSERT_EQ(FOR_SUCCESS, CFileOperateManager::AnalyzingFile(path, nullptr));
+            DBRECORD r = Record(path);
+            EXPECT_STREQ(row.song, r.Song) << pass;
+            EXPECT_STREQ(row.artist, r.Artist) << pass;
+            EXPECT_STREQ(row.album, r.Album) << pass;
+        }
+    }
 }
 
 TEST_F(AnalysisTest, AFileOutsideTheLibraryIsNotAddedAndTheCallersRecordIsUntouched) {

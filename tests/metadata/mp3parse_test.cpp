@@ -113,13 +113,13 @@ TEST_F(MP3ParseTest, FrameAndId3v1TextsAreDecoded) {
     EXPECT_EQ(17, Parse(both).byGenre);
 }
 
-TEST_F(MP3ParseTest, SongsTheLibraryKnowsSkipTheId3v1Fallback) {
+TEST_F(MP3ParseTest, SongsTheLibraryHoldsTakeTheId3v1FallbackToo) {
     Start();
     DBRECORD r;
     r.FileName = "C:\\song.mp3";
     ASSERT_EQ(1, Db()->AddSongInfo(&r, 0));
     AUDIOFILEINFO info = Parse(Audio() + Id3v1("v1 title", "", 1, 1));
-    EXPECT_STREQ("", info.strTitle);
+    EXPECT_STREQ("v1 title", info.strTitle);
 }
 
 TEST_F(MP3ParseTest, ShortFilesAreRefused) {

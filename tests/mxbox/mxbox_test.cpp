@@ -199,7 +199,8 @@ TEST_F(MxboxTest, ImportAnalysesTheQuotaAndTheRestOnRequest) {
     EXPECT_NE(std::string::npos, stats.find("\"songs\": 4, \"analysed\": 4")) << stats;
     EXPECT_NE(std::string::npos, stats.find("\"types\": {\"mp3\": 3, \"wma\": 1}")) << stats;
     std::string list = Run("library ls", &status);
-    for (const char* song : {"黄昏 - Synth Ensemble - 示例曲集", "清晨 - 合成乐团 - 示例曲集", "夜曲 - 合成乐团 - 示例曲集"})
+    for (const char* song : {"黄昏 - Synth Ensemble - 示例曲集", "清晨 - 合成乐团 - 示例曲集", "夜曲 - 合成乐团 - 示例曲集",
+                             "Old Radio - Tone Generator - Examples"})  // ID3v1 only, analysed with the rest
         EXPECT_NE(std::string::npos, list.find(song)) << list;
 }
 

@@ -85,19 +85,15 @@ void ReadPicture(const std::string& arg, AUDIOFILEINFO& info) {
     info.byPictureType = 3;  // front cover
 }
 
-// A library song's record follows its new tags: the module analyses the file again, then the fields
-// analysis does not read (the rating, the address, the extras) get their values back.
+// A library song's record follows its new tags: the module analyses the file again, which keeps the
+// fields analysis does not read (the rating, the address, the extras).
 void UpdateRecord(const CString& path, const std::string& arg) {
-    CDBOperater* db = Library();
-    DBRECORD before;
-    if (!db->GetSongInfo(path, &before)) return;  // not a library song
+    if (!Library()->CheckFileImportedByFileName(path)) return;  // not a library song
     FileOperateResultCode code = CFileOperateManager::AnalyzingFile(path, nullptr);
     if (code != FOR_SUCCESS) {
         throw CLI::RuntimeError(Fail(arg + ": the tags were written, but the library record was not updated (code " +
                                      std::to_string(int(code)) + ")"));
     }
-    const DWORD kept = 1u << 6 | 1u << 13 | 1u << 16 | 1u << 17 | 1u << 18;  // Opinion, DownloadURL, Extra1-3
-    db->UpdateSongInfo(path, &before, kept);
 }
 
 void Set(const TagArgs& a) {

@@ -60,6 +60,9 @@ HWND CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, D
 // and answers 0 to every sender still waiting on it.
 BOOL DestroyWindow(HWND hWnd);
 BOOL IsWindow(HWND hWnd);
+// The identifier of the thread that made the window (and the process's in *lpdwProcessId when given);
+// 0 with error 1400 for an unknown or destroyed window.
+DWORD GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId);
 LRESULT DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 // Queues the message on the owning thread of hWnd; FALSE with error 1400 for an unknown or destroyed
 // window (also one whose thread has ended), with error 1816 when that thread's queue is full.
