@@ -35,8 +35,6 @@ CString Ansi(const std::string& utf8, const std::string& what) {
 
 bool ToWindowsPath(const std::string& arg, CString& winPath) {
     if (arg.empty()) return false;
-    // A name the code page cannot hold would become another name (with '?'): refused here.
-    Ansi(arg, "path");
     bool windows = arg.size() >= 3 && ((arg[0] >= 'A' && arg[0] <= 'Z') || (arg[0] >= 'a' && arg[0] <= 'z')) &&
                    arg[1] == ':' && (arg[2] == '\\' || arg[2] == '/');
     if (windows) {
@@ -44,6 +42,8 @@ bool ToWindowsPath(const std::string& arg, CString& winPath) {
         winPath.Replace('/', '\\');
         return true;
     }
+    // A name the code page cannot hold would become another name (with '?'): refused here.
+    Ansi(arg, "path");
     std::string host = arg;
     if (host == "~" || host.rfind("~/", 0) == 0) {
         const char* home = std::getenv("HOME");
