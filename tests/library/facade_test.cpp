@@ -291,6 +291,9 @@ TEST_F(FacadeTest, PlaylistNamesOutsideGbkAreKeptRenamedAndRemoved) {
     EXPECT_EQ(1, Db()->RenamePlayList(name, renamed));
     Start();
     EXPECT_EQ((V{"默认列表", "Señor 음악"}), Playlists());
+    // Taken by Unicode letter case, also when the list's file went away from outside.
+    std::filesystem::remove(Host("Señor 음악.upl"));
+    EXPECT_EQ(0, Db()->AddPlayList(MxUtf8ToAnsi("SEÑOR 음악")));
     EXPECT_EQ(1, Db()->DeletePlayList(renamed));
     EXPECT_EQ(V{"默认列表"}, Playlists());
 }
