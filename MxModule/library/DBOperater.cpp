@@ -152,10 +152,11 @@ CDBPLFile* CDBOperater::FindPlaylist(const CString& strName) {
     return it == m_mapPlaylists.end() ? nullptr : it->second;
 }
 
-// Names that differ only in letter case name the same ".upl" file.
+// Names that differ only in letter case ("Кино", "кино") name the same ".upl" file.
 bool CDBOperater::PlaylistNameTaken(const CString& strName, const CDBPLFile* pExcept) const {
+    CString folded = MxFoldCase(strName);
     for (const auto& playlist : m_mapPlaylists) {
-        if (playlist.second != pExcept && playlist.first.CompareNoCase(strName) == 0) return true;
+        if (playlist.second != pExcept && MxFoldCase(playlist.first) == folded) return true;
     }
     return false;
 }
@@ -164,6 +165,8 @@ int CDBOperater::AddPlayList(CString strName) {
     CCriticalSectionGuard guard(&m_csDBGuard);
     if (!CDBPLInfo::IsValidName(strName) || PlaylistNameTaken(strName, nullptr)) return 0;
     CString path = GetCurrentUserPath() + strName + mxlib::kPlaylistExtension;
+    // A file of that name that did not load is someone's songs: it is never emptied nor deleted here.
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES || GetLastError() != ERROR_FILE_NOT_FOUND) return 0;
     CMxFile file;
     if (!file.Open(path, CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary)) return 0;
     file.Close();
@@ -182,7 +185,7 @@ int CDBOperater::RenamePlayList(CString strOld, CString strNew) {
     CDBPLFile* playlist = FindPlaylist(strOld);
     // The default list keeps its name; a name in use is refused: its file cannot be replaced, and two
     // lists would share one file.
-    if (!playlist || strOld == mxlib::kDefaultPlaylist || !CDBPLInfo::IsValidName(strNew) ||
+    if (!playlist || strOld == CMxPublic::GbkLiteral(mxlib::kDefaultPlaylist) || !CDBPLInfo::IsValidName(strNew) ||
         PlaylistNameTaken(strNew, playlist) || !playlist->Rename(strOld, strNew)) {
         return 0;
     }
@@ -199,7 +202,7 @@ int CDBOperater::DeletePlayList(CString strName) {
     CCriticalSectionGuard guard(&m_csDBGuard);
     CDBPLFile* playlist = FindPlaylist(strName);
     // A name of the index without a file (left by an earlier failure) can still be removed.
-    if (strName == mxlib::kDefaultPlaylist || !m_pPlaylistInfo->Delete(strName)) return 0;
+    if (strName == CMxPublic::GbkLiteral(mxlib::kDefaultPlaylist) || !m_pPlaylistInfo->Delete(strName)) return 0;
     if (!playlist) return 1;
     delete playlist;
     m_mapPlaylists.erase(strName);

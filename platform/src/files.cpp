@@ -493,6 +493,33 @@ bool PatternMatches(const std::string& pattern, const std::string& name) {
     return false;
 }
 
+// The listed name of a host name. Bytes that are not UTF-8 have no character on Windows: each is
+// listed as '?', like a character the code page lacks, so that it opens nothing and the walks report
+// it instead of showing two such names alike.
+std::string HostNameToCodePage(const std::string& host, UINT codePage) {
+    std::string out, run;
+    for (size_t i = 0; i < host.size();) {
+        auto c = static_cast<unsigned char>(host[i]);
+        size_t len = c < 0x80 ? 1 : (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3 : (c >= 0xF0 && c <= 0xF4) ? 4 : 0;
+        bool valid = len > 0 && i + len <= host.size();
+        for (size_t k = 1; valid && k < len; ++k) valid = (static_cast<unsigned char>(host[i + k]) & 0xC0) == 0x80;
+        if (valid && len >= 3) {
+            auto c1 = static_cast<unsigned char>(host[i + 1]);
+            // No overlong forms, no surrogates, nothing past U+10FFFF.
+            valid = !(c == 0xE0 && c1 < 0xA0) && !(c == 0xED && c1 >= 0xA0) && !(c == 0xF0 && c1 < 0x90) && !(c == 0xF4 && c1 >= 0x90);
+        }
+        if (valid) {
+            run.append(host, i, len);
+            i += len;
+            continue;
+        }
+        out += mxp::Utf8ToCodePage(run, codePage) + '?';
+        run.clear();
+        ++i;
+    }
+    return out + mxp::Utf8ToCodePage(run, codePage);
+}
+
 WIN32_FIND_DATAA MakeFindData(const std::string& winName, const std::string& hostName, const struct stat& st) {
     WIN32_FIND_DATAA fd;
     std::memset(&fd, 0, sizeof fd);
@@ -739,7 +766,7 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA data) {
         while (dirent* ent = readdir(d)) {
             std::string host = ent->d_name;
             if (host == "." || host == "..") continue;
-            std::string win = mxp::Utf8ToCodePage(host, cp);
+            std::string win = HostNameToCodePage(host, cp);
             if (win.size() >= MAX_PATH || !PatternMatches(pattern, win)) continue;
             struct stat st {};
             if (fstatat(dirfd(d), ent->d_name, &st, 0) != 0) continue;  // a dangling link

@@ -1,4 +1,7 @@
+#include <sys/stat.h>
+
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <iterator>
@@ -235,7 +238,9 @@ TEST_F(FacadeTest, RefusedPlaylistChangesLeaveNothingBehind) {
     Start();
     AddSong("C:\\a.mp3");
     Db()->AddPlayList("Mine");
+    Db()->AddPlayList(MxUtf8ToAnsi("Кино"));
     Db()->AddSongInfo2Playlist("Mine", "C:\\a.mp3");
+    mxtest::WriteHostFile(Host("Lost.upl"), std::string(10, '\1'));  // a list's file whose name the index lost
     const std::string index = mxtest::ReadHostFile(Host("playlist.idx"));
     const std::string files = mxtest::RunCommand("ls -A '" + Host("") + "'");
     const std::function<int()> refused[] = {
@@ -244,14 +249,17 @@ TEST_F(FacadeTest, RefusedPlaylistChangesLeaveNothingBehind) {
         [&] { return Db()->AddPlayList("dot."); },        [&] { return Db()->AddPlayList("MINE"); },
         [&] { return Db()->DeletePlayList(kDefault); },   [&] { return Db()->RenamePlayList(kDefault, "X"); },
         [&] { return Db()->RenamePlayList("Mine", "a/b\\c"); }, [&] { return Db()->RenamePlayList("Mine", kDefault); },
+        [&] { return Db()->AddPlayList(MxUtf8ToAnsi("кино")); }, [&] { return Db()->RenamePlayList("Mine", MxUtf8ToAnsi("КИНО")); },
+        [&] { return Db()->AddPlayList("lost"); },
     };
     for (int round = 0; round < 2; ++round) {
         for (size_t i = 0; i < std::size(refused); ++i) {
             EXPECT_EQ(0, refused[i]()) << i;
             EXPECT_EQ(index, mxtest::ReadHostFile(Host("playlist.idx"))) << i;
             EXPECT_EQ(files, mxtest::RunCommand("ls -A '" + Host("") + "'")) << i;
+            EXPECT_EQ(std::string(10, '\1'), mxtest::ReadHostFile(Host("Lost.upl"))) << i;
         }
-        EXPECT_EQ((V{"默认列表", "Mine"}), Playlists());
+        EXPECT_EQ((V{"默认列表", "Mine", "Кино"}), Playlists());
         EXPECT_EQ(V{"C:\\a.mp3"}, Songs("Mine"));
         Start();
     }
@@ -262,6 +270,19 @@ TEST_F(FacadeTest, RefusedPlaylistChangesLeaveNothingBehind) {
     EXPECT_EQ(index, mxtest::ReadHostFile(Host("playlist.idx")));
 }
 
+TEST_F(FacadeTest, DefaultListUnderUtf8IsRefusedBeforeItsFileIsTouched) {
+    machine.SetCodePage("65001");
+    Start();
+    const CString name = CMxPublic::GbkLiteral(kDefault);
+    struct stat before {}, after {};
+    ASSERT_EQ(0, stat(Host("默认列表.upl").c_str(), &before));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a move would show in the change time
+    EXPECT_EQ(0, Db()->RenamePlayList(name, "X"));
+    EXPECT_EQ(0, Db()->DeletePlayList(name));
+    ASSERT_EQ(0, stat(Host("默认列表.upl").c_str(), &after));
+    EXPECT_EQ(before.st_ctim.tv_sec * 1000000000LL + before.st_ctim.tv_nsec, after.st_ctim.tv_sec * 1000000000LL + after.st_ctim.tv_nsec);
+}
+
 TEST_F(FacadeTest, PlaylistNamesOutsideGbkAreKeptRenamedAndRemoved) {
     Start();
     const CString name = MxUtf8ToAnsi("Motörhead 😀"), renamed = MxUtf8ToAnsi("Señor 음악");
@@ -270,6 +291,9 @@ TEST_F(FacadeTest, PlaylistNamesOutsideGbkAreKeptRenamedAndRemoved) {
     EXPECT_EQ(1, Db()->RenamePlayList(name, renamed));
     Start();
     EXPECT_EQ((V{"默认列表", "Señor 음악"}), Playlists());
+    // Taken by Unicode letter case, also when the list's file went away from outside.
+    std::filesystem::remove(Host("Señor 음악.upl"));
+    EXPECT_EQ(0, Db()->AddPlayList(MxUtf8ToAnsi("SEÑOR 음악")));
     EXPECT_EQ(1, Db()->DeletePlayList(renamed));
     EXPECT_EQ(V{"默认列表"}, Playlists());
 }

@@ -56,6 +56,8 @@ TEST_F(MxboxTest, EveryErrorIsOneLineAndStatusOne) {
         {"reg get K v", 1, "mxbox: K: no such key.*", ""},
         {"reg set K v 0xFFFFFFFF --dword", 0, "", ""},
         {"reg get K v", 0, "", "4294967295\n"},
+        {"reg set K v 010 --dword", 0, "", ""},
+        {"reg get K v", 0, "", "10\n"},
         {"md5 'C:\\missing.mp3'", 1, "mxbox: C:\\\\missing.mp3: cannot open.*", ""},
         {"md5 /etc/hostname", 1, "mxbox: /etc/hostname: no drive .*", ""},
         {"library add 'C:\\missing.mp3'", 1, "mxbox: C:\\\\missing.mp3: no such file", ""},
@@ -103,6 +105,35 @@ TEST_F(MxboxTest, EveryErrorIsOneLineAndStatusOne) {
         }
         EXPECT_NE(std::string::npos, out.find(c.output)) << c.args << "\n" << out;
     }
+}
+
+// Under GBK, text from the command line that the code page cannot hold fails the command before
+// anything is written, instead of being stored or written with '?'.
+TEST_F(MxboxTest, ArgumentsTheCodePageCannotHoldFailTheCommand) {
+    const std::string song = std::string("\xFF\xFB\x90\x00", 4) + std::string(413 * 4, '\0');
+    mxtest::WriteHostFile(machine.HostC("t.mp3"), song);
+    mxtest::WriteHostFile(machine.HostC("Motörhead.mp3"), song);
+    machine.SetCodePage("936");
+    const std::string cannot = "' has characters the system code page \\(MX_ACP=936\\) cannot hold";
+    const std::pair<std::string, std::string> cases[] = {
+        {"settings set AudioPath 'C:\\음악'", "mxbox: AudioPath 'C:\\\\음악" + cannot},
+        {"tags set C:/t.mp3 --title '음악😀'", "mxbox: --title '음악😀" + cannot},
+        {"library add '" + machine.HostC("Motörhead.mp3") + "'", "mxbox: path '.*/Motörhead.mp3" + cannot},
+        {"playlist new '음악'", "mxbox: playlist name '음악" + cannot},
+        {"reg set K v '음악'", "mxbox: data '음악" + cannot},
+    };
+    for (const auto& c : cases) {
+        int status = -1;
+        Run(c.first, &status);
+        EXPECT_EQ(1, status) << c.first;
+        std::vector<std::string> errors = ErrorLines();
+        ASSERT_EQ(1u, errors.size()) << c.first << "\n" << Stderr();
+        EXPECT_TRUE(std::regex_match(errors[0], std::regex(c.second))) << errors[0];
+    }
+    EXPECT_EQ(song, mxtest::ReadHostFile(machine.HostC("t.mp3")));
+    int status = -1;
+    EXPECT_EQ(std::string::npos, Run("settings show", &status).find('?'));
+    EXPECT_NE(std::string::npos, Run("library stats --json", &status).find("\"songs\": 0,"));
 }
 
 TEST_F(MxboxTest, RegistryRoundTripShowsUtf8AndStoresGbk) {
@@ -234,18 +265,25 @@ TEST_F(MxboxTest, AnalyzeOfAFolderTakesItsLibrarySongs) {
     EXPECT_NE(std::string::npos, Stderr().find("mxbox: 1 song could not be read")) << Stderr();
 }
 
-TEST_F(MxboxTest, NamesCodePage936CannotHoldAreToldAndFailTheCommand) {
+TEST_F(MxboxTest, NamesNoWindowsNameHoldsAreToldAndFailTheCommand) {
+    const std::string skipped = ": skipped: its name has characters the system code page or a Windows name cannot hold";
     mxtest::WriteHostFile(Examples() + "/Motörhead.mp3", mxtest::ReadHostFile(Examples() + "/morning.mp3"));
+    mxtest::WriteHostFile(Examples() + "/\xE9t\xE9.mp3", mxtest::ReadHostFile(Examples() + "/morning.mp3"));
+    mxtest::WriteHostFile(Examples() + "/what?.mp3", mxtest::ReadHostFile(Examples() + "/morning.mp3"));
     machine.SetCodePage("936");
     int status = -1;
     std::string out = Run("import '" + Examples() + "'", &status);
     EXPECT_EQ(1, status);
-    EXPECT_NE(std::string::npos, out.find("Mot?rhead.mp3: skipped: its name does not fit the system code page")) << out;
+    EXPECT_NE(std::string::npos, out.find("Mot?rhead.mp3" + skipped)) << out;
     EXPECT_NE(std::string::npos, out.find("imported 4 songs")) << out;
-    machine.SetCodePage("54936");
-    out = Run("import '" + Examples() + "'", &status);
-    EXPECT_EQ(0, status) << Stderr();
-    EXPECT_NE(std::string::npos, out.find("imported 1 songs")) << out;
+    for (const char* acp : {"54936", "65001"}) {
+        machine.SetCodePage(acp);
+        out = Run("import '" + Examples() + "'", &status);
+        EXPECT_EQ(1, status) << acp;
+        EXPECT_NE(std::string::npos, out.find("?t?.mp3" + skipped)) << acp << out;
+        EXPECT_NE(std::string::npos, out.find("what?.mp3" + skipped)) << acp << out;
+        EXPECT_EQ(std::string::npos, out.find("the file is gone")) << acp << out;
+    }
 }
 
 TEST_F(MxboxTest, SettingsAreSavedForTheNextProcessWithTheLoadRules) {

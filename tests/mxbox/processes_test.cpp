@@ -54,8 +54,14 @@ TEST_F(MxboxProcessesTest, ASecondProcessSaysItWaitsThenProceedsOrGivesUpWithOne
     mxtest::RunCommand(Mxbox("--wait 0.3 library ls"), &status);
     EXPECT_EQ(1, status);
     EXPECT_EQ(2, Count(Stderr(), "\n")) << Stderr();
-    EXPECT_EQ(1, Count(Stderr(), "in use by another process; waiting")) << Stderr();
-    EXPECT_EQ(1, Count(Stderr(), "still in use by another process")) << Stderr();
+    EXPECT_EQ(1, Count(Stderr(), "in use by another process; waiting for it (up to 0.3 s)")) << Stderr();
+    EXPECT_EQ(1, Count(Stderr(), "still in use by another process; gave up after 0.3 s")) << Stderr();
+    // Tags are written only once the library is there to follow them.
+    const std::string song = std::string("\xFF\xFB\x90\x00", 4) + std::string(413 * 4, '\0');
+    mxtest::WriteHostFile(machine.HostC("t.mp3"), song);
+    mxtest::RunCommand(Mxbox("--wait 0.3 tags set C:/t.mp3 --title New"), &status);
+    EXPECT_EQ(1, status) << Stderr();
+    EXPECT_EQ(song, mxtest::ReadHostFile(machine.HostC("t.mp3"))) << Stderr();
     // Released half a second later, a waiting process goes on.
     std::string out = mxtest::RunCommand("(sleep 0.5; echo x >&" + std::to_string(done[1]) + ") & " + Mxbox("--wait 20 library stats"), &status);
     EXPECT_EQ(0, status) << Stderr();

@@ -332,6 +332,12 @@ TEST_F(FilesTest, FindReportsSizesAndUnrepresentableNamesWithQuestionMarks) {
     EXPECT_EQ(70000u, fd.nFileSizeLow);
     FindClose(h);
     EXPECT_EQ(DWORD(ERROR_INVALID_NAME), AttrErr("C:\\x\\??.mp3"));
+    // Bytes that are not UTF-8 have no character in any code page.
+    WriteHostFile(machine.HostC("y/\xE9t\xE9.mp3"), "x");
+    for (const char* acp : {"936", "54936", "65001"}) {
+        machine.SetCodePage(acp);
+        EXPECT_EQ(std::vector<std::string>{"?t?.mp3"}, List("C:\\y\\*.mp3")) << acp;
+    }
 }
 
 TEST_F(FilesTest, NamesInAndOutsideGbkAreListedAndOpenedUnderGb18030) {

@@ -10,8 +10,12 @@
 
 namespace mxbox {
 
+// UTF-8 text from the command line in the system code page, exactly: text the code page cannot hold
+// is a failure (CLI::RuntimeError) that names the argument: what, e.g. "--title", then the text.
+CString Ansi(const std::string& utf8, const std::string& what);
 // A path typed by the user: "X:\..." (or "X:/...") is a Windows path, anything else a host path that
-// the drive map turns into one. False when no drive holds the host path.
+// the drive map turns into one. False when no drive holds the host path; a path the code page
+// cannot hold is a failure (CLI::RuntimeError).
 bool ToWindowsPath(const std::string& arg, CString& winPath);
 // As ToWindowsPath, but a path no drive holds is a failure (CLI::RuntimeError).
 CString SongPath(const std::string& arg);

@@ -44,7 +44,7 @@ const char* CodeText(int code) {
         case FOR_DB_WRITE_FAILED: return "the library refused the record";
         case FOR_DRM_PROTECTED: return "DRM-protected, left out";
         case FOR_SCRIPT_COMMANDS: return "carries script commands (imported anyway)";
-        case FOR_NAME_NOT_IN_CODE_PAGE: return "skipped: its name does not fit the system code page (MX_ACP; 54936 holds every name)";
+        case FOR_NAME_NOT_IN_CODE_PAGE: return "skipped: its name has characters the system code page or a Windows name cannot hold";
         case FOR_FILE_NOT_FOUND: return "the file is gone";
         case FOR_READ_FAILED: return "cannot be read (no read access, or in use)";
         case FOR_NOT_AUDIO: return "not a readable MP3 or WMA file";

@@ -86,11 +86,11 @@ void AddLibraryCommands(CLI::App& app) {
     ls->add_option("--playlist", a->playlist, "Only this playlist, in its order");
     ls->add_flag("--json", a->json, "Machine-readable output");
     ls->callback([a] {
-        CDBOperater* db = Library();
         CList<CString, CString> words;
-        for (const std::string& w : a->words) words.AddTail(MxUtf8ToAnsi(w));
+        for (const std::string& w : a->words) words.AddTail(Ansi(w, "keyword"));
+        CString playlist = Ansi(a->playlist, "playlist");
         DBRECORDLIST results;
-        Check(db->LocalSearch(MxUtf8ToAnsi(a->playlist), &words, results, -1, 1), "no playlist named " + a->playlist);
+        Check(Library()->LocalSearch(playlist, &words, results, -1, 1), "no playlist named " + a->playlist);
         PrintRecords(results, a->json);
     });
 
@@ -158,23 +158,26 @@ void AddLibraryCommands(CLI::App& app) {
     CLI::App* pnew = pl->add_subcommand("new", "Create a playlist");
     pnew->add_option("NAME", a->name)->required();
     pnew->callback([a] {
-        Check(Library()->AddPlayList(MxUtf8ToAnsi(a->name)), "cannot create playlist '" + a->name + "': " + kNameRule);
+        CString name = Ansi(a->name, "playlist name");
+        Check(Library()->AddPlayList(name), "cannot create playlist '" + a->name + "': " + kNameRule);
     });
     CLI::App* pren = pl->add_subcommand("rename", "Rename a playlist");
     pren->add_option("OLD", a->name)->required();
     pren->add_option("NEW", a->other)->required();
     pren->callback([a] {
+        CString from = Ansi(a->name, "playlist"), to = Ansi(a->other, "playlist name");
         CDBOperater* db = Library();
         Check(a->name != kDefaultName, "the default playlist keeps its name");
-        Check(db->RenamePlayList(MxUtf8ToAnsi(a->name), MxUtf8ToAnsi(a->other)),
+        Check(db->RenamePlayList(from, to),
               "cannot rename '" + a->name + "' to '" + a->other + "': no such playlist, or " + kNameRule);
     });
     CLI::App* prm = pl->add_subcommand("rm", "Delete a playlist (its songs stay in the library)");
     prm->add_option("NAME", a->name)->required();
     prm->callback([a] {
+        CString name = Ansi(a->name, "playlist");
         CDBOperater* db = Library();
         Check(a->name != kDefaultName, "the default playlist cannot be deleted");
-        Check(db->DeletePlayList(MxUtf8ToAnsi(a->name)), "no playlist named " + a->name);
+        Check(db->DeletePlayList(name), "no playlist named " + a->name);
     });
     CLI::App* pmove = pl->add_subcommand("move", "Move a playlist in the display order (0-based; 0 stays first)");
     pmove->add_option("FROM", a->from)->required();
@@ -184,25 +187,28 @@ void AddLibraryCommands(CLI::App& app) {
     pshow->add_option("NAME", a->name)->required();
     pshow->add_flag("--json", a->json, "Machine-readable output");
     pshow->callback([a] {
+        CString name = Ansi(a->name, "playlist");
         DBRECORDLIST results;
-        Check(Library()->LocalSearch(MxUtf8ToAnsi(a->name), nullptr, results, -1, 1), "no playlist named " + a->name);
+        Check(Library()->LocalSearch(name, nullptr, results, -1, 1), "no playlist named " + a->name);
         PrintRecords(results, a->json);
     });
     CLI::App* padd = pl->add_subcommand("add", "Append songs of the library to a playlist");
     padd->add_option("NAME", a->name)->required();
     padd->add_option("PATH", a->paths)->required();
     padd->callback([a] {
+        CString name = Ansi(a->name, "playlist");
         CDBOperater* db = Library();
         for (const std::string& p : a->paths) {
-            Check(db->AddSongInfo2Playlist(MxUtf8ToAnsi(a->name), SongPath(p)), p + ": not in the library, or no playlist " + a->name);
+            Check(db->AddSongInfo2Playlist(name, SongPath(p)), p + ": not in the library, or no playlist " + a->name);
         }
     });
     CLI::App* premove = pl->add_subcommand("remove", "Remove the song at a 1-based place (it leaves the library with its last playlist)");
     premove->add_option("NAME", a->name)->required();
     premove->add_option("INDEX", a->index)->required();
     premove->callback([a] {
+        CString name = Ansi(a->name, "playlist");
         int deleted = 0;
-        Check(Library()->RemoveSongInfoFromPlaylist(MxUtf8ToAnsi(a->name), a->index, deleted),
+        Check(Library()->RemoveSongInfoFromPlaylist(name, a->index, deleted),
               "no song at place " + std::to_string(a->index) + " of " + a->name);
         if (deleted) std::cout << "the song left the library with its last playlist\n";
     });
@@ -210,7 +216,10 @@ void AddLibraryCommands(CLI::App& app) {
     pms->add_option("NAME", a->name)->required();
     pms->add_option("FROM", a->from)->required();
     pms->add_option("TO", a->to)->required();
-    pms->callback([a] { Check(Library()->MoveSongInfo(MxUtf8ToAnsi(a->name), a->from, a->to), "cannot move that song"); });
+    pms->callback([a] {
+        CString name = Ansi(a->name, "playlist");
+        Check(Library()->MoveSongInfo(name, a->from, a->to), "cannot move that song");
+    });
 }
 
 }  // namespace mxbox

@@ -25,7 +25,7 @@ struct RegArgs {
 
 // The root and the key path inside it; "HKCU\" or "HKLM\" (or the long names) may lead the key.
 HKEY SplitRoot(const RegArgs& a, CString& path) {
-    path = MxUtf8ToAnsi(a.key);
+    path = Ansi(a.key, "key");
     path.Replace('/', '\\');
     path.Trim('\\');
     HKEY root = a.hklm ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
@@ -75,8 +75,8 @@ HKEY OpenKey(const RegArgs& a, REGSAM sam, bool create) {
 }
 
 void Get(const RegArgs& a) {
+    CString name = Ansi(a.value, "value name");
     HKEY key = OpenKey(a, KEY_READ, false);
-    CString name = MxUtf8ToAnsi(a.value);
     DWORD type = 0, size = 0;
     LONG rc = RegQueryValueExA(key, name, nullptr, &type, nullptr, &size);
     std::string data(size, '\0');
@@ -88,11 +88,13 @@ void Get(const RegArgs& a) {
     else std::cout << Render(type, data, false) << "\n";
 }
 
-// Decimal or 0x hexadecimal, 0 to 4294967295: a value that does not fit is refused, not cut.
+// Decimal or 0x hexadecimal, 0 to 4294967295: a value that does not fit is refused, not cut. A leading
+// zero is decimal (010 is ten), not octal.
 DWORD ParseDword(const std::string& text) {
     char* end = nullptr;
     errno = 0;
-    unsigned long long parsed = std::strtoull(text.c_str(), &end, 0);
+    bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    unsigned long long parsed = std::strtoull(text.c_str(), &end, hex ? 16 : 10);
     bool number = !text.empty() && std::isdigit(static_cast<unsigned char>(text[0])) && *end == '\0';
     if (!number || errno == ERANGE || parsed > 0xFFFFFFFFull) {
         throw CLI::RuntimeError(Fail("'" + text + "' is not a number from 0 to 4294967295"));
@@ -102,13 +104,13 @@ DWORD ParseDword(const std::string& text) {
 
 void Set(const RegArgs& a) {
     DWORD v = a.dword ? ParseDword(a.data) : 0;  // before the key is made
+    CString name = Ansi(a.value, "value name");
+    CString text = a.dword ? CString() : Ansi(a.data, "data");
     HKEY key = OpenKey(a, KEY_ALL_ACCESS, true);
-    CString name = MxUtf8ToAnsi(a.value);
     LONG rc = 0;
     if (a.dword) {
         rc = RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v);
     } else {
-        CString text = MxUtf8ToAnsi(a.data);
         rc = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(static_cast<LPCSTR>(text)),
                             DWORD(text.GetLength() + 1));
     }
@@ -166,8 +168,9 @@ LONG DeleteTree(HKEY parent, const CString& name) {
 void Delete(const RegArgs& a) {
     LONG rc = 0;
     if (!a.value.empty()) {
+        CString name = Ansi(a.value, "value name");
         HKEY key = OpenKey(a, KEY_ALL_ACCESS, false);
-        rc = RegDeleteValueA(key, MxUtf8ToAnsi(a.value));
+        rc = RegDeleteValueA(key, name);
         RegCloseKey(key);
     } else {
         CString path;

@@ -75,7 +75,7 @@ void Set(const std::string& name, const std::string& value) {
             throw CLI::RuntimeError(Fail(std::string(r.name) + " takes a whole number, not '" + value + "'"));
         *r.number(s) = int(n);
     } else {
-        *r.text(s) = MxUtf8ToAnsi(value);
+        *r.text(s) = Ansi(value, r.name);
     }
     manager->SaveCurrentSetting(&s);
     manager->UpdateSetting();

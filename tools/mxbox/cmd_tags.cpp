@@ -87,8 +87,8 @@ void ReadPicture(const std::string& arg, AUDIOFILEINFO& info) {
 
 // A library song's record follows its new tags: the module analyses the file again, which keeps the
 // fields analysis does not read (the rating, the address, the extras).
-void UpdateRecord(const CString& path, const std::string& arg) {
-    if (!Library()->CheckFileImportedByFileName(path)) return;  // not a library song
+void UpdateRecord(CDBOperater* db, const CString& path, const std::string& arg) {
+    if (!db->CheckFileImportedByFileName(path)) return;  // not a library song
     FileOperateResultCode code = CFileOperateManager::AnalyzingFile(path, nullptr);
     if (code != FOR_SUCCESS) {
         throw CLI::RuntimeError(Fail(arg + ": the tags were written, but the library record was not updated (code " +
@@ -101,19 +101,19 @@ void Set(const TagArgs& a) {
     if (!ToWindowsPath(a.file, path)) throw CLI::RuntimeError(Fail(a.file + ": no drive of the emulated machine holds this path"));
     AUDIOFILEINFO info;
     DWORD mask = 0;
-    auto text = [&mask](const std::optional<std::string>& v, CString& field, DWORD bit) {
+    auto text = [&mask](const std::optional<std::string>& v, CString& field, DWORD bit, const char* option) {
         if (!v) return;
-        field = MxUtf8ToAnsi(*v);
+        field = Ansi(*v, option);
         mask |= bit;
     };
-    text(a.title, info.strTitle, 0x1);
-    text(a.artist, info.strArtist, 0x2);
-    text(a.album, info.strAlbum, 0x4);
-    text(a.track, info.strTrack, 0x8);
-    text(a.year, info.strYear, 0x40);
-    text(a.comment, info.strComment, 0x80);
+    text(a.title, info.strTitle, 0x1, "--title");
+    text(a.artist, info.strArtist, 0x2, "--artist");
+    text(a.album, info.strAlbum, 0x4, "--album");
+    text(a.track, info.strTrack, 0x8, "--track");
+    text(a.year, info.strYear, 0x40, "--year");
+    text(a.comment, info.strComment, 0x80, "--comment");
     if (a.genre) {
-        info.strGenre = MxUtf8ToAnsi(*a.genre);
+        info.strGenre = Ansi(*a.genre, "--genre");
         info.byGenre = CAudioFileParse::ConvertGenreToCode(info.strGenre);
         mask |= 0x30;
     }
@@ -122,9 +122,11 @@ void Set(const TagArgs& a) {
         mask |= 0x100;
     }
     if (!mask) throw CLI::RuntimeError(Fail("nothing to set: give at least one of --title, --artist, ..."));
+    // The library first: when another process holds it, the file is not changed while we wait or give up.
+    CDBOperater* db = Library();
     CAudioFileParse facade;
     switch (facade.SetAudioFileInfo(path, &info, mask)) {
-        case MAFR_OK: UpdateRecord(path, a.file); return;
+        case MAFR_OK: UpdateRecord(db, path, a.file); return;
         case MAFR_OPENFAILED: throw CLI::RuntimeError(Fail(a.file + ": cannot open the file for writing"));
         case MAFR_WRITEFAILED: throw CLI::RuntimeError(Fail(a.file + ": the tags could not be written; the file is unchanged"));
         default: throw CLI::RuntimeError(Fail(a.file + ": not an MP3 or WMA file, missing, or in use"));

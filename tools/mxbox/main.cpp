@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <iostream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -12,15 +13,37 @@
 
 namespace mxbox {
 
+CString Ansi(const std::string& utf8, const std::string& what) {
+    if (utf8.empty()) return CString();
+    int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), int(utf8.size()), nullptr, 0);
+    if (n <= 0) throw CLI::RuntimeError(Fail(what + " '" + utf8 + "' is not UTF-8 text"));
+    std::u16string wide(size_t(n), u'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), int(utf8.size()), &wide[0], n);
+    // Under UTF-8 every character fits (and Windows refuses the flag there).
+    BOOL lossy = FALSE;
+    LPBOOL used = GetACP() == CP_UTF8 ? nullptr : &lossy;
+    int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), n, nullptr, 0, nullptr, used);
+    CString out;
+    if (size > 0) size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), n, out.GetBufferSetLength(size), size, nullptr, used);
+    if (size <= 0 || lossy) {
+        throw CLI::RuntimeError(Fail(what + " '" + utf8 + "' has characters the system code page (MX_ACP=" +
+                                     std::to_string(GetACP()) + ") cannot hold"));
+    }
+    out.ReleaseBuffer(size);
+    return out;
+}
+
 bool ToWindowsPath(const std::string& arg, CString& winPath) {
     if (arg.empty()) return false;
     bool windows = arg.size() >= 3 && ((arg[0] >= 'A' && arg[0] <= 'Z') || (arg[0] >= 'a' && arg[0] <= 'z')) &&
                    arg[1] == ':' && (arg[2] == '\\' || arg[2] == '/');
     if (windows) {
-        winPath = MxUtf8ToAnsi(arg);
+        winPath = Ansi(arg, "path");
         winPath.Replace('/', '\\');
         return true;
     }
+    // A name the code page cannot hold would become another name (with '?'): refused here.
+    Ansi(arg, "path");
     std::string host = arg;
     if (host == "~" || host.rfind("~/", 0) == 0) {
         const char* home = std::getenv("HOME");
@@ -43,6 +66,17 @@ std::string Shown(const CString& winPath) {
 
 double g_waitSeconds = 60;
 
+namespace {
+
+// The seconds as given: 0.3, not 0.
+std::string WaitShown() {
+    std::ostringstream out;
+    out << g_waitSeconds;
+    return out.str();
+}
+
+}  // namespace
+
 CDBOperater* Library() {
     CDBOperater* db = CDBOperater::Instance();
     // Another process holding the library is waited for, up to --wait seconds.
@@ -53,11 +87,11 @@ CDBOperater* Library() {
         if (GetLastError() != ERROR_SHARING_VIOLATION) throw CLI::RuntimeError(Fail("cannot open the music library"));
         if (std::chrono::steady_clock::now() >= deadline) {
             throw CLI::RuntimeError(Fail("the music library is still in use by another process; gave up after " +
-                                         std::to_string(int(g_waitSeconds)) + " s (--wait SECONDS waits longer)"));
+                                         WaitShown() + " s (--wait SECONDS waits longer)"));
         }
         if (!told) {
             std::cerr << "mxbox: the music library is in use by another process; waiting for it (up to "
-                      << int(g_waitSeconds) << " s)\n";
+                      << WaitShown() << " s)\n";
             told = true;
         }
         // Two processes that keep meeting each other's open part at different moments.
