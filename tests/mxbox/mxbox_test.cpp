@@ -63,6 +63,10 @@ TEST_F(MxboxTest, EveryErrorIsOneLineAndStatusOne) {
         {"library add 'C:\\missing.mp3'", 1, "mxbox: C:\\\\missing.mp3: no such file", ""},
         {"library add C:/examples", 1, "mxbox: C:/examples: a folder, not a song file.*", ""},
         {"library add ''", 1, "mxbox: an empty path .*", ""},
+        {"library add 'C:\\.\\x\\..\\t.mp3'", 0, "", ""},
+        {"library add C:/t.mp3", 1, "mxbox: C:/t.mp3: already in the library", ""},  // one file, one record
+        {"library ls --wait 0.5", 0, "", "t - "},
+        {"library rm C:/T.MP3", 0, "", ""},
         {"import ''", 1, "mxbox: an empty path .*", ""},
         {"library stats --json", 0, "", "\"songs\": 0,"},
         {"type 'C:\\missing.mp3'", 1, "mxbox: C:\\\\missing.mp3: no such file", ""},

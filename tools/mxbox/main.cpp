@@ -40,16 +40,21 @@ bool ToWindowsPath(const std::string& arg, CString& winPath) {
     if (windows) {
         winPath = Ansi(arg, "path");
         winPath.Replace('/', '\\');
-        return true;
+    } else {
+        // A name the code page cannot hold would become another name (with '?'): refused here.
+        Ansi(arg, "path");
+        std::string host = arg;
+        if (host == "~" || host.rfind("~/", 0) == 0) {
+            const char* home = std::getenv("HOME");
+            host = std::string(home ? home : "") + host.substr(1);
+        }
+        if (!MxHostPathToWindows(host, winPath)) return false;
     }
-    // A name the code page cannot hold would become another name (with '?'): refused here.
-    Ansi(arg, "path");
-    std::string host = arg;
-    if (host == "~" || host.rfind("~/", 0) == 0) {
-        const char* home = std::getenv("HOME");
-        host = std::string(home ? home : "") + host.substr(1);
-    }
-    return MxHostPathToWindows(host, winPath) != FALSE;
+    // One spelling per file: "." and ".." resolved as Windows resolves them, so one file gets one record.
+    char full[MAX_PATH * 4];
+    DWORD n = GetFullPathNameA(winPath, sizeof full, full, nullptr);
+    if (n > 0 && n < sizeof full) winPath = full;
+    return true;
 }
 
 CString SongPath(const std::string& arg) {
@@ -139,6 +144,7 @@ std::string OneLine(std::string text) {
 int main(int argc, char** argv) {
     CLI::App app{"mxbox: the music box's library, tags, file operations and settings from the command line"};
     app.require_subcommand(1);
+    app.fallthrough();  // --wait may also follow the command
     app.add_option("--wait", mxbox::g_waitSeconds, "Seconds to wait for a library another process has open")
         ->check(CLI::Range(0.0, 86400.0));
     mxbox::AddRegCommand(app);
