@@ -139,6 +139,19 @@ bool IsTrail936(unsigned char b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
 
 UINT Resolve(UINT codePage) { return codePage == CP_ACP || codePage == CP_OEMCP ? GetACP() : codePage; }
 
+// The two-byte character at p[i] (its lead byte and the byte after it), or '?' for a pair the table
+// lacks; false for such a pair when strict is set.
+bool DecodeTwoByte(const Cp936Tables& t, const unsigned char* p, size_t& i, bool strict, std::u16string& out) {
+    if (IsTrail936(p[i + 1]) && t.toWide[p[i] - 0x81][p[i + 1] - 0x40]) {
+        out += t.toWide[p[i] - 0x81][p[i + 1] - 0x40];
+        ++i;
+        return true;
+    }
+    if (strict) return false;
+    out += u'?';
+    return true;
+}
+
 // Decodes [p, p+n) into out; false when an invalid sequence was met and strict is set.
 bool Decode936(const unsigned char* p, size_t n, bool strict, std::u16string& out) {
     const Cp936Tables& t = Tables();
@@ -153,12 +166,8 @@ bool Decode936(const unsigned char* p, size_t n, bool strict, std::u16string& ou
         } else if (i + 1 >= n || p[i + 1] == 0) {
             // A lead byte cut from its trail byte (at the end, or before the terminator) is dropped.
             if (strict) return false;
-        } else if (IsTrail936(p[i + 1]) && t.toWide[b - 0x81][p[i + 1] - 0x40]) {
-            out += t.toWide[b - 0x81][p[i + 1] - 0x40];
-            ++i;
-        } else {
-            if (strict) return false;
-            out += u'?';
+        } else if (!DecodeTwoByte(t, p, i, strict, out)) {
+            return false;
         }
     }
     return true;
@@ -221,12 +230,8 @@ bool Decode54936(const unsigned char* p, size_t n, bool strict, std::u16string& 
             // A character cut short (at the end, or before the terminator) is dropped.
             if (strict) return false;
             while (i + 1 < n && p[i + 1] != 0) ++i;
-        } else if (IsTrail936(p[i + 1]) && t.toWide[b - 0x81][p[i + 1] - 0x40]) {
-            out += t.toWide[b - 0x81][p[i + 1] - 0x40];
-            ++i;
-        } else {
-            if (strict) return false;
-            out += u'?';
+        } else if (!DecodeTwoByte(t, p, i, strict, out)) {
+            return false;
         }
     }
     return true;
