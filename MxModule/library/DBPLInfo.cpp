@@ -48,6 +48,13 @@ BOOL CDBPLInfo::IsValidName(const CString& strName) {
         }
         if (c < 0x20 || std::strchr("\\/:*?\"<>|", c)) return FALSE;
     }
+    // Device names, which Windows keeps for its devices whatever extension follows.
+    CString upper = strName;
+    upper.MakeUpper();
+    for (const char* device : {"CON", "PRN", "AUX", "NUL"}) {
+        if (upper == device) return FALSE;
+    }
+    if (length == 4 && (upper.Left(3) == "COM" || upper.Left(3) == "LPT") && upper[3] >= '1' && upper[3] <= '9') return FALSE;
     return TRUE;
 }
 

@@ -246,6 +246,7 @@ TEST_F(FacadeTest, RefusedPlaylistChangesLeaveNothingBehind) {
     const std::function<int()> refused[] = {
         [&] { return Db()->AddPlayList("a/b\\c"); },     [&] { return Db()->AddPlayList("a:b"); },
         [&] { return Db()->AddPlayList("why?"); },        [&] { return Db()->AddPlayList("two\nlines"); },
+        [&] { return Db()->AddPlayList("nul"); },         [&] { return Db()->AddPlayList("Com1"); },
         [&] { return Db()->AddPlayList("dot."); },        [&] { return Db()->AddPlayList("MINE"); },
         [&] { return Db()->DeletePlayList(kDefault); },   [&] { return Db()->RenamePlayList(kDefault, "X"); },
         [&] { return Db()->RenamePlayList("Mine", "a/b\\c"); }, [&] { return Db()->RenamePlayList("Mine", kDefault); },

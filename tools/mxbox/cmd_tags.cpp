@@ -34,7 +34,17 @@ void Show(const TagArgs& a) {
     if (!ToWindowsPath(a.file, path)) throw CLI::RuntimeError(Fail(a.file + ": no drive of the emulated machine holds this path"));
     CAudioFileParse facade;
     AUDIOFILEINFO info;
-    if (!facade.ParseAudioFile(path, &info, 1, 0, "")) throw CLI::RuntimeError(Fail(a.file + ": not a readable MP3 or WMA file"));
+    if (!facade.ParseAudioFile(path, &info, 1, 0, "")) {
+        // Why: a file that is gone or that this user may not read is not a bad file.
+        CFile probe;
+        CFileException e;
+        if (!probe.Open(path, CFile::modeRead | CFile::shareDenyNone, &e)) {
+            throw CLI::RuntimeError(Fail(a.file + (e.m_lOsError == ERROR_FILE_NOT_FOUND || e.m_lOsError == ERROR_PATH_NOT_FOUND
+                                                       ? ": no such file"
+                                                       : ": cannot be read (error " + std::to_string(e.m_lOsError) + ")")));
+        }
+        throw CLI::RuntimeError(Fail(a.file + ": not a readable MP3 or WMA file"));
+    }
     const std::pair<const char*, const CString*> texts[] = {
         {"title", &info.strTitle},        {"artist", &info.strArtist},       {"album", &info.strAlbum},
         {"year", &info.strYear},          {"comment", &info.strComment},     {"track", &info.strTrack},
