@@ -97,9 +97,11 @@ void CFileOperateImportMultiFilePathThread::RegisterQuickly(Walk& walk, const FI
     record.FileLength.Format("%lu", file.nSize);
     record.CanPlay = "1";
     record.Analyzed = "0";
-    if (!CDBOperater::Instance()->AddSongInfo(&record, 0))
+    // Only songs the library holds are listed: a refused record (a full disk) is reported instead.
+    if (CDBOperater::Instance()->AddSongInfo(&record, 0))
+        walk.pNotAnalysed->AddTail(file.strPath);
+    else
         m_pCallBack->OnFileOperateError(m_nID, file.strPath, file.strPath, FOR_DB_WRITE_FAILED, "", "");
-    walk.pNotAnalysed->AddTail(file.strPath);
 }
 
 bool CFileOperateImportMultiFilePathThread::RunBatch(Walk& walk) {
@@ -122,9 +124,10 @@ bool CFileOperateImportMultiFilePathThread::RunBatch(Walk& walk) {
         }
         if (parser.m_bScriptCommand) m_pCallBack->OnFileOperateError(m_nID, working, "", FOR_SCRIPT_COMMANDS, "", "");
         DBRECORD record = mxfileops::AnalysedRecord(working, info, file.strExtension, file.nSize);
-        if (!CDBOperater::Instance()->AddSongInfo(&record, 0))
+        if (CDBOperater::Instance()->AddSongInfo(&record, 0))
+            analysed->AddTail(working);
+        else
             m_pCallBack->OnFileOperateError(m_nID, working, working, FOR_DB_WRITE_FAILED, "", "");
-        analysed->AddTail(working);
         if (m_nQuota > 0) --m_nQuota;
     }
     m_pCallBack->OnEndCopyAnalyzedMultiFiles(m_nID, analysed.release());

@@ -65,6 +65,14 @@ std::string FreshHeader(unsigned char state) {
     return std::string(reinterpret_cast<char*>(h), sizeof h);
 }
 
+// True when the block header at pos (null when the file ends before it) gives a block of a possible
+// size that fits in a file of the given length.
+bool IsBlockAt(const unsigned char* block, uint64_t pos, uint64_t length) {
+    if (!block) return false;
+    uint64_t L = GetU32(block + 4), S = GetU32(block + 8);
+    return L != 0 && IsBlockCapacity(L + S) && pos + kBlockHeaderSize + L + S <= length;
+}
+
 // Checks the blocks of a file being salvaged: blocks of impossible size end the data, live blocks whose
 // fields do not add up become free. The bytes taken out of the library (the cut tail, the freed blocks)
 // go to pDamage, offsets counted from dwBase. Returns the length of the data that stays.
@@ -380,7 +388,8 @@ int CDBCore::Load() {
     if (!header) return 0;
     m_dwFileEnd = length;
     uint64_t pos = uint64_t(kHeaderSize) + GetU32(header + kExtensionLengthOffset);
-    if (pos > length) {
+    if (pos > length || (pos != kHeaderSize && !IsBlockAt(reader.Need(pos, kBlockHeaderSize), pos, length) &&
+                         IsBlockAt(reader.Need(kHeaderSize, kBlockHeaderSize), kHeaderSize, length))) {
         // A damaged extension length would hide every block, and songs added after them.
         CMxLog::Instance()->Log("library: a damaged extension length in the header of " + CString(kLibraryFile) + " was reset");
         if (!WriteMarked({{kExtensionLengthOffset, std::string(4, '\0')}})) return 0;
@@ -415,26 +424,33 @@ int CDBCore::Load() {
         m_arrBlocks.push_back(DWORD(pos));
         pos += uint64_t(kBlockHeaderSize) + L + S;
     }
-    if (pos < length) SetAsideDamage(DWORD(pos), length);
-    return 1;
+    return pos < length && !SetAsideDamage(DWORD(pos), length) ? 0 : 1;
 }
 
-void CDBCore::SetAsideDamage(DWORD dwFrom, DWORD dwLength) {
+bool CDBCore::SetAsideDamage(DWORD dwFrom, DWORD dwLength) {
     std::string bytes(dwLength - dwFrom, '\0');
     m_fileMain.Seek(LONG(dwFrom), CFile::begin);
     bytes.resize(m_fileMain.Read(&bytes[0], UINT(bytes.size())));
-    if (!KeepDamage(m_strMainPath, {{dwFrom, bytes}})) return;  // the damage stays where it is
+    // Kept nowhere, the damage stays, and so the library is not opened: a song added behind it would be
+    // lost at the next load.
+    if (!KeepDamage(m_strMainPath, {{dwFrom, bytes}})) return false;
     // The mirror holds the same bytes: both files end where the readable blocks end.
     m_fileMain.SetLength(dwFrom);
     Step();
     m_fileBackup.SetLength(dwFrom);
     Step();
     m_dwFileEnd = dwFrom;
+    return true;
 }
 
 std::string CDBCore::SalvagedImage(const std::string& data, std::vector<DAMAGE>& damage) {
     uint64_t start = uint64_t(kHeaderSize) + GetU32(reinterpret_cast<const unsigned char*>(data.data()) + kExtensionLengthOffset);
-    if (start > data.size()) start = kHeaderSize;  // a damaged extension length: the blocks follow the header
+    // A damaged extension length: the blocks follow the header.
+    auto isBlockAt = [&data](uint64_t pos) {
+        const unsigned char* block = reinterpret_cast<const unsigned char*>(data.data()) + pos;
+        return IsBlockAt(pos + kBlockHeaderSize <= data.size() ? block : nullptr, pos, data.size());
+    };
+    if (start > data.size() || (start != kHeaderSize && !isBlockAt(start) && isBlockAt(kHeaderSize))) start = kHeaderSize;
     std::string blocks = data.substr(size_t(start));
     blocks.resize(ValidateBlocks(reinterpret_cast<unsigned char*>(&blocks[0]), blocks.size(), DWORD(start), &damage));
     return FreshHeader(kStateClean) + blocks;

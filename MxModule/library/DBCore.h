@@ -96,7 +96,7 @@ private:
     bool KeepDamage(const CString& strFile, const std::vector<DAMAGE>& damage);
     // Keeps the bytes from dwFrom to the end, which loading could not read, in a side file, then cuts
     // both files there, so that blocks added later are reached by the next load.
-    void SetAsideDamage(DWORD dwFrom, DWORD dwLength);
+    bool SetAsideDamage(DWORD dwFrom, DWORD dwLength);
     void ClearIndexes();
     // Finds room for a payload of N bytes: first free block by offset with enough capacity, else the end
     // of the file; fills the offset and the slack.

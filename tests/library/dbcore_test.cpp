@@ -429,17 +429,31 @@ TEST_F(DBCoreRepairTest, MainFileWithoutMirrorIsSalvagedAndWhatCannotBeReadIsKep
 
 TEST_F(DBCoreRepairTest, ADamagedExtensionLengthHidesNoSong) {
     MakeLibrary(2);
-    std::string main = MainBytes();
-    main[18] = '\x10';  // the blocks would start 1 MiB in
-    SetMainBytes(main);
-    SetMirrorBytes(main);
-    {
-        auto core = Open();
-        EXPECT_EQ(2, core->GetRecordCount());
-        DBRECORD r = Rec("C:\\new.mp3");
-        ASSERT_EQ(1, core->AddRecord(&r));
+    const std::string good = MainBytes();
+    for (int at : {18, 16}) {  // the blocks would start 1 MiB in, or 16 bytes into the first block
+        std::string main = good;
+        main[at] = '\x10';
+        SetMainBytes(main);
+        SetMirrorBytes(main);
+        {
+            auto core = Open();
+            EXPECT_EQ(2, core->GetRecordCount()) << at;
+            DBRECORD r = Rec("C:\\new.mp3");
+            ASSERT_EQ(1, core->AddRecord(&r));
+        }
+        EXPECT_EQ(3, Count()) << at;
     }
-    EXPECT_EQ(3, Count());
+}
+
+TEST_F(DBCoreRepairTest, DamageThatCannotBeKeptAsideKeepsTheLibraryClosed) {
+    MakeLibrary(1);
+    SetMainBytes(MainBytes() + "garbage");
+    SetMirrorBytes(MainBytes());
+    ASSERT_TRUE(CreateDirectoryA("C:\\db\\LocalSearch.damaged", nullptr));  // the side file cannot be made
+    CDBCore core(kFolder);
+    EXPECT_EQ(0, core.OpenLibrary());
+    RemoveDirectoryA("C:\\db\\LocalSearch.damaged");
+    EXPECT_EQ(1, Count());
 }
 
 TEST_F(DBCoreRepairTest, ASongAddedAfterDamageSurvivesARestartAndTheDamageIsKeptAside) {

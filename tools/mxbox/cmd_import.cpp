@@ -197,7 +197,7 @@ void RunImport(const ImportArgs& a) {
         CWnd m_wnd;
     } mainWnd(sink.GetHwnd());
     Progress progress;
-    size_t already = 0, refused = 0, unreadable = 0, analysing = 0;
+    size_t already = 0, refused = 0, unreadable = 0, notStored = 0, analysing = 0;
     std::vector<CString> analysed, notAnalysed;
     std::vector<std::string> notes;
     std::string fatal;
@@ -209,6 +209,7 @@ void RunImport(const ImportArgs& a) {
                     break;
                 }
                 if (m.nCode == FOR_NAME_NOT_IN_CODE_PAGE) ++g_nSkippedNames;
+                if (m.nCode == FOR_DB_WRITE_FAILED) ++notStored;
                 if (m.nCode == FOR_ALREADY_IMPORTED) ++already;
                 else if (m.nCode == FOR_READ_FAILED || m.nCode == FOR_NOT_AUDIO || m.nCode == FOR_FILE_NOT_FOUND) ++unreadable;
                 else if (m.nCode != FOR_SCRIPT_COMMANDS) ++refused;
@@ -255,6 +256,7 @@ void RunImport(const ImportArgs& a) {
         if (failed) failures = 1;
     }
     FailOnSkippedNames();
+    if (notStored) throw CLI::RuntimeError(Fail(std::to_string(notStored) + " songs could not be stored in the library (a full disk?)"));
     if (unreadable) throw CLI::RuntimeError(Fail(std::to_string(unreadable) + (unreadable == 1 ? " song" : " songs") + " could not be read"));
     if (failures) throw CLI::RuntimeError(1);  // each failure told above
 }
