@@ -23,12 +23,13 @@ int CFileOperateAddMultiFilePathThread::Run(int bOwnThread) {
         sources.AddTail(path);
     }
     CList<OPERATEFILEINFO, OPERATEFILEINFO&> found;
+    CWalkedFolders walked;  // a folder given inside another is not copied twice
     for (POSITION pos = m_listFolders.GetHeadPosition(); pos;) {
         const CString& folder = m_listFolders.GetNext(pos);
         if (IsStopped()) return 0;
         DWORD attributes = GetFileAttributesA(folder);
         if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-        if (!WalkAudioFolder(folder, count, total, &found)) return 0;
+        if (!WalkAudioFolder(walked, folder, count, total, &found)) return 0;
     }
     for (POSITION pos = found.GetHeadPosition(); pos;) sources.AddTail(found.GetNext(pos).strPath);
     if (count == 0) return Failed(bOwnThread, FOR_NO_FILES_FOUND);
@@ -62,7 +63,7 @@ int CFileOperateAddMultiFilePathThread::Run(int bOwnThread) {
         BOOL copied = CopyFileA(source, dest, TRUE);
         for (int retry = 0; !copied && GetLastError() == ERROR_FILE_EXISTS && retry < 100; ++retry) {
             CString next = MakeOwnDestFileName(source);
-            if (next.IsEmpty()) break;
+            if (next.IsEmpty() || next == dest) break;  // e.g. a dangling link holds the name
             dest = next;
             copied = CopyFileA(source, dest, TRUE);
         }

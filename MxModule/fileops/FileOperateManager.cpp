@@ -317,9 +317,11 @@ void CFileOperateManager::OnThreadExit(int nID) {
         window = info.hWnd;
     }
     // The front end waits for this message above all others: a full queue is waited out while the window
-    // lives, without the lock, unless the window's own thread waits for this operation to end.
+    // lives, without the lock, unless the window's own thread waits for this operation to end, and for
+    // a minute at most (a window whose thread does not pump at all would keep the worker for ever).
+    const DWORD start = GetTickCount();
     while (!PostMessageA(window, WM_MX_FILEOPERATE_THREAD_EXIT, WPARAM(nID), 0) &&
-           GetLastError() == ERROR_NOT_ENOUGH_QUOTA && !WindowThreadWaitsFor(window, nID)) {
+           GetLastError() == ERROR_NOT_ENOUGH_QUOTA && !WindowThreadWaitsFor(window, nID) && GetTickCount() - start < 60000) {
         Sleep(10);
     }
     // The identifier is free only once its exit message is queued (or can never be).

@@ -88,11 +88,12 @@ protected:
     // their sizes and (when pFound is given) listing them; a name the code page cannot hold is reported
     // and passed over. False when the stop flag ended the walk.
     bool WalkAudioFolder(const CString& strFolder, int& nCount, ULONGLONG& qwTotal, CList<OPERATEFILEINFO, OPERATEFILEINFO&>* pFound);
+    // The same, within a walk of several folders that share what they entered.
+    bool WalkAudioFolder(CWalkedFolders& walked, const CString& strFolder, int& nCount, ULONGLONG& qwTotal,
+                         CList<OPERATEFILEINFO, OPERATEFILEINFO&>* pFound);
     // Audio by content (the extension must be "mp3" or "wma").
     static bool IsAudioFile(const CString& strPath);
 
 private:
-    bool WalkAudioFolder(CWalkedFolders& walked, const CString& strFolder, int& nCount, ULONGLONG& qwTotal,
-                         CList<OPERATEFILEINFO, OPERATEFILEINFO&>* pFound);
     static DWORD ThreadProc(LPVOID pParam);
 };

@@ -880,7 +880,7 @@ BOOL CopyFileA(LPCSTR lpExisting, LPCSTR lpNew, BOOL bFailIfExists) {
         UnregisterHandle(srcId);
         return Fail(ERROR_SHARING_VIOLATION);
     }
-    e = CopyHostFile(src, dst.host, !dst.exists);
+    e = CopyHostFile(src, dst.host, bFailIfExists);
     UnregisterHandle(srcId);
     if (dstId) UnregisterHandle(dstId);
     return e ? Fail(e) : TRUE;

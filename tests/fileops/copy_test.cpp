@@ -125,12 +125,15 @@ TEST_F(CopyTest, ProbingANameLeavesTheUsersTempFilesAloneAndConcurrentProbesAgre
     EXPECT_EQ((std::vector<std::string>{".", "..", "Song"}), left);  // no probe is left behind
 }
 
-TEST_F(CopyTest, AWalkThroughALinkLoopEnds) {
+TEST_F(CopyTest, AWalkThroughALinkLoopOrAFolderGivenTwiceCopiesEachFileOnce) {
     Song("a.mp3", Mp3("a"));
     std::filesystem::create_directory_symlink(machine.HostC("music"), machine.HostC("music/loop"));
+    RunCommand("mkdir -p '" + machine.HostC("lib") + "'");
+    std::filesystem::create_symlink(machine.HostC("nowhere"), machine.HostC("lib/a.mp3"));  // a dangling link holds the name
     EXPECT_EQ((Seq{"BEGIN_COPY_MULTI_FILES 1", "BEGIN_COPY_ONE_OF_MULTI_FILES(a.mp3|lib\\a.mp3)",
+                   "FILEOPERATE_ERROR(a.mp3|lib\\a.mp3)#" + std::to_string(int(FOR_COPY_FAILED)),
                    "END_COPY_ONE_OF_MULTI_FILES(a.mp3|lib\\a.mp3):100", "END_COPY_MULTI_FILES", "THREAD_EXIT"}),
-              Copy({"C:\\music"}));
+              Copy({"C:\\music", "C:\\music\\loop"}));
 }
 
 TEST_F(CopyTest, TagRuleNamesByArtistAndTitle) {
