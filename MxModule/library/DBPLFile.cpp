@@ -18,10 +18,12 @@ CDBPLFile::~CDBPLFile() { m_file.Close(); }
 
 CString CDBPLFile::FilePath(const CString& strName) const { return m_strFolder + strName + kPlaylistExtension; }
 
-void CDBPLFile::WriteAt(DWORD dwOffset, const void* pData, UINT nSize) {
+bool CDBPLFile::WriteAt(DWORD dwOffset, const void* pData, UINT nSize) {
+    m_file.ClearFailure();
     m_file.Seek(LONG(dwOffset), CFile::begin);
     m_file.Write(pData, nSize);
     m_file.Flush();
+    return !m_file.GetFailure();
 }
 
 int CDBPLFile::Load(const CString& strName, const CDBCore& store) {
@@ -83,7 +85,12 @@ int CDBPLFile::AddSong(int nSongId) {
     unsigned char entry[kEntrySize] = {};
     PutU32(entry, position);
     PutU32(entry + 4, uint32_t(nSongId));
-    WriteAt(offset, entry, kEntrySize);
+    if (!WriteAt(offset, entry, kEntrySize)) {
+        // Not stored (a full disk): the place stays free, and a cut entry at the end is removed.
+        if (offset == m_file.GetLength() - kEntrySize || m_file.GetLength() % kEntrySize) m_file.SetLength(offset);
+        else m_setFree.insert(offset);
+        return 0;
+    }
     m_dwHighestPosition = position;
     m_mapPositionToId[position] = nSongId;
     m_mapIdToPositions.emplace(nSongId, position);

@@ -40,7 +40,8 @@ public:
 
 private:
     CString FilePath(const CString& strName) const;
-    void WriteAt(DWORD dwOffset, const void* pData, UINT nSize);
+    // False when the bytes did not reach the system (a full disk).
+    bool WriteAt(DWORD dwOffset, const void* pData, UINT nSize);
     void FreeEntry(DWORD dwPosition);
 
     CString m_strFolder;

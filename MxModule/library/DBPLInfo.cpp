@@ -11,6 +11,11 @@ CDBPLInfo::CDBPLInfo(const CString& strFolder) : m_strPath(strFolder + mxlib::kP
 int CDBPLInfo::Load() {
     m_listNames.RemoveAll();
     CMxFile file;
+    // A save killed between putting the old index away and the new one in place left the new one beside.
+    CString fresh = m_strPath + mxlib::kNewFileSuffix;
+    if (GetFileAttributesA(m_strPath) == INVALID_FILE_ATTRIBUTES && GetFileAttributesA(fresh) != INVALID_FILE_ATTRIBUTES) {
+        MoveFileA(fresh, m_strPath);
+    }
     if (GetFileAttributesA(m_strPath) != INVALID_FILE_ATTRIBUTES) {
         if (!file.Open(m_strPath, CFile::modeReadWrite | CFile::typeText)) return 0;
         CString line;
@@ -22,17 +27,35 @@ int CDBPLInfo::Load() {
     m_listNames.AddTail(CMxPublic::GbkLiteral(mxlib::kDefaultPlaylist));
     file.WriteString(CMxPublic::GbkLiteral(mxlib::kDefaultPlaylist) + "\n");
     file.Flush();
+    if (file.GetFailure()) {
+        file.Close();
+        DeleteFileA(m_strPath);  // the next start makes it again
+        return 0;
+    }
     file.Close();
     return 1;
 }
 
 int CDBPLInfo::Save() {
-    CMxFile file;
-    if (!file.Open(m_strPath, CFile::modeCreate | CFile::modeReadWrite | CFile::typeText)) return 0;
-    for (POSITION pos = m_listNames.GetHeadPosition(); pos;) file.WriteString(m_listNames.GetNext(pos) + "\n");
-    file.Flush();
-    file.Close();
-    return 1;
+    // The index is written whole beside the old one and put in its place only then, so a full disk or a
+    // kill never leaves it empty or cut.
+    CString fresh = m_strPath + mxlib::kNewFileSuffix;
+    {
+        CMxFile file;
+        if (!file.Open(fresh, CFile::modeCreate | CFile::modeReadWrite | CFile::typeText)) return 0;
+        for (POSITION pos = m_listNames.GetHeadPosition(); pos;) file.WriteString(m_listNames.GetNext(pos) + "\n");
+        file.Flush();
+        if (file.GetFailure()) {
+            file.Close();
+            DeleteFileA(fresh);
+            return 0;
+        }
+    }
+    if (!DeleteFileA(m_strPath) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        DeleteFileA(fresh);
+        return 0;
+    }
+    return MoveFileA(fresh, m_strPath) ? 1 : 0;
 }
 
 BOOL CDBPLInfo::IsValidName(const CString& strName) {

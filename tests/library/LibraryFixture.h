@@ -2,6 +2,13 @@
 // and the bytes of the two library files.
 #pragma once
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +20,22 @@
 #include "support/TempMachine.h"
 
 namespace mxtest {
+
+// Runs fn in a child that cannot write files past `limit` bytes, as on a full disk; its exit status.
+inline int WithFileSizeLimit(off_t limit, const std::function<int()>& fn) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit rl {
+            rlim_t(limit), rlim_t(limit)
+        };
+        setrlimit(RLIMIT_FSIZE, &rl);
+        std::_Exit(fn());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 class LibraryTest : public MachineTest {
 protected:

@@ -639,27 +639,11 @@ TEST_F(DBCoreCrashTest, AKillAtAnyStepOfARepairLosesNoRecord) {
     }
 }
 
-// Runs fn in a child that cannot write files past `limit` bytes, as on a full disk; its exit status.
-int WithFileSizeLimit(off_t limit, const std::function<int()>& fn) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        struct rlimit rl {
-            rlim_t(limit), rlim_t(limit)
-        };
-        setrlimit(RLIMIT_FSIZE, &rl);
-        std::_Exit(fn());
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST_F(DBCoreCrashTest, AFullDiskLosesNoRecordInAWriteOrARepair) {
     MakeThreeSongs();
     const CString folder = kFolder;
     // An add that needs room is refused and leaves the library as it was, still writable in place.
-    EXPECT_EQ(0, WithFileSizeLimit(off_t(MainBytes().size()) + 20, [&] {
+    EXPECT_EQ(0, mxtest::WithFileSizeLimit(off_t(MainBytes().size()) + 20, [&] {
         CDBCore core(folder);
         if (!core.OpenLibrary()) return 2;
         DBRECORD r = Rec("C:\\4.mp3");
@@ -680,7 +664,7 @@ TEST_F(DBCoreCrashTest, AFullDiskLosesNoRecordInAWriteOrARepair) {
     busy[0] = '\xFF';
     SetMainBytes(busy);
     const std::string good = MirrorBytes();
-    EXPECT_EQ(2, WithFileSizeLimit(200, [&] { return CDBCore(folder).OpenLibrary() ? 0 : 2; }));
+    EXPECT_EQ(2, mxtest::WithFileSizeLimit(200, [&] { return CDBCore(folder).OpenLibrary() ? 0 : 2; }));
     EXPECT_EQ(good, MirrorBytes());
     CDBCore core(kFolder);
     ASSERT_EQ(1, core.OpenLibrary());

@@ -310,6 +310,25 @@ TEST_F(FacadeTest, ModuleLiteralsFollowTheSystemCodePage) {
     }
 }
 
+TEST_F(FacadeTest, AFullDiskLosesNoPlaylist) {
+    Start();
+    AddSong("C:\\a.mp3");
+    ASSERT_EQ(1, Db()->AddPlayList("Foo"));
+    ASSERT_EQ(1, Db()->AddSongInfo2Playlist("Foo", "C:\\a.mp3"));
+    mxtest::TestOperater::Reset();
+    EXPECT_EQ(0, mxtest::WithFileSizeLimit(0, [] {
+        CDBOperater* db = CDBOperater::Instance();
+        if (!db->InitLocalDataBase()) return 2;
+        if (db->AddPlayList("Bar")) return 3;
+        return db->AddSongInfo2Playlist(mxtest::Gbk("默认列表"), "C:\\a.mp3") ? 4 : 0;
+    }));
+    Start();
+    EXPECT_EQ((V{"默认列表", "Foo"}), Playlists());
+    EXPECT_EQ(V{"C:\\a.mp3"}, Songs("Foo"));
+    EXPECT_EQ(V{}, Songs(kDefault));
+    EXPECT_EQ(1, Db()->AddPlayList("Bar"));  // nothing of the failed try is left in the way
+}
+
 TEST_F(FacadeTest, ConcurrentCallersLeaveAConsistentLibrary) {
     Start();
     Db()->AddPlayList("Shared");
