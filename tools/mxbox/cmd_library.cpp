@@ -124,8 +124,9 @@ void AddLibraryCommands(CLI::App& app) {
                 continue;
             }
             DBRECORD r = QuickRecord(path);
-            if (!db->AddSongInfo(&r, 0)) status = Fail(p + ": already in the library");
-            else std::cout << "added " << p << "\n";
+            if (db->AddSongInfo(&r, 0)) std::cout << "added " << p << "\n";
+            else if (db->CheckFileImportedByFileName(path)) status = Fail(p + ": already in the library");
+            else status = Fail(p + ": the library could not store it (error " + std::to_string(GetLastError()) + ")");
         }
         if (status) throw CLI::RuntimeError(status);
     });
