@@ -395,7 +395,18 @@ int CMP3FileParse::WriteTags(CMxFile* pFile, AUDIOFILEINFO* pInfo, DWORD dwMask)
         std::vector<bool> written(12, false);
         std::string body;
         size_t p = kTagHeaderSize, end = oldSize >= 2 * kTagHeaderSize ? oldSize - kTagHeaderSize : kTagHeaderSize;
+        // Zeros from a frame boundary to the end of the tag are its padding: other readers stop there, so
+        // the new frames go before it and it stays at the end.
+        size_t paddingStart = end;
+        while (paddingStart > p && bytes[paddingStart - 1] == 0) --paddingStart;
+        std::string padding;
+        bool atFrame = true;
         while (p < end) {
+            if (atFrame && p >= paddingStart) {
+                padding = old.substr(p, end - p);
+                break;
+            }
+            atFrame = false;
             if (end - p >= size_t(idLength) && IsKnownId(bytes + p, idLength)) {
                 if (oldSize - p < size_t(frameHeader)) return 0;
                 DWORD payloadSize = BigEndian(bytes + p + idLength, version2 ? 3 : 4);
@@ -409,6 +420,7 @@ int CMP3FileParse::WriteTags(CMxFile* pFile, AUDIOFILEINFO* pInfo, DWORD dwMask)
                     body.append(old, p, frameEnd - p);
                 }
                 p = frameEnd;
+                atFrame = true;
             } else {
                 body += old[p++];
             }
@@ -416,6 +428,7 @@ int CMP3FileParse::WriteTags(CMxFile* pFile, AUDIOFILEINFO* pInfo, DWORD dwMask)
         for (size_t slot = 0; slot < 12; ++slot) {
             if (!written[slot]) body += frames[slot];
         }
+        body += padding;
         tag = old.substr(0, kTagHeaderSize) + body;
         PutSyncsafe(tag, 6, DWORD(body.size()));
     }

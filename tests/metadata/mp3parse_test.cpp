@@ -160,9 +160,9 @@ TEST_F(MP3ParseTest, RebuildReplacesTheFirstFrameDropsTheSecondAndKeepsOthers) {
     info.strTitle = "new";
     info.strArtist = "artist";
     ASSERT_EQ(1, Write(info, 0x0003));
-    // The last 10 bytes of the old body are not carried over; new frames not placed go at the end.
-    std::string expected = Tag(3, Frame3("TIT2", Text("new")) + Frame3("TXXX", Text("keep")) + std::string(20, '\0') +
-                                      Frame3("TPE1", Text("artist")));
+    // The last 10 bytes of the old body are not carried over; new frames not placed go before the padding.
+    std::string expected = Tag(3, Frame3("TIT2", Text("new")) + Frame3("TXXX", Text("keep")) + Frame3("TPE1", Text("artist")) +
+                                      std::string(20, '\0'));
     EXPECT_EQ(expected + Audio(), Bytes());
     AUDIOFILEINFO back = Parse(Bytes());
     EXPECT_STREQ("new", back.strTitle);

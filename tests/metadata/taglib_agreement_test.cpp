@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/AudioBuilders.h"
 #include "support/TempMachine.h"
 
 namespace {
@@ -80,6 +81,29 @@ TEST_F(TagLibAgreementTest, TitlesArtistsAndAlbumsAgreeOrTheDifferenceIsExplaine
     }
     // An explanation whose file now agrees is stale.
     for (const auto& e : explained) EXPECT_TRUE(differences.count(e.first)) << e.first << " agrees now";
+}
+
+}  // namespace
+
+namespace {
+
+// Frames written into a tag with padding (as most taggers leave it) are where TagLib looks for them.
+TEST_F(TagLibAgreementTest, FieldsWrittenIntoAPaddedTagAreSeenByTagLib) {
+    for (int version : {3, 4}) {
+        std::string file = mxtest::Tag(version, mxtest::Frame3("TIT2", std::string("\0Old title", 10)), 4096) +
+                           mxtest::Frames(mxtest::Mpeg1Layer3Header128(), 417, 20);
+        mxtest::WriteHostFile(machine.HostC("padded.mp3"), file);
+        AUDIOFILEINFO info;
+        info.strArtist = "New artist";
+        info.strAlbum = "New album";
+        CAudioFileParse facade;
+        ASSERT_EQ(MAFR_OK, facade.SetAudioFileInfo("C:\\padded.mp3", &info, 0x2 | 0x4)) << version;
+        TagLib::FileRef ref(machine.HostC("padded.mp3").c_str());
+        ASSERT_FALSE(ref.isNull());
+        EXPECT_EQ("Old title", ref.tag()->title().to8Bit(true)) << version;
+        EXPECT_EQ("New artist", ref.tag()->artist().to8Bit(true)) << version;
+        EXPECT_EQ("New album", ref.tag()->album().to8Bit(true)) << version;
+    }
 }
 
 }  // namespace
