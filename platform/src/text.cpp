@@ -291,13 +291,7 @@ bool DecodeUtf8(const unsigned char* p, size_t n, bool strict, std::u16string& o
             i += size_t(k);  // the lead and the continuation bytes that fitted
             continue;
         }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += char16_t(0xD800 + (cp >> 10));
-            out += char16_t(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += char16_t(cp);
-        }
+        AppendCodePoint(cp, out);
         i += size_t(len);
     }
     return true;

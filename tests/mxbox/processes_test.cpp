@@ -1,6 +1,4 @@
 // Several processes on one library, as when a user starts two front ends at once.
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <string>
 
@@ -36,20 +34,9 @@ TEST_F(MxboxProcessesTest, TwoImportsAtOnceKeepEverySongEachReports) {
 }
 
 TEST_F(MxboxProcessesTest, ASecondProcessSaysItWaitsThenProceedsOrGivesUpWithOneLine) {
-    int ready[2], done[2];
-    ASSERT_EQ(0, pipe(ready));
-    ASSERT_EQ(0, pipe(done));
-    pid_t holder = fork();
-    ASSERT_GE(holder, 0);
-    if (holder == 0) {  // another front end with the library open
-        char c = char(CDBOperater::Instance()->InitLocalDataBase());
-        (void)!write(ready[1], &c, 1);
-        (void)!read(done[0], &c, 1);
-        _exit(0);
-    }
-    char opened = 0;
-    ASSERT_EQ(1, read(ready[0], &opened, 1));
-    ASSERT_EQ(1, opened);
+    // Another front end with the library open.
+    mxtest::ChildHolder holder([] { return CDBOperater::Instance()->InitLocalDataBase() != 0; });
+    ASSERT_TRUE(holder.Held());
     int status = -1;
     mxtest::RunCommand(Mxbox("--wait 0.3 library ls"), &status);
     EXPECT_EQ(1, status);
@@ -63,11 +50,9 @@ TEST_F(MxboxProcessesTest, ASecondProcessSaysItWaitsThenProceedsOrGivesUpWithOne
     EXPECT_EQ(1, status) << Stderr();
     EXPECT_EQ(song, mxtest::ReadHostFile(machine.HostC("t.mp3"))) << Stderr();
     // Released half a second later, a waiting process goes on.
-    std::string out = mxtest::RunCommand("(sleep 0.5; echo x >&" + std::to_string(done[1]) + ") & " + Mxbox("--wait 20 library stats"), &status);
+    std::string out = mxtest::RunCommand("(sleep 0.5; echo x >&" + std::to_string(holder.ReleaseFd()) + ") & " + Mxbox("--wait 20 library stats"), &status);
     EXPECT_EQ(0, status) << Stderr();
     EXPECT_NE(std::string::npos, out.find("songs")) << out;
-    waitpid(holder, nullptr, 0);
-    for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
 }
 
 }  // namespace

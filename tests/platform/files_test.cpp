@@ -1,5 +1,4 @@
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -50,27 +49,14 @@ protected:
     // Runs fn while a child process holds path open with the flags (and, if asked, bytes 0-5 locked).
     template <typename Fn>
     static void HeldByChild(const CString& path, UINT flags, Fn fn, bool lockFirstFive = false) {
-        int ready[2], done[2];
-        ASSERT_EQ(0, pipe(ready));
-        ASSERT_EQ(0, pipe(done));
-        pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            CFile f;
-            char c = f.Open(path, flags) ? 1 : 0;
-            if (c && lockFirstFive) f.LockRange(0, 5);
-            (void)!write(ready[1], &c, 1);
-            (void)!read(done[0], &c, 1);
-            _exit(0);
-        }
-        char opened = 0;
-        ASSERT_EQ(1, read(ready[0], &opened, 1));
-        EXPECT_EQ(1, opened);
+        mxtest::ChildHolder holder([&] {
+            auto* f = new CFile;  // stays open until the child ends
+            if (!f->Open(path, flags)) return false;
+            if (lockFirstFive) f->LockRange(0, 5);
+            return true;
+        });
+        EXPECT_TRUE(holder.Held());
         fn();
-        (void)!write(done[1], &opened, 1);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
     }
     static std::vector<std::string> List(const CString& pattern) {
         std::vector<std::string> names;

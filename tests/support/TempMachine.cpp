@@ -49,6 +49,34 @@ int RunAsOtherUser(const TempMachine& machine, const std::function<int()>& fn) {
     return WEXITSTATUS(status);
 }
 
+ChildHolder::ChildHolder(const std::function<bool()>& hold) {
+    if (pipe(m_ready) != 0 || pipe(m_done) != 0) return;
+    std::fflush(nullptr);
+    m_pid = fork();
+    if (m_pid == 0) {
+        char c = hold() ? 1 : 0;
+        (void)!write(m_ready[1], &c, 1);
+        (void)!read(m_done[0], &c, 1);
+        _exit(0);
+    }
+    char held = 0;
+    m_bHeld = m_pid > 0 && read(m_ready[0], &held, 1) == 1 && held == 1;
+}
+
+void ChildHolder::Release() {
+    if (m_pid <= 0) return;
+    (void)!write(m_done[1], "x", 1);
+    waitpid(m_pid, nullptr, 0);
+    m_pid = -1;
+}
+
+ChildHolder::~ChildHolder() {
+    Release();
+    for (int fd : {m_ready[0], m_ready[1], m_done[0], m_done[1]}) {
+        if (fd >= 0) close(fd);
+    }
+}
+
 TempMachine::~TempMachine() {
     unsetenv("MX_ACP");
     MxPlatformReload();  // closes the registry database before its folder goes

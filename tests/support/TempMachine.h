@@ -43,6 +43,24 @@ protected:
 // for reading first. Returns fn's result (0 to 255), or -1 when the child did not end normally.
 int RunAsOtherUser(const TempMachine& machine, const std::function<int()>& fn);
 
+// Another process holding something: a child runs hold() and keeps what it opened until released
+// (by Release, the destructor, or a byte written to ReleaseFd, e.g. from a shell).
+class ChildHolder {
+public:
+    explicit ChildHolder(const std::function<bool()>& hold);
+    ~ChildHolder();
+    ChildHolder(const ChildHolder&) = delete;
+    ChildHolder& operator=(const ChildHolder&) = delete;
+    bool Held() const { return m_bHeld; }
+    int ReleaseFd() const { return m_done[1]; }
+    void Release();
+
+private:
+    int m_ready[2] = {-1, -1}, m_done[2] = {-1, -1};
+    pid_t m_pid = -1;
+    bool m_bHeld = false;
+};
+
 // Host file helpers (UTF-8 host paths).
 void WriteHostFile(const std::string& path, const std::string& bytes);
 std::string ReadHostFile(const std::string& path);
