@@ -15,19 +15,32 @@ namespace {
 const DWORD kId3v1Size = 128;
 const DWORD kTagHeaderSize = 10;
 
-// The twelve managed frames, by slot: version-2 identifier, version-3/4 identifier, mask bits.
+// Tag header flags.
+const BYTE kTagUnsync = 0x80;
+const BYTE kTagExtendedHeader = 0x40;
+const BYTE kTagFooter = 0x10;
+
+// The twelve managed frames, by slot: version-2 identifier, version-3 identifier, version-4 identifier,
+// mask bits. The year moved to "TDRC" in version 4.
 struct ManagedFrame {
     const char* v2;
     const char* v3;
+    const char* v4;
     DWORD mask;
 };
 const ManagedFrame kManaged[12] = {
-    {"TT2", "TIT2", 0x0001}, {"TP1", "TPE1", 0x0002}, {"TAL", "TALB", 0x0004}, {"TRK", "TRCK", 0x0008},
-    {"TCO", "TCON", 0x0030}, {"TYE", "TYER", 0x0040}, {"COM", "COMM", 0x0080}, {"PIC", "APIC", 0x0100},
-    {"TCM", "TCOM", 0x0200}, {"TCR", "TCOP", 0x0400}, {"TEN", "TENC", 0x0800}, {"TOA", "TOPE", 0x1000}};
-enum { kSlotGenre = 4, kSlotComment = 6, kSlotPicture = 7 };
+    {"TT2", "TIT2", "TIT2", 0x0001}, {"TP1", "TPE1", "TPE1", 0x0002}, {"TAL", "TALB", "TALB", 0x0004},
+    {"TRK", "TRCK", "TRCK", 0x0008}, {"TCO", "TCON", "TCON", 0x0030}, {"TYE", "TYER", "TDRC", 0x0040},
+    {"COM", "COMM", "COMM", 0x0080}, {"PIC", "APIC", "APIC", 0x0100}, {"TCM", "TCOM", "TCOM", 0x0200},
+    {"TCR", "TCOP", "TCOP", 0x0400}, {"TEN", "TENC", "TENC", 0x0800}, {"TOA", "TOPE", "TOPE", 0x1000}};
+enum { kSlotGenre = 4, kSlotYear = 5, kSlotComment = 6, kSlotPicture = 7 };
 
-// Every frame identifier of ID3v2.2 but "STC", and of ID3v2.3.
+const char* ManagedId(int slot, int version) {
+    return version <= 2 ? kManaged[slot].v2 : version == 3 ? kManaged[slot].v3 : kManaged[slot].v4;
+}
+
+// Every frame identifier of ID3v2.2 but "STC"; every one of ID3v2.3 and the ones ID3v2.4 added. They are
+// where the scan picks up again after bytes that are no frame.
 const char kIdsV2[] =
     "BUF CNT COM CRA CRM ETC EQU GEO IPL LNK MCI MLL PIC POP REV RVA SLT TAL TBP TCM TCO TCR TDA TDY TEN TFT TIM "
     "TKE TLA TLE TMT TOA TOF TOL TOR TOT TP1 TP2 TP3 TP4 TPA TPB TRC TRD TRK TSI TSS TT1 TT2 TT3 TXT TXX TYE UFI "
@@ -36,19 +49,45 @@ const char kIdsV3[] =
     "AENC APIC COMM COMR ENCR EQUA ETCO GEOB GRID IPLS LINK MCDI MLLT OWNE PRIV PCNT POPM POSS RBUF RVAD RVRB SYLT "
     "SYTC TALB TBPM TCOM TCON TCOP TDAT TDLY TENC TEXT TFLT TIME TIT1 TIT2 TIT3 TKEY TLAN TLEN TMED TOAL TOFN TOLY "
     "TOPE TORY TOWN TPE1 TPE2 TPE3 TPE4 TPOS TPUB TRCK TRDA TRSN TRSO TSIZ TSRC TSSE TYER TXXX UFID USER USLT WCOM "
-    "WCOP WOAF WOAR WOAS WORS WPAY WPUB WXXX ";
+    "WCOP WOAF WOAR WOAS WORS WPAY WPUB WXXX ASPI EQU2 RVA2 SEEK SIGN TDEN TDOR TDRC TDRL TDTG TIPL TMCL TMOO TPRO "
+    "TSOA TSOP TSOT TSST ";
 
-bool IsKnownId(const BYTE* p, int idLength) {
-    const char* ids = idLength == 3 ? kIdsV2 : kIdsV3;
-    for (const char* id = ids; *id; id += idLength + 1) {
-        if (std::memcmp(id, p, size_t(idLength)) == 0) return true;
-    }
-    return false;
+uint32_t IdKey(const BYTE* p, int idLength) {
+    uint32_t key = 0;
+    for (int i = 0; i < idLength; ++i) key = key << 8 | p[i];
+    return key;
 }
 
-int ManagedSlot(const BYTE* id, int idLength) {
+std::vector<uint32_t> SortedKeys(const char* ids, int idLength) {
+    std::vector<uint32_t> keys;
+    for (const char* id = ids; *id; id += idLength + 1) keys.push_back(IdKey(reinterpret_cast<const BYTE*>(id), idLength));
+    std::sort(keys.begin(), keys.end());
+    return keys;
+}
+
+bool IsKnownId(const BYTE* p, int idLength) {
+    static const std::vector<uint32_t> v2 = SortedKeys(kIdsV2, 3), v3 = SortedKeys(kIdsV3, 4);
+    if (p[0] < 'A' || p[0] > 'Z') return false;  // most bytes a resynchronising scan meets
+    const std::vector<uint32_t>& keys = idLength == 3 ? v2 : v3;
+    return std::binary_search(keys.begin(), keys.end(), IdKey(p, idLength));
+}
+
+// An identifier other taggers write: upper-case letters and digits, the last one possibly a space.
+bool IsWellFormedId(const BYTE* p, int idLength) {
+    if (p[0] < 'A' || p[0] > 'Z') return false;
+    for (int i = 1; i < idLength; ++i) {
+        bool ok = (p[i] >= 'A' && p[i] <= 'Z') || (p[i] >= '0' && p[i] <= '9') || (i == idLength - 1 && p[i] == ' ');
+        if (!ok) return false;
+    }
+    return true;
+}
+
+// Slot of a managed frame, or -1. Either year frame fills the year slot in a version-3/4 tag.
+int ManagedSlot(const BYTE* id, int version) {
+    int idLength = version <= 2 ? 3 : 4;
+    if (idLength == 4 && (std::memcmp(id, "TYER", 4) == 0 || std::memcmp(id, "TDRC", 4) == 0)) return kSlotYear;
     for (int slot = 0; slot < 12; ++slot) {
-        if (std::memcmp(idLength == 3 ? kManaged[slot].v2 : kManaged[slot].v3, id, size_t(idLength)) == 0) return slot;
+        if (std::memcmp(ManagedId(slot, version), id, size_t(idLength)) == 0) return slot;
     }
     return -1;
 }
@@ -73,6 +112,117 @@ std::string BigEndianBytes(DWORD v, int n) {
     std::string out;
     for (int i = n - 1; i >= 0; --i) out += char((v >> (8 * i)) & 0xFF);
     return out;
+}
+
+// Undoes unsynchronisation: every FF 00 pair stands for FF.
+std::string Resynchronise(const BYTE* p, size_t n) {
+    std::string out;
+    out.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        out += char(p[i]);
+        if (p[i] == 0xFF && i + 1 < n && p[i + 1] == 0) ++i;
+    }
+    return out;
+}
+
+// The frames of a tag body, found by one walk that reading and rewriting share.
+struct FrameSpan {
+    size_t at;       // in the body
+    size_t header;   // 6 or 10
+    size_t payload;  // payload bytes
+};
+
+struct TagBody {
+    int version = 0;        // 2 (also for 1), 3 or 4
+    BYTE flags = 0;
+    std::string bytes;      // frames and padding: versions 2/3 resynchronised, no extended header
+    std::vector<FrameSpan> frames;
+    bool overrun = false;   // a frame declared more bytes than the tag holds; the walk stopped there
+};
+
+// A version-4 frame size is 7 bits per byte. Some writers put plain numbers there; the plain reading is
+// taken when the 7-bit one does not end on a frame, padding or the tag's end and the plain one does.
+DWORD FrameSize4(const std::string& body, size_t at) {
+    const auto* b = reinterpret_cast<const BYTE*>(body.data());
+    DWORD plain = BigEndian(b + at + 4, 4);
+    bool syncsafe = !((b[at + 4] | b[at + 5] | b[at + 6] | b[at + 7]) & 0x80);
+    if (!syncsafe) return plain;
+    DWORD size = Syncsafe(b + at + 4);
+    if (size == plain) return size;
+    // A frame, padding or the end must follow; a frame's size must fit too (text rarely passes both).
+    auto landsWell = [&](DWORD s) {
+        size_t next = at + 10 + s;
+        if (next == body.size()) return true;
+        if (next > body.size()) return false;
+        if (b[next] == 0) return true;
+        size_t rest = body.size() - next;
+        return rest >= 10 && IsWellFormedId(b + next, 4) && std::min(Syncsafe(b + next + 4), BigEndian(b + next + 4, 4)) <= rest - 10;
+    };
+    return landsWell(size) || !landsWell(plain) ? size : plain;
+}
+
+// Walks the body: a frame where a well-formed identifier begins, padding from a zero byte at a frame
+// boundary to the end, and bytes that are neither skipped up to the next known identifier.
+void WalkFrames(TagBody& tag) {
+    const auto* b = reinterpret_cast<const BYTE*>(tag.bytes.data());
+    const size_t end = tag.bytes.size();
+    const bool version2 = tag.version <= 2;
+    const int idLength = version2 ? 3 : 4;
+    const size_t header = version2 ? 6 : 10;
+    size_t p = 0;
+    while (end - p >= size_t(idLength) && b[p] != 0) {
+        if (!IsWellFormedId(b + p, idLength)) {
+            do {
+                ++p;
+            } while (end - p >= size_t(idLength) && !IsKnownId(b + p, idLength));
+            continue;
+        }
+        if (end - p < header) break;
+        DWORD size = version2 ? BigEndian(b + p + 3, 3) : tag.version == 4 ? FrameSize4(tag.bytes, p) : BigEndian(b + p + 4, 4);
+        if (size > end - p - header) {
+            tag.overrun = true;
+            break;
+        }
+        tag.frames.push_back({p, header, size});
+        p += header + size;
+    }
+}
+
+// Splits a whole tag (header included, as many bytes as its size says or fewer) into its body and frames.
+TagBody ReadBody(const BYTE* tag, size_t size, size_t footer) {
+    TagBody body;
+    body.version = tag[3] <= 2 ? 2 : tag[3];
+    body.flags = tag[5];
+    const BYTE* p = tag + kTagHeaderSize;
+    size_t n = size - kTagHeaderSize - std::min(footer, size - kTagHeaderSize);
+    if (body.version < 4 && (body.flags & kTagUnsync)) {
+        body.bytes = Resynchronise(p, n);
+    } else {
+        body.bytes.assign(reinterpret_cast<const char*>(p), n);
+    }
+    if (body.version >= 3 && (body.flags & kTagExtendedHeader) && body.bytes.size() >= 4) {
+        const auto* e = reinterpret_cast<const BYTE*>(body.bytes.data());
+        size_t skip = body.version == 3 ? size_t(BigEndian(e, 4)) + 4 : size_t(Syncsafe(e));
+        body.bytes.erase(0, std::min(skip, body.bytes.size()));
+    }
+    WalkFrames(body);
+    return body;
+}
+
+// The payload of a frame as its flags leave it readable, or false for a compressed or encrypted frame.
+bool ReadablePayload(const TagBody& tag, const FrameSpan& f, std::string& payload) {
+    const auto* h = reinterpret_cast<const BYTE*>(tag.bytes.data()) + f.at;
+    payload = tag.bytes.substr(f.at + f.header, f.payload);
+    if (tag.version == 3) {
+        if (h[9] & 0xC0) return false;
+        if (h[9] & 0x20) payload.erase(0, 1);  // group byte
+    } else if (tag.version == 4) {
+        if (h[9] & 0x0C) return false;
+        size_t skip = (h[9] & 0x40 ? 1 : 0) + (h[9] & 0x01 ? 4 : 0);  // group byte, data length
+        payload.erase(0, std::min(skip, payload.size()));
+        if ((h[9] & 0x02) || (tag.flags & kTagUnsync)) payload = Resynchronise(reinterpret_cast<const BYTE*>(payload.data()), payload.size());
+    }
+    return true;
 }
 
 // Text after an encoding byte, up to its terminator, in the system code page.
@@ -164,39 +314,82 @@ void DecodeFrame(int slot, bool version2, const BYTE* p, const BYTE* end, AUDIOF
     }
 }
 
+// A text as a frame writes it: pure ASCII with encoding 0, anything else as UTF-8 (version 4) or as
+// UTF-16 with a byte-order mark (versions 2 and 3), so that every reader shows the same characters.
+// The encoding byte comes first; with bTerminated the text ends in its encoding's terminator.
+std::string EncodeText(const CString& text, int encoding, bool bTerminated) {
+    std::string out(1, char(encoding));
+    const std::string& bytes = text.str();
+    if (encoding == 0) {
+        out += bytes;
+        if (bTerminated) out += '\0';
+        return out;
+    }
+    if (encoding == 3) {
+        out += MxAnsiToUtf8(bytes.c_str(), int(bytes.size()));
+        if (bTerminated) out += '\0';
+        return out;
+    }
+    std::u16string wide;
+    int w = bytes.empty() ? 0 : MultiByteToWideChar(CP_ACP, 0, bytes.data(), int(bytes.size()), nullptr, 0);
+    wide.resize(size_t(w > 0 ? w : 0));
+    if (w > 0) MultiByteToWideChar(CP_ACP, 0, bytes.data(), int(bytes.size()), &wide[0], w);
+    out += "\xFF\xFE";
+    for (char16_t c : wide) {
+        out += char(c & 0xFF);
+        out += char(c >> 8);
+    }
+    if (bTerminated) out += std::string(2, '\0');
+    return out;
+}
+
+int EncodingFor(const CString& text, int version) {
+    for (char c : text.str()) {
+        if (static_cast<unsigned char>(c) >= 0x80) return version == 4 ? 3 : 1;
+    }
+    return 0;
+}
+
 // The frames the mask selects, in the tag version's form, by slot ("" for a slot not selected).
-std::vector<std::string> BuildFrames(const AUDIOFILEINFO& info, DWORD dwMask, bool version2) {
+std::vector<std::string> BuildFrames(const AUDIOFILEINFO& info, DWORD dwMask, int version) {
     std::vector<std::string> frames(12);
     const CString* texts[12] = {&info.strTitle, &info.strArtist, &info.strAlbum, &info.strTrack, &info.strGenre,
                                 &info.strYear, &info.strComment, nullptr, &info.strComposer, &info.strCopyright,
                                 &info.strEncodedBy, &info.strOriginalArtist};
+    const bool version2 = version <= 2;
     for (int slot = 0; slot < 12; ++slot) {
         if (!(dwMask & kManaged[slot].mask)) continue;
-        std::string payload(1, '\0');
+        std::string payload;
         if (slot == kSlotPicture) {
+            int encoding = EncodingFor(info.strPictureDesc, version);
             CString mime = info.strPictureMime.IsEmpty() ? CString(version2 ? "JPG" : "image/jpeg") : info.strPictureMime;
-            payload += mime.str();
+            payload = std::string(1, char(encoding)) + mime.str();
             if (!version2) payload += '\0';
             payload += char(info.byPictureType == 255 ? 0 : info.byPictureType);
-            payload += info.strPictureDesc.str();
-            payload += '\0';
+            payload += EncodeText(info.strPictureDesc, encoding, true).substr(1);
             payload.append(info.vecPicture.begin(), info.vecPicture.end());
         } else if (slot == kSlotComment) {
-            payload += "chi";
-            payload += '\0';
-            payload += texts[slot]->str();
+            int encoding = EncodingFor(*texts[slot], version);
+            payload = std::string(1, char(encoding)) + "chi" + EncodeText(CString(), encoding, true).substr(1) +
+                      EncodeText(*texts[slot], encoding, false).substr(1);
         } else {
-            payload += texts[slot]->str();
+            payload = EncodeText(*texts[slot], EncodingFor(*texts[slot], version), false);
         }
+        DWORD n = DWORD(payload.size());
         std::string& frame = frames[size_t(slot)];
         if (version2) {
-            frame = std::string(kManaged[slot].v2) + BigEndianBytes(DWORD(payload.size()), 3) + payload;
+            frame = std::string(kManaged[slot].v2) + BigEndianBytes(n, 3) + payload;
         } else {
-            frame = std::string(kManaged[slot].v3) + BigEndianBytes(DWORD(payload.size()), 4) + std::string(2, '\0') + payload;
+            frame = std::string(ManagedId(slot, version)) + std::string(4, '\0') + std::string(2, '\0') + payload;
+            if (version == 4) PutSyncsafe(frame, 4, n);
+            else frame.replace(4, 4, BigEndianBytes(n, 4));
         }
     }
     return frames;
 }
+
+// The footer a version-4 tag may carry after its frames: 10 bytes its size does not count.
+DWORD FooterSize(const BYTE* header) { return header[3] == 4 && (header[5] & kTagFooter) ? kTagHeaderSize : 0; }
 
 }  // namespace
 
@@ -209,7 +402,7 @@ DWORD CMP3FileParse::GetTagSize(CMxFile* pFile) {
     BYTE header[kTagHeaderSize];
     pFile->Seek(0, CFile::begin);
     if (pFile->Read(header, kTagHeaderSize) != kTagHeaderSize || !StartsWithNoCase(header, "ID3")) return 0;
-    return Syncsafe(header + 6) + kTagHeaderSize;
+    return Syncsafe(header + 6) + kTagHeaderSize + FooterSize(header);
 }
 
 DWORD CMP3FileParse::GetRealTagSize(CMxFile* pFile) {
@@ -284,42 +477,36 @@ int CMP3FileParse::ReadId3v2(CMxFile* pFile, AUDIOFILEINFO& info) {
     if (pFile->Read(header, kTagHeaderSize) != kTagHeaderSize || !StartsWithNoCase(header, "ID3")) return 1;
     int version = header[3];
     if (version < 1 || version > 4) return 1;
-    bool version2 = version <= 2;
-    int idLength = version2 ? 3 : 4, frameHeader = version2 ? 6 : 10;
     DWORD size = GetRealTagSize(pFile);
     DWORD length = pFile->GetLength();
     if (length == DWORD(-1) || size > length) return 1;  // a tag that does not fit is ignored
-    std::vector<BYTE> tag(size);
+    std::vector<BYTE> whole(size);
     pFile->Seek(0, CFile::begin);
-    if (pFile->Read(tag.data(), size) != size) return 1;
-    SetBlock(m_header, tag.data(), size);
+    if (pFile->Read(whole.data(), size) != size) return 1;
+    SetBlock(m_header, whole.data(), size);
+    TagBody tag = ReadBody(whole.data(), size, FooterSize(header));
     bool filled[12] = {};
     bool unicode = false;
-    size_t p = kTagHeaderSize, end = size;
-    while (end - p >= size_t(version2 ? 3 : 4)) {
-        if (!IsKnownId(tag.data() + p, idLength)) {
-            ++p;
-            continue;
-        }
-        if (end - p < 10) break;
-        const BYTE* id = tag.data() + p;
-        DWORD payloadSize = BigEndian(id + idLength, version2 ? 3 : 4);
-        p += size_t(frameHeader);
-        if (p >= end) break;
-        if (payloadSize == 0) continue;
-        if (payloadSize > end - p) break;
-        std::vector<BYTE> payload(tag.begin() + long(p), tag.begin() + long(p + payloadSize));
-        payload.push_back(0);
-        payload.push_back(0);
-        p += payloadSize;
-        int slot = ManagedSlot(id, idLength);
-        if (slot < 0 || filled[slot]) continue;
+    // The year frame of the tag's own version wins over the other one, wherever it stands.
+    const char* nativeYear = ManagedId(kSlotYear, tag.version);
+    bool nativeYearRead = false;
+    std::string payload;
+    for (const FrameSpan& f : tag.frames) {
+        const auto* id = reinterpret_cast<const BYTE*>(tag.bytes.data()) + f.at;
+        int slot = ManagedSlot(id, tag.version);
+        if (slot < 0 || f.payload == 0) continue;
+        bool native = slot != kSlotYear || std::memcmp(id, nativeYear, f.header == 6 ? 3 : 4) == 0;
+        if (filled[slot] && (slot != kSlotYear || nativeYearRead || !native)) continue;
+        if (!ReadablePayload(tag, f, payload)) continue;
+        payload.append(2, '\0');
+        const auto* p = reinterpret_cast<const BYTE*>(payload.data());
+        DecodeFrame(slot, tag.version == 2, p, p + payload.size(), info);
         filled[slot] = true;
-        DecodeFrame(slot, version2, payload.data(), payload.data() + payload.size(), info);
-        int encoding = payload[0];
+        if (slot == kSlotYear) nativeYearRead = native;
+        int encoding = p[0];
         unicode = unicode || encoding == 1 || encoding == 2 || encoding == 3 || encoding == 6;
     }
-    if (!version2 && unicode) m_bNeedModifyVersion = 1;
+    if (tag.version > 2 && unicode) m_bNeedModifyVersion = 1;
     return 1;
 }
 
@@ -375,9 +562,8 @@ int CMP3FileParse::WriteTags(CMxFile* pFile, AUDIOFILEINFO* pInfo, DWORD dwMask)
     if (length == DWORD(-1) || oldSize >= length) return 0;
     std::string tag;
     if (oldSize == 0) {
-        std::vector<std::string> frames = BuildFrames(*pInfo, dwMask, false);
         std::string body;
-        for (const std::string& f : frames) body += f;
+        for (const std::string& f : BuildFrames(*pInfo, dwMask, 4)) body += f;
         if (body.empty()) return 0;
         tag = std::string("ID3\x04\x00\x00", 6) + std::string(4, '\0') + body;
         PutSyncsafe(tag, 6, DWORD(body.size()));
@@ -386,60 +572,61 @@ int CMP3FileParse::WriteTags(CMxFile* pFile, AUDIOFILEINFO* pInfo, DWORD dwMask)
         pFile->Seek(0, CFile::begin);
         if (pFile->Read(&old[0], oldSize) != oldSize) return 0;
         const auto* bytes = reinterpret_cast<const BYTE*>(old.data());
-        bool version2 = bytes[3] <= 2;
-        int idLength = version2 ? 3 : 4, frameHeader = version2 ? 6 : 10;
-        std::vector<std::string> frames = BuildFrames(*pInfo, dwMask, version2);
+        TagBody body = ReadBody(bytes, oldSize, FooterSize(bytes));
+        if (body.overrun) return 0;  // a frame runs past its tag
+        std::vector<std::string> frames = BuildFrames(*pInfo, dwMask, body.version);
         bool any = false;
         for (const std::string& f : frames) any = any || !f.empty();
         if (!any) return 0;
+        // The old frames in their order, the first of each managed kind the mask selects replaced and
+        // the others of that kind dropped; bytes that are no frame and empty frames are not carried
+        // over, since other readers stop at them. The body is written without unsynchronisation,
+        // extended header or footer, and version-4 frame sizes in their 7-bit form.
         std::vector<bool> written(12, false);
-        std::string body;
-        size_t p = kTagHeaderSize, end = oldSize >= 2 * kTagHeaderSize ? oldSize - kTagHeaderSize : kTagHeaderSize;
-        // Zeros from a frame boundary to the end of the tag are its padding: other readers stop there, so
-        // the new frames go before it and it stays at the end.
-        size_t paddingStart = end;
-        while (paddingStart > p && bytes[paddingStart - 1] == 0) --paddingStart;
-        std::string padding;
-        bool atFrame = true;
-        while (p < end) {
-            if (atFrame && p >= paddingStart) {
-                padding = old.substr(p, end - p);
-                break;
+        std::string out;
+        for (const FrameSpan& f : body.frames) {
+            if (f.payload == 0) continue;
+            std::string frame = body.bytes.substr(f.at, f.header + f.payload);
+            int slot = ManagedSlot(reinterpret_cast<const BYTE*>(frame.data()), body.version);
+            if (slot >= 0 && !frames[size_t(slot)].empty()) {
+                if (!written[size_t(slot)]) out += frames[size_t(slot)];
+                written[size_t(slot)] = true;
+                continue;
             }
-            atFrame = false;
-            if (end - p >= size_t(idLength) && IsKnownId(bytes + p, idLength)) {
-                if (oldSize - p < size_t(frameHeader)) return 0;
-                DWORD payloadSize = BigEndian(bytes + p + idLength, version2 ? 3 : 4);
-                size_t frameEnd = p + size_t(frameHeader) + payloadSize;
-                if (frameEnd > oldSize) return 0;  // the frame runs past its tag
-                int slot = ManagedSlot(bytes + p, idLength);
-                if (slot >= 0 && !frames[size_t(slot)].empty()) {
-                    if (!written[size_t(slot)]) body += frames[size_t(slot)];
-                    written[size_t(slot)] = true;
-                } else {
-                    body.append(old, p, frameEnd - p);
-                }
-                p = frameEnd;
-                atFrame = true;
-            } else {
-                body += old[p++];
+            if (body.version == 4) {
+                PutSyncsafe(frame, 4, DWORD(f.payload));
+                if (body.flags & kTagUnsync) frame[9] = char(frame[9] | 0x02);
             }
+            out += frame;
         }
         for (size_t slot = 0; slot < 12; ++slot) {
-            if (!written[slot]) body += frames[slot];
+            if (!written[slot]) out += frames[slot];
         }
-        body += padding;
-        tag = old.substr(0, kTagHeaderSize) + body;
-        PutSyncsafe(tag, 6, DWORD(body.size()));
+        // Padding goes at the end. A tag that still fits in the old one's room keeps its size, so that only
+        // the tag is written; a longer one keeps the old padding.
+        size_t used = 0;
+        for (const FrameSpan& f : body.frames) used = std::max(used, f.at + f.header + f.payload);
+        size_t room = oldSize - kTagHeaderSize;
+        out.resize(kTagHeaderSize + out.size() <= oldSize ? room : out.size() + (body.bytes.size() - std::min(used, body.bytes.size())), '\0');
+        BYTE flags = BYTE(body.flags & ~(kTagUnsync | kTagExtendedHeader | kTagFooter));
+        tag = old.substr(0, 5) + char(flags) + std::string(4, '\0') + out;
+        PutSyncsafe(tag, 6, DWORD(out.size()));
     }
-    std::string rest(length - oldSize, '\0');
-    pFile->Seek(LONG(oldSize), CFile::begin);
-    if (pFile->Read(&rest[0], UINT(rest.size())) != rest.size()) return 0;
+    pFile->ClearFailure();
     pFile->Seek(0, CFile::begin);
-    pFile->Write(tag.data(), UINT(tag.size()));
-    pFile->Write(rest.data(), UINT(rest.size()));
-    pFile->SetLength(DWORD(tag.size() + rest.size()));
+    if (tag.size() == oldSize) {
+        pFile->Write(tag.data(), UINT(tag.size()));
+    } else {
+        std::string rest(length - oldSize, '\0');
+        pFile->Seek(LONG(oldSize), CFile::begin);
+        if (pFile->Read(&rest[0], UINT(rest.size())) != rest.size()) return 0;
+        pFile->Seek(0, CFile::begin);
+        pFile->Write(tag.data(), UINT(tag.size()));
+        pFile->Write(rest.data(), UINT(rest.size()));
+        pFile->SetLength(DWORD(tag.size() + rest.size()));
+    }
     pFile->Flush();
+    if (pFile->GetFailure()) return 0;
     SetBlock(m_header, reinterpret_cast<const BYTE*>(tag.data()), DWORD(tag.size()));
     m_tail.clear();
     AUDIOFILEINFO ignored;

@@ -72,21 +72,23 @@ int CMP3Info::Calculate(CMxFile* pFile, int nTotalLength) {
     if (!pFile) return 0;
     DWORD fileLength = pFile->GetLength();
     if (fileLength == DWORD(-1)) return 0;
-    // The audio starts after an ID3v2 tag: its size is 4 bytes of 7 bits at offset 6, plus the header.
+    // The audio starts after an ID3v2 tag: its size is 4 bytes of 7 bits at offset 6, plus the header
+    // and any footer.
     BYTE head[10] = {};
     pFile->Seek(0, CFile::begin);
     DWORD start = 0;
     if (pFile->Read(head, sizeof head) == sizeof head && std::memcmp(head, "ID3", 3) == 0) {
         start = (DWORD(head[6] & 0x7F) << 21 | DWORD(head[7] & 0x7F) << 14 | DWORD(head[8] & 0x7F) << 7 | (head[9] & 0x7F)) + 10;
+        if (head[3] == 4 && (head[5] & 0x10)) start += 10;  // a footer
     }
     m_dwAudioLength = fileLength > start ? fileLength - start : 0;
     pFile->Seek(LONG(start), CFile::begin);
 
     std::vector<BYTE> window(kReadWindow);
     DWORD offset = 0;
-    int frame = -1;
+    int frame = -1, n = 0;
     while (true) {
-        int n = int(pFile->Read(window.data(), kReadWindow));
+        n = int(pFile->Read(window.data(), kReadWindow));
         if (n <= 0) return 0;
         if (n < kReadWindow) {
             frame = FindFirstFrame(window.data(), n);
@@ -103,13 +105,21 @@ int CMP3Info::Calculate(CMxFile* pFile, int nTotalLength) {
     double frameDuration = 0;
     int frameLength = FrameLength(BigEndian(first), &frameDuration, &m_dwBitrate);
     DWORD F = offset + DWORD(frame);
-    for (int q = 0; q + 16 <= frameLength; ++q) {
-        if (std::memcmp(first + q, "Xing", 4) == 0) {
-            DWORD frames = BigEndian(first + q + 8);
-            m_bVBR = TRUE;
-            m_nDuration = int(frames * frameDuration + 0.9);
-            return 1;
+    // A Xing header counts the frames of a variable-rate stream; an "Info" header does the same for a
+    // constant-rate one, whose rate is then the next frame's (the header's own frame may differ).
+    const BYTE* end = window.data() + n;
+    for (int q = 0; q + 16 <= frameLength && first + q + 16 <= end; ++q) {
+        bool xing = std::memcmp(first + q, "Xing", 4) == 0;
+        if (!xing && std::memcmp(first + q, "Info", 4) != 0) continue;
+        if (!(first[q + 7] & 0x01)) break;  // no frame count
+        DWORD frames = BigEndian(first + q + 8);
+        m_bVBR = xing ? TRUE : FALSE;
+        if (!xing && first + frameLength + 4 <= end) {
+            DWORD bitrate = 0;
+            if (FrameLength(BigEndian(first + frameLength), nullptr, &bitrate) > 0) m_dwBitrate = bitrate;
         }
+        m_nDuration = int(frames * frameDuration + 0.9);
+        return 1;
     }
     DWORD total = nTotalLength == -1 ? m_dwAudioLength : DWORD(nTotalLength);
     m_dwAudioLength = total > F ? total - F : 0;

@@ -84,6 +84,12 @@ TEST(MP3InfoTest, XingHeaderGivesTheFrameCountOfAVariableRateFile) {
     // "Xing" must start 16 bytes before the frame's end at the latest.
     EXPECT_EQ("vbr", Compute(XingFrame(Mpeg1Layer3Header128(), 417, 1, 417 - 16) + Frames(Mpeg1Layer3Header128(), 417, 3)).bitrate);
     EXPECT_EQ("128", Compute(XingFrame(Mpeg1Layer3Header128(), 417, 1, 417 - 15) + Frames(Mpeg1Layer3Header128(), 417, 3)).bitrate);
+    // An "Info" header (constant rate) in a 112 kbit/s frame before 128 kbit/s audio: the audio's rate.
+    std::string info = XingFrame(mxtest::MpegHeader(3, 1, 8, 0), 365, 10000);
+    info.replace(36, 4, "Info");
+    Computed cbr = Compute(info + Frames(Mpeg1Layer3Header128(), 417, 50));
+    EXPECT_EQ(261, cbr.duration);  // 10000 * 365 * 8 / 112000 + 0.9
+    EXPECT_EQ("128", cbr.bitrate);
 }
 
 TEST(MP3InfoTest, NoPairOfFrameHeadersGivesNothing) {

@@ -9,11 +9,13 @@ namespace {
 
 using mxtest::Frame2;
 using mxtest::Frame3;
+using mxtest::Frame4;
 using mxtest::Frames;
 using mxtest::Gbk;
 using mxtest::Id3v1;
 using mxtest::Mpeg1Layer3Header128;
 using mxtest::Tag;
+using mxtest::Tag4;
 using mxtest::Utf16;
 
 // Audio after the tag: 40 frames of 128 kbit/s.
@@ -113,6 +115,44 @@ TEST_F(MP3ParseTest, FrameAndId3v1TextsAreDecoded) {
     EXPECT_EQ(17, Parse(both).byGenre);
 }
 
+// Tags as other taggers write them, and as earlier versions of this module wrote them.
+TEST_F(MP3ParseTest, TagsOfEveryWriterAreRead) {
+    const std::string longTitle(300, 'L');
+    std::string unsync;  // a UTF-16 title, each FF of its mark followed by 00 as unsynchronisation does
+    for (char c : Frame3("TIT2", std::string(1, '\x01') + Utf16(u"ab"))) unsync += c == '\xFF' ? std::string("\xFF\0", 2) : std::string(1, c);
+    std::string unsyncTag = Tag(3, unsync);
+    unsyncTag[5] = char(0x80);
+    std::string dli = Frame4("TIT2", std::string("\0\0\0\x04\x03" "dli", 8));
+    dli[9] = 0x01;  // data length indicator
+    const std::vector<TextCase> cases = {
+        {"7-bit sizes", Tag4(Frame4("TIT2", Text(longTitle)) + Frame4("TPE1", Text("artist")), 512) + Audio(), &AUDIOFILEINFO::strArtist, "artist"},
+        {"plain sizes in version 4", Tag(4, Frame3("TIT2", Text(longTitle)) + Frame3("TPE1", Text("artist"))) + Audio(), &AUDIOFILEINFO::strArtist, "artist"},
+        {"footer", Tag4(Frame4("TPE1", Text("footed")), 0, true) + Audio(), &AUDIOFILEINFO::strArtist, "footed"},
+        {"whole tag unsynchronised", unsyncTag + Audio(), &AUDIOFILEINFO::strTitle, "ab"},
+        {"data length indicator", Tag4(dli, 0) + Audio(), &AUDIOFILEINFO::strTitle, "dli"},
+        {"version-4 year", Tag4(Frame4("TYER", Text("1990")) + Frame4("TDRC", Text("2004-05")), 0) + Audio(), &AUDIOFILEINFO::strYear, "2004-05"},
+        {"version-3 year", Tag(3, Frame3("TDRC", Text("2004")) + Frame3("TYER", Text("1990"))) + Audio(), &AUDIOFILEINFO::strYear, "1990"},
+    };
+    for (const TextCase& c : cases) EXPECT_EQ(c.expected, Parse(c.bytes).*c.field) << c.what;
+}
+
+// Written texts read the same everywhere: ASCII as it is, other text as UTF-16 with a mark in a version-3
+// tag and as UTF-8 in a version-4 tag; frame sizes of version 4 in 7 bits; the year in "TDRC".
+TEST_F(MP3ParseTest, WrittenFramesUseTheEncodingsAndSizesOfTheirVersion) {
+    AUDIOFILEINFO info;
+    info.strTitle = Gbk("月");
+    info.strArtist = std::string(200, 'a').c_str();
+    info.strYear = "2010";
+    mxtest::WriteHostFile(machine.HostC("song.mp3"), Tag(3, Frame3("TIT2", Text("x"))) + Audio());
+    ASSERT_EQ(1, Write(info, 0x43));
+    EXPECT_NE(std::string::npos, Bytes().find(Frame3("TIT2", std::string("\x01\xFF\xFE\x08\x67", 5))));
+    EXPECT_NE(std::string::npos, Bytes().find(Frame3("TYER", Text("2010"))));
+    mxtest::WriteHostFile(machine.HostC("song.mp3"), Tag4(Frame4("TYER", Text("1990")) + Frame4("TIT2", Text("x")), 0, true) + Audio());
+    ASSERT_EQ(1, Write(info, 0x43));
+    EXPECT_EQ(Tag(4, Frame4("TDRC", Text("2010")) + Frame4("TIT2", "\x03\xE6\x9C\x88") + Frame4("TPE1", Text(info.strArtist.str()))) + Audio(),
+              Bytes());
+}
+
 TEST_F(MP3ParseTest, SongsTheLibraryHoldsTakeTheId3v1FallbackToo) {
     Start();
     DBRECORD r;
@@ -138,8 +178,8 @@ TEST_F(MP3ParseTest, TagThatCountedItsOwnHeaderIsReadAsItIsAndRepairedBySaving) 
     AUDIOFILEINFO info;
     info.strTitle = "t";
     ASSERT_EQ(1, Write(info, 0x0001));
-    // The last 10 bytes of the body (here the padding) are dropped, never the audio's first bytes.
-    EXPECT_EQ(Tag(3, Frame3("TIT2", Text("t"))) + Audio(), Bytes());
+    // The tag keeps its room and gets its true size; the audio's first bytes stay audio.
+    EXPECT_EQ(good + Audio(), Bytes());
 }
 
 TEST_F(MP3ParseTest, SavingTheTitleIntoAFileWithoutTagCreatesAVersion4Tag) {
@@ -160,9 +200,8 @@ TEST_F(MP3ParseTest, RebuildReplacesTheFirstFrameDropsTheSecondAndKeepsOthers) {
     info.strTitle = "new";
     info.strArtist = "artist";
     ASSERT_EQ(1, Write(info, 0x0003));
-    // The last 10 bytes of the old body are not carried over; new frames not placed go before the padding.
-    std::string expected = Tag(3, Frame3("TIT2", Text("new")) + Frame3("TXXX", Text("keep")) + Frame3("TPE1", Text("artist")) +
-                                      std::string(20, '\0'));
+    // New frames not placed go before the padding, which shrinks so that the tag keeps its size.
+    std::string expected = Tag(3, Frame3("TIT2", Text("new")) + Frame3("TXXX", Text("keep")) + Frame3("TPE1", Text("artist")), 27);
     EXPECT_EQ(expected + Audio(), Bytes());
     AUDIOFILEINFO back = Parse(Bytes());
     EXPECT_STREQ("new", back.strTitle);

@@ -55,6 +55,13 @@ inline std::string Frame3(const std::string& id, const std::string& payload) {
     uint32_t n = uint32_t(payload.size());
     return id + std::string{char(n >> 24), char(n >> 16), char(n >> 8), char(n)} + std::string(2, '\0') + payload;
 }
+// An ID3v2.4 frame as taggers write it: the size 7 bits per byte.
+inline std::string Frame4(const std::string& id, const std::string& payload) {
+    uint32_t n = uint32_t(payload.size());
+    std::string size;
+    for (int shift : {21, 14, 7, 0}) size += char((n >> shift) & 0x7F);
+    return id + size + std::string(2, '\0') + payload;
+}
 // An ID3v2.2 frame: identifier, 3-byte size, payload.
 inline std::string Frame2(const std::string& id, const std::string& payload) {
     uint32_t n = uint32_t(payload.size());
@@ -69,6 +76,13 @@ inline std::string Tag(int version, const std::string& frames, size_t padding = 
     tag += std::string(2, '\0');
     for (int shift : {21, 14, 7, 0}) tag += char((n >> shift) & 0x7F);
     return tag + body;
+}
+// A version-4 tag as taggers write it, with padding, or with a footer (which excludes padding).
+inline std::string Tag4(const std::string& frames, size_t padding, bool footer = false) {
+    std::string tag = Tag(4, frames, padding);
+    if (!footer) return tag;
+    tag[5] = 0x10;
+    return tag + "3DI" + tag.substr(3, 7);
 }
 // A 128-byte ID3v1 tag.
 inline std::string Id3v1(const std::string& title, const std::string& artist, int track, int genre,
