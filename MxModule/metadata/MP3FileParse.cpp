@@ -572,6 +572,7 @@ int CMP3FileParse::WriteTags(CMxFile* pFile, AUDIOFILEINFO* pInfo, DWORD dwMask)
         pFile->Seek(0, CFile::begin);
         if (pFile->Read(&old[0], oldSize) != oldSize) return 0;
         const auto* bytes = reinterpret_cast<const BYTE*>(old.data());
+        if (bytes[3] < 1 || bytes[3] > 4) return 0;  // a tag of a version no reader knows
         TagBody body = ReadBody(bytes, oldSize, FooterSize(bytes));
         if (body.overrun) return 0;  // a frame runs past its tag
         std::vector<std::string> frames = BuildFrames(*pInfo, dwMask, body.version);
