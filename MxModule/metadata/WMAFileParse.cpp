@@ -103,6 +103,30 @@ bool ReadExtension(const unsigned char* d, size_t n, std::vector<std::pair<size_
     return true;
 }
 
+// Every attribute of the Extended Content Descriptions and of the metadata objects in the Header
+// Extension of a whole Header Object; what runs past its object is left out.
+std::vector<ASFATTRIBUTE> AllAttributes(const std::string& header) {
+    std::vector<ASFATTRIBUTE> out;
+    const auto* h = reinterpret_cast<const unsigned char*>(header.data());
+    size_t pos = kHeaderObjectFixed;
+    for (uint32_t i = 0, count = uint32_t(Get(h + 24, 4)); i < count && header.size() - pos >= kObjectHeader; ++i) {
+        const unsigned char* o = h + pos;
+        uint64_t size = Get(o + 16, 8);
+        if (size < kObjectHeader || size > header.size() - pos) break;
+        const unsigned char* d = o + kObjectHeader;
+        size_t n = size_t(size) - kObjectHeader;
+        if (Is(o, kExtendedContentDescription)) ReadAttributes(d, n, false, out);
+        std::vector<std::pair<size_t, size_t>> inner;
+        if (Is(o, kHeaderExtension)) ReadExtension(d, n, inner);
+        for (const auto& child : inner) {
+            const unsigned char* co = d + child.first;
+            if (Is(co, kMetadataLibrary) || Is(co, kMetadata)) ReadAttributes(co + kObjectHeader, child.second - kObjectHeader, true, out);
+        }
+        pos += size_t(size);
+    }
+    return out;
+}
+
 // One attribute of the Extended Content Description or the Metadata Library into the record.
 void ReadAttribute(const CString& name, int type, const unsigned char* v, size_t n, AUDIOFILEINFO& info) {
     CString text = type == kTypeString ? FromUtf16(v, n) : CString();
@@ -344,6 +368,18 @@ int CWMAFileParse::WriteTags(CMxFile* pFile, AUDIOFILEINFO* pInfo, DWORD dwMask)
     // Old attributes of these names go wherever they are: the ones written, and the copies of the
     // description texts written that some encoders (ffmpeg) also keep as attributes.
     std::vector<NEWATTRIBUTE> attributes = NewAttributes(*pInfo, dwMask);
+    // A text saved as it was read keeps its old UTF-16: characters the code page cannot hold (read as
+    // '?') are not lost by a save of the whole record.
+    std::vector<ASFATTRIBUTE> stored = AllAttributes(old);
+    for (NEWATTRIBUTE& a : attributes) {
+        for (const ASFATTRIBUTE& o : stored) {
+            if (a.type == kTypeString && o.type == kTypeString && o.name.CompareNoCase(a.name) == 0 &&
+                FromUtf16(o.value, o.length) == FromUtf16(reinterpret_cast<const unsigned char*>(a.value.data()), a.value.size())) {
+                a.value.assign(reinterpret_cast<const char*>(o.value), o.length);
+                break;
+            }
+        }
+    }
     std::vector<const char*> replaced;
     for (const NEWATTRIBUTE& a : attributes) replaced.push_back(a.name);
     const char* copies[4] = {"Title", "Author", "Copyright", "Description"};
@@ -377,6 +413,9 @@ int CWMAFileParse::WriteTags(CMxFile* pFile, AUDIOFILEINFO* pInfo, DWORD dwMask)
         std::string lengths, strings;
         for (int k = 0; k < 5; ++k) {
             std::string s = k < 4 && (dwMask & bits[k]) ? ToUtf16(*texts[k]) : old5 ? old5[k] : std::string();
+            if (k < 4 && old5 && FromUtf16(reinterpret_cast<const unsigned char*>(old5[k].data()), old5[k].size()) == *texts[k]) {
+                s = old5[k];  // saved as read: the old UTF-16, as for the attributes
+            }
             if (s.size() > 0xFFFF) return false;
             lengths += Put(s.size(), 2);
             strings += s;

@@ -146,6 +146,20 @@ TEST_F(WmaTest, TextOutsideGbkSurvivesAReadAndAWrite) {
     EXPECT_EQ("Señor", MxAnsiToUtf8(Parse(bytes).strArtist));
 }
 
+TEST_F(WmaTest, TextsTheCodePageCannotHoldSurviveASaveOfTheRecordAsRead) {
+    machine.SetCodePage("936");  // GBK has no Hangul: they read as '?'
+    mxtest::WriteHostFile(machine.HostC("song.wma"), AsfHeader({ContentDescription(u"\uC0AC\uB791", u"\uC74C"),
+                                                                ExtendedContent({{u"WM/AlbumTitle", 0, W(u"\uC568\uBC94")}})}) + kData);
+    AUDIOFILEINFO info = Parse(Bytes());
+    EXPECT_STREQ("??", info.strTitle);
+    info.strArtist = mxtest::Gbk("新");
+    ASSERT_EQ(1, Write(info, 0x1 | 0x2 | 0x4));
+    std::string bytes = Bytes();
+    EXPECT_NE(std::string::npos, bytes.find(W(u"\uC0AC\uB791")));
+    EXPECT_NE(std::string::npos, bytes.find(W(u"\uC568\uBC94")));
+    EXPECT_NE(std::string::npos, bytes.find(W(u"\u65B0")));  // a changed text is written
+}
+
 TEST_F(WmaTest, WritingAddsTheDescriptionObjectsAFileLacks) {
     mxtest::WriteHostFile(machine.HostC("song.wma"), AsfHeader({FileProperties(0, 0)}) + kData);
     AUDIOFILEINFO info;
