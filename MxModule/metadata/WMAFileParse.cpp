@@ -365,8 +365,6 @@ int CWMAFileParse::WriteTags(CMxFile* pFile, AUDIOFILEINFO* pInfo, DWORD dwMask)
     const CString* texts[4] = {&pInfo->strTitle, &pInfo->strArtist, &pInfo->strCopyright, &pInfo->strComment};
     const DWORD bits[4] = {0x0001, 0x0002, 0x0400, 0x0080};
     const DWORD kDescriptionBits = 0x0001 | 0x0002 | 0x0400 | 0x0080;
-    // Old attributes of these names go wherever they are: the ones written, and the copies of the
-    // description texts written that some encoders (ffmpeg) also keep as attributes.
     std::vector<NEWATTRIBUTE> attributes = NewAttributes(*pInfo, dwMask);
     // A text saved as it was read keeps its old UTF-16: characters the code page cannot hold (read as
     // '?') are not lost by a save of the whole record.
@@ -380,6 +378,8 @@ int CWMAFileParse::WriteTags(CMxFile* pFile, AUDIOFILEINFO* pInfo, DWORD dwMask)
             }
         }
     }
+    // Old attributes of these names go wherever they are: the ones written, and the copies of the
+    // description texts written that some encoders (ffmpeg) also keep as attributes.
     std::vector<const char*> replaced;
     for (const NEWATTRIBUTE& a : attributes) replaced.push_back(a.name);
     const char* copies[4] = {"Title", "Author", "Copyright", "Description"};
