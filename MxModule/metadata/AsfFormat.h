@@ -39,9 +39,20 @@ const char kContentEncryption[] = "2211B3FB-BD23-11D2-B4B7-00A0C955FC6E";
 const char kScriptCommand[] = "1EFB1A30-0B62-11D0-A39B-00A0C90348F6";
 const char kCodecList[] = "86D15240-311D-11D0-A3A4-00A0C90348F6";
 const char kVideoMedia[] = "BC19EFC0-5B4D-11CF-A8FD-00805F5C442B";
+const char kAudioMedia[] = "F8699E40-5B4D-11CF-A8FD-00805F5C442B";
+// The Header Extension Object holds further objects; its payload starts with a fixed GUID and the
+// number 6, then the 32-bit size of the objects it holds.
+const char kHeaderExtension[] = "5FBF03B5-A92E-11CF-8EE3-00C00C205365";
+const char kHeaderExtensionReserved[] = "ABD3D211-A9BA-11CF-8EE6-00C00C205365";
+// Inside the Header Extension: attributes with 32-bit value lengths (the library also has a language
+// index where the metadata object has a reserved word), and the per-stream bit rates.
+const char kMetadataLibrary[] = "44231C94-9498-49D1-A141-1D134E457054";
+const char kMetadata[] = "C5F8CBEA-5BAF-4877-8467-AA8C44FA4CCA";
+const char kExtendedStreamProperties[] = "14E6A5CB-C672-4332-8399-A96952065B5A";
 
 const uint32_t kObjectHeader = 24;        // GUID and 64-bit size
 const uint32_t kHeaderObjectFixed = 30;   // plus object count (4) and two reserved bytes
+const uint32_t kHeaderExtensionFixed = 46;  // plus reserved GUID (16), reserved word (2), data size (4)
 
 // Extended Content Description value types.
 enum { kTypeString = 0, kTypeBytes = 1, kTypeBool = 2, kTypeDword = 3, kTypeQword = 4, kTypeWord = 5 };

@@ -38,7 +38,96 @@ std::string ToUtf16(const CString& text) {
 
 bool Is(const unsigned char* p, const char* guid) { return std::memcmp(p, GuidOf(guid).data(), 16) == 0; }
 
-// One attribute of the Extended Content Description into the record.
+// One attribute as stored in a description object: its bytes [start, end) within the object's payload,
+// its name, value type and value.
+struct ASFATTRIBUTE {
+    size_t start = 0, end = 0;
+    CString name;
+    int type = 0;
+    const unsigned char* value = nullptr;
+    size_t length = 0;
+};
+
+// The attributes of an Extended Content Description (16-bit lengths) or, with `library`, of a Metadata
+// or Metadata Library Object (a 12-byte head with a 32-bit value length). False when one runs past the
+// payload; the whole ones before it are in `out`.
+bool ReadAttributes(const unsigned char* d, size_t n, bool library, std::vector<ASFATTRIBUTE>& out) {
+    if (n < 2) return false;
+    size_t p = 2;  // p never passes n
+    for (uint64_t a = 0, total = Get(d, 2); a < total; ++a) {
+        ASFATTRIBUTE attr;
+        attr.start = p;
+        size_t nameLength = 0;
+        if (library) {
+            if (n - p < 12) return false;
+            nameLength = size_t(Get(d + p + 4, 2));
+            attr.type = int(Get(d + p + 6, 2));
+            attr.length = size_t(Get(d + p + 8, 4));
+            p += 12;
+            if (n - p < nameLength) return false;
+            attr.name = FromUtf16(d + p, nameLength);
+            p += nameLength;
+        } else {
+            if (n - p < 2) return false;
+            nameLength = size_t(Get(d + p, 2));
+            p += 2;
+            if (n - p < nameLength + 4) return false;
+            attr.name = FromUtf16(d + p, nameLength);
+            p += nameLength;
+            attr.type = int(Get(d + p, 2));
+            attr.length = size_t(Get(d + p + 2, 2));
+            p += 4;
+        }
+        if (n - p < attr.length) return false;
+        attr.value = d + p;
+        p += attr.length;
+        attr.end = p;
+        out.push_back(attr);
+    }
+    return true;
+}
+
+// The objects a Header Extension Object's payload holds, as (offset, size) within the payload. False
+// when the payload or one of them runs past its end; the whole ones before it are in `out`.
+bool ReadExtension(const unsigned char* d, size_t n, std::vector<std::pair<size_t, size_t>>& out) {
+    const size_t fixed = kHeaderExtensionFixed - kObjectHeader;
+    if (n < fixed || Get(d + fixed - 4, 4) > n - fixed) return false;
+    size_t end = fixed + size_t(Get(d + fixed - 4, 4));
+    for (size_t p = fixed; p < end;) {
+        if (end - p < kObjectHeader) return false;
+        uint64_t size = Get(d + p + 16, 8);
+        if (size < kObjectHeader || size > end - p) return false;
+        out.emplace_back(p, size_t(size));
+        p += size_t(size);
+    }
+    return true;
+}
+
+// Every attribute of the Extended Content Descriptions and of the metadata objects in the Header
+// Extension of a whole Header Object; what runs past its object is left out.
+std::vector<ASFATTRIBUTE> AllAttributes(const std::string& header) {
+    std::vector<ASFATTRIBUTE> out;
+    const auto* h = reinterpret_cast<const unsigned char*>(header.data());
+    size_t pos = kHeaderObjectFixed;
+    for (uint32_t i = 0, count = uint32_t(Get(h + 24, 4)); i < count && header.size() - pos >= kObjectHeader; ++i) {
+        const unsigned char* o = h + pos;
+        uint64_t size = Get(o + 16, 8);
+        if (size < kObjectHeader || size > header.size() - pos) break;
+        const unsigned char* d = o + kObjectHeader;
+        size_t n = size_t(size) - kObjectHeader;
+        if (Is(o, kExtendedContentDescription)) ReadAttributes(d, n, false, out);
+        std::vector<std::pair<size_t, size_t>> inner;
+        if (Is(o, kHeaderExtension)) ReadExtension(d, n, inner);
+        for (const auto& child : inner) {
+            const unsigned char* co = d + child.first;
+            if (Is(co, kMetadataLibrary) || Is(co, kMetadata)) ReadAttributes(co + kObjectHeader, child.second - kObjectHeader, true, out);
+        }
+        pos += size_t(size);
+    }
+    return out;
+}
+
+// One attribute of the Extended Content Description or the Metadata Library into the record.
 void ReadAttribute(const CString& name, int type, const unsigned char* v, size_t n, AUDIOFILEINFO& info) {
     CString text = type == kTypeString ? FromUtf16(v, n) : CString();
     auto is = [&name](const char* s) { return name.CompareNoCase(s) == 0; };
@@ -73,16 +162,30 @@ std::string Object(const char* guid, const std::string& payload) {
     return GuidOf(guid) + Put(kObjectHeader + payload.size(), 8) + payload;
 }
 
-std::string Attribute(const char* name, int type, const std::string& value) {
-    std::string n = ToUtf16(name);
-    return Put(n.size(), 2) + n + Put(uint64_t(type), 2) + Put(value.size(), 2) + value;
+// An attribute the write puts in the file.
+struct NEWATTRIBUTE {
+    const char* name;
+    int type;
+    std::string value;
+};
+
+// As stored in the Extended Content Description.
+std::string ContentAttribute(const NEWATTRIBUTE& a) {
+    std::string n = ToUtf16(a.name);
+    return Put(n.size(), 2) + n + Put(uint64_t(a.type), 2) + Put(a.value.size(), 2) + a.value;
 }
 
-// The attributes the mask replaces, built from the record: (name, mask bit, encoded attribute).
-std::vector<std::pair<std::string, std::string>> NewAttributes(const AUDIOFILEINFO& info, DWORD mask) {
-    std::vector<std::pair<std::string, std::string>> out;
+// As stored in the Metadata Library: language 0 and stream 0 (the whole file).
+std::string LibraryAttribute(const NEWATTRIBUTE& a) {
+    std::string n = ToUtf16(a.name);
+    return Put(0, 2) + Put(0, 2) + Put(n.size(), 2) + Put(uint64_t(a.type), 2) + Put(a.value.size(), 4) + n + a.value;
+}
+
+// The attributes the mask replaces, built from the record.
+std::vector<NEWATTRIBUTE> NewAttributes(const AUDIOFILEINFO& info, DWORD mask) {
+    std::vector<NEWATTRIBUTE> out;
     auto text = [&](const char* name, DWORD bit, const CString& value) {
-        if (mask & bit) out.emplace_back(name, Attribute(name, kTypeString, ToUtf16(value)));
+        if (mask & bit) out.push_back({name, kTypeString, ToUtf16(value)});
     };
     text("WM/AlbumTitle", 0x0004, info.strAlbum);
     text("WM/Year", 0x0040, info.strYear);
@@ -98,21 +201,25 @@ std::vector<std::pair<std::string, std::string>> NewAttributes(const AUDIOFILEIN
         std::string picture = std::string(1, char(info.byPictureType)) + Put(info.vecPicture.size(), 4) +
                               ToUtf16(info.strPictureMime) + ToUtf16(info.strPictureDesc) +
                               std::string(info.vecPicture.begin(), info.vecPicture.end());
-        out.emplace_back("WM/Picture", Attribute("WM/Picture", kTypeBytes, picture));
+        out.push_back({"WM/Picture", kTypeBytes, picture});
     }
     return out;
 }
 
 }  // namespace
 
-bool CWMAFileParse::ReadHeaderObject(CMxFile* pFile, std::string& header) {
+bool CWMAFileParse::ReadHeaderObject(CMxFile* pFile, std::string& header, DWORD* pDeclaredSize) {
     m_dwFileLength = pFile->GetLength();
-    if (m_dwFileLength == DWORD(-1) || m_dwFileLength < kHeaderObjectFixed) return false;
+    if (m_dwFileLength == DWORD(-1) || m_dwFileLength < kObjectHeader) return false;
     unsigned char fixed[kHeaderObjectFixed];
     pFile->Seek(0, CFile::begin);
-    if (pFile->Read(fixed, kHeaderObjectFixed) != kHeaderObjectFixed || !Is(fixed, kHeaderObject)) return false;
+    UINT got = pFile->Read(fixed, kHeaderObjectFixed);
+    if (got < kObjectHeader || !Is(fixed, kHeaderObject)) return false;
     uint64_t size = Get(fixed + 16, 8);
-    if (size < kHeaderObjectFixed || size > m_dwFileLength) return false;
+    if (size < kHeaderObjectFixed || size >= DWORD(-1)) return false;
+    // Known even when the file is cut inside the Header Object: a caller learns how much it needs.
+    if (pDeclaredSize) *pDeclaredSize = DWORD(size);
+    if (got != kHeaderObjectFixed || size > m_dwFileLength) return false;
     header.resize(size_t(size));
     pFile->Seek(0, CFile::begin);
     return pFile->Read(&header[0], UINT(size)) == size;
@@ -122,14 +229,15 @@ int CWMAFileParse::Read(CMxFile* pFile, AUDIOFILEINFO* pInfo, DWORD* pHeaderSize
     m_bDRM = m_bScriptCommand = m_bVideoStream = FALSE;
     if (!pFile) return 0;
     std::string header;
-    if (!ReadHeaderObject(pFile, header)) return 0;
-    if (pHeaderSize) *pHeaderSize = DWORD(header.size());
+    if (!ReadHeaderObject(pFile, header, pHeaderSize)) return 0;
     SetBlock(m_header, reinterpret_cast<const BYTE*>(header.data()), DWORD(header.size()));
     m_tail.clear();
     const auto* h = reinterpret_cast<const unsigned char*>(header.data());
     uint32_t count = uint32_t(Get(h + 24, 4));
     size_t pos = kHeaderObjectFixed;
     AUDIOFILEINFO info;
+    // Bit rates in bits per second, for a file whose codec list names none.
+    uint64_t streamRate = 0, extendedRate = 0, maxRate = 0;
     int result = 1;
     for (uint32_t i = 0; i < count; ++i) {
         if (header.size() - pos < kObjectHeader) {
@@ -148,6 +256,7 @@ int CWMAFileParse::Read(CMxFile* pFile, AUDIOFILEINFO* pInfo, DWORD* pHeaderSize
             // Hostile sizes wrap around as the 64-bit arithmetic of the format would, without overflow.
             uint64_t duration = Get(d + 40, 8), preroll = Get(d + 56, 8);
             info.nDuration = int(int64_t(duration / 10000 - preroll) / 1000);
+            if (n >= 80) maxRate = Get(d + 76, 4);
         } else if (Is(o, kContentDescription) && n >= 10) {
             size_t lengths[5], p = 10;
             for (int k = 0; k < 5; ++k) lengths[k] = size_t(Get(d + 2 * k, 2));
@@ -157,21 +266,28 @@ int CWMAFileParse::Read(CMxFile* pFile, AUDIOFILEINFO* pInfo, DWORD* pHeaderSize
                 p += lengths[k];
             }
         } else if (Is(o, kExtendedContentDescription) && n >= 2) {
-            size_t p = 2;
-            for (uint64_t a = 0, total = Get(d, 2); a < total && p + 2 <= n; ++a) {
-                size_t nameLength = size_t(Get(d + p, 2));
-                if (p + 2 + nameLength + 4 > n) break;
-                CString name = FromUtf16(d + p + 2, nameLength);
-                p += 2 + nameLength;
-                int type = int(Get(d + p, 2));
-                size_t valueLength = size_t(Get(d + p + 2, 2));
-                p += 4;
-                if (p + valueLength > n) break;
-                ReadAttribute(name, type, d + p, valueLength, info);
-                p += valueLength;
+            std::vector<ASFATTRIBUTE> attributes;
+            ReadAttributes(d, n, false, attributes);  // the whole ones count
+            for (const ASFATTRIBUTE& a : attributes) ReadAttribute(a.name, a.type, a.value, a.length, info);
+        } else if (Is(o, kHeaderExtension)) {
+            std::vector<std::pair<size_t, size_t>> inner;
+            ReadExtension(d, n, inner);
+            for (const auto& child : inner) {
+                const unsigned char* co = d + child.first;
+                const unsigned char* cd = co + kObjectHeader;
+                size_t cn = child.second - kObjectHeader;
+                if (Is(co, kMetadataLibrary) || Is(co, kMetadata)) {
+                    std::vector<ASFATTRIBUTE> attributes;
+                    ReadAttributes(cd, cn, true, attributes);
+                    for (const ASFATTRIBUTE& a : attributes) ReadAttribute(a.name, a.type, a.value, a.length, info);
+                } else if (Is(co, kExtendedStreamProperties) && cn >= 20 && !extendedRate) {
+                    extendedRate = Get(cd + 16, 4);
+                }
             }
         } else if (Is(o, kStreamProperties) && n >= 16) {
             if (Is(d, kVideoMedia)) m_bVideoStream = TRUE;
+            // The audio format's average bytes per second.
+            if (Is(d, kAudioMedia) && n >= 66 && Get(d + 40, 4) >= 12 && !streamRate) streamRate = Get(d + 62, 4) * 8;
         } else if (Is(o, kContentEncryption) && n >= 4) {
             size_t secret = size_t(Get(d, 4));
             if (4 + secret + 4 <= n) {
@@ -202,6 +318,11 @@ int CWMAFileParse::Read(CMxFile* pFile, AUDIOFILEINFO* pInfo, DWORD* pHeaderSize
             }
         }
         pos += size_t(size);
+    }
+    if (info.strBitrate.IsEmpty()) {
+        // No codec description (ffmpeg writes none): the stream's own rate, in whole kbps.
+        uint64_t rate = streamRate ? streamRate : extendedRate ? extendedRate : maxRate;
+        if (rate) info.strBitrate.Format("%u", unsigned((rate + 500) / 1000));
     }
     if (info.strArtist.IsEmpty()) {
         // No author: the album artist, and then the original artist, stand in.
@@ -241,45 +362,121 @@ int CWMAFileParse::WriteTags(CMxFile* pFile, AUDIOFILEINFO* pInfo, DWORD dwMask)
     if (!pFile || !pInfo || !ReadHeaderObject(pFile, old)) return 0;
     const auto* h = reinterpret_cast<const unsigned char*>(old.data());
     uint32_t count = uint32_t(Get(h + 24, 4));
-    std::vector<std::pair<std::string, std::string>> attributes = NewAttributes(*pInfo, dwMask);
+    const CString* texts[4] = {&pInfo->strTitle, &pInfo->strArtist, &pInfo->strCopyright, &pInfo->strComment};
+    const DWORD bits[4] = {0x0001, 0x0002, 0x0400, 0x0080};
     const DWORD kDescriptionBits = 0x0001 | 0x0002 | 0x0400 | 0x0080;
-    bool wroteDescription = false, wroteExtended = false;
-    std::string objects;
-    uint32_t written = 0;
-    size_t pos = kHeaderObjectFixed;
-    auto description = [&](const std::string* old4) {
-        // Title, author, copyright, description: new texts for the mask bits set, else the old bytes.
-        const CString* texts[4] = {&pInfo->strTitle, &pInfo->strArtist, &pInfo->strCopyright, &pInfo->strComment};
-        const DWORD bits[4] = {0x0001, 0x0002, 0x0400, 0x0080};
+    std::vector<NEWATTRIBUTE> attributes = NewAttributes(*pInfo, dwMask);
+    // A text saved as it was read keeps its old UTF-16: characters the code page cannot hold (read as
+    // '?') are not lost by a save of the whole record.
+    std::vector<ASFATTRIBUTE> stored = AllAttributes(old);
+    for (NEWATTRIBUTE& a : attributes) {
+        for (const ASFATTRIBUTE& o : stored) {
+            if (a.type == kTypeString && o.type == kTypeString && o.name.CompareNoCase(a.name) == 0 &&
+                FromUtf16(o.value, o.length) == FromUtf16(reinterpret_cast<const unsigned char*>(a.value.data()), a.value.size())) {
+                a.value.assign(reinterpret_cast<const char*>(o.value), o.length);
+                break;
+            }
+        }
+    }
+    // Old attributes of these names go wherever they are: the ones written, and the copies of the
+    // description texts written that some encoders (ffmpeg) also keep as attributes.
+    std::vector<const char*> replaced;
+    for (const NEWATTRIBUTE& a : attributes) replaced.push_back(a.name);
+    const char* copies[4] = {"Title", "Author", "Copyright", "Description"};
+    for (int k = 0; k < 4; ++k) {
+        if (dwMask & bits[k]) replaced.push_back(copies[k]);
+    }
+    auto isReplaced = [&replaced](const CString& name) {
+        for (const char* r : replaced) {
+            if (name.CompareNoCase(r) == 0) return true;
+        }
+        return false;
+    };
+    // A value too long for the 16-bit lengths of the Extended Content Description goes to the Metadata
+    // Library, whose lengths have 32 bits.
+    std::string small, large;
+    size_t smallCount = 0, largeCount = 0;
+    for (const NEWATTRIBUTE& a : attributes) {
+        if (a.value.size() <= 0xFFFF) {
+            small += ContentAttribute(a);
+            ++smallCount;
+        } else if (a.value.size() <= 0xFFFFFFFFu) {
+            large += LibraryAttribute(a);
+            ++largeCount;
+        } else {
+            return 0;
+        }
+    }
+    // Title, author, copyright, description: new texts for the mask bits set, else the old bytes. A text
+    // longer than its 16-bit length allows is refused, not cut.
+    auto description = [&](const std::string* old5, std::string& out) {
         std::string lengths, strings;
         for (int k = 0; k < 5; ++k) {
-            std::string s = k < 4 && (dwMask & bits[k]) ? ToUtf16(*texts[k]) : old4 ? old4[k] : std::string();
+            std::string s = k < 4 && (dwMask & bits[k]) ? ToUtf16(*texts[k]) : old5 ? old5[k] : std::string();
+            if (k < 4 && old5 && FromUtf16(reinterpret_cast<const unsigned char*>(old5[k].data()), old5[k].size()) == *texts[k]) {
+                s = old5[k];  // saved as read: the old UTF-16, as for the attributes
+            }
+            if (s.size() > 0xFFFF) return false;
             lengths += Put(s.size(), 2);
             strings += s;
         }
-        return Object(kContentDescription, lengths + strings);
+        out = Object(kContentDescription, lengths + strings);
+        return true;
     };
-    auto extended = [&](const unsigned char* d, size_t n) {
+    // An attribute object without the replaced names, and with `added` (count of them) at its end.
+    auto attributeObject = [&](const char* guid, bool library, const unsigned char* d, size_t n, const std::string& added,
+                               size_t addedCount, std::string& out) {
+        std::vector<ASFATTRIBUTE> olds;
+        if (d && !ReadAttributes(d, n, library, olds)) return false;
         std::string kept;
-        uint64_t keptCount = 0;
-        size_t p = 2;
-        for (uint64_t a = 0, total = d ? Get(d, 2) : 0; a < total && p + 2 <= n; ++a) {
-            size_t start = p, nameLength = size_t(Get(d + p, 2));
-            if (p + 2 + nameLength + 4 > n) return std::string();
-            CString name = FromUtf16(d + p + 2, nameLength);
-            size_t valueLength = size_t(Get(d + p + 4 + nameLength, 2));
-            p += 2 + nameLength + 4 + valueLength;
-            if (p > n) return std::string();
-            bool replaced = false;
-            for (const auto& attr : attributes) replaced = replaced || name.CompareNoCase(attr.first.c_str()) == 0;
-            if (!replaced) {
-                kept.append(reinterpret_cast<const char*>(d + start), p - start);
-                ++keptCount;
+        size_t keptCount = 0;
+        for (const ASFATTRIBUTE& a : olds) {
+            if (isReplaced(a.name)) continue;
+            kept.append(reinterpret_cast<const char*>(d + a.start), a.end - a.start);
+            ++keptCount;
+        }
+        if (keptCount + addedCount > 0xFFFF) return false;
+        out = Object(guid, Put(keptCount + addedCount, 2) + kept + added);
+        return true;
+    };
+    // The Header Extension (d null: a new one) with its metadata objects rebuilt and the long values in
+    // its Metadata Library.
+    auto extension = [&](const unsigned char* d, size_t n, std::string& out) {
+        std::vector<std::pair<size_t, size_t>> inner;
+        if (d && !ReadExtension(d, n, inner)) return false;
+        std::string body;
+        bool wroteLibrary = false;
+        for (const auto& child : inner) {
+            const unsigned char* co = d + child.first;
+            bool library = Is(co, kMetadataLibrary);
+            if (library || Is(co, kMetadata)) {
+                bool add = library && !wroteLibrary;
+                std::string rebuilt;
+                if (!attributeObject(library ? kMetadataLibrary : kMetadata, true, co + kObjectHeader, child.second - kObjectHeader,
+                                     add ? large : std::string(), add ? largeCount : 0, rebuilt)) {
+                    return false;
+                }
+                wroteLibrary = wroteLibrary || library;
+                body += rebuilt;
+            } else {
+                body.append(reinterpret_cast<const char*>(co), child.second);
             }
         }
-        for (const auto& attr : attributes) kept += attr.second;
-        return Object(kExtendedContentDescription, Put(keptCount + attributes.size(), 2) + kept);
+        if (!wroteLibrary && largeCount) {
+            std::string library;
+            if (!attributeObject(kMetadataLibrary, true, nullptr, 0, large, largeCount, library)) return false;
+            body += library;
+        }
+        if (body.size() > 0xFFFFFFFFu) return false;
+        std::string fixed = d ? std::string(reinterpret_cast<const char*>(d), 18) : GuidOf(kHeaderExtensionReserved) + Put(6, 2);
+        out = Object(kHeaderExtension, fixed + Put(body.size(), 4) + body);
+        return true;
     };
+    bool wroteDescription = false, wroteExtended = false, wroteExtension = false;
+    std::string objects;
+    size_t fileProperties = std::string::npos;  // where the File Properties Object lands in `objects`
+    uint32_t written = 0;
+    size_t pos = kHeaderObjectFixed;
     for (uint32_t i = 0; i < count && pos < old.size(); ++i) {
         if (old.size() - pos < kObjectHeader) return 0;
         const unsigned char* o = h + pos;
@@ -287,46 +484,66 @@ int CWMAFileParse::WriteTags(CMxFile* pFile, AUDIOFILEINFO* pInfo, DWORD dwMask)
         if (size < kObjectHeader || size > old.size() - pos) return 0;
         const unsigned char* d = o + kObjectHeader;
         size_t n = size_t(size) - kObjectHeader;
+        std::string rebuilt;
         if (Is(o, kContentDescription) && n >= 10) {
-            std::string old4[5];
+            std::string old5[5];
             size_t p = 10;
             for (int k = 0; k < 5; ++k) {
                 size_t length = size_t(Get(d + 2 * k, 2));
                 if (p + length > n) return 0;
-                old4[k].assign(reinterpret_cast<const char*>(d + p), length);
+                old5[k].assign(reinterpret_cast<const char*>(d + p), length);
                 p += length;
             }
-            objects += description(old4);
+            if (!description(old5, rebuilt)) return 0;
             wroteDescription = true;
         } else if (Is(o, kExtendedContentDescription) && n >= 2) {
-            std::string rebuilt = extended(d, n);
-            if (rebuilt.empty()) return 0;
-            objects += rebuilt;
+            // The new attributes go into the first one only.
+            if (!attributeObject(kExtendedContentDescription, false, d, n, wroteExtended ? std::string() : small,
+                                 wroteExtended ? 0 : smallCount, rebuilt)) {
+                return 0;
+            }
             wroteExtended = true;
+        } else if (Is(o, kHeaderExtension) && !wroteExtension) {
+            if (!extension(d, n, rebuilt)) return 0;
+            wroteExtension = true;
         } else {
-            objects.append(reinterpret_cast<const char*>(o), size_t(size));
+            if (Is(o, kFileProperties) && n >= 24 && fileProperties == std::string::npos) fileProperties = objects.size();
+            rebuilt.assign(reinterpret_cast<const char*>(o), size_t(size));
         }
+        objects += rebuilt;
         ++written;
         pos += size_t(size);
     }
     // Objects the file lacked are added after the others.
+    std::string added;
     if (!wroteDescription && (dwMask & kDescriptionBits)) {
-        objects += description(nullptr);
+        if (!description(nullptr, added)) return 0;
+        objects += added;
         ++written;
     }
-    if (!wroteExtended && !attributes.empty()) {
-        objects += extended(nullptr, 0);
+    if (!wroteExtended && smallCount) {
+        if (!attributeObject(kExtendedContentDescription, false, nullptr, 0, small, smallCount, added)) return 0;
+        objects += added;
+        ++written;
+    }
+    if (!wroteExtension && largeCount) {
+        if (!extension(nullptr, 0, added)) return 0;
+        objects += added;
         ++written;
     }
     std::string header = old.substr(0, 16) + Put(kHeaderObjectFixed + objects.size(), 8) + Put(written, 4) +
                          old.substr(28, 2) + objects;
+    uint64_t length = uint64_t(header.size()) + (m_dwFileLength - old.size());
+    if (length >= DWORD(-1)) return 0;
+    // The file size the File Properties declare follows the new length.
+    if (fileProperties != std::string::npos) header.replace(kHeaderObjectFixed + fileProperties + kObjectHeader + 16, 8, Put(length, 8));
     std::string rest(m_dwFileLength - old.size(), '\0');
     pFile->Seek(LONG(old.size()), CFile::begin);
     if (pFile->Read(&rest[0], UINT(rest.size())) != rest.size()) return 0;
     pFile->Seek(0, CFile::begin);
     pFile->Write(header.data(), UINT(header.size()));
     pFile->Write(rest.data(), UINT(rest.size()));
-    pFile->SetLength(DWORD(header.size() + rest.size()));
+    pFile->SetLength(DWORD(length));
     pFile->Flush();
     SetBlock(m_header, reinterpret_cast<const BYTE*>(header.data()), DWORD(header.size()));
     return 1;

@@ -22,7 +22,8 @@ public:
 
 private:
     // Reads the Header Object into `header`; false unless the file starts with one that fits.
-    bool ReadHeaderObject(CMxFile* pFile, std::string& header);
+    // *pDeclaredSize gets its size once the file holds the size field, whole or not.
+    bool ReadHeaderObject(CMxFile* pFile, std::string& header, DWORD* pDeclaredSize = nullptr);
     int Read(CMxFile* pFile, AUDIOFILEINFO* pInfo, DWORD* pHeaderSize);
 
     DWORD m_dwFileLength = 0;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "MxModule/metadata/AsfFormat.h"
 #include "support/AudioBuilders.h"
 #include "support/TagFile.h"
 #include "support/TempMachine.h"
@@ -170,6 +171,8 @@ TEST_F(TagLibAgreementTest, FieldsWrittenInEveryScriptAreReadBackByTagLib) {
         {"taglib/extended-header.mp3", "a tag as long as its file"},
         {"music-metadata/id3v2-utf16.mp3", "a tag as long as its file"},
         {"mutagen/emptyfile.mp3", "an empty file"},
+        {"music-metadata/CWE-835.wma", "an object of size 0 inside the header"},
+        {"music-metadata/max-numberOfObjectHeaders.wma", "an object larger than the header"},
     };
     for (const auto& input : inputs) {
         SCOPED_TRACE(input.first);
@@ -185,6 +188,10 @@ TEST_F(TagLibAgreementTest, FieldsWrittenInEveryScriptAreReadBackByTagLib) {
         }
         EXPECT_EQ(MAFR_OK, result);
         if (result != MAFR_OK) continue;
+        // A second save of one field keeps everything else.
+        AUDIOFILEINFO track;
+        track.strTrack = "7";
+        EXPECT_EQ(MAFR_OK, facade.SetAudioFileInfo(CString(("C:\\rt" + ext).c_str()), &track, 0x8));
         EXPECT_EQ(AudioPart(input.second), AudioPart(mxtest::ReadHostFile(host)));
         TagLib::FileRef ref(host.c_str());
         EXPECT_FALSE(ref.isNull() || !ref.tag());
@@ -197,6 +204,13 @@ TEST_F(TagLibAgreementTest, FieldsWrittenInEveryScriptAreReadBackByTagLib) {
         TagLib::ByteVector pic = TagLibPicture(host);
         EXPECT_EQ(info.vecPicture.size(), size_t(pic.size()));
         EXPECT_TRUE(pic.size() == info.vecPicture.size() && std::equal(info.vecPicture.begin(), info.vecPicture.end(), pic.begin()));
+        if (ext == ".wma") {
+            // The File Properties object's file size (40 bytes into it) matches the file.
+            std::string bytes = mxtest::ReadHostFile(host);
+            size_t at = bytes.find(mxasf::GuidOf(mxasf::kFileProperties));
+            ASSERT_NE(std::string::npos, at);
+            EXPECT_EQ(uint64_t(bytes.size()), mxasf::Get(reinterpret_cast<const unsigned char*>(bytes.data()) + at + 40, 8));
+        }
     }
 }
 

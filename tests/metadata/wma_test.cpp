@@ -146,6 +146,20 @@ TEST_F(WmaTest, TextOutsideGbkSurvivesAReadAndAWrite) {
     EXPECT_EQ("Señor", MxAnsiToUtf8(Parse(bytes).strArtist));
 }
 
+TEST_F(WmaTest, TextsTheCodePageCannotHoldSurviveASaveOfTheRecordAsRead) {
+    machine.SetCodePage("936");  // GBK has no Hangul: they read as '?'
+    mxtest::WriteHostFile(machine.HostC("song.wma"), AsfHeader({ContentDescription(u"\uC0AC\uB791", u"\uC74C"),
+                                                                ExtendedContent({{u"WM/AlbumTitle", 0, W(u"\uC568\uBC94")}})}) + kData);
+    AUDIOFILEINFO info = Parse(Bytes());
+    EXPECT_STREQ("??", info.strTitle);
+    info.strArtist = mxtest::Gbk("新");
+    ASSERT_EQ(1, Write(info, 0x1 | 0x2 | 0x4));
+    std::string bytes = Bytes();
+    EXPECT_NE(std::string::npos, bytes.find(W(u"\uC0AC\uB791")));
+    EXPECT_NE(std::string::npos, bytes.find(W(u"\uC568\uBC94")));
+    EXPECT_NE(std::string::npos, bytes.find(W(u"\u65B0")));  // a changed text is written
+}
+
 TEST_F(WmaTest, WritingAddsTheDescriptionObjectsAFileLacks) {
     mxtest::WriteHostFile(machine.HostC("song.wma"), AsfHeader({FileProperties(0, 0)}) + kData);
     AUDIOFILEINFO info;
@@ -179,9 +193,11 @@ TEST_F(WmaTest, RawHeaderIsTheWholeHeaderObject) {
     EXPECT_EQ(DWORD(header.size()), size);
 }
 
-TEST_F(WmaTest, EveryTruncationOfTheHeaderFails) {
+TEST_F(WmaTest, EveryTruncationOfTheHeaderFailsAndStillTellsTheHeaderSize) {
     std::string header = AsfHeader({FileProperties(1, 1), ContentDescription(u"t", u"a"),
                                     ExtendedContent({{u"WM/Picture", 1, std::string("\x03\x02\0\0\0", 5) + W(u"m") + W(u"d") + "PP"}}),
+                                    mxtest::HeaderExtension({mxtest::MetadataLibrary({{u"WM/Year", 0, W(u"1999")}}),
+                                                             mxtest::ExtendedStreamProperties(8000)}),
                                     CodecList(u"Windows Media Audio", u"1")});
     std::string bytes = header + kData;
     for (size_t n = 0; n < bytes.size(); ++n) {
@@ -190,7 +206,74 @@ TEST_F(WmaTest, EveryTruncationOfTheHeaderFails) {
         AUDIOFILEINFO info;
         DWORD size = 0;
         EXPECT_EQ(n >= header.size() ? 1 : 0, parser.ParseBuffer(&image, &size, &info, -1)) << n;
+        // Once the size field is in, a caller learns how many bytes the header needs.
+        EXPECT_EQ(n >= 24 ? DWORD(header.size()) : DWORD(-1), size) << n;
     }
+}
+
+TEST_F(WmaTest, ValuesTooLongForSixteenBitLengthsGoToTheMetadataLibraryOrAreRefused) {
+    const std::string original = AsfHeader({FileProperties(0, 0), ContentDescription(u"t", u"a"),
+                                            ExtendedContent({{u"WM/Picture", 1, "stale"}})}) + kData;
+    struct {
+        size_t picture, album, title;
+        int result;
+    } rows[] = {{100, 10, 10, 1}, {70000, 10, 10, 1}, {100, 40000, 10, 1}, {100, 10, 40000, 0}};
+    for (const auto& row : rows) {
+        mxtest::WriteHostFile(machine.HostC("song.wma"), original);
+        AUDIOFILEINFO info;
+        info.vecPicture.assign(row.picture, 'p');
+        info.strAlbum = CString(std::string(row.album, 'b'));
+        info.strTitle = CString(std::string(row.title, 't'));  // 2 bytes a character: 40000 do not fit
+        ASSERT_EQ(row.result, Write(info, 0x1 | 0x4 | 0x100)) << row.picture;
+        if (!row.result) {
+            EXPECT_EQ(original, Bytes());
+            continue;
+        }
+        AUDIOFILEINFO year;
+        year.strYear = "1999";
+        ASSERT_EQ(1, Write(year, 0x40));  // a later save keeps them whole
+        std::string bytes = Bytes();
+        AUDIOFILEINFO back = Parse(bytes);
+        EXPECT_EQ(info.vecPicture, back.vecPicture) << row.picture;
+        EXPECT_EQ(info.strAlbum, back.strAlbum) << row.album;
+        EXPECT_EQ(info.strTitle, back.strTitle);
+        EXPECT_STREQ("1999", back.strYear);
+        EXPECT_EQ(std::string::npos, bytes.find("stale"));  // the old picture is gone wherever the new one went
+        EXPECT_EQ(kData, bytes.substr(bytes.size() - kData.size()));
+        // The File Properties' file size (the first object's payload at 16) follows the new length.
+        EXPECT_EQ(uint64_t(bytes.size()), mxasf::Get(reinterpret_cast<const unsigned char*>(bytes.data()) + 30 + 24 + 16, 8));
+    }
+}
+
+TEST_F(WmaTest, FilesWithoutACodecDescriptionTakeTheStreamBitRate) {
+    // ffmpeg writes a codec list with an empty description.
+    const std::string codecs = CodecList(u"Windows Media Audio V8", u"");
+    const std::string properties = FileProperties(0, 0, 64000);
+    struct {
+        std::vector<std::string> objects;
+        const char* bitrate;
+    } rows[] = {
+        {{properties, mxtest::StreamProperties(false, 16000), codecs}, "128"},  // the stream's bytes a second first
+        {{properties, mxtest::HeaderExtension({mxtest::ExtendedStreamProperties(96000)}), codecs}, "96"},
+        {{properties, codecs}, "64"},
+        {{properties, mxtest::StreamProperties(false, 16000), CodecList(u"Windows Media Audio 9", u"32 kbps")}, "32"},
+    };
+    for (const auto& row : rows) EXPECT_STREQ(row.bitrate, Parse(AsfHeader(row.objects) + kData).strBitrate) << row.bitrate;
+}
+
+TEST_F(WmaTest, WritingADescriptionTextDropsItsStaleCopyAmongTheAttributes) {
+    // ffmpeg keeps the title and the author in both objects; other readers take the attribute.
+    mxtest::WriteHostFile(machine.HostC("song.wma"),
+                          AsfHeader({ContentDescription(u"old", u"artist"),
+                                     ExtendedContent({{u"title", 0, W(u"old")}, {u"Author", 0, W(u"artist")}}),
+                                     mxtest::HeaderExtension({mxtest::MetadataLibrary({{u"Title", 0, W(u"old")}})})}) + kData);
+    AUDIOFILEINFO info;
+    info.strTitle = "new";
+    ASSERT_EQ(1, Write(info, 0x1));
+    std::string bytes = Bytes();
+    EXPECT_EQ(std::string::npos, bytes.find(W(u"old")));
+    EXPECT_NE(std::string::npos, bytes.find(W(u"Author")));  // not written: its copy stays
+    EXPECT_STREQ("new", Parse(bytes).strTitle);
 }
 
 }  // namespace

@@ -42,16 +42,42 @@ inline std::string ExtendedContent(const std::vector<AsfAttribute>& attributes) 
     }
     return AsfObject(mxasf::kExtendedContentDescription, body);
 }
-// Play duration in 100-ns units and preroll in milliseconds.
-inline std::string FileProperties(uint64_t duration100ns, uint64_t prerollMs) {
+// The Metadata Library's records: 32-bit value lengths.
+inline std::string MetadataLibrary(const std::vector<AsfAttribute>& attributes) {
+    std::string body = Put(attributes.size(), 2);
+    for (const AsfAttribute& a : attributes) {
+        std::string name = W(a.name);
+        body += Put(0, 2) + Put(0, 2) + Put(name.size(), 2) + Put(uint64_t(a.type), 2) + Put(a.value.size(), 4) + name + a.value;
+    }
+    return AsfObject(mxasf::kMetadataLibrary, body);
+}
+inline std::string HeaderExtension(const std::vector<std::string>& objects) {
+    std::string body;
+    for (const std::string& o : objects) body += o;
+    return AsfObject(mxasf::kHeaderExtension, mxasf::Guid(mxasf::kHeaderExtensionReserved) + Put(6, 2) + Put(body.size(), 4) + body);
+}
+// Play duration in 100-ns units, preroll in milliseconds, maximum bit rate in bits per second.
+inline std::string FileProperties(uint64_t duration100ns, uint64_t prerollMs, uint32_t maxBitrate = 0) {
     std::string d(80, '\0');
     d.replace(40, 8, Put(duration100ns, 8));
     d.replace(56, 8, Put(prerollMs, 8));
+    d.replace(76, 4, Put(maxBitrate, 4));
     return AsfObject(mxasf::kFileProperties, d);
 }
-inline std::string StreamProperties(bool video) {
-    return AsfObject(mxasf::kStreamProperties, mxasf::Guid(video ? mxasf::kVideoMedia : "F8699E40-5B4D-11CF-A8FD-00805F5C442B") +
-                                                   std::string(38, '\0'));
+// With bytesPerSecond, an audio stream carries its format (WMA 2, stereo, 44.1 kHz).
+inline std::string StreamProperties(bool video, uint32_t bytesPerSecond = 0) {
+    std::string rest(38, '\0'), format;
+    if (bytesPerSecond) {
+        format = Put(0x161, 2) + Put(2, 2) + Put(44100, 4) + Put(bytesPerSecond, 4) + Put(0, 2) + Put(16, 2) + Put(0, 2);
+        rest.replace(24, 4, Put(format.size(), 4));
+    }
+    return AsfObject(mxasf::kStreamProperties, mxasf::Guid(video ? mxasf::kVideoMedia : mxasf::kAudioMedia) + rest + format);
+}
+// Only the data bit rate is filled.
+inline std::string ExtendedStreamProperties(uint32_t bitrate) {
+    std::string d(64, '\0');
+    d.replace(16, 4, Put(bitrate, 4));
+    return AsfObject(mxasf::kExtendedStreamProperties, d);
 }
 inline std::string ContentEncryption(const std::string& protection) {
     std::string type = protection + std::string(1, '\0');
