@@ -20,6 +20,7 @@ struct Config {
     std::vector<Drive> drives;   // MX_DRIVES
     std::string registry;        // MX_REGISTRY
     UINT acp = 54936;            // MX_ACP
+    std::string odbcinst;        // MX_ODBCINST: the drivers' odbcinst.ini, "" for the system's
     std::string folderDesktop, folderMusic, folderAppData, folderLocalAppData;  // Windows paths
 };
 

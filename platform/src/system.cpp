@@ -130,6 +130,7 @@ Config* Load() {
     if (c->registry.empty()) c->registry = c->home + "/registry.db";
     std::string acp = Env("MX_ACP");
     c->acp = acp == "65001" ? 65001 : acp == "936" ? 936 : 54936;
+    c->odbcinst = Env("MX_ODBCINST");
     FillFolders(c);
     return c;
 }
