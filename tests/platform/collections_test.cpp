@@ -99,17 +99,4 @@ TEST(CMapTest, LookupSetAndRemove) {
     EXPECT_EQ(HashKey<LPCSTR>("ab"), UINT('a') * 33 + UINT('b'));
 }
 
-TEST(CArrayTest, GrowsAndShiftsElements) {
-    CArray<int, int> a;
-    a.SetAtGrow(3, 7);
-    EXPECT_EQ(4, a.GetSize());
-    a.InsertAt(0, 1, 2);
-    EXPECT_EQ(6, a.GetSize());
-    EXPECT_EQ(1, a[1]);
-    a.RemoveAt(0, 2);
-    EXPECT_EQ(7, a.GetAt(3));
-    EXPECT_EQ(3, a.GetUpperBound());
-    EXPECT_EQ(4, a.Add(9));
-}
-
 }  // namespace

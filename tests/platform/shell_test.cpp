@@ -48,17 +48,4 @@ TEST(ShellDefaultsTest, FoldersDefaultToTheHostHomeAndTheEmulatedProfile) {
     setenv("USER", oldUser.c_str(), 1);
 }
 
-TEST_F(ShellTest, ModuleFileNameIsTheProgramThroughTheDriveMap) {
-    setenv("MX_DRIVES", (std::string("C:=") + machine.HostC() + ";Z:=/").c_str(), 1);
-    MxPlatformReload();
-    char path[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    ASSERT_GT(n, 0u);
-    EXPECT_EQ(0, std::string(path).rfind("Z:\\", 0));
-    EXPECT_NE(std::string::npos, std::string(path).find("platform_tests"));
-    char small[4];
-    EXPECT_EQ(4u, GetModuleFileNameA(nullptr, small, 4));
-    EXPECT_EQ(DWORD(ERROR_INSUFFICIENT_BUFFER), GetLastError());
-}
-
 }  // namespace
