@@ -79,13 +79,6 @@ TEST_F(ManagerTest, RefusedStartersTakeNoIdentifierAndStartNothing) {
     EXPECT_EQ(-1, manager.AsynAutoAddSongs(nullptr));
     EXPECT_EQ(-1, manager.AsynAddMultiFilePaths(nullptr, sink.GetHwnd(), 1, 0, 0));
     EXPECT_EQ(-1, manager.AsynAddMultiFilePaths(&empty, sink.GetHwnd(), 1, 0, 0));
-    // Operations whose workers the module does not have yet.
-    EXPECT_EQ(-1, manager.AsynMoveAudioPath("C:\\old", sink.GetHwnd()));
-    EXPECT_EQ(-1, manager.AsynMoveLyricPath("C:\\old", sink.GetHwnd()));
-    EXPECT_EQ(-1, manager.AsynAutoAddSongs(sink.GetHwnd()));
-    EXPECT_EQ(-1, manager.AsynAddSelfDircFiles(sink.GetHwnd(), &one));
-    EXPECT_EQ(-1, manager.AsynAddDownloadFile("C:\\music\\a.mp3", nullptr, sink.GetHwnd(), "", ""));
-    EXPECT_EQ(-1, manager.AsynAddOtherPlayerInfos(nullptr, &one, sink.GetHwnd()));
     MxFailNextThreadCreations(1);  // its identifier goes back behind the free ones
     EXPECT_EQ(-1, StartImport({"C:\\music"}, 0));
     EXPECT_EQ(-1, manager.StopFileOperateThread(before + 1, 1));  // nothing of it was kept
