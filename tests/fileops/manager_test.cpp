@@ -347,38 +347,5 @@ TEST_F(ManagerTest, ReportsAWindowCannotTakeAreFreedAndTheExitMessageWaitsForRoo
     while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) ASSERT_EQ(UINT(WM_NULL), m.message);
 }
 
-TEST_F(ManagerTest, FourImportsAndTheFrontEndShareOneLibrary) {
-    std::vector<int> ids;
-    for (int folder = 0; folder < 4; ++folder) {
-        for (int i = 0; i < 40; ++i) Song("f" + std::to_string(folder) + "/s" + std::to_string(i) + ".mp3", Mp3("t"));
-        CString path;
-        path.Format("C:\\music\\f%d", folder);
-        ids.push_back(StartImport({path}, 10));
-    }
-    // The front end's own library calls while the workers run.
-    for (int i = 0; i < 100; ++i) {
-        CString url;
-        url.Format("http://example.invalid/%d.mp3", i);
-        EXPECT_EQ(1, CFileOperateManager::AddURLToDB(url));
-        DBRECORDLIST found;
-        Db()->LocalSearch("", nullptr, found, -1, 1);
-        sink.PumpPending();
-    }
-    for (int id : ids) ASSERT_TRUE(sink.PumpUntilExit(id, kPatience));
-    DBRECORDLIST all;
-    Db()->LocalSearch("", nullptr, all, -1, 1);
-    EXPECT_EQ(4 * 40 + 100, all.GetCount());
-    for (int id : ids) {
-        size_t analysed = 0, quick = 0;
-        for (const RECEIVEDMSG& m : sink.Messages(id)) {
-            if (m.nMessage == WM_MX_END_COPY_ANALYZED_MULTI_FILES) analysed += m.vecList.size();
-            if (m.nMessage == WM_MX_END_COPY_NOT_ANALYZED_MULTI_FILES) quick += m.vecList.size();
-            EXPECT_NE(UINT(WM_MX_FILEOPERATE_ERROR), m.nMessage) << m.strText[0].str();
-        }
-        EXPECT_EQ(10u, analysed);
-        EXPECT_EQ(30u, quick);
-    }
-}
-
 }  // namespace
 }  // namespace mxtest
