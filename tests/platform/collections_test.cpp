@@ -50,23 +50,6 @@ TEST(CListTest, PositionsInsertRemoveAndFind) {
     EXPECT_EQ(0, Counted::live);
 }
 
-TEST(CListTest, EmptiedListIsReusableAndHoldsManyElements) {
-    CList<CString, CString> list(10);
-    for (int i = 0; i < 1000; ++i) list.AddTail(CString("x"));
-    while (!list.IsEmpty()) list.RemoveHead();
-    EXPECT_EQ(nullptr, list.GetHeadPosition());
-    list.AddTail(CString("again"));
-    EXPECT_STREQ("again", list.GetHead());
-    CList<CString, CString> other(10);
-    other.AddTail(CString("a"));
-    other.AddTail(CString("b"));
-    list.AddHead(&other);
-    list.AddTail(&other);
-    EXPECT_EQ(5, list.GetCount());
-    EXPECT_STREQ("a", list.GetHead());
-    EXPECT_STREQ("b", list.GetTail());
-}
-
 TEST(CMapTest, IteratesBucketByBucketNewestFirstLikeMfc) {
     CMap<int, int, int, int> map;
     map.InitHashTable(17);

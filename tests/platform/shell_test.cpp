@@ -6,19 +6,6 @@ namespace {
 
 class ShellTest : public mxtest::MachineTest {};
 
-TEST_F(ShellTest, ApplicationDataFolderIsConfiguredAndExists) {
-    LPITEMIDLIST pidl = nullptr;
-    ASSERT_EQ(S_OK, SHGetFolderLocation(nullptr, CSIDL_APPDATA, nullptr, 0, &pidl));
-    char path[MAX_PATH];
-    ASSERT_TRUE(SHGetPathFromIDListA(pidl, path));
-    LPMALLOC malloc = nullptr;
-    ASSERT_EQ(S_OK, SHGetMalloc(&malloc));
-    malloc->Free(pidl);
-    malloc->Release();
-    EXPECT_STREQ("C:\\users\\tester\\AppData\\Roaming", path);
-    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_DIRECTORY), GetFileAttributesA(path));
-}
-
 TEST_F(ShellTest, OtherFoldersAreCreatedOnlyWhenAsked) {
     char path[MAX_PATH];
     ASSERT_EQ(S_OK, SHGetFolderPathA(nullptr, CSIDL_MYMUSIC, nullptr, 0, path));

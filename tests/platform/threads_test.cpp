@@ -98,31 +98,4 @@ TEST(ThreadTest, ASuspendedThreadParksAtItsNextSuspensionPoint) {
     CloseHandle(h);
 }
 
-TEST(ThreadTest, PriorityIsKeptAndInvalidOnesAreRefused) {
-    Gate g;
-    HANDLE h = CreateThread(nullptr, 0, PassGates, &g, 0, nullptr);
-    EXPECT_EQ(THREAD_PRIORITY_NORMAL, GetThreadPriority(h));
-    EXPECT_TRUE(SetThreadPriority(h, THREAD_PRIORITY_HIGHEST));
-    EXPECT_EQ(THREAD_PRIORITY_HIGHEST, GetThreadPriority(h));
-    EXPECT_FALSE(SetThreadPriority(h, 3));
-    EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), GetLastError());
-    g.open = true;
-    g.stop = true;
-    WaitForSingleObject(h, INFINITE);
-    CloseHandle(h);
-    EXPECT_FALSE(SetThreadPriority(h, 0));
-    EXPECT_EQ(DWORD(-1), SuspendThread(h));
-}
-
-TEST(ThreadTest, TheCreationHookMakesTheNextCreationsFail) {
-    MxFailNextThreadCreations(1);
-    SetLastError(0);
-    EXPECT_EQ(nullptr, CreateThread(nullptr, 0, ReturnArgument, nullptr, 0, nullptr));
-    EXPECT_EQ(DWORD(ERROR_NOT_ENOUGH_MEMORY), GetLastError());
-    HANDLE h = CreateThread(nullptr, 0, ReturnArgument, nullptr, 0, nullptr);
-    ASSERT_NE(nullptr, h);
-    WaitForSingleObject(h, INFINITE);
-    CloseHandle(h);
-}
-
 }  // namespace
