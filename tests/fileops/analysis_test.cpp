@@ -83,13 +83,13 @@ TEST_F(AnalysisTest, AFileOutsideTheLibraryIsNotAddedAndTheCallersRecordIsUntouc
     EXPECT_EQ(0, CFileOperateManager::IsFileAnalyzed(path));
 }
 
-TEST_F(AnalysisTest, ASongThatCannotBeReadIsReportedAndKeepsItsRecord) {
+TEST_F(AnalysisTest, ASongThatCannotBeReadOrIsProtectedIsReportedAndKeepsItsRecord) {
     CString noise = Song("noise.mp3", std::string(3000, 'x'));
-    CString gone = "C:\\music\\gone.mp3";
+    CString locked = Song("locked.wma", Wma({mxtest::ContentDescription(u"Locked", u"x"), mxtest::ContentEncryption("DRM")}));
     struct {
         CString path;
         FileOperateResultCode code;
-    } rows[] = {{noise, FOR_NOT_AUDIO}, {gone, FOR_FILE_NOT_FOUND}};
+    } rows[] = {{noise, FOR_NOT_AUDIO}, {"C:\\music\\gone.mp3", FOR_FILE_NOT_FOUND}, {locked, FOR_DRM_PROTECTED}};
     for (const auto& row : rows) {
         Register(row.path);
         AUDIOFILEINFO info;
@@ -99,6 +99,7 @@ TEST_F(AnalysisTest, ASongThatCannotBeReadIsReportedAndKeepsItsRecord) {
         DBRECORD r = Record(row.path);
         EXPECT_STREQ("0", r.Analyzed) << row.path;
         EXPECT_STREQ("5", r.Opinion) << row.path;
+        EXPECT_STREQ("abc", r.MD5) << row.path;
     }
     // A song the user may not read; the check runs without root's rights, as a user would.
     CString secret = Song("secret.mp3", Mp3("secret"));
@@ -106,17 +107,6 @@ TEST_F(AnalysisTest, ASongThatCannotBeReadIsReportedAndKeepsItsRecord) {
     chmod(machine.HostC("music/secret.mp3").c_str(), 0200);  // not even its owner may read it
     EXPECT_EQ(FOR_READ_FAILED, RunAsOtherUser(machine, [&] { return int(CFileOperateManager::AnalyzingFile(secret, nullptr)); }));
     EXPECT_STREQ("0", Record(secret).Analyzed);
-}
-
-TEST_F(AnalysisTest, AProtectedFileIsLeftAsItWas) {
-    CString path = Song("locked.wma", Wma({mxtest::ContentDescription(u"Locked", u"x"), mxtest::ContentEncryption("DRM")}));
-    Register(path);
-    AUDIOFILEINFO info;
-    info.strTitle = "keep";
-    EXPECT_EQ(FOR_DRM_PROTECTED, CFileOperateManager::AnalyzingFile(path, &info));
-    EXPECT_STREQ("keep", info.strTitle);
-    EXPECT_STREQ("0", Record(path).Analyzed);
-    EXPECT_STREQ("abc", Record(path).MD5);
 }
 
 TEST_F(AnalysisTest, ARenamedFileMovesItsRecordToTheNewPath) {

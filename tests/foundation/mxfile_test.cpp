@@ -4,9 +4,6 @@
 
 namespace {
 
-using mxtest::ReadHostFile;
-using mxtest::WriteHostFile;
-
 class MxFileTest : public mxtest::MachineTest {};
 
 TEST_F(MxFileTest, MemoryImageReadsAndSeeksWithoutBoundCheck) {
@@ -65,40 +62,6 @@ TEST_F(MxFileTest, FailuresAreResultsNotExceptions) {
     CMxFile::Rename("C:\\missing.bin", "C:\\other.bin");
     CFileStatus st{};
     CMxFile::SetStatus("C:\\missing.bin", st);
-}
-
-TEST_F(MxFileTest, DiskFileRoundTripWithLibraryFlags) {
-    {
-        CMxFile f;
-        ASSERT_TRUE(f.Open("C:\\LocalSearch.smdb", 0x9002));
-        f.Write("header\n\x00\x01", 9);
-        f.Flush();
-        EXPECT_EQ(9u, f.GetLength());
-        EXPECT_EQ(9u, f.SeekToEnd());
-    }  // closed by the destructor
-    EXPECT_EQ(std::string("header\n\x00\x01", 9), ReadHostFile(machine.HostC("LocalSearch.smdb")));
-    CMxFile f;
-    ASSERT_TRUE(f.Open("C:\\localsearch.SMDB", 0x8002));
-    char buf[16];
-    EXPECT_EQ(9u, f.Read(buf, 16));
-    f.SeekToBegin();
-    f.SetLength(3);
-    EXPECT_EQ(3u, f.GetLength());
-    f.Close();
-    EXPECT_EQ("hea", ReadHostFile(machine.HostC("LocalSearch.smdb")));
-}
-
-TEST_F(MxFileTest, TextLinesThroughTheWrapper) {
-    WriteHostFile(machine.HostC("playlist.idx"), "a\r\nb\r\n");
-    CMxFile f;
-    ASSERT_TRUE(f.Open("C:\\playlist.idx", CFile::modeReadWrite | CFile::typeText));
-    CString line;
-    ASSERT_TRUE(f.ReadString(line));
-    EXPECT_STREQ("a", line);
-    f.SeekToEnd();
-    f.WriteString("c\n");
-    f.Close();
-    EXPECT_EQ("a\r\nb\r\nc\r\n", ReadHostFile(machine.HostC("playlist.idx")));
 }
 
 }  // namespace

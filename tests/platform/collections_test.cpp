@@ -50,23 +50,6 @@ TEST(CListTest, PositionsInsertRemoveAndFind) {
     EXPECT_EQ(0, Counted::live);
 }
 
-TEST(CListTest, EmptiedListIsReusableAndHoldsManyElements) {
-    CList<CString, CString> list(10);
-    for (int i = 0; i < 1000; ++i) list.AddTail(CString("x"));
-    while (!list.IsEmpty()) list.RemoveHead();
-    EXPECT_EQ(nullptr, list.GetHeadPosition());
-    list.AddTail(CString("again"));
-    EXPECT_STREQ("again", list.GetHead());
-    CList<CString, CString> other(10);
-    other.AddTail(CString("a"));
-    other.AddTail(CString("b"));
-    list.AddHead(&other);
-    list.AddTail(&other);
-    EXPECT_EQ(5, list.GetCount());
-    EXPECT_STREQ("a", list.GetHead());
-    EXPECT_STREQ("b", list.GetTail());
-}
-
 TEST(CMapTest, IteratesBucketByBucketNewestFirstLikeMfc) {
     CMap<int, int, int, int> map;
     map.InitHashTable(17);
@@ -97,19 +80,6 @@ TEST(CMapTest, LookupSetAndRemove) {
     EXPECT_EQ(1, map.GetCount());
     EXPECT_EQ(0, map[CString("new")]);
     EXPECT_EQ(HashKey<LPCSTR>("ab"), UINT('a') * 33 + UINT('b'));
-}
-
-TEST(CArrayTest, GrowsAndShiftsElements) {
-    CArray<int, int> a;
-    a.SetAtGrow(3, 7);
-    EXPECT_EQ(4, a.GetSize());
-    a.InsertAt(0, 1, 2);
-    EXPECT_EQ(6, a.GetSize());
-    EXPECT_EQ(1, a[1]);
-    a.RemoveAt(0, 2);
-    EXPECT_EQ(7, a.GetAt(3));
-    EXPECT_EQ(3, a.GetUpperBound());
-    EXPECT_EQ(4, a.Add(9));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -99,26 +100,97 @@ TEST_F(FilesTest, TrailByteBackslashDoesNotSplitAComponent) {
     EXPECT_TRUE(HostExists(machine.HostC("昞/a.txt")));
 }
 
-TEST_F(FilesTest, CreateDirectoryReportsExistingAndMissingParents) {
-    EXPECT_TRUE(CreateDirectoryA("C:\\new", nullptr));
-    EXPECT_EQ(DWORD(ERROR_ALREADY_EXISTS), Err(CreateDirectoryA("C:\\NEW", nullptr)));
-    EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), Err(CreateDirectoryA("C:\\missing\\child", nullptr)));
-    WriteHostFile(machine.HostC("new/file"), "x");
-    EXPECT_EQ(DWORD(ERROR_DIR_NOT_EMPTY), Err(RemoveDirectoryA("C:\\new")));
-    EXPECT_EQ(DWORD(ERROR_DIRECTORY), Err(RemoveDirectoryA("C:\\new\\file")));
-    EXPECT_TRUE(DeleteFileA("C:\\new\\file"));
-    EXPECT_TRUE(RemoveDirectoryA("C:\\new"));
-    EXPECT_FALSE(HostExists(machine.HostC("new")));
+// Every failed call leaves the error code Windows gives; an open that fails its share check truncates
+// nothing.
+TEST_F(FilesTest, FailedCallsLeaveTheWindowsError) {
+    for (const char* f : {"lib.smdb", "new/file", "ro.mp3", "a.mp3", "b.mp3"}) WriteHostFile(machine.HostC(f), f);
+    WriteHostFile(machine.HostD("ro.mp3"), "x");
+    ASSERT_TRUE(CreateDirectoryA("C:\\dir", nullptr));
+    ASSERT_EQ(0, mkfifo(machine.HostC("pipe.mp3").c_str(), 0644));  // opening it must not wait for a writer
+    ASSERT_TRUE(SetFileAttributesA("C:\\ro.mp3", FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(SetFileAttributesA("D:\\ro.mp3", FILE_ATTRIBUTE_READONLY));
+    CFile holder, f;
+    ASSERT_EQ(0u, OpenError(holder, "C:\\lib.smdb", 0x8000 | CFile::shareDenyWrite));
+    ULARGE_INTEGER space{};
+    BY_HANDLE_FILE_INFORMATION info;
+    struct Row {
+        const char* what;
+        std::function<DWORD()> call;
+        DWORD error;
+    };
+    const std::vector<Row> rows = {
+        {"create an existing folder", [] { return Err(CreateDirectoryA("C:\\NEW", nullptr)); }, ERROR_ALREADY_EXISTS},
+        {"create under a missing folder", [] { return Err(CreateDirectoryA("C:\\missing\\child", nullptr)); }, ERROR_PATH_NOT_FOUND},
+        {"remove a full folder", [] { return Err(RemoveDirectoryA("C:\\new")); }, ERROR_DIR_NOT_EMPTY},
+        {"remove a file as a folder", [] { return Err(RemoveDirectoryA("C:\\new\\file")); }, ERROR_DIRECTORY},
+        {"open a held file to truncate", [&] { return OpenError(f, "C:\\lib.smdb", 0x9002); }, ERROR_SHARING_VIOLATION},
+        {"open a missing file", [&] { return OpenError(f, "C:\\nothing.mp3", CFile::modeRead); }, ERROR_FILE_NOT_FOUND},
+        {"open in a missing folder", [&] { return OpenError(f, "C:\\no\\dir\\x.mp3", CFile::modeRead); }, ERROR_PATH_NOT_FOUND},
+        {"create in a missing folder", [&] { return OpenError(f, "C:\\no\\x.mp3", 0x9002); }, ERROR_PATH_NOT_FOUND},
+        {"open on no drive", [&] { return OpenError(f, "Q:\\x.mp3", CFile::modeRead); }, ERROR_PATH_NOT_FOUND},
+        {"open a wildcard", [&] { return OpenError(f, "C:\\a?.mp3", CFile::modeRead); }, ERROR_INVALID_NAME},
+        {"open a folder", [&] { return OpenError(f, "C:\\dir", CFile::modeRead); }, ERROR_ACCESS_DENIED},
+        {"open a pipe", [&] { return OpenError(f, "C:\\pipe.mp3", CFile::modeRead); }, ERROR_ACCESS_DENIED},
+        {"write a read-only file", [&] { return OpenError(f, "C:\\ro.mp3", CFile::modeReadWrite); }, ERROR_ACCESS_DENIED},
+        {"truncate a read-only file", [&] { return OpenError(f, "C:\\ro.mp3", 0x9001); }, ERROR_ACCESS_DENIED},
+        {"delete a read-only file", [] { return Err(DeleteFileA("C:\\ro.mp3")); }, ERROR_ACCESS_DENIED},
+        {"copy onto a file, failing if it exists", [] { return Err(CopyFileA("C:\\a.mp3", "C:\\B.MP3", TRUE)); }, ERROR_FILE_EXISTS},
+        {"copy onto a read-only file", [] { return Err(CopyFileA("C:\\b.mp3", "D:\\ro.mp3", FALSE)); }, ERROR_ACCESS_DENIED},
+        {"copy a missing file", [] { return Err(CopyFileA("C:\\none.mp3", "D:\\d.mp3", FALSE)); }, ERROR_FILE_NOT_FOUND},
+        {"copy into a missing folder", [] { return Err(CopyFileA("C:\\b.mp3", "D:\\none\\d.mp3", FALSE)); }, ERROR_PATH_NOT_FOUND},
+        {"move onto a file", [] { return Err(MoveFileA("C:\\a.mp3", "C:\\b.mp3")); }, ERROR_ALREADY_EXISTS},
+        {"move a missing file", [] { return Err(MoveFileA("C:\\gone.mp3", "C:\\x.mp3")); }, ERROR_FILE_NOT_FOUND},
+        {"attributes of a missing file", [] { return AttrErr("C:\\nothing.mp3"); }, ERROR_FILE_NOT_FOUND},
+        {"attributes in a missing folder", [] { return AttrErr("C:\\no\\x.mp3"); }, ERROR_PATH_NOT_FOUND},
+        {"find without a match", [] { return FindErr("C:\\dir\\*.ogg"); }, ERROR_FILE_NOT_FOUND},
+        {"find in a missing folder", [] { return FindErr("C:\\nodir\\*"); }, ERROR_PATH_NOT_FOUND},
+        {"free space of a missing folder", [&] { return Err(GetDiskFreeSpaceExA("C:\\missing\\", &space, &space, &space)); }, ERROR_PATH_NOT_FOUND},
+        {"stream in a missing folder", [] { return Err(MxFOpen("C:\\none\\log.txt", "a") != nullptr); }, ERROR_PATH_NOT_FOUND},
+        {"identity of a missing file", [&] { return Err(MxGetFileInformationByPath("C:\\none", &info)); }, ERROR_FILE_NOT_FOUND},
+    };
+    for (const Row& r : rows) EXPECT_EQ(r.error, r.call()) << r.what;
+    EXPECT_EQ("lib.smdb", ReadHostFile(machine.HostC("lib.smdb")));
+    EXPECT_EQ("b.mp3", ReadHostFile(machine.HostC("b.mp3")));
+    EXPECT_FALSE(CopyFileA("C:\\pipe.mp3", "C:\\copy.mp3", TRUE));
+    EXPECT_EQ(nullptr, MxFOpen("C:\\pipe.mp3", "rb"));
+    EXPECT_EQ(CFileException::fileNotFound, CauseOf([] { CFile thrower("C:\\nothing", CFile::modeRead); }));
 }
 
-struct ShareCase {
-    UINT first, second;
-    DWORD expected;
-};
+TEST_F(FilesTest, CopyMoveAndAttributesKeepWindowsRules) {
+    WriteHostFile(machine.HostC("a.mp3"), "first");
+    WriteHostFile(machine.HostC("b.mp3"), "second");
+    EXPECT_TRUE(CopyFileA("C:\\a.mp3", "C:\\B.MP3", FALSE));
+    EXPECT_EQ("first", ReadHostFile(machine.HostC("b.mp3")));
+    ASSERT_TRUE(SetFileAttributesA("C:\\a.mp3", FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA("C:\\a.mp3"));
+    CFile f;
+    EXPECT_EQ(0u, OpenError(f, "C:\\a.mp3", CFile::modeRead));
+    f.Close();
+    EXPECT_TRUE(CopyFileA("C:\\a.mp3", "D:\\c.mp3", TRUE));
+    EXPECT_TRUE(GetFileAttributesA("D:\\c.mp3") & FILE_ATTRIBUTE_READONLY);
+    ASSERT_TRUE(SetFileAttributesA("C:\\a.mp3", FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA("C:\\a.mp3"));
+    EXPECT_EQ(0u, OpenError(f, "C:\\a.mp3", CFile::modeReadWrite));
+    f.Close();
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_DIRECTORY), GetFileAttributesA("C:\\"));
+    EXPECT_TRUE(MoveFileA("C:\\a.mp3", "C:\\A.mp3"));  // a new letter case is a rename
+    EXPECT_TRUE(HostExists(machine.HostC("A.mp3")));
+    EXPECT_FALSE(HostExists(machine.HostC("a.mp3")));
+    EXPECT_TRUE(MoveFileA("C:\\A.mp3", Gbk("D:\\移动.mp3")));
+    EXPECT_EQ("first", ReadHostFile(machine.HostD("移动.mp3")));
+    ASSERT_TRUE(CreateDirectoryA("C:\\new", nullptr));
+    EXPECT_TRUE(DeleteFileA("C:\\b.mp3"));
+    EXPECT_TRUE(RemoveDirectoryA("C:\\NEW"));
+    EXPECT_FALSE(HostExists(machine.HostC("new")));
+}
 
 TEST_F(FilesTest, ShareModesAreHonouredBetweenHandles) {
     WriteHostFile(machine.HostC("f.bin"), "abc");
     const UINT kRead = CFile::modeRead, kRW = CFile::modeReadWrite;
+    struct ShareCase {
+        UINT first, second;
+        DWORD expected;
+    };
     const std::vector<ShareCase> cases = {
         {kRead | CFile::shareDenyWrite, kRW | CFile::shareDenyNone, ERROR_SHARING_VIOLATION},
         {kRW | CFile::shareDenyWrite, kRead | CFile::shareDenyWrite, ERROR_SHARING_VIOLATION},  // denies my write
@@ -161,6 +233,16 @@ TEST_F(FilesTest, AnOpenFileCanBeNeitherDeletedNorMovedNorLockedTwice) {
         f.LockRange(5, 5);
     }, /*lockFirstFive=*/true);
     EXPECT_TRUE(DeleteFileA("C:\\f.bin"));
+    // Between two handles of this process: only the owner unlocks.
+    WriteHostFile(machine.HostC("l.bin"), "0123456789");
+    CFile a, b;
+    ASSERT_EQ(0u, OpenError(a, "C:\\l.bin", CFile::modeRead | CFile::shareDenyNone));
+    ASSERT_EQ(0u, OpenError(b, "C:\\l.bin", CFile::modeRead | CFile::shareDenyNone));
+    a.LockRange(0, 5);
+    EXPECT_EQ(CFileException::lockViolation, CauseOf([&] { b.LockRange(4, 2); }));
+    EXPECT_EQ(CFileException::lockViolation, CauseOf([&] { b.UnlockRange(0, 5); }));
+    a.UnlockRange(0, 5);
+    b.LockRange(0, 5);
 }
 
 TEST_F(FilesTest, LengthFollowsOwnWritesAndOthersChangesWhenTheyMayWrite) {
@@ -187,79 +269,6 @@ TEST_F(FilesTest, LengthFollowsOwnWritesAndOthersChangesWhenTheyMayWrite) {
     EXPECT_EQ(32u, shared.Read(buf, sizeof buf));
 }
 
-TEST_F(FilesTest, OpenReportsTheWindowsErrorAndTruncatesOnlyAfterTheShareCheck) {
-    WriteHostFile(machine.HostC("lib.smdb"), "precious");
-    ASSERT_TRUE(CreateDirectoryA("C:\\dir", nullptr));
-    ASSERT_EQ(0, mkfifo(machine.HostC("pipe.mp3").c_str(), 0644));  // opening it must not wait for a writer
-    CFile holder;
-    ASSERT_EQ(0u, OpenError(holder, "C:\\lib.smdb", 0x8000 | CFile::shareDenyWrite));
-    struct Row {
-        const char* path;
-        UINT flags;
-        DWORD error;
-    };
-    for (const Row& r : std::vector<Row>{{"C:\\lib.smdb", 0x9002, ERROR_SHARING_VIOLATION},
-                                         {"C:\\nothing.mp3", CFile::modeRead, ERROR_FILE_NOT_FOUND},
-                                         {"C:\\no\\dir\\x.mp3", CFile::modeRead, ERROR_PATH_NOT_FOUND},
-                                         {"C:\\no\\x.mp3", 0x9002, ERROR_PATH_NOT_FOUND},
-                                         {"Q:\\x.mp3", CFile::modeRead, ERROR_PATH_NOT_FOUND},
-                                         {"C:\\a?.mp3", CFile::modeRead, ERROR_INVALID_NAME},
-                                         {"C:\\dir", CFile::modeRead, ERROR_ACCESS_DENIED},
-                                         {"C:\\pipe.mp3", CFile::modeRead, ERROR_ACCESS_DENIED}}) {
-        CFile f;
-        EXPECT_EQ(r.error, OpenError(f, r.path, r.flags)) << r.path;
-    }
-    EXPECT_EQ("precious", ReadHostFile(machine.HostC("lib.smdb")));
-    EXPECT_FALSE(CopyFileA("C:\\pipe.mp3", "C:\\copy.mp3", TRUE));
-    EXPECT_EQ(nullptr, MxFOpen("C:\\pipe.mp3", "rb"));
-    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), AttrErr("C:\\nothing.mp3"));
-    EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), AttrErr("C:\\no\\x.mp3"));
-    EXPECT_EQ(CFileException::fileNotFound, CauseOf([] { CFile thrower("C:\\nothing", CFile::modeRead); }));
-}
-
-TEST_F(FilesTest, ReadOnlyAttributeRefusesWritersAndDeletion) {
-    WriteHostFile(machine.HostC("ro.mp3"), "abc");
-    ASSERT_TRUE(SetFileAttributesA("C:\\ro.mp3", FILE_ATTRIBUTE_READONLY));
-    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA("C:\\ro.mp3"));
-    CFile f;
-    EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), OpenError(f, "C:\\ro.mp3", CFile::modeReadWrite));
-    EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), OpenError(f, "C:\\ro.mp3", CFile::modeCreate | CFile::modeWrite));
-    EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), Err(DeleteFileA("C:\\ro.mp3")));
-    EXPECT_EQ(0u, OpenError(f, "C:\\ro.mp3", CFile::modeRead));
-    f.Close();
-    ASSERT_TRUE(SetFileAttributesA("C:\\ro.mp3", FILE_ATTRIBUTE_NORMAL));
-    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA("C:\\ro.mp3"));
-    EXPECT_EQ(0u, OpenError(f, "C:\\ro.mp3", CFile::modeReadWrite));
-    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_DIRECTORY), GetFileAttributesA("C:\\"));
-}
-
-TEST_F(FilesTest, CopyFileKeepsAttributesAndRespectsFailIfExists) {
-    WriteHostFile(machine.HostC("a.mp3"), "first");
-    WriteHostFile(machine.HostC("b.mp3"), "second");
-    EXPECT_EQ(DWORD(ERROR_FILE_EXISTS), Err(CopyFileA("C:\\a.mp3", "C:\\B.MP3", TRUE)));
-    EXPECT_EQ("second", ReadHostFile(machine.HostC("b.mp3")));
-    EXPECT_TRUE(CopyFileA("C:\\a.mp3", "C:\\B.MP3", FALSE));
-    EXPECT_EQ("first", ReadHostFile(machine.HostC("b.mp3")));
-    ASSERT_TRUE(SetFileAttributesA("C:\\a.mp3", FILE_ATTRIBUTE_READONLY));
-    EXPECT_TRUE(CopyFileA("C:\\a.mp3", "D:\\c.mp3", TRUE));
-    EXPECT_TRUE(GetFileAttributesA("D:\\c.mp3") & FILE_ATTRIBUTE_READONLY);
-    EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), Err(CopyFileA("C:\\b.mp3", "D:\\c.mp3", FALSE)));  // the target is read-only
-    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), Err(CopyFileA("C:\\none.mp3", "D:\\d.mp3", FALSE)));
-    EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), Err(CopyFileA("C:\\b.mp3", "D:\\none\\d.mp3", FALSE)));
-}
-
-TEST_F(FilesTest, MoveFileRefusesExistingTargetsButRenamesLetterCase) {
-    WriteHostFile(machine.HostC("a.mp3"), "a");
-    WriteHostFile(machine.HostC("b.mp3"), "b");
-    EXPECT_EQ(DWORD(ERROR_ALREADY_EXISTS), Err(MoveFileA("C:\\a.mp3", "C:\\b.mp3")));
-    EXPECT_TRUE(MoveFileA("C:\\a.mp3", "C:\\A.mp3"));
-    EXPECT_TRUE(HostExists(machine.HostC("A.mp3")));
-    EXPECT_FALSE(HostExists(machine.HostC("a.mp3")));
-    EXPECT_TRUE(MoveFileA("C:\\A.mp3", Gbk("D:\\移动.mp3")));
-    EXPECT_EQ("a", ReadHostFile(machine.HostD("移动.mp3")));
-    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), Err(MoveFileA("C:\\gone.mp3", "C:\\x.mp3")));
-}
-
 TEST_F(FilesTest, FindListsDotsOutsideTheRootInNameOrder) {
     WriteHostFile(machine.HostC("dir/b.mp3"), "");
     WriteHostFile(machine.HostC("dir/A.wma"), "");
@@ -271,8 +280,6 @@ TEST_F(FilesTest, FindListsDotsOutsideTheRootInNameOrder) {
     EXPECT_EQ((std::vector<std::string>{"..", "A.wma", "b.mp3", "c"}), List("C:\\dir\\?.*"));
     EXPECT_EQ((std::vector<std::string>{"dir"}), List("C:\\*"));
     WIN32_FIND_DATAA fd;
-    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), FindErr("C:\\dir\\*.ogg"));
-    EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), FindErr("C:\\nodir\\*"));
     HANDLE h = FindFirstFileA("C:\\dir\\sub", &fd);
     ASSERT_NE(INVALID_HANDLE_VALUE, h);
     EXPECT_EQ(DWORD(FILE_ATTRIBUTE_DIRECTORY), fd.dwFileAttributes);
@@ -282,19 +289,10 @@ TEST_F(FilesTest, FindListsDotsOutsideTheRootInNameOrder) {
     EXPECT_EQ(DWORD(ERROR_INVALID_HANDLE), Err(FindNextFileA(&fd, &fd)));
 }
 
-TEST_F(FilesTest, LinksAreListedAsReparsePointsAndKnownByTheirTargetsIdentity) {
+TEST_F(FilesTest, LinksAreKnownByTheirTargetsIdentity) {
     ASSERT_TRUE(CreateDirectoryA("C:\\dir", nullptr));
     ASSERT_TRUE(CreateDirectoryA("C:\\other", nullptr));
     std::filesystem::create_directory_symlink(machine.HostC("dir"), machine.HostC("link"));
-    WIN32_FIND_DATAA fd;
-    for (const char* name : {"C:\\dir", "C:\\link"}) {
-        HANDLE h = FindFirstFileA(name, &fd);
-        ASSERT_NE(INVALID_HANDLE_VALUE, h);
-        FindClose(h);
-        bool link = name[3] == 'l';
-        EXPECT_EQ(DWORD(FILE_ATTRIBUTE_DIRECTORY | (link ? FILE_ATTRIBUTE_REPARSE_POINT : 0)), fd.dwFileAttributes) << name;
-        EXPECT_EQ(link ? DWORD(IO_REPARSE_TAG_SYMLINK) : 0u, fd.dwReserved0) << name;
-    }
     auto id = [](const char* path) {
         BY_HANDLE_FILE_INFORMATION info{};
         EXPECT_TRUE(MxGetFileInformationByPath(path, &info)) << path;
@@ -302,8 +300,6 @@ TEST_F(FilesTest, LinksAreListedAsReparsePointsAndKnownByTheirTargetsIdentity) {
     };
     EXPECT_EQ(id("C:\\dir"), id("C:\\LINK"));
     EXPECT_NE(id("C:\\dir"), id("C:\\other"));
-    BY_HANDLE_FILE_INFORMATION info;
-    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), Err(MxGetFileInformationByPath("C:\\none", &info)));
 }
 
 TEST_F(FilesTest, FindReportsSizesAndUnrepresentableNamesWithQuestionMarks) {
@@ -346,14 +342,9 @@ TEST_F(FilesTest, FullPathNamesFollowWindowsRules) {
     EXPECT_EQ(6u, GetFullPathNameA("C:\\a\\..\\b\\.\\c", MAX_PATH, buf, &part));
     EXPECT_STREQ("c", part);
     EXPECT_EQ(7u, GetFullPathNameA("C:\\b\\c", 5, buf, &part));  // too small: the size with the zero
-    ASSERT_TRUE(CreateDirectoryA("D:\\work", nullptr));
-    ASSERT_TRUE(SetCurrentDirectoryA("d:\\WORK"));
-    EXPECT_EQ(7u, GetCurrentDirectoryA(MAX_PATH, buf));
-    EXPECT_STREQ("D:\\WORK", buf);
-    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), Err(SetCurrentDirectoryA("D:\\missing")));
     for (const auto& r : std::vector<std::pair<const char*, const char*>>{
              {"C:\\a\\..\\b\\.\\c", "C:\\b\\c"}, {"c:/x/y.. ", "C:\\x\\y"},  // trailing dots and spaces go
-             {"song.mp3", "D:\\WORK\\song.mp3"}, {"\\top", "D:\\top"}, {"C:rel", "C:\\rel"}, {"D:rel", "D:\\WORK\\rel"}}) {
+             {"C:rel", "C:\\rel"}}) {
         ASSERT_GT(GetFullPathNameA(r.first, MAX_PATH, buf, nullptr), 0u) << r.first;
         EXPECT_STREQ(r.second, buf) << r.first;
     }
@@ -397,29 +388,6 @@ TEST_F(FilesTest, BinaryModeKeepsBytesAndSeeks) {
     EXPECT_EQ(std::string("a\nX\r"), ReadHostFile(machine.HostC("b.bin")));
 }
 
-TEST_F(FilesTest, RangeLocksConflictBetweenHandles) {
-    WriteHostFile(machine.HostC("l.bin"), "0123456789");
-    CFile a, b;
-    ASSERT_EQ(0u, OpenError(a, "C:\\l.bin", CFile::modeRead | CFile::shareDenyNone));
-    ASSERT_EQ(0u, OpenError(b, "C:\\l.bin", CFile::modeRead | CFile::shareDenyNone));
-    a.LockRange(0, 5);
-    EXPECT_EQ(CFileException::lockViolation, CauseOf([&] { b.LockRange(4, 2); }));
-    b.LockRange(5, 5);
-    EXPECT_EQ(CFileException::lockViolation, CauseOf([&] { b.UnlockRange(0, 5); }));
-    a.UnlockRange(0, 5);
-    b.LockRange(0, 5);
-}
-
-TEST_F(FilesTest, DriveWithoutItsFolderIsNotReady) {
-    setenv("MX_DRIVES", ("C:=" + machine.HostC() + ";E:=" + machine.root() + "/absent,removable,usb").c_str(), 1);
-    MxPlatformReload();
-    EXPECT_EQ(UINT(DRIVE_REMOVABLE), GetDriveTypeA("E:\\"));
-    EXPECT_EQ(DWORD(ERROR_NOT_READY), AttrErr("E:\\"));
-    CFile f;
-    EXPECT_EQ(DWORD(ERROR_NOT_READY), OpenError(f, "E:\\a.mp3", 0x9002));
-    EXPECT_EQ(DWORD(ERROR_NOT_READY), Err(CreateDirectoryA("E:\\dir", nullptr)));
-}
-
 TEST_F(FilesTest, DrivesFreeSpaceAndTemporaryFolder) {
     EXPECT_EQ(UINT(DRIVE_FIXED), GetDriveTypeA("C:\\"));
     EXPECT_EQ(UINT(DRIVE_REMOVABLE), GetDriveTypeA("d:\\"));
@@ -432,12 +400,18 @@ TEST_F(FilesTest, DrivesFreeSpaceAndTemporaryFolder) {
     ASSERT_TRUE(GetDiskFreeSpaceExA("C:\\", &avail, &total, &free));
     EXPECT_EQ(1234u, avail.QuadPart);
     EXPECT_EQ(1234u, free.QuadPart);
-    EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), Err(GetDiskFreeSpaceExA("C:\\missing\\", &avail, &total, &free)));
     char temp[MAX_PATH];
     DWORD n = GetTempPathA(MAX_PATH, temp);
     ASSERT_GT(n, 0u);
     EXPECT_EQ('\\', temp[n - 1]);
     EXPECT_EQ(DWORD(FILE_ATTRIBUTE_DIRECTORY), GetFileAttributesA(temp));
+    // A drive without its folder is not ready.
+    setenv("MX_DRIVES", ("C:=" + machine.HostC() + ";E:=" + machine.root() + "/absent,removable,usb").c_str(), 1);
+    MxPlatformReload();
+    EXPECT_EQ(UINT(DRIVE_REMOVABLE), GetDriveTypeA("E:\\"));
+    CFile f;
+    for (DWORD error : {AttrErr("E:\\"), OpenError(f, "E:\\a.mp3", 0x9002), Err(CreateDirectoryA("E:\\dir", nullptr))})
+        EXPECT_EQ(DWORD(ERROR_NOT_READY), error);
 }
 
 TEST_F(FilesTest, HostAndWindowsPathsMapBothWays) {
@@ -463,7 +437,6 @@ TEST_F(FilesTest, FOpenOfATextStreamWritesCrLf) {
     fputs("two\n", f);
     fclose(f);
     EXPECT_EQ("one\r\ntwo\n", ReadHostFile(machine.HostC("log.txt")));
-    EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), Err(MxFOpen("C:\\none\\log.txt", "a") != nullptr));
 }
 
 TEST_F(FilesTest, StatusReportsAndSetsTimesAndAttributes) {

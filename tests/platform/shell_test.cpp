@@ -6,19 +6,6 @@ namespace {
 
 class ShellTest : public mxtest::MachineTest {};
 
-TEST_F(ShellTest, ApplicationDataFolderIsConfiguredAndExists) {
-    LPITEMIDLIST pidl = nullptr;
-    ASSERT_EQ(S_OK, SHGetFolderLocation(nullptr, CSIDL_APPDATA, nullptr, 0, &pidl));
-    char path[MAX_PATH];
-    ASSERT_TRUE(SHGetPathFromIDListA(pidl, path));
-    LPMALLOC malloc = nullptr;
-    ASSERT_EQ(S_OK, SHGetMalloc(&malloc));
-    malloc->Free(pidl);
-    malloc->Release();
-    EXPECT_STREQ("C:\\users\\tester\\AppData\\Roaming", path);
-    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_DIRECTORY), GetFileAttributesA(path));
-}
-
 TEST_F(ShellTest, OtherFoldersAreCreatedOnlyWhenAsked) {
     char path[MAX_PATH];
     ASSERT_EQ(S_OK, SHGetFolderPathA(nullptr, CSIDL_MYMUSIC, nullptr, 0, path));
@@ -46,19 +33,6 @@ TEST(ShellDefaultsTest, FoldersDefaultToTheHostHomeAndTheEmulatedProfile) {
     EXPECT_STREQ("C:\\users\\tester\\AppData\\Local", path);
     setenv("HOME", oldHome.c_str(), 1);
     setenv("USER", oldUser.c_str(), 1);
-}
-
-TEST_F(ShellTest, ModuleFileNameIsTheProgramThroughTheDriveMap) {
-    setenv("MX_DRIVES", (std::string("C:=") + machine.HostC() + ";Z:=/").c_str(), 1);
-    MxPlatformReload();
-    char path[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    ASSERT_GT(n, 0u);
-    EXPECT_EQ(0, std::string(path).rfind("Z:\\", 0));
-    EXPECT_NE(std::string::npos, std::string(path).find("platform_tests"));
-    char small[4];
-    EXPECT_EQ(4u, GetModuleFileNameA(nullptr, small, 4));
-    EXPECT_EQ(DWORD(ERROR_INSUFFICIENT_BUFFER), GetLastError());
 }
 
 }  // namespace
