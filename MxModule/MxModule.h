@@ -23,6 +23,7 @@
 #include "MxModule/foundation/MxPublic.h"
 #include "MxModule/foundation/RegistryValue.h"
 #include "MxModule/foundation/SettingManager.h"
+#include "MxModule/library/AudioIndexRecordSet.h"
 #include "MxModule/library/DBOperater.h"
 #include "MxModule/library/DBRecord.h"
 #include "MxModule/metadata/AudioFileInfo.h"

@@ -233,19 +233,35 @@ int CDBCore::OpenLibrary() {
     ClosePair();
     ClearIndexes();
     bool haveMain = FileExists(m_strMainPath), haveMirror = FileExists(m_strBackupPath);
-    // A legacy "LocalSearch.mdb" beside a new library stays where it is until it can be imported.
-    if (!haveMain && !haveMirror) return WriteFreshPair() ? 1 : 0;
+    if (!haveMain && !haveMirror) return StartFresh();
     if (haveMain != haveMirror && !RestoreMissingFile(haveMain ? m_strMainPath : m_strBackupPath,
                                                       haveMain ? m_strBackupPath : m_strMainPath)) {
         return 0;
     }
-    if (!FileExists(m_strMainPath) && !FileExists(m_strBackupPath)) return WriteFreshPair() ? 1 : 0;
+    if (!FileExists(m_strMainPath) && !FileExists(m_strBackupPath)) return StartFresh();
     // Both files stay open, exclusively, until the library closes: another process waits for them.
     if (OpenPair() && RepairPair() && Load()) return 1;
     DWORD error = GetLastError();
     ClosePair();  // an unusable library holds no file
     SetLastError(error);
     return 0;
+}
+
+int CDBCore::StartFresh() {
+    if (!WriteFreshPair()) return 0;
+    // A legacy "LocalSearch.mdb" fills a new library once. It goes only when its table was read to the
+    // end; otherwise it is set aside under another name, not tried again at every start.
+    CString legacy = m_strMainPath.Left(m_strMainPath.ReverseFind('\\') + 1) + kLegacyFile;
+    if (!FileExists(legacy)) return 1;
+    CString why;
+    if (ImportLegacyRows(legacy, why)) {
+        DeleteFileA(legacy);
+    } else {
+        CMxLog::Instance()->Log("library: " + CString(kLegacyFile) + " could not be imported (" + why + "); kept as " + kLegacyFile +
+                                kUnimportedSuffix);
+        MoveFileA(legacy, legacy + kUnimportedSuffix);
+    }
+    return 1;
 }
 
 bool CDBCore::RestoreMissingFile(const CString& strLone, const CString& strMissing) {

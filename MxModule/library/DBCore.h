@@ -54,6 +54,13 @@ public:
     // 1 when all 19 fields were decoded.
     int ReadRecord(DWORD dwOffset, DBRECORD* pRecord, int* pId = nullptr, DWORD* pL = nullptr, DWORD* pS = nullptr);
 
+    // Stores the rows of a legacy Access library ("LocalSearch.mdb") and lists them in the default
+    // playlist, the first position number 1. Always 1.
+    int ImportLegacyDatabase(CString strPath);
+    // AddRecord, then one entry of the song in the open playlist file at position nPosition; 0 (no entry)
+    // when the record was not added.
+    int AddImportedRecord(DBRECORD* pRecord, CMxFile* pPlaylist, int nPosition);
+
     // True when the song ID names a record (the playlists drop entries of vanished songs).
     bool HasSongId(int nId) const;
     int GetHighestId() const { return m_nHighestId; }
@@ -80,6 +87,10 @@ private:
     bool Heal();
     void Step();
     bool WriteFreshPair();
+    // A new pair of files, filled from a legacy library when one lies beside them; 0 when not written.
+    int StartFresh();
+    // ImportLegacyDatabase's work: false, with the reason, when the table was not read to its end.
+    bool ImportLegacyRows(const CString& strPath, CString& strWhy);
     bool OpenPair();
     void ClosePair();
     int Load();

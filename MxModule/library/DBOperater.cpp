@@ -68,12 +68,13 @@ int CDBOperater::InitLocalDataBase() {
     CreateMultiDirectory(folder);
     // The store's files are held exclusively while the library is open: they keep a second process
     // (which fails here with error 32) away from the playlists too.
-    if (!m_pStore->OpenLibrary()) return 0;
+    // The default playlist exists before the store opens: a legacy library's import fills it.
     CString defaultList = folder + CMxPublic::GbkLiteral(mxlib::kDefaultPlaylist) + mxlib::kPlaylistExtension;
     if (!FileExists(defaultList)) {
         CMxFile file;
         if (file.Open(defaultList, CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary)) file.Close();
     }
+    if (!m_pStore->OpenLibrary()) return 0;
     if (!m_pPlaylistInfo->Load()) return 0;
     for (auto& playlist : m_mapPlaylists) delete playlist.second;
     m_mapPlaylists.clear();

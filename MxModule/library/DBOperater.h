@@ -54,6 +54,10 @@ public:
     int RemoveSongInfoFromPlaylist(CString strPlaylist, int nIndex);
     // The same; nDeleted becomes 1 when the song left the library with it.
     int RemoveSongInfoFromPlaylist(CString strPlaylist, int nIndex, int& nDeleted);
+    // Adds the songs of a legacy Access library ("LocalSearch.mdb" kept elsewhere) that the library does
+    // not hold yet, at the end of the default playlist. The number added, or -1 when the table could not
+    // be read to its end (strWhy: the driver's reason; the songs added before stay).
+    int ImportLegacyDatabase(CString strPath, CString& strWhy);
 
 protected:
     CDBOperater();
