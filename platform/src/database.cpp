@@ -25,7 +25,7 @@ typedef void* SQLHWND;
 #include <sql.h>
 #include <sqlext.h>
 
-#include <cstdlib>
+#include <cstdio>
 #include <mutex>
 
 #include "config.h"
@@ -38,27 +38,40 @@ const size_t kMaxValueChars = 1 << 20;
 
 std::mutex g_envLock;
 SQLHENV g_env = SQL_NULL_HENV;
-std::string g_odbcinst;
 
-// The driver manager reads the driver list where ODBCSYSINI and ODBCINSTINI point at each connection.
 SQLHENV Environment() {
     std::lock_guard<std::mutex> lock(g_envLock);
-    const std::string& ini = mxp::config().odbcinst;
-    if (ini != g_odbcinst) {
-        g_odbcinst = ini;
-        size_t slash = ini.rfind('/');
-        if (ini.empty()) {
-            unsetenv("ODBCSYSINI");
-            unsetenv("ODBCINSTINI");
-        } else {
-            setenv("ODBCSYSINI", slash == std::string::npos ? "." : ini.substr(0, slash ? slash : 1).c_str(), 1);
-            setenv("ODBCINSTINI", ini.substr(slash + 1).c_str(), 1);
-        }
-    }
     if (g_env == SQL_NULL_HENV && SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &g_env))) {
         SQLSetEnvAttr(g_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
     }
     return g_env;
+}
+
+std::string Trimmed(const std::string& s) {
+    size_t a = s.find_first_not_of(" \t\r\n"), b = s.find_last_not_of(" \t\r\n");
+    return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
+}
+
+// The library of a driver named in the emulated machine's odbcinst.ini (MX_ODBCINST), or "". The file
+// is read at each connection: the driver manager keeps the first driver list it read for the process.
+std::string DriverLibrary(const std::string& name) {
+    const std::string& ini = mxp::config().odbcinst;
+    if (ini.empty()) return std::string();
+    FILE* f = std::fopen(ini.c_str(), "r");
+    if (!f) return std::string();
+    std::string library, line;
+    bool inSection = false;
+    char buffer[1024];
+    while (library.empty() && std::fgets(buffer, sizeof buffer, f)) {
+        line = Trimmed(buffer);
+        if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+            inSection = strcasecmp(line.substr(1, line.size() - 2).c_str(), name.c_str()) == 0;
+        } else if (inSection && line.size() > 7 && strncasecmp(line.c_str(), "Driver", 6) == 0 && Trimmed(line.substr(6)).front() == '=') {
+            library = Trimmed(Trimmed(line.substr(6)).substr(1));
+        }
+    }
+    std::fclose(f);
+    return library;
 }
 
 struct Attribute {
@@ -102,7 +115,12 @@ std::string HostConnect(const CString& strConnect) {
     std::string file;
     for (const Attribute& a : in) database = database || IsKey(a, "Database");
     for (Attribute a : in) {
-        if (IsKey(a, "DRIVER")) driver = true;
+        if (IsKey(a, "DRIVER")) {
+            driver = true;
+            std::string name = a.value.size() >= 2 && a.value.front() == '{' ? a.value.substr(1, a.value.size() - 2) : a.value;
+            std::string library = DriverLibrary(name);
+            if (!library.empty()) a.value = "{" + library + "}";
+        }
         if (IsKey(a, "DSN") && driver) continue;
         if (IsKey(a, "DBQ")) {
             std::string host;

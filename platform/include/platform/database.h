@@ -2,8 +2,8 @@
 // forward (by field name or by the bound members of a derived class), CDBException for every ODBC
 // failure. Underneath is the ODBC API of the machine's driver manager. The connection text is the one a
 // Windows program passes: a DBQ file is a Windows path, seen through the drive map, and a DSN that a
-// DRIVER before it overrides is dropped, as the Windows driver manager ignores it. MX_ODBCINST names
-// the odbcinst.ini that registers the drivers of the emulated machine (default: the system's).
+// DRIVER before it overrides is dropped, as the Windows driver manager ignores it. A driver that the
+// emulated machine's odbcinst.ini (MX_ODBCINST) names is taken from there, else from the system's.
 //
 // Texts arrive in the system code page, whatever the driver stores (values are fetched as UTF-16).
 #pragma once
