@@ -59,10 +59,11 @@ public:
     // be read to its end (strWhy: the driver's reason; the songs added before stay).
     int ImportLegacyDatabase(CString strPath, CString& strWhy);
 
-protected:
-    CDBOperater();
     // The user database folder: application data + "\Tamborinebox\user_musicDB\".
     CString GetCurrentUserPath();
+
+protected:
+    CDBOperater();
     // Creates every level of a folder text that ends in "\"; 0 without ":" or when a level cannot be made.
     int CreateMultiDirectory(CString strFolder);
 

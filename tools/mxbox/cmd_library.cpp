@@ -131,6 +131,17 @@ void AddLibraryCommands(CLI::App& app) {
         if (status) throw CLI::RuntimeError(status);
     });
 
+    CLI::App* legacy = lib->add_subcommand("legacy-import", "Add the songs of an old Access library (LocalSearch.mdb) it lacks");
+    legacy->add_option("FILE", a->name, "The .mdb file")->required();
+    legacy->callback([a] {
+        CString path = SongPath(a->name);
+        Check(GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES, a->name + ": no such file");
+        CString why;
+        int added = Library()->ImportLegacyDatabase(path, why);
+        if (added < 0) throw CLI::RuntimeError(Fail(a->name + ": not read to its end: " + Utf8(why)));
+        std::cout << added << " songs added\n";
+    });
+
     CLI::App* rm = lib->add_subcommand("rm", "Remove songs from the library and every playlist");
     rm->add_option("PATH", a->paths, "Song files")->required();
     rm->callback([a] {

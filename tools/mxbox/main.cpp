@@ -88,6 +88,9 @@ CDBOperater* Library() {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(g_waitSeconds);
     std::minstd_rand jitter{static_cast<unsigned>(getpid())};
     bool told = false;
+    // A start that sets an unreadable old library aside says so once.
+    CString legacy = db->GetCurrentUserPath() + "LocalSearch.mdb", unimported = legacy + ".unimported";
+    bool setAsideBefore = GetFileAttributesA(unimported) != INVALID_FILE_ATTRIBUTES;
     while (!db->InitLocalDataBase()) {
         if (GetLastError() != ERROR_SHARING_VIOLATION) throw CLI::RuntimeError(Fail("cannot open the music library"));
         if (std::chrono::steady_clock::now() >= deadline) {
@@ -101,6 +104,10 @@ CDBOperater* Library() {
         }
         // Two processes that keep meeting each other's open part at different moments.
         std::this_thread::sleep_for(std::chrono::milliseconds(50 + jitter() % 100));
+    }
+    if (!setAsideBefore && GetFileAttributesA(unimported) != INVALID_FILE_ATTRIBUTES) {
+        std::cerr << "mxbox: the old library LocalSearch.mdb could not be read (the log says why); it is kept as "
+                     "LocalSearch.mdb.unimported\n";
     }
     return db;
 }
