@@ -281,3 +281,10 @@ protected:
     bool m_bKeepLength = false;
     mutable LONGLONG m_qwLength = -1;
 };
+
+// A read-only view of the first bytes of an open file (MapViewOfFile on a file mapping, in one call): at
+// most dwLength bytes and never past the file's end, so *pdwMapped may be less. It sees the file's
+// later writes once they reach the system. Null with the last error set when nothing could be mapped
+// (an empty file included); MxUnmapViewOfFile takes the view and its mapped length.
+const BYTE* MxMapViewOfFile(const CFile& file, DWORD dwLength, DWORD* pdwMapped);
+BOOL MxUnmapViewOfFile(const BYTE* pView, DWORD dwMapped);
