@@ -1,9 +1,12 @@
 #include "MxModule/library/DBCore.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <iterator>
+#include <string_view>
 
 #include "MxModule/foundation/MxLog.h"
 #include "MxModule/foundation/MxPublic.h"
@@ -12,6 +15,7 @@
 using namespace mxlib;
 
 void (*CDBCore::s_pfnWriteStepHook)(int) = nullptr;
+uint64_t CDBCore::s_qwHashMask = ~uint64_t(0);
 
 namespace {
 
@@ -126,6 +130,8 @@ void FillEmptyTexts(DBRECORD& rec) {
 CDBCore::CDBCore(const CString& strFolder)
     : m_strMainPath(strFolder + kLibraryFile),
       m_strBackupPath(strFolder + kMirrorFile),
+      m_nSongs(0),
+      m_nIdHoles(0),
       m_nHighestId(0),
       m_dwFileEnd(kHeaderSize),
       m_nSteps(0),
@@ -218,13 +224,16 @@ bool CDBCore::WriteFreshPair() {
 }
 
 void CDBCore::ClearIndexes() {
-    m_mapByPath.clear();
-    m_mapOffsetToPath.clear();
-    m_mapIdToPath.clear();
-    m_mapSongKey.clear();
-    m_mapOffsetToKey.clear();
+    // Swapped out rather than cleared, so that a library opened again starts from no memory.
+    std::vector<SongEntry>().swap(m_arrEntries);
+    std::vector<DWORD>().swap(m_arrFreeSlots);
+    m_nSongs = 0;
+    m_indexPath = HASHINDEX();
+    m_indexKey = HASHINDEX();
+    std::vector<SONGID>().swap(m_arrIds);
+    m_nIdHoles = 0;
     m_mapFreeBlocks.clear();
-    m_arrBlocks.clear();
+    std::vector<DWORD>().swap(m_arrBlocks);
     m_nHighestId = 0;
     m_dwFileEnd = kHeaderSize;
 }
@@ -409,14 +418,28 @@ int CDBCore::Load() {
             if (!field || uint64_t(n) + kFieldHeaderSize > L) break;
             const char* text = reinterpret_cast<const char*>(reader.Need(pos + kBlockHeaderSize + kFieldHeaderSize, n));
             if (!text) break;
-            CString path(std::string(text, strnlen(text, n)));
-            CString lower = LowerPath(path);
-            auto inserted = m_mapByPath.emplace(lower, SongEntry{path, DWORD(pos), int(id), -1, 0});
-            SongEntry& entry = inserted.first->second;
-            const CString* key = &inserted.first->first;
-            if (!inserted.second) ++entry.nAliases;  // a second block of the same path: the first one rules
-            if (m_mapOffsetToPath.emplace(DWORD(pos), key).second && !inserted.second) ++entry.nAliases;
-            if (m_mapIdToPath.emplace(int(id), key).second && !inserted.second) ++entry.nAliases;
+            size_t pathLength = strnlen(text, n);
+            uint64_t hash = LowerPathHash(text, pathLength);
+            DWORD slot = kNoSlot;
+            if (m_indexPath.dwCount) {
+                // The same hash: the same path only when the folded paths agree (a second block of a
+                // path: the first one rules, and the second's ID names it too).
+                const std::vector<DWORD>& buckets = m_indexPath.arrBuckets;
+                size_t mask = buckets.size() - 1;
+                CString lower, other;
+                for (size_t b = size_t(hash) & mask; buckets[b] != kNoSlot && slot == kNoSlot; b = (b + 1) & mask) {
+                    const SongEntry& e = m_arrEntries[buckets[b]];
+                    if (e.qwPathHash != hash) continue;
+                    if (lower.IsEmpty()) lower = LowerPath(CString(std::string(text, pathLength)));
+                    if (LowerPathAt(e.dwOffset, other) && other == lower) slot = buckets[b];
+                }
+            }
+            if (slot == kNoSlot) {
+                slot = NewSlot(hash, DWORD(pos), int(id), -1);
+            } else {
+                m_arrEntries[slot].bAliases = true;
+            }
+            m_arrIds.push_back({int(id), slot});
             if (id > uint32_t(m_nHighestId)) m_nHighestId = int(id);
         } else if (flags == kBlockFree) {
             m_mapFreeBlocks.emplace(DWORD(pos), L + S);
@@ -424,6 +447,12 @@ int CDBCore::Load() {
         m_arrBlocks.push_back(DWORD(pos));
         pos += uint64_t(kBlockHeaderSize) + L + S;
     }
+    // IDs in block order: sorted once (a reused block holds a newer ID), and of IDs met twice the first
+    // one counts.
+    auto byId = [](const SONGID& a, const SONGID& b) { return a.nId < b.nId; };
+    if (!std::is_sorted(m_arrIds.begin(), m_arrIds.end(), byId)) std::stable_sort(m_arrIds.begin(), m_arrIds.end(), byId);
+    m_arrIds.erase(std::unique(m_arrIds.begin(), m_arrIds.end(), [](const SONGID& a, const SONGID& b) { return a.nId == b.nId; }),
+                   m_arrIds.end());
     return pos < length && !SetAsideDamage(DWORD(pos), length) ? 0 : 1;
 }
 
@@ -483,12 +512,233 @@ bool CDBCore::KeepDamage(const CString& strFile, const std::vector<DAMAGE>& dama
     return kept;
 }
 
-CDBCore::EntryIt CDBCore::Find(const CString& strPath) {
-    if (strPath.IsEmpty()) return m_mapByPath.end();
-    return m_mapByPath.find(LowerPath(strPath));
+namespace {
+
+uint64_t HashBytes(const char* p, size_t n) { return std::hash<std::string_view>()(std::string_view(p, n)) & CDBCore::s_qwHashMask; }
+uint64_t HashBytes(const std::string& s) { return HashBytes(s.data(), s.size()); }
+
+// A text inside a block: its bytes up to its count or its first zero byte.
+struct TEXTREF {
+    const char* p;
+    size_t n;
+};
+
+bool IsAscii(const char* p, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        if (static_cast<unsigned char>(p[i]) >= 0x80) return false;
+    }
+    return true;
 }
 
-bool CDBCore::HasSongId(int nId) const { return m_mapIdToPath.count(nId) != 0; }
+// The fields of the block at dwOffset of a view of the main file, as ReadRecord decodes them from the
+// file; false unless all 19 are there (ReadRecord then tells what a damaged block gives).
+bool DecodeBlock(const BYTE* pView, DWORD dwViewLength, DWORD dwFileEnd, DWORD dwOffset, TEXTREF* fields) {
+    if (!pView || dwOffset > dwViewLength || dwViewLength - dwOffset < kBlockHeaderSize) return false;
+    const BYTE* block = pView + dwOffset;
+    uint64_t L = GetU32(block + 4), start = uint64_t(dwOffset) + kBlockHeaderSize;
+    if (L > (start < dwFileEnd ? dwFileEnd - start : 0)) return false;
+    uint64_t got = std::min<uint64_t>(L, dwViewLength - start), pos = 0;
+    const char* payload = reinterpret_cast<const char*>(block + kBlockHeaderSize);
+    for (int k = 0; k < DBRECORD::kFieldCount; ++k) {
+        if (got - pos < kFieldHeaderSize) return false;
+        uint64_t n = GetU32(reinterpret_cast<const unsigned char*>(payload + pos));
+        pos += kFieldHeaderSize;
+        if (n > got - pos) return false;
+        fields[k] = {payload + pos, strnlen(payload + pos, size_t(n))};
+        pos += n;
+    }
+    return true;
+}
+
+std::string Text(const TEXTREF& t) { return std::string(t.p, t.n); }
+
+// The song key of decoded fields, byte for byte what SongKeyOf gives for the same record.
+void SongKeyOfFields(const TEXTREF* f, std::string& key) {
+    key.assign(f[1].p, f[1].n);
+    key += '?';
+    key.append(f[2].p, f[2].n);
+    key += '?';
+    key.append(f[3].p, f[3].n);
+    key += '?';
+    char number[16];
+    std::snprintf(number, sizeof number, "%d", std::atoi(Text(f[7]).c_str()));
+    key += number;
+}
+
+// A read-only map of the main file for one scan; null when it cannot be made (the scan then reads).
+class MappedView {
+public:
+    MappedView(const CMxFile& file, DWORD dwLength) {
+        DWORD error = GetLastError();
+        m_pView = MxMapViewOfFile(file, dwLength, &m_dwLength);
+        SetLastError(error);
+    }
+    ~MappedView() {
+        if (m_pView) MxUnmapViewOfFile(m_pView, m_dwLength);
+    }
+    MappedView(const MappedView&) = delete;
+    MappedView& operator=(const MappedView&) = delete;
+    const BYTE* Data() const { return m_pView; }
+    DWORD Length() const { return m_dwLength; }
+
+private:
+    const BYTE* m_pView = nullptr;
+    DWORD m_dwLength = 0;
+};
+
+}  // namespace
+
+uint64_t CDBCore::LowerPathHash(const char* pText, size_t nLength) {
+    if (!IsAscii(pText, nLength)) return HashBytes(LowerPath(CString(std::string(pText, nLength))).str());
+    m_strFold.assign(pText, nLength);
+    for (char& c : m_strFold) {
+        if (c >= 'A' && c <= 'Z') c = char(c + 32);
+    }
+    return HashBytes(m_strFold);
+}
+
+bool CDBCore::LowerPathAt(DWORD dwOffset, CString& strLower) {
+    unsigned char head[kBlockHeaderSize + kFieldHeaderSize];
+    if (m_fileMain.Seek(LONG(dwOffset), CFile::begin) != LONG(dwOffset) || m_fileMain.Read(head, sizeof head) != sizeof head) return false;
+    uint64_t L = GetU32(head + 4), n = GetU32(head + kBlockHeaderSize), start = uint64_t(dwOffset) + kBlockHeaderSize;
+    if (L > (start < m_dwFileEnd ? m_dwFileEnd - start : 0) || L < kFieldHeaderSize || n > L - kFieldHeaderSize) return false;
+    if (m_scratch.size() < n) m_scratch.resize(size_t(n));
+    if (m_fileMain.Read(m_scratch.data(), UINT(n)) != n) return false;
+    strLower = LowerPath(CString(std::string(m_scratch.data(), strnlen(m_scratch.data(), size_t(n)))));
+    return true;
+}
+
+DWORD CDBCore::FindLower(const CString& strLower) {
+    const std::vector<DWORD>& buckets = m_indexPath.arrBuckets;
+    if (buckets.empty()) return kNoSlot;
+    uint64_t hash = HashBytes(strLower.str());
+    size_t mask = buckets.size() - 1;
+    CString stored;
+    for (size_t b = size_t(hash) & mask; buckets[b] != kNoSlot; b = (b + 1) & mask) {
+        // A hash says where to look; the path in the block says whether it is the song.
+        DWORD slot = buckets[b];
+        if (m_arrEntries[slot].qwPathHash == hash && LowerPathAt(m_arrEntries[slot].dwOffset, stored) && stored == strLower) return slot;
+    }
+    return kNoSlot;
+}
+
+DWORD CDBCore::Find(const CString& strPath) { return strPath.IsEmpty() ? kNoSlot : FindLower(LowerPath(strPath)); }
+
+std::string CDBCore::SongKeyAt(DWORD dwSlot) {
+    DBRECORD rec;
+    ReadRecord(m_arrEntries[dwSlot].dwOffset, &rec);
+    return SongKeyOf(rec).str();
+}
+
+void CDBCore::HashInsert(HASHINDEX& index, uint64_t SongEntry::*pHash, DWORD dwSlot) {
+    std::vector<DWORD>& buckets = index.arrBuckets;
+    if ((size_t(index.dwCount) + 1) * 2 > buckets.size()) {
+        // At most half full, so that a miss ends after a probe or two.
+        std::vector<DWORD> old(std::max<size_t>(16, buckets.size() * 2), kNoSlot);
+        old.swap(buckets);
+        size_t mask = buckets.size() - 1;
+        for (DWORD slot : old) {
+            if (slot == kNoSlot) continue;
+            size_t b = size_t(m_arrEntries[slot].*pHash) & mask;
+            while (buckets[b] != kNoSlot) b = (b + 1) & mask;
+            buckets[b] = slot;
+        }
+    }
+    size_t mask = buckets.size() - 1, b = size_t(m_arrEntries[dwSlot].*pHash) & mask;
+    while (buckets[b] != kNoSlot) b = (b + 1) & mask;
+    buckets[b] = dwSlot;
+    ++index.dwCount;
+}
+
+void CDBCore::HashErase(HASHINDEX& index, uint64_t SongEntry::*pHash, DWORD dwSlot) {
+    std::vector<DWORD>& buckets = index.arrBuckets;
+    if (buckets.empty()) return;
+    size_t mask = buckets.size() - 1, hole = size_t(m_arrEntries[dwSlot].*pHash) & mask;
+    while (buckets[hole] != dwSlot) {
+        if (buckets[hole] == kNoSlot) return;
+        hole = (hole + 1) & mask;
+    }
+    // Later members of the run move back into the hole when their home is not past it, so that every
+    // probe still reaches them.
+    for (size_t j = (hole + 1) & mask; buckets[j] != kNoSlot; j = (j + 1) & mask) {
+        size_t home = size_t(m_arrEntries[buckets[j]].*pHash) & mask;
+        if (((j - home) & mask) >= ((j - hole) & mask)) {
+            buckets[hole] = buckets[j];
+            hole = j;
+        }
+    }
+    buckets[hole] = kNoSlot;
+    --index.dwCount;
+}
+
+ptrdiff_t CDBCore::FindId(int nId) const {
+    auto it = std::lower_bound(m_arrIds.begin(), m_arrIds.end(), nId, [](const SONGID& a, int id) { return a.nId < id; });
+    return it != m_arrIds.end() && it->nId == nId && it->dwSlot != kNoSlot ? it - m_arrIds.begin() : -1;
+}
+
+void CDBCore::SetId(int nId, DWORD dwSlot) {
+    if (m_arrIds.empty() || m_arrIds.back().nId < nId) {
+        m_arrIds.push_back({nId, dwSlot});  // a new song's ID: the highest
+        return;
+    }
+    auto it = std::lower_bound(m_arrIds.begin(), m_arrIds.end(), nId, [](const SONGID& a, int id) { return a.nId < id; });
+    if (it != m_arrIds.end() && it->nId == nId) {
+        if (it->dwSlot == kNoSlot) --m_nIdHoles;
+        it->dwSlot = dwSlot;
+    } else {
+        m_arrIds.insert(it, {nId, dwSlot});
+    }
+}
+
+void CDBCore::DropIdAt(size_t nPos) {
+    m_arrIds[nPos].dwSlot = kNoSlot;
+    ++m_nIdHoles;
+    // The last ID present is always the vector's last, and holes never outnumber IDs for long.
+    while (!m_arrIds.empty() && m_arrIds.back().dwSlot == kNoSlot) {
+        m_arrIds.pop_back();
+        --m_nIdHoles;
+    }
+    if (m_nIdHoles > 64 && m_nIdHoles * 2 > m_arrIds.size()) {
+        m_arrIds.erase(std::remove_if(m_arrIds.begin(), m_arrIds.end(), [](const SONGID& s) { return s.dwSlot == kNoSlot; }), m_arrIds.end());
+        m_nIdHoles = 0;
+    }
+}
+
+bool CDBCore::HasSongId(int nId) const { return FindId(nId) >= 0; }
+
+DWORD CDBCore::NewSlot(uint64_t qwPathHash, DWORD dwOffset, int nId, int nAnalyzed) {
+    DWORD slot;
+    if (!m_arrFreeSlots.empty()) {
+        slot = m_arrFreeSlots.back();
+        m_arrFreeSlots.pop_back();
+    } else {
+        slot = DWORD(m_arrEntries.size());
+        m_arrEntries.emplace_back();
+    }
+    m_arrEntries[slot] = SongEntry{qwPathHash, 0, dwOffset, nId, static_cast<signed char>(nAnalyzed), false, false, true};
+    HashInsert(m_indexPath, &SongEntry::qwPathHash, slot);
+    ++m_nSongs;
+    return slot;
+}
+
+void CDBCore::RemoveEntry(DWORD dwSlot) {
+    UnindexSongKey(dwSlot);
+    HashErase(m_indexPath, &SongEntry::qwPathHash, dwSlot);
+    SongEntry& e = m_arrEntries[dwSlot];
+    if (e.bAliases) {
+        // IDs of the same path met at load name this song too.
+        for (size_t pos = m_arrIds.size(); pos-- > 0;) {
+            if (pos < m_arrIds.size() && m_arrIds[pos].dwSlot == dwSlot) DropIdAt(pos);
+        }
+    } else {
+        ptrdiff_t pos = FindId(e.nId);
+        if (pos >= 0 && m_arrIds[size_t(pos)].dwSlot == dwSlot) DropIdAt(size_t(pos));
+    }
+    e.bLive = false;
+    e.bAliases = false;
+    m_arrFreeSlots.push_back(dwSlot);
+    --m_nSongs;
+}
 
 void CDBCore::PlaceBlock(DWORD N, DWORD& dwOffset, DWORD& dwSlack, bool& bReused) {
     for (const auto& free : m_mapFreeBlocks) {
@@ -522,26 +772,48 @@ std::string CDBCore::BuildBlock(int nId, const DBRECORD& rec, DWORD dwSlack) con
     return block;
 }
 
-void CDBCore::IndexSongKey(const DBRECORD& rec, DWORD dwOffset) {
-    UnindexSongKey(dwOffset);
-    CString key = SongKeyOf(rec);
-    m_mapSongKey[key] = dwOffset;
-    m_mapOffsetToKey[dwOffset] = key;
+void CDBCore::IndexSongKey(DWORD dwSlot, uint64_t qwHash, const std::string& key) {
+    std::vector<DWORD>& buckets = m_indexKey.arrBuckets;
+    if (m_arrEntries[dwSlot].bKeyed && m_arrEntries[dwSlot].qwKeyHash == qwHash && !buckets.empty()) {
+        // Met again unchanged, and still the one its key names: nothing to do.
+        size_t mask = buckets.size() - 1;
+        for (size_t b = size_t(qwHash) & mask; buckets[b] != kNoSlot; b = (b + 1) & mask) {
+            if (buckets[b] == dwSlot) return;
+        }
+    }
+    UnindexSongKey(dwSlot);
+    m_arrEntries[dwSlot].qwKeyHash = qwHash;
+    m_arrEntries[dwSlot].bKeyed = true;
+    if (!buckets.empty()) {
+        size_t mask = buckets.size() - 1;
+        for (size_t b = size_t(qwHash) & mask; buckets[b] != kNoSlot; b = (b + 1) & mask) {
+            // Another record of the same key gives way: the last one met answers for it.
+            DWORD other = buckets[b];
+            if (m_arrEntries[other].qwKeyHash == qwHash && SongKeyAt(other) == key) {
+                buckets[b] = dwSlot;
+                return;
+            }
+        }
+    }
+    HashInsert(m_indexKey, &SongEntry::qwKeyHash, dwSlot);
 }
 
-void CDBCore::UnindexSongKey(DWORD dwOffset) {
-    auto it = m_mapOffsetToKey.find(dwOffset);
-    if (it == m_mapOffsetToKey.end()) return;
-    auto key = m_mapSongKey.find(it->second);
-    // Another record with the same key keeps its entry.
-    if (key != m_mapSongKey.end() && key->second == dwOffset) m_mapSongKey.erase(key);
-    m_mapOffsetToKey.erase(it);
+void CDBCore::IndexSongKey(DWORD dwSlot, const DBRECORD& rec) {
+    std::string key = SongKeyOf(rec).str();
+    IndexSongKey(dwSlot, HashBytes(key), key);
+}
+
+void CDBCore::UnindexSongKey(DWORD dwSlot) {
+    if (!m_arrEntries[dwSlot].bKeyed) return;
+    // Only the key's own entry goes; a record that gave way holds none.
+    HashErase(m_indexKey, &SongEntry::qwKeyHash, dwSlot);
+    m_arrEntries[dwSlot].bKeyed = false;
 }
 
 int CDBCore::AddRecord(DBRECORD* pRecord) {
     if (!pRecord || pRecord->FileName.IsEmpty()) return 0;
     CString lower = LowerPath(pRecord->FileName);
-    if (m_mapByPath.count(lower)) return 0;
+    if (FindLower(lower) != kNoSlot) return 0;
     DBRECORD rec = *pRecord;
     FillEmptyTexts(rec);
     DWORD N = PayloadLength(rec), offset = 0, slack = 0;
@@ -556,10 +828,9 @@ int CDBCore::AddRecord(DBRECORD* pRecord) {
         m_arrBlocks.push_back(offset);
         m_dwFileEnd = offset + kBlockHeaderSize + N + slack;
     }
-    IndexSongKey(rec, offset);
-    auto it = m_mapByPath.emplace(lower, SongEntry{rec.FileName, offset, id, rec.Analyzed == "0" ? 0 : 1, 0}).first;
-    m_mapOffsetToPath[offset] = &it->first;
-    m_mapIdToPath[id] = &it->first;
+    DWORD slot = NewSlot(HashBytes(lower.str()), offset, id, rec.Analyzed == "0" ? 0 : 1);
+    SetId(id, slot);
+    IndexSongKey(slot, rec);
     return 1;
 }
 
@@ -591,39 +862,27 @@ int CDBCore::ReadRecord(DWORD dwOffset, DBRECORD* pRecord, int* pId, DWORD* pL, 
 }
 
 int CDBCore::GetRecord(CString strPath, DBRECORD* pRecord) {
-    EntryIt it = Find(strPath);
-    if (it == m_mapByPath.end() || !pRecord) return 0;
+    DWORD slot = Find(strPath);
+    if (slot == kNoSlot || !pRecord) return 0;
     DBRECORD rec;
-    if (!ReadRecord(it->second.dwOffset, &rec)) return 0;
+    if (!ReadRecord(m_arrEntries[slot].dwOffset, &rec)) return 0;
     rec.Type.MakeLower();
     *pRecord = rec;
     return 1;
 }
 
-void CDBCore::RemoveEntry(EntryIt it) {
-    const CString* key = &it->first;
-    if (it->second.nAliases > 0) {
-        // Blocks of the same path met at load point at this key too.
-        for (auto o = m_mapOffsetToPath.begin(); o != m_mapOffsetToPath.end();) o = o->second == key ? m_mapOffsetToPath.erase(o) : std::next(o);
-        for (auto i = m_mapIdToPath.begin(); i != m_mapIdToPath.end();) i = i->second == key ? m_mapIdToPath.erase(i) : std::next(i);
-    } else {
-        m_mapOffsetToPath.erase(it->second.dwOffset);
-        m_mapIdToPath.erase(it->second.nId);
-    }
-    m_mapByPath.erase(it);
-}
-
 int CDBCore::UpdateRecord(CString strPath, DBRECORD* pRecord, DWORD dwMask) {
-    if (!pRecord || ((dwMask & 1) && pRecord->FileName.IsEmpty())) return 0;
-    EntryIt it = Find(strPath);
-    if (it == m_mapByPath.end()) return 0;
-    DWORD offset = it->second.dwOffset, L = 0, S = 0;
-    int id = it->second.nId;
+    if (!pRecord || ((dwMask & 1) && pRecord->FileName.IsEmpty()) || strPath.IsEmpty()) return 0;
+    CString lower = LowerPath(strPath);
+    DWORD slot = FindLower(lower);
+    if (slot == kNoSlot) return 0;
+    DWORD offset = m_arrEntries[slot].dwOffset, L = 0, S = 0;
+    int id = m_arrEntries[slot].nId;
     DBRECORD stored;
     ReadRecord(offset, &stored, nullptr, &L, &S);  // what cannot be read keeps the defaults
-    CString newLower = (dwMask & 1) ? LowerPath(pRecord->FileName) : it->first;
+    CString newLower = (dwMask & 1) ? LowerPath(pRecord->FileName) : lower;
     // A new path that names another record would merge two songs; it is refused.
-    if (newLower != it->first && m_mapByPath.count(newLower)) return 0;
+    if (newLower != lower && FindLower(newLower) != kNoSlot) return 0;
 
     DBRECORD rec = stored;
     for (int k = 0; k < DBRECORD::kFieldCount; ++k) {
@@ -654,17 +913,24 @@ int CDBCore::UpdateRecord(CString strPath, DBRECORD* pRecord, DWORD dwMask) {
         }
         m_mapFreeBlocks[offset] = L + S;
     }
-    UnindexSongKey(offset);
-    IndexSongKey(rec, newOffset);
-    if (newOffset == offset && newLower == it->first) {
-        it->second.strPath = rec.FileName;
-        it->second.nAnalyzed = rec.Analyzed == "0" ? 0 : 1;
-        return 1;
+    UnindexSongKey(slot);
+    IndexSongKey(slot, rec);
+    m_arrEntries[slot].nAnalyzed = rec.Analyzed == "0" ? 0 : 1;
+    if (newOffset == offset && newLower == lower) return 1;
+    // A song that moves or is renamed keeps only its own ID.
+    if (m_arrEntries[slot].bAliases) {
+        for (size_t pos = m_arrIds.size(); pos-- > 0;) {
+            if (pos < m_arrIds.size() && m_arrIds[pos].dwSlot == slot) DropIdAt(pos);
+        }
+        m_arrEntries[slot].bAliases = false;
     }
-    RemoveEntry(it);
-    auto added = m_mapByPath.emplace(newLower, SongEntry{rec.FileName, newOffset, id, rec.Analyzed == "0" ? 0 : 1, 0}).first;
-    m_mapOffsetToPath[newOffset] = &added->first;
-    m_mapIdToPath[id] = &added->first;
+    SetId(id, slot);
+    if (newLower != lower) {
+        HashErase(m_indexPath, &SongEntry::qwPathHash, slot);
+        m_arrEntries[slot].qwPathHash = HashBytes(newLower.str());
+        HashInsert(m_indexPath, &SongEntry::qwPathHash, slot);
+    }
+    m_arrEntries[slot].dwOffset = newOffset;
     return 1;
 }
 
@@ -686,39 +952,40 @@ void CDBCore::TrimTail() {
 }
 
 int CDBCore::DeleteRecord(CString strPath) {
-    EntryIt it = Find(strPath);
-    if (it == m_mapByPath.end()) return 0;
-    DWORD offset = it->second.dwOffset;
-    int id = it->second.nId;
+    DWORD slot = Find(strPath);
+    return slot == kNoSlot ? 0 : DeleteSlot(slot);
+}
+
+int CDBCore::DeleteSlot(DWORD dwSlot) {
+    DWORD offset = m_arrEntries[dwSlot].dwOffset;
+    int id = m_arrEntries[dwSlot].nId;
     unsigned char header[kBlockHeaderSize] = {};
     m_fileMain.Seek(LONG(offset), CFile::begin);
     m_fileMain.Read(header, kBlockHeaderSize);
     std::string freed(2, '\0');
     freed[0] = char(kBlockFree);
     if (!WriteMarked({{offset + kBlockFlagsOffset, freed}})) return 0;
-    UnindexSongKey(offset);
-    RemoveEntry(it);
+    RemoveEntry(dwSlot);
     m_mapFreeBlocks[offset] = GetU32(header + 4) + GetU32(header + 8);
     if (id == m_nHighestId) {
         // Down to the next ID still present, or 0.
-        auto below = m_mapIdToPath.lower_bound(m_nHighestId);
-        m_nHighestId = (m_mapIdToPath.empty() || below == m_mapIdToPath.begin() || std::prev(below)->first <= 0)
-                           ? 0
-                           : std::prev(below)->first;
+        auto below = std::lower_bound(m_arrIds.begin(), m_arrIds.end(), m_nHighestId, [](const SONGID& a, int n) { return a.nId < n; });
+        while (below != m_arrIds.begin() && std::prev(below)->dwSlot == kNoSlot) --below;
+        m_nHighestId = below == m_arrIds.begin() || std::prev(below)->nId <= 0 ? 0 : std::prev(below)->nId;
     }
     TrimTail();
     return 1;
 }
 
 int CDBCore::DeleteRecordById(int nId) {
-    auto it = m_mapIdToPath.find(nId);
-    return it == m_mapIdToPath.end() ? 0 : DeleteRecord(*it->second);
+    ptrdiff_t pos = FindId(nId);
+    return pos < 0 ? 0 : DeleteSlot(m_arrIds[size_t(pos)].dwSlot);
 }
 
 int CDBCore::GetRecordId(CString strPath, int* pId) {
-    EntryIt it = Find(strPath);
-    if (it == m_mapByPath.end()) return 0;
-    if (pId) *pId = it->second.nId;
+    DWORD slot = Find(strPath);
+    if (slot == kNoSlot) return 0;
+    if (pId) *pId = m_arrEntries[slot].nId;
     return 1;
 }
 
@@ -743,9 +1010,45 @@ public:
         }
         return true;
     }
+    // The same answer for the four texts in a block, folded only as far as the words need them. ASCII
+    // text folds here, and any word matches it at any byte; other text folds and matches as above.
+    bool Match(const TEXTREF* texts) {
+        if (m_words.empty()) return true;
+        for (FOLDED& f : m_folded) f.bDone = false;
+        for (const CString& word : m_words) {
+            bool found = false;
+            for (int k = 0; k < 4 && !found; ++k) {
+                FOLDED& f = m_folded[k];
+                if (!f.bDone) Fold(texts[k], f);
+                found = f.bAscii ? f.ascii.find(word.str()) != std::string::npos : MxFindChars(f.other, word) >= 0;
+            }
+            if (!found) return false;
+        }
+        return true;
+    }
 
 private:
+    struct FOLDED {
+        bool bDone = false;
+        bool bAscii = false;
+        std::string ascii;
+        CString other;
+    };
+    static void Fold(const TEXTREF& t, FOLDED& f) {
+        f.bDone = true;
+        f.bAscii = IsAscii(t.p, t.n);
+        if (!f.bAscii) {
+            f.other = MxFoldCase(CString(Text(t)));
+            return;
+        }
+        f.ascii.assign(t.p, t.n);
+        for (char& c : f.ascii) {
+            if (c >= 'A' && c <= 'Z') c = char(c + 32);
+        }
+    }
+
     std::vector<CString> m_words;
+    FOLDED m_folded[4];
 };
 }  // namespace
 
@@ -753,37 +1056,47 @@ int CDBCore::Search(const CList<int, int>* pIds, CList<CString, CString>* pKeywo
                     int nMode) {
     results.RemoveAll();
     KeywordMatcher matcher(pKeywords);
-    // Reads one song; true when it is in the library and matches.
+    if (pIds && nLimit == 0) return 1;
+    // The songs are read from a map of the main file; a block that does not decode whole is read as
+    // ReadRecord reads it, which says what its damaged fields give.
+    MappedView view(m_fileMain, m_dwFileEnd);
+    TEXTREF fields[DBRECORD::kFieldCount];
+    std::string key;
+    // Reads one song into rec; true when it is in the library and matches. Every song read has its
+    // song key indexed and its analysed flag known.
     auto visit = [&](int id, DBRECORD& rec) {
-        auto path = m_mapIdToPath.find(id);
-        if (path == m_mapIdToPath.end()) return false;
-        auto entry = m_mapByPath.find(*path->second);
-        if (entry == m_mapByPath.end()) return false;
-        DWORD offset = entry->second.dwOffset;
-        ReadRecord(offset, &rec);
-        IndexSongKey(rec, offset);
-        entry->second.nAnalyzed = rec.Analyzed == "0" ? 0 : 1;
-        if (!matcher.Match(rec)) return false;
+        ptrdiff_t pos = FindId(id);
+        if (pos < 0) return false;
+        DWORD slot = m_arrIds[size_t(pos)].dwSlot, offset = m_arrEntries[slot].dwOffset;
+        if (DecodeBlock(view.Data(), view.Length(), m_dwFileEnd, offset, fields)) {
+            SongKeyOfFields(fields, key);
+            IndexSongKey(slot, HashBytes(key), key);
+            m_arrEntries[slot].nAnalyzed = fields[15].n == 1 && fields[15].p[0] == '0' ? 0 : 1;
+            const TEXTREF searched[4] = {fields[1], fields[2], fields[3], fields[4]};
+            if (!matcher.Match(searched)) return false;
+            for (int k = 0; k < DBRECORD::kFieldCount; ++k) rec.Field(k) = CString(Text(fields[k]));
+        } else {
+            rec = DBRECORD();
+            ReadRecord(offset, &rec);
+            IndexSongKey(slot, rec);
+            m_arrEntries[slot].nAnalyzed = rec.Analyzed == "0" ? 0 : 1;
+            if (!matcher.Match(rec)) return false;
+        }
         rec.Type.MakeLower();
         return true;
     };
+    DBRECORD rec;
     if (!pIds) {
         // Song IDs 1 to the highest in ascending order: the IDs present, without counting through the gaps
         // (a damaged file can hold an ID in the billions).
-        std::vector<int> ids;
-        for (auto it = m_mapIdToPath.lower_bound(1); it != m_mapIdToPath.end() && it->first <= m_nHighestId; ++it) {
-            ids.push_back(it->first);
-        }
-        for (int id : ids) {
-            DBRECORD rec;
-            if (visit(id, rec)) results.AddTail(rec);
+        auto it = std::lower_bound(m_arrIds.begin(), m_arrIds.end(), 1, [](const SONGID& a, int n) { return a.nId < n; });
+        for (size_t pos = size_t(it - m_arrIds.begin()); pos < m_arrIds.size() && m_arrIds[pos].nId <= m_nHighestId; ++pos) {
+            if (m_arrIds[pos].dwSlot != kNoSlot && visit(m_arrIds[pos].nId, rec)) results.AddTail(rec);
         }
         return 1;
     }
-    if (nLimit == 0) return 1;
     int count = 0;
     for (POSITION pos = pIds->GetHeadPosition(); pos;) {
-        DBRECORD rec;
         if (!visit(pIds->GetNext(pos), rec)) continue;
         ++count;
         if (nLimit == -1) {
@@ -798,12 +1111,23 @@ int CDBCore::Search(const CList<int, int>* pIds, CList<CString, CString>* pKeywo
     return 1;
 }
 
-int CDBCore::IsImportedByFileName(CString strPath) { return Find(strPath) != m_mapByPath.end(); }
+int CDBCore::IsImportedByFileName(CString strPath) { return Find(strPath) != kNoSlot; }
 
 int CDBCore::IsImportedBySongInfo(CString strArtist, CString strAlbum, DWORD dwFileLength) {
-    for (auto& entry : m_mapByPath) {
+    MappedView view(m_fileMain, m_dwFileEnd);
+    TEXTREF fields[DBRECORD::kFieldCount];
+    for (DWORD slot = 0; slot < m_arrEntries.size(); ++slot) {
+        if (!m_arrEntries[slot].bLive) continue;
+        DWORD offset = m_arrEntries[slot].dwOffset;
+        if (DecodeBlock(view.Data(), view.Length(), m_dwFileEnd, offset, fields)) {
+            if (std::strtoul(Text(fields[7]).c_str(), nullptr, 10) == dwFileLength && !CString(Text(fields[2])).CompareNoCase(strArtist) &&
+                !CString(Text(fields[3])).CompareNoCase(strAlbum)) {
+                return 1;
+            }
+            continue;
+        }
         DBRECORD rec;
-        ReadRecord(entry.second.dwOffset, &rec);
+        ReadRecord(offset, &rec);
         if (!rec.Artist.CompareNoCase(strArtist) && !rec.Album.CompareNoCase(strAlbum) &&
             std::strtoul(rec.FileLength, nullptr, 10) == dwFileLength) {
             return 1;
@@ -813,14 +1137,22 @@ int CDBCore::IsImportedBySongInfo(CString strArtist, CString strAlbum, DWORD dwF
 }
 
 int CDBCore::IsImportedBySongKey(CString strSong, CString strArtist, CString strAlbum, DWORD dwFileLength, CString& strPath) {
-    auto key = m_mapSongKey.find(SongKey(strSong, strArtist, strAlbum, int(dwFileLength)));
-    if (key == m_mapSongKey.end()) return 0;
-    auto path = m_mapOffsetToPath.find(key->second);
-    if (path != m_mapOffsetToPath.end()) strPath = *path->second;
-    return 1;
+    const std::vector<DWORD>& buckets = m_indexKey.arrBuckets;
+    if (buckets.empty()) return 0;
+    std::string key = SongKey(strSong, strArtist, strAlbum, int(dwFileLength)).str();
+    uint64_t hash = HashBytes(key);
+    size_t mask = buckets.size() - 1;
+    for (size_t b = size_t(hash) & mask; buckets[b] != kNoSlot; b = (b + 1) & mask) {
+        DWORD slot = buckets[b];
+        if (m_arrEntries[slot].qwKeyHash != hash || SongKeyAt(slot) != key) continue;
+        CString lower;
+        if (LowerPathAt(m_arrEntries[slot].dwOffset, lower)) strPath = lower;
+        return 1;
+    }
+    return 0;
 }
 
 int CDBCore::IsAnalyzed(CString strPath) {
-    EntryIt it = Find(strPath);
-    return it != m_mapByPath.end() && it->second.nAnalyzed == 1;
+    DWORD slot = Find(strPath);
+    return slot != kNoSlot && m_arrEntries[slot].nAnalyzed == 1;
 }
