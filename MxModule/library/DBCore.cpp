@@ -424,15 +424,12 @@ int CDBCore::Load() {
             if (m_indexPath.dwCount) {
                 // The same hash: the same path only when the folded paths agree (a second block of a
                 // path: the first one rules, and the second's ID names it too).
-                const std::vector<DWORD>& buckets = m_indexPath.arrBuckets;
-                size_t mask = buckets.size() - 1;
                 CString lower, other;
-                for (size_t b = size_t(hash) & mask; buckets[b] != kNoSlot && slot == kNoSlot; b = (b + 1) & mask) {
-                    const SongEntry& e = m_arrEntries[buckets[b]];
-                    if (e.qwPathHash != hash) continue;
+                size_t at = HashFind(m_indexPath, &SongEntry::qwPathHash, hash, [&](DWORD candidate) {
                     if (lower.IsEmpty()) lower = LowerPath(CString(std::string(text, pathLength)));
-                    if (LowerPathAt(e.dwOffset, other) && other == lower) slot = buckets[b];
-                }
+                    return LowerPathAt(m_arrEntries[candidate].dwOffset, other) && other == lower;
+                });
+                if (at != kNoBucket) slot = DWORD(m_indexPath.arrBuckets[at]);
             }
             if (slot == kNoSlot) {
                 slot = NewSlot(hash, DWORD(pos), int(id), -1);
@@ -517,11 +514,18 @@ namespace {
 uint64_t HashBytes(const char* p, size_t n) { return std::hash<std::string_view>()(std::string_view(p, n)) & CDBCore::s_qwHashMask; }
 uint64_t HashBytes(const std::string& s) { return HashBytes(s.data(), s.size()); }
 
-// A text inside a block: its bytes up to its count or its first zero byte.
+// A text inside a block: its bytes up to its count, and then (Cut) up to its first zero byte.
 struct TEXTREF {
     const char* p;
     size_t n;
 };
+
+inline const TEXTREF& Cut(TEXTREF& t) {
+    size_t i = 0;
+    while (i < t.n && t.p[i]) ++i;
+    t.n = i;
+    return t;
+}
 
 bool IsAscii(const char* p, size_t n) {
     for (size_t i = 0; i < n; ++i) {
@@ -530,47 +534,60 @@ bool IsAscii(const char* p, size_t n) {
     return true;
 }
 
-// The fields of the block at dwOffset of a view of the main file, as ReadRecord decodes them from the
-// file; false unless all 19 are there (ReadRecord then tells what a damaged block gives).
-bool DecodeBlock(const BYTE* pView, DWORD dwViewLength, DWORD dwFileEnd, DWORD dwOffset, TEXTREF* fields) {
-    if (!pView || dwOffset > dwViewLength || dwViewLength - dwOffset < kBlockHeaderSize) return false;
+// The first nWanted fields of the block at dwOffset of a view of the main file, as ReadRecord decodes
+// them from the file but not yet Cut; how many were there. Fields before the first that fails come out
+// the same however many are asked for; a block short of the ones needed is left to ReadRecord, which
+// says what a damaged block gives.
+int DecodeFields(const BYTE* pView, DWORD dwViewLength, DWORD dwFileEnd, DWORD dwOffset, TEXTREF* fields, int nWanted) {
+    if (!pView || dwOffset > dwViewLength || dwViewLength - dwOffset < kBlockHeaderSize) return 0;
     const BYTE* block = pView + dwOffset;
     uint64_t L = GetU32(block + 4), start = uint64_t(dwOffset) + kBlockHeaderSize;
-    if (L > (start < dwFileEnd ? dwFileEnd - start : 0)) return false;
+    if (L > (start < dwFileEnd ? dwFileEnd - start : 0)) return 0;
     uint64_t got = std::min<uint64_t>(L, dwViewLength - start), pos = 0;
     const char* payload = reinterpret_cast<const char*>(block + kBlockHeaderSize);
-    for (int k = 0; k < DBRECORD::kFieldCount; ++k) {
-        if (got - pos < kFieldHeaderSize) return false;
+    for (int k = 0; k < nWanted; ++k) {
+        if (got - pos < kFieldHeaderSize) return k;
         uint64_t n = GetU32(reinterpret_cast<const unsigned char*>(payload + pos));
         pos += kFieldHeaderSize;
-        if (n > got - pos) return false;
-        fields[k] = {payload + pos, strnlen(payload + pos, size_t(n))};
+        if (n > got - pos) return k;
+        fields[k] = {payload + pos, size_t(n)};
         pos += n;
     }
-    return true;
+    return nWanted;
 }
 
 std::string Text(const TEXTREF& t) { return std::string(t.p, t.n); }
 
-// The song key of decoded fields, byte for byte what SongKeyOf gives for the same record.
-void SongKeyOfFields(const TEXTREF* f, std::string& key) {
+// The song key of Cut fields, byte for byte what SongKeyOf gives for the same record.
+void SongKeyOfFields(TEXTREF* f, std::string& key) {
+    for (int k : {1, 2, 3, 7}) Cut(f[k]);
     key.assign(f[1].p, f[1].n);
     key += '?';
     key.append(f[2].p, f[2].n);
     key += '?';
     key.append(f[3].p, f[3].n);
     key += '?';
-    char number[16];
-    std::snprintf(number, sizeof number, "%d", std::atoi(Text(f[7]).c_str()));
-    key += number;
+    const TEXTREF& length = f[7];
+    bool digits = length.n > 0 && length.n < 10;
+    for (size_t i = 0; i < length.n && digits; ++i) digits = length.p[i] >= '0' && length.p[i] <= '9';
+    if (!digits) {
+        char number[16];
+        std::snprintf(number, sizeof number, "%d", std::atoi(Text(length).c_str()));
+        key += number;
+        return;
+    }
+    // Plain digits, the usual case: what atoi and "%d" make of them is the digits without leading zeros.
+    size_t first = 0;
+    while (first + 1 < length.n && length.p[first] == '0') ++first;
+    key.append(length.p + first, length.n - first);
 }
 
 // A read-only map of the main file for one scan; null when it cannot be made (the scan then reads).
 class MappedView {
 public:
-    MappedView(const CMxFile& file, DWORD dwLength) {
+    MappedView(const CMxFile& file, DWORD dwLength, bool bWhole) {
         DWORD error = GetLastError();
-        m_pView = MxMapViewOfFile(file, dwLength, &m_dwLength);
+        m_pView = MxMapViewOfFile(file, dwLength, &m_dwLength, bWhole);
         SetLastError(error);
     }
     ~MappedView() {
@@ -609,17 +626,13 @@ bool CDBCore::LowerPathAt(DWORD dwOffset, CString& strLower) {
 }
 
 DWORD CDBCore::FindLower(const CString& strLower) {
-    const std::vector<DWORD>& buckets = m_indexPath.arrBuckets;
-    if (buckets.empty()) return kNoSlot;
-    uint64_t hash = HashBytes(strLower.str());
-    size_t mask = buckets.size() - 1;
+    if (!m_indexPath.dwCount) return kNoSlot;
     CString stored;
-    for (size_t b = size_t(hash) & mask; buckets[b] != kNoSlot; b = (b + 1) & mask) {
-        // A hash says where to look; the path in the block says whether it is the song.
-        DWORD slot = buckets[b];
-        if (m_arrEntries[slot].qwPathHash == hash && LowerPathAt(m_arrEntries[slot].dwOffset, stored) && stored == strLower) return slot;
-    }
-    return kNoSlot;
+    // A hash says where to look; the path in the block says whether it is the song.
+    size_t at = HashFind(m_indexPath, &SongEntry::qwPathHash, HashBytes(strLower.str()), [&](DWORD slot) {
+        return LowerPathAt(m_arrEntries[slot].dwOffset, stored) && stored == strLower;
+    });
+    return at == kNoBucket ? kNoSlot : DWORD(m_indexPath.arrBuckets[at]);
 }
 
 DWORD CDBCore::Find(const CString& strPath) { return strPath.IsEmpty() ? kNoSlot : FindLower(LowerPath(strPath)); }
@@ -630,44 +643,71 @@ std::string CDBCore::SongKeyAt(DWORD dwSlot) {
     return SongKeyOf(rec).str();
 }
 
-void CDBCore::HashInsert(HASHINDEX& index, uint64_t SongEntry::*pHash, DWORD dwSlot) {
-    std::vector<DWORD>& buckets = index.arrBuckets;
-    if ((size_t(index.dwCount) + 1) * 2 > buckets.size()) {
-        // At most half full, so that a miss ends after a probe or two.
-        std::vector<DWORD> old(std::max<size_t>(16, buckets.size() * 2), kNoSlot);
-        old.swap(buckets);
-        size_t mask = buckets.size() - 1;
-        for (DWORD slot : old) {
-            if (slot == kNoSlot) continue;
-            size_t b = size_t(m_arrEntries[slot].*pHash) & mask;
-            while (buckets[b] != kNoSlot) b = (b + 1) & mask;
-            buckets[b] = slot;
-        }
+// A bucket holds a slot in its low half and the low half of the slot's hash in its high half, so that
+// probing and moving buckets never look at the entries.
+namespace {
+const uint64_t kEmptyBucket = ~uint64_t(0);
+inline uint64_t Bucket(uint64_t qwHash, DWORD dwSlot) { return qwHash << 32 | dwSlot; }
+inline size_t HomeOf(uint64_t bucket, size_t mask) { return size_t(bucket >> 32) & mask; }
+}  // namespace
+
+void CDBCore::HashReserve(HASHINDEX& index, size_t nCount) {
+    // At most half full, so that a miss ends after a probe or two.
+    std::vector<uint64_t>& buckets = index.arrBuckets;
+    if (nCount * 2 <= buckets.size()) return;
+    size_t size = std::max<size_t>(16, buckets.size());
+    while (size < nCount * 2) size *= 2;
+    std::vector<uint64_t> old(size, kEmptyBucket);
+    old.swap(buckets);
+    size_t mask = buckets.size() - 1;
+    for (uint64_t bucket : old) {
+        if (bucket == kEmptyBucket) continue;
+        size_t b = HomeOf(bucket, mask);
+        while (buckets[b] != kEmptyBucket) b = (b + 1) & mask;
+        buckets[b] = bucket;
     }
-    size_t mask = buckets.size() - 1, b = size_t(m_arrEntries[dwSlot].*pHash) & mask;
-    while (buckets[b] != kNoSlot) b = (b + 1) & mask;
-    buckets[b] = dwSlot;
+}
+
+void CDBCore::HashInsert(HASHINDEX& index, uint64_t SongEntry::*pHash, DWORD dwSlot) {
+    std::vector<uint64_t>& buckets = index.arrBuckets;
+    if ((size_t(index.dwCount) + 1) * 2 > buckets.size()) HashReserve(index, std::max<size_t>(16, buckets.size()));
+    uint64_t bucket = Bucket(m_arrEntries[dwSlot].*pHash, dwSlot);
+    size_t mask = buckets.size() - 1, b = HomeOf(bucket, mask);
+    while (buckets[b] != kEmptyBucket) b = (b + 1) & mask;
+    buckets[b] = bucket;
     ++index.dwCount;
 }
 
+size_t CDBCore::HashFind(const HASHINDEX& index, uint64_t SongEntry::*pHash, uint64_t qwHash, const std::function<bool(DWORD)>& accept) {
+    const std::vector<uint64_t>& buckets = index.arrBuckets;
+    if (buckets.empty()) return kNoBucket;
+    size_t mask = buckets.size() - 1;
+    for (size_t b = size_t(qwHash) & mask; buckets[b] != kEmptyBucket; b = (b + 1) & mask) {
+        DWORD slot = DWORD(buckets[b]);
+        if (DWORD(buckets[b] >> 32) == DWORD(qwHash) && m_arrEntries[slot].*pHash == qwHash && accept(slot)) return b;
+    }
+    return kNoBucket;
+}
+
 void CDBCore::HashErase(HASHINDEX& index, uint64_t SongEntry::*pHash, DWORD dwSlot) {
-    std::vector<DWORD>& buckets = index.arrBuckets;
+    std::vector<uint64_t>& buckets = index.arrBuckets;
     if (buckets.empty()) return;
-    size_t mask = buckets.size() - 1, hole = size_t(m_arrEntries[dwSlot].*pHash) & mask;
-    while (buckets[hole] != dwSlot) {
-        if (buckets[hole] == kNoSlot) return;
+    uint64_t bucket = Bucket(m_arrEntries[dwSlot].*pHash, dwSlot);
+    size_t mask = buckets.size() - 1, hole = HomeOf(bucket, mask);
+    while (buckets[hole] != bucket) {
+        if (buckets[hole] == kEmptyBucket) return;
         hole = (hole + 1) & mask;
     }
     // Later members of the run move back into the hole when their home is not past it, so that every
     // probe still reaches them.
-    for (size_t j = (hole + 1) & mask; buckets[j] != kNoSlot; j = (j + 1) & mask) {
-        size_t home = size_t(m_arrEntries[buckets[j]].*pHash) & mask;
+    for (size_t j = (hole + 1) & mask; buckets[j] != kEmptyBucket; j = (j + 1) & mask) {
+        size_t home = HomeOf(buckets[j], mask);
         if (((j - home) & mask) >= ((j - hole) & mask)) {
             buckets[hole] = buckets[j];
             hole = j;
         }
     }
-    buckets[hole] = kNoSlot;
+    buckets[hole] = kEmptyBucket;
     --index.dwCount;
 }
 
@@ -773,27 +813,19 @@ std::string CDBCore::BuildBlock(int nId, const DBRECORD& rec, DWORD dwSlack) con
 }
 
 void CDBCore::IndexSongKey(DWORD dwSlot, uint64_t qwHash, const std::string& key) {
-    std::vector<DWORD>& buckets = m_indexKey.arrBuckets;
-    if (m_arrEntries[dwSlot].bKeyed && m_arrEntries[dwSlot].qwKeyHash == qwHash && !buckets.empty()) {
-        // Met again unchanged, and still the one its key names: nothing to do.
-        size_t mask = buckets.size() - 1;
-        for (size_t b = size_t(qwHash) & mask; buckets[b] != kNoSlot; b = (b + 1) & mask) {
-            if (buckets[b] == dwSlot) return;
-        }
-    }
+    // Met again unchanged (a record changes only through an update, which takes it out first), and
+    // still the one its key names: nothing to do.
+    if (m_arrEntries[dwSlot].bKeyed && m_arrEntries[dwSlot].qwKeyHash == qwHash) return;
     UnindexSongKey(dwSlot);
     m_arrEntries[dwSlot].qwKeyHash = qwHash;
     m_arrEntries[dwSlot].bKeyed = true;
-    if (!buckets.empty()) {
-        size_t mask = buckets.size() - 1;
-        for (size_t b = size_t(qwHash) & mask; buckets[b] != kNoSlot; b = (b + 1) & mask) {
-            // Another record of the same key gives way: the last one met answers for it.
-            DWORD other = buckets[b];
-            if (m_arrEntries[other].qwKeyHash == qwHash && SongKeyAt(other) == key) {
-                buckets[b] = dwSlot;
-                return;
-            }
-        }
+    // Another record of the same key gives way: the last one met answers for it, and the other one is
+    // as if never met.
+    size_t at = HashFind(m_indexKey, &SongEntry::qwKeyHash, qwHash, [&](DWORD other) { return SongKeyAt(other) == key; });
+    if (at != kNoBucket) {
+        m_arrEntries[DWORD(m_indexKey.arrBuckets[at])].bKeyed = false;
+        m_indexKey.arrBuckets[at] = Bucket(qwHash, dwSlot);
+        return;
     }
     HashInsert(m_indexKey, &SongEntry::qwKeyHash, dwSlot);
 }
@@ -805,7 +837,6 @@ void CDBCore::IndexSongKey(DWORD dwSlot, const DBRECORD& rec) {
 
 void CDBCore::UnindexSongKey(DWORD dwSlot) {
     if (!m_arrEntries[dwSlot].bKeyed) return;
-    // Only the key's own entry goes; a record that gave way holds none.
     HashErase(m_indexKey, &SongEntry::qwKeyHash, dwSlot);
     m_arrEntries[dwSlot].bKeyed = false;
 }
@@ -1010,16 +1041,16 @@ public:
         }
         return true;
     }
-    // The same answer for the four texts in a block, folded only as far as the words need them. ASCII
-    // text folds here, and any word matches it at any byte; other text folds and matches as above.
-    bool Match(const TEXTREF* texts) {
+    // The same answer for the four texts in a block (Cut here), folded only as far as the words need
+    // them. ASCII text folds here, and any word matches it at any byte; other text as above.
+    bool Match(TEXTREF* texts) {
         if (m_words.empty()) return true;
         for (FOLDED& f : m_folded) f.bDone = false;
         for (const CString& word : m_words) {
             bool found = false;
             for (int k = 0; k < 4 && !found; ++k) {
                 FOLDED& f = m_folded[k];
-                if (!f.bDone) Fold(texts[k], f);
+                if (!f.bDone) Fold(Cut(texts[k]), f);
                 found = f.bAscii ? f.ascii.find(word.str()) != std::string::npos : MxFindChars(f.other, word) >= 0;
             }
             if (!found) return false;
@@ -1059,27 +1090,37 @@ int CDBCore::Search(const CList<int, int>* pIds, CList<CString, CString>* pKeywo
     if (pIds && nLimit == 0) return 1;
     // The songs are read from a map of the main file; a block that does not decode whole is read as
     // ReadRecord reads it, which says what its damaged fields give.
-    MappedView view(m_fileMain, m_dwFileEnd);
+    MappedView view(m_fileMain, m_dwFileEnd, !pIds);
     TEXTREF fields[DBRECORD::kFieldCount];
     std::string key;
     // Reads one song into rec; true when it is in the library and matches. Every song read has its
     // song key indexed and its analysed flag known.
-    auto visit = [&](int id, DBRECORD& rec) {
-        ptrdiff_t pos = FindId(id);
-        if (pos < 0) return false;
-        DWORD slot = m_arrIds[size_t(pos)].dwSlot, offset = m_arrEntries[slot].dwOffset;
-        if (DecodeBlock(view.Data(), view.Length(), m_dwFileEnd, offset, fields)) {
-            SongKeyOfFields(fields, key);
-            IndexSongKey(slot, HashBytes(key), key);
-            m_arrEntries[slot].nAnalyzed = fields[15].n == 1 && fields[15].p[0] == '0' ? 0 : 1;
-            const TEXTREF searched[4] = {fields[1], fields[2], fields[3], fields[4]};
-            if (!matcher.Match(searched)) return false;
-            for (int k = 0; k < DBRECORD::kFieldCount; ++k) rec.Field(k) = CString(Text(fields[k]));
+    auto visit = [&](DWORD slot, DBRECORD& rec) {
+        DWORD offset = m_arrEntries[slot].dwOffset;
+        // A record changes only through an update, which indexes it again: what is already known of
+        // it stands, and its block is read only as far as is still needed.
+        SongEntry& e = m_arrEntries[slot];
+        int wanted = e.nAnalyzed < 0 ? 16 : !e.bKeyed ? 8 : 5;
+        const BYTE* data = view.Data();
+        bool whole = DecodeFields(data, view.Length(), m_dwFileEnd, offset, fields, wanted) == wanted, matched = false;
+        if (whole) {
+            matched = matcher.Match(fields + 1);
+            // A song that matches is read whole.
+            if (matched) whole = DecodeFields(data, view.Length(), m_dwFileEnd, offset, fields, DBRECORD::kFieldCount) == DBRECORD::kFieldCount;
+        }
+        if (whole) {
+            if (!e.bKeyed) {
+                SongKeyOfFields(fields, key);
+                IndexSongKey(slot, HashBytes(key), key);
+            }
+            if (e.nAnalyzed < 0) e.nAnalyzed = Cut(fields[15]).n == 1 && fields[15].p[0] == '0' ? 0 : 1;
+            if (!matched) return false;
+            for (int k = 0; k < DBRECORD::kFieldCount; ++k) rec.Field(k) = CString(Text(Cut(fields[k])));
         } else {
             rec = DBRECORD();
             ReadRecord(offset, &rec);
             IndexSongKey(slot, rec);
-            m_arrEntries[slot].nAnalyzed = rec.Analyzed == "0" ? 0 : 1;
+            e.nAnalyzed = rec.Analyzed == "0" ? 0 : 1;
             if (!matcher.Match(rec)) return false;
         }
         rec.Type.MakeLower();
@@ -1087,17 +1128,26 @@ int CDBCore::Search(const CList<int, int>* pIds, CList<CString, CString>* pKeywo
     };
     DBRECORD rec;
     if (!pIds) {
+        HashReserve(m_indexKey, m_nSongs);  // every song will be met
         // Song IDs 1 to the highest in ascending order: the IDs present, without counting through the gaps
         // (a damaged file can hold an ID in the billions).
         auto it = std::lower_bound(m_arrIds.begin(), m_arrIds.end(), 1, [](const SONGID& a, int n) { return a.nId < n; });
+        const size_t kAhead = 8;
         for (size_t pos = size_t(it - m_arrIds.begin()); pos < m_arrIds.size() && m_arrIds[pos].nId <= m_nHighestId; ++pos) {
-            if (m_arrIds[pos].dwSlot != kNoSlot && visit(m_arrIds[pos].nId, rec)) results.AddTail(rec);
+            // The walk through a block waits on each field's count: the blocks a few songs on are
+            // asked of memory meanwhile.
+            if (pos + kAhead < m_arrIds.size() && m_arrIds[pos + kAhead].dwSlot != kNoSlot && view.Data()) {
+                DWORD ahead = m_arrEntries[m_arrIds[pos + kAhead].dwSlot].dwOffset;
+                for (DWORD line = 0; line < 320 && ahead + line < view.Length(); line += 64) __builtin_prefetch(view.Data() + ahead + line);
+            }
+            if (m_arrIds[pos].dwSlot != kNoSlot && visit(m_arrIds[pos].dwSlot, rec)) results.AddTail(rec);
         }
         return 1;
     }
     int count = 0;
     for (POSITION pos = pIds->GetHeadPosition(); pos;) {
-        if (!visit(pIds->GetNext(pos), rec)) continue;
+        ptrdiff_t at = FindId(pIds->GetNext(pos));
+        if (at < 0 || !visit(m_arrIds[size_t(at)].dwSlot, rec)) continue;
         ++count;
         if (nLimit == -1) {
             results.AddTail(rec);
@@ -1114,14 +1164,14 @@ int CDBCore::Search(const CList<int, int>* pIds, CList<CString, CString>* pKeywo
 int CDBCore::IsImportedByFileName(CString strPath) { return Find(strPath) != kNoSlot; }
 
 int CDBCore::IsImportedBySongInfo(CString strArtist, CString strAlbum, DWORD dwFileLength) {
-    MappedView view(m_fileMain, m_dwFileEnd);
+    MappedView view(m_fileMain, m_dwFileEnd, true);
     TEXTREF fields[DBRECORD::kFieldCount];
     for (DWORD slot = 0; slot < m_arrEntries.size(); ++slot) {
         if (!m_arrEntries[slot].bLive) continue;
         DWORD offset = m_arrEntries[slot].dwOffset;
-        if (DecodeBlock(view.Data(), view.Length(), m_dwFileEnd, offset, fields)) {
-            if (std::strtoul(Text(fields[7]).c_str(), nullptr, 10) == dwFileLength && !CString(Text(fields[2])).CompareNoCase(strArtist) &&
-                !CString(Text(fields[3])).CompareNoCase(strAlbum)) {
+        if (DecodeFields(view.Data(), view.Length(), m_dwFileEnd, offset, fields, 8) == 8) {
+            if (std::strtoul(Text(Cut(fields[7])).c_str(), nullptr, 10) == dwFileLength &&
+                !CString(Text(Cut(fields[2]))).CompareNoCase(strArtist) && !CString(Text(Cut(fields[3]))).CompareNoCase(strAlbum)) {
                 return 1;
             }
             continue;
@@ -1137,19 +1187,13 @@ int CDBCore::IsImportedBySongInfo(CString strArtist, CString strAlbum, DWORD dwF
 }
 
 int CDBCore::IsImportedBySongKey(CString strSong, CString strArtist, CString strAlbum, DWORD dwFileLength, CString& strPath) {
-    const std::vector<DWORD>& buckets = m_indexKey.arrBuckets;
-    if (buckets.empty()) return 0;
+    if (!m_indexKey.dwCount) return 0;
     std::string key = SongKey(strSong, strArtist, strAlbum, int(dwFileLength)).str();
-    uint64_t hash = HashBytes(key);
-    size_t mask = buckets.size() - 1;
-    for (size_t b = size_t(hash) & mask; buckets[b] != kNoSlot; b = (b + 1) & mask) {
-        DWORD slot = buckets[b];
-        if (m_arrEntries[slot].qwKeyHash != hash || SongKeyAt(slot) != key) continue;
-        CString lower;
-        if (LowerPathAt(m_arrEntries[slot].dwOffset, lower)) strPath = lower;
-        return 1;
-    }
-    return 0;
+    size_t at = HashFind(m_indexKey, &SongEntry::qwKeyHash, HashBytes(key), [&](DWORD slot) { return SongKeyAt(slot) == key; });
+    if (at == kNoBucket) return 0;
+    CString lower;
+    if (LowerPathAt(m_arrEntries[DWORD(m_indexKey.arrBuckets[at])].dwOffset, lower)) strPath = lower;
+    return 1;
 }
 
 int CDBCore::IsAnalyzed(CString strPath) {

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -76,7 +77,7 @@ private:
         DWORD dwOffset;       // its block
         int nId;
         signed char nAnalyzed;  // -1 until an add, update or search tells; then 0 or 1
-        bool bKeyed;            // met since the open: its song key is indexed
+        bool bKeyed;            // the song key index names it (met since the open, and no later record of its key)
         bool bAliases;          // further IDs of the same path were met at load
         bool bLive;             // false: the slot is free for the next song
     };
@@ -88,9 +89,10 @@ private:
     };
     // Open addressing over slots of m_arrEntries, found by one of the entry's hashes.
     struct HASHINDEX {
-        std::vector<DWORD> arrBuckets;
+        std::vector<uint64_t> arrBuckets;
         DWORD dwCount = 0;
     };
+    static constexpr size_t kNoBucket = ~size_t(0);
     static constexpr DWORD kNoSlot = 0xFFFFFFFF;
     // Writes the ranges to the main file and then the mirror, each between its busy and clean marks;
     // false (last error set) when the change is not in the library because a write failed.
@@ -140,7 +142,11 @@ private:
     void IndexSongKey(DWORD dwSlot, const DBRECORD& rec);
     void UnindexSongKey(DWORD dwSlot);
 
+    // Room for nCount slots without growing.
+    void HashReserve(HASHINDEX& index, size_t nCount);
     void HashInsert(HASHINDEX& index, uint64_t SongEntry::*pHash, DWORD dwSlot);
+    // The bucket of the first slot of that hash that accept takes, or kNoBucket.
+    size_t HashFind(const HASHINDEX& index, uint64_t SongEntry::*pHash, uint64_t qwHash, const std::function<bool(DWORD)>& accept);
     void HashErase(HASHINDEX& index, uint64_t SongEntry::*pHash, DWORD dwSlot);
     // The position in m_arrIds of the live ID, or -1.
     ptrdiff_t FindId(int nId) const;
