@@ -838,7 +838,7 @@ BOOL MxGetFileInformationByPath(LPCSTR lpFileName, LPBY_HANDLE_FILE_INFORMATION 
     return TRUE;
 }
 
-const BYTE* MxMapViewOfFile(const CFile& file, DWORD dwLength, DWORD* pdwMapped) {
+const BYTE* MxMapViewOfFile(const CFile& file, DWORD dwLength, DWORD* pdwMapped, BOOL bWhole) {
     if (pdwMapped) *pdwMapped = 0;
     struct stat st;
     if (file.m_hFile == CFile::hFileNull) return Fail(ERROR_INVALID_HANDLE), nullptr;
@@ -846,7 +846,8 @@ const BYTE* MxMapViewOfFile(const CFile& file, DWORD dwLength, DWORD* pdwMapped)
     // A view past the end would fault where Windows refuses the mapping: it stops at the end.
     DWORD length = DWORD(std::min<uint64_t>(dwLength, uint64_t(st.st_size)));
     if (length == 0) return Fail(ERROR_HANDLE_EOF), nullptr;
-    void* view = mmap(nullptr, length, PROT_READ, MAP_SHARED, int(file.m_hFile), 0);
+    // A view to be read whole has its pages mapped at once rather than a fault at a time.
+    void* view = mmap(nullptr, length, PROT_READ, MAP_SHARED | (bWhole ? MAP_POPULATE : 0), int(file.m_hFile), 0);
     if (view == MAP_FAILED) return Fail(ErrnoToWin(errno)), nullptr;
     if (pdwMapped) *pdwMapped = length;
     return static_cast<const BYTE*>(view);

@@ -284,7 +284,8 @@ protected:
 
 // A read-only view of the first bytes of an open file (MapViewOfFile on a file mapping, in one call): at
 // most dwLength bytes and never past the file's end, so *pdwMapped may be less. It sees the file's
-// later writes once they reach the system. Null with the last error set when nothing could be mapped
-// (an empty file included); MxUnmapViewOfFile takes the view and its mapped length.
-const BYTE* MxMapViewOfFile(const CFile& file, DWORD dwLength, DWORD* pdwMapped);
+// later writes once they reach the system. bWhole says the caller will read all of it (its pages are
+// then brought in at once, as PrefetchVirtualMemory would). Null with the last error set when nothing
+// could be mapped (an empty file included); MxUnmapViewOfFile takes the view and its mapped length.
+const BYTE* MxMapViewOfFile(const CFile& file, DWORD dwLength, DWORD* pdwMapped, BOOL bWhole = FALSE);
 BOOL MxUnmapViewOfFile(const BYTE* pView, DWORD dwMapped);
