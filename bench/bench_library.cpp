@@ -34,7 +34,8 @@ DBRECORD MakeSong(int i) {
     r.Artist.Format("Artist %d", i % 500);
     r.Album.Format("Album %02d", i / 500 % 20);
     CString folder;
-    folder.Format("C:\\Music\\%s\\%s\\%06d - ", static_cast<LPCSTR>(r.Artist), static_cast<LPCSTR>(r.Album), i);
+    folder.Format("C:\\Music\\%s\\%s\\%06d - ", static_cast<LPCSTR>(r.Artist), static_cast<LPCSTR>(r.Album),
+                  i);
     r.Song.Format("Song title %d", i);
     int tail = 60 + i % 31 - folder.GetLength() - r.Song.GetLength() - 4;
     if (tail > 0) r.Song += kTail.substr(0, size_t(tail)).c_str();
@@ -342,7 +343,8 @@ void BM_Store_OpenMemory(benchmark::State& state) {
         std::string command = "'" + self + "' --measure-open '" + copy.storeFolder.str() + "'";
         FILE* child = popen(command.c_str(), "r");
         long peak = -1, resident = -1, searched = -1;
-        if (!child || std::fscanf(child, "%ld %ld %ld", &peak, &resident, &searched) != 3) state.SkipWithError("measuring failed");
+        if (!child || std::fscanf(child, "%ld %ld %ld", &peak, &resident, &searched) != 3)
+            state.SkipWithError("measuring failed");
         if (child) pclose(child);
         state.counters["peak_B/song"] = double(peak) * 1024 / n;
         state.counters["open_B/song"] = double(resident) * 1024 / n;

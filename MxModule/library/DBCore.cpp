@@ -447,8 +447,10 @@ int CDBCore::Load() {
     // IDs in block order: sorted once (a reused block holds a newer ID), and of IDs met twice the first
     // one counts.
     auto byId = [](const SONGID& a, const SONGID& b) { return a.nId < b.nId; };
-    if (!std::is_sorted(m_arrIds.begin(), m_arrIds.end(), byId)) std::stable_sort(m_arrIds.begin(), m_arrIds.end(), byId);
-    m_arrIds.erase(std::unique(m_arrIds.begin(), m_arrIds.end(), [](const SONGID& a, const SONGID& b) { return a.nId == b.nId; }),
+    if (!std::is_sorted(m_arrIds.begin(), m_arrIds.end(), byId))
+        std::stable_sort(m_arrIds.begin(), m_arrIds.end(), byId);
+    m_arrIds.erase(std::unique(m_arrIds.begin(), m_arrIds.end(),
+                               [](const SONGID& a, const SONGID& b) { return a.nId == b.nId; }),
                    m_arrIds.end());
     return pos < length && !SetAsideDamage(DWORD(pos), length) ? 0 : 1;
 }
@@ -511,8 +513,12 @@ bool CDBCore::KeepDamage(const CString& strFile, const std::vector<DAMAGE>& dama
 
 namespace {
 
-uint64_t HashBytes(const char* p, size_t n) { return std::hash<std::string_view>()(std::string_view(p, n)) & CDBCore::s_qwHashMask; }
-uint64_t HashBytes(const std::string& s) { return HashBytes(s.data(), s.size()); }
+uint64_t HashBytes(const char* p, size_t n) {
+    return std::hash<std::string_view>()(std::string_view(p, n)) & CDBCore::s_qwHashMask;
+}
+uint64_t HashBytes(const std::string& s) {
+    return HashBytes(s.data(), s.size());
+}
 
 // A text inside a block: its bytes up to its count, and then (Cut) up to its first zero byte.
 struct TEXTREF {
@@ -538,7 +544,8 @@ bool IsAscii(const char* p, size_t n) {
 // them from the file but not yet Cut; how many were there. Fields before the first that fails come out
 // the same however many are asked for; a block short of the ones needed is left to ReadRecord, which
 // says what a damaged block gives.
-int DecodeFields(const BYTE* pView, DWORD dwViewLength, DWORD dwFileEnd, DWORD dwOffset, TEXTREF* fields, int nWanted) {
+int DecodeFields(const BYTE* pView, DWORD dwViewLength, DWORD dwFileEnd, DWORD dwOffset, TEXTREF* fields,
+                 int nWanted) {
     if (!pView || dwOffset > dwViewLength || dwViewLength - dwOffset < kBlockHeaderSize) return 0;
     const BYTE* block = pView + dwOffset;
     uint64_t L = GetU32(block + 4), start = uint64_t(dwOffset) + kBlockHeaderSize;
@@ -556,7 +563,9 @@ int DecodeFields(const BYTE* pView, DWORD dwViewLength, DWORD dwFileEnd, DWORD d
     return nWanted;
 }
 
-std::string Text(const TEXTREF& t) { return std::string(t.p, t.n); }
+std::string Text(const TEXTREF& t) {
+    return std::string(t.p, t.n);
+}
 
 // The song key of Cut fields, byte for byte what SongKeyOf gives for the same record.
 void SongKeyOfFields(TEXTREF* f, std::string& key) {
@@ -616,9 +625,14 @@ uint64_t CDBCore::LowerPathHash(const char* pText, size_t nLength) {
 
 bool CDBCore::LowerPathAt(DWORD dwOffset, CString& strLower) {
     unsigned char head[kBlockHeaderSize + kFieldHeaderSize];
-    if (m_fileMain.Seek(LONG(dwOffset), CFile::begin) != LONG(dwOffset) || m_fileMain.Read(head, sizeof head) != sizeof head) return false;
-    uint64_t L = GetU32(head + 4), n = GetU32(head + kBlockHeaderSize), start = uint64_t(dwOffset) + kBlockHeaderSize;
-    if (L > (start < m_dwFileEnd ? m_dwFileEnd - start : 0) || L < kFieldHeaderSize || n > L - kFieldHeaderSize) return false;
+    if (m_fileMain.Seek(LONG(dwOffset), CFile::begin) != LONG(dwOffset) ||
+        m_fileMain.Read(head, sizeof head) != sizeof head)
+        return false;
+    uint64_t L = GetU32(head + 4), n = GetU32(head + kBlockHeaderSize),
+             start = uint64_t(dwOffset) + kBlockHeaderSize;
+    if (L > (start < m_dwFileEnd ? m_dwFileEnd - start : 0) || L < kFieldHeaderSize ||
+        n > L - kFieldHeaderSize)
+        return false;
     if (m_scratch.size() < n) m_scratch.resize(size_t(n));
     if (m_fileMain.Read(m_scratch.data(), UINT(n)) != n) return false;
     strLower = LowerPath(CString(std::string(m_scratch.data(), strnlen(m_scratch.data(), size_t(n)))));
@@ -635,7 +649,9 @@ DWORD CDBCore::FindLower(const CString& strLower) {
     return at == kNoBucket ? kNoSlot : DWORD(m_indexPath.arrBuckets[at]);
 }
 
-DWORD CDBCore::Find(const CString& strPath) { return strPath.IsEmpty() ? kNoSlot : FindLower(LowerPath(strPath)); }
+DWORD CDBCore::Find(const CString& strPath) {
+    return strPath.IsEmpty() ? kNoSlot : FindLower(LowerPath(strPath));
+}
 
 std::string CDBCore::SongKeyAt(DWORD dwSlot) {
     DBRECORD rec;
@@ -647,8 +663,12 @@ std::string CDBCore::SongKeyAt(DWORD dwSlot) {
 // probing and moving buckets never look at the entries.
 namespace {
 const uint64_t kEmptyBucket = ~uint64_t(0);
-inline uint64_t Bucket(uint64_t qwHash, DWORD dwSlot) { return qwHash << 32 | dwSlot; }
-inline size_t HomeOf(uint64_t bucket, size_t mask) { return size_t(bucket >> 32) & mask; }
+inline uint64_t Bucket(uint64_t qwHash, DWORD dwSlot) {
+    return qwHash << 32 | dwSlot;
+}
+inline size_t HomeOf(uint64_t bucket, size_t mask) {
+    return size_t(bucket >> 32) & mask;
+}
 }  // namespace
 
 void CDBCore::HashReserve(HASHINDEX& index, size_t nCount) {
@@ -670,7 +690,8 @@ void CDBCore::HashReserve(HASHINDEX& index, size_t nCount) {
 
 void CDBCore::HashInsert(HASHINDEX& index, uint64_t SongEntry::*pHash, DWORD dwSlot) {
     std::vector<uint64_t>& buckets = index.arrBuckets;
-    if ((size_t(index.dwCount) + 1) * 2 > buckets.size()) HashReserve(index, std::max<size_t>(16, buckets.size()));
+    if ((size_t(index.dwCount) + 1) * 2 > buckets.size())
+        HashReserve(index, std::max<size_t>(16, buckets.size()));
     uint64_t bucket = Bucket(m_arrEntries[dwSlot].*pHash, dwSlot);
     size_t mask = buckets.size() - 1, b = HomeOf(bucket, mask);
     while (buckets[b] != kEmptyBucket) b = (b + 1) & mask;
@@ -678,13 +699,15 @@ void CDBCore::HashInsert(HASHINDEX& index, uint64_t SongEntry::*pHash, DWORD dwS
     ++index.dwCount;
 }
 
-size_t CDBCore::HashFind(const HASHINDEX& index, uint64_t SongEntry::*pHash, uint64_t qwHash, const std::function<bool(DWORD)>& accept) {
+size_t CDBCore::HashFind(const HASHINDEX& index, uint64_t SongEntry::*pHash, uint64_t qwHash,
+                         const std::function<bool(DWORD)>& accept) {
     const std::vector<uint64_t>& buckets = index.arrBuckets;
     if (buckets.empty()) return kNoBucket;
     size_t mask = buckets.size() - 1;
     for (size_t b = size_t(qwHash) & mask; buckets[b] != kEmptyBucket; b = (b + 1) & mask) {
         DWORD slot = DWORD(buckets[b]);
-        if (DWORD(buckets[b] >> 32) == DWORD(qwHash) && m_arrEntries[slot].*pHash == qwHash && accept(slot)) return b;
+        if (DWORD(buckets[b] >> 32) == DWORD(qwHash) && m_arrEntries[slot].*pHash == qwHash && accept(slot))
+            return b;
     }
     return kNoBucket;
 }
@@ -712,7 +735,8 @@ void CDBCore::HashErase(HASHINDEX& index, uint64_t SongEntry::*pHash, DWORD dwSl
 }
 
 ptrdiff_t CDBCore::FindId(int nId) const {
-    auto it = std::lower_bound(m_arrIds.begin(), m_arrIds.end(), nId, [](const SONGID& a, int id) { return a.nId < id; });
+    auto it = std::lower_bound(m_arrIds.begin(), m_arrIds.end(), nId,
+                               [](const SONGID& a, int id) { return a.nId < id; });
     return it != m_arrIds.end() && it->nId == nId && it->dwSlot != kNoSlot ? it - m_arrIds.begin() : -1;
 }
 
@@ -721,7 +745,8 @@ void CDBCore::SetId(int nId, DWORD dwSlot) {
         m_arrIds.push_back({nId, dwSlot});  // a new song's ID: the highest
         return;
     }
-    auto it = std::lower_bound(m_arrIds.begin(), m_arrIds.end(), nId, [](const SONGID& a, int id) { return a.nId < id; });
+    auto it = std::lower_bound(m_arrIds.begin(), m_arrIds.end(), nId,
+                               [](const SONGID& a, int id) { return a.nId < id; });
     if (it != m_arrIds.end() && it->nId == nId) {
         if (it->dwSlot == kNoSlot) --m_nIdHoles;
         it->dwSlot = dwSlot;
@@ -739,12 +764,16 @@ void CDBCore::DropIdAt(size_t nPos) {
         --m_nIdHoles;
     }
     if (m_nIdHoles > 64 && m_nIdHoles * 2 > m_arrIds.size()) {
-        m_arrIds.erase(std::remove_if(m_arrIds.begin(), m_arrIds.end(), [](const SONGID& s) { return s.dwSlot == kNoSlot; }), m_arrIds.end());
+        m_arrIds.erase(std::remove_if(m_arrIds.begin(), m_arrIds.end(),
+                                      [](const SONGID& s) { return s.dwSlot == kNoSlot; }),
+                       m_arrIds.end());
         m_nIdHoles = 0;
     }
 }
 
-bool CDBCore::HasSongId(int nId) const { return FindId(nId) >= 0; }
+bool CDBCore::HasSongId(int nId) const {
+    return FindId(nId) >= 0;
+}
 
 DWORD CDBCore::NewSlot(uint64_t qwPathHash, DWORD dwOffset, int nId, int nAnalyzed) {
     DWORD slot;
@@ -755,7 +784,8 @@ DWORD CDBCore::NewSlot(uint64_t qwPathHash, DWORD dwOffset, int nId, int nAnalyz
         slot = DWORD(m_arrEntries.size());
         m_arrEntries.emplace_back();
     }
-    m_arrEntries[slot] = SongEntry{qwPathHash, 0, dwOffset, nId, static_cast<signed char>(nAnalyzed), false, false, true};
+    m_arrEntries[slot] =
+        SongEntry{qwPathHash, 0, dwOffset, nId, static_cast<signed char>(nAnalyzed), false, false, true};
     HashInsert(m_indexPath, &SongEntry::qwPathHash, slot);
     ++m_nSongs;
     return slot;
@@ -821,7 +851,8 @@ void CDBCore::IndexSongKey(DWORD dwSlot, uint64_t qwHash, const std::string& key
     m_arrEntries[dwSlot].bKeyed = true;
     // Another record of the same key gives way: the last one met answers for it, and the other one is
     // as if never met.
-    size_t at = HashFind(m_indexKey, &SongEntry::qwKeyHash, qwHash, [&](DWORD other) { return SongKeyAt(other) == key; });
+    size_t at = HashFind(m_indexKey, &SongEntry::qwKeyHash, qwHash,
+                         [&](DWORD other) { return SongKeyAt(other) == key; });
     if (at != kNoBucket) {
         m_arrEntries[DWORD(m_indexKey.arrBuckets[at])].bKeyed = false;
         m_indexKey.arrBuckets[at] = Bucket(qwHash, dwSlot);
@@ -1000,7 +1031,8 @@ int CDBCore::DeleteSlot(DWORD dwSlot) {
     m_mapFreeBlocks[offset] = GetU32(header + 4) + GetU32(header + 8);
     if (id == m_nHighestId) {
         // Down to the next ID still present, or 0.
-        auto below = std::lower_bound(m_arrIds.begin(), m_arrIds.end(), m_nHighestId, [](const SONGID& a, int n) { return a.nId < n; });
+        auto below = std::lower_bound(m_arrIds.begin(), m_arrIds.end(), m_nHighestId,
+                                      [](const SONGID& a, int n) { return a.nId < n; });
         while (below != m_arrIds.begin() && std::prev(below)->dwSlot == kNoSlot) --below;
         m_nHighestId = below == m_arrIds.begin() || std::prev(below)->nId <= 0 ? 0 : std::prev(below)->nId;
     }
@@ -1051,7 +1083,8 @@ public:
             for (int k = 0; k < 4 && !found; ++k) {
                 FOLDED& f = m_folded[k];
                 if (!f.bDone) Fold(Cut(texts[k]), f);
-                found = f.bAscii ? f.ascii.find(word.str()) != std::string::npos : MxFindChars(f.other, word) >= 0;
+                found = f.bAscii ? f.ascii.find(word.str()) != std::string::npos
+                                 : MxFindChars(f.other, word) >= 0;
             }
             if (!found) return false;
         }
@@ -1094,26 +1127,29 @@ int CDBCore::Search(const CList<int, int>* pIds, CList<CString, CString>* pKeywo
     TEXTREF fields[DBRECORD::kFieldCount];
     std::string key;
     // Reads one song into rec; true when it is in the library and matches. Every song read has its
-    // song key indexed and its analysed flag known.
+    // song key indexed and its analysed flag known (or left to IsAnalyzed to read).
     auto visit = [&](DWORD slot, DBRECORD& rec) {
         DWORD offset = m_arrEntries[slot].dwOffset;
         // A record changes only through an update, which indexes it again: what is already known of
         // it stands, and its block is read only as far as is still needed.
         SongEntry& e = m_arrEntries[slot];
-        int wanted = e.nAnalyzed < 0 ? 16 : !e.bKeyed ? 8 : 5;
+        int wanted = !e.bKeyed ? 8 : 5;
         const BYTE* data = view.Data();
-        bool whole = DecodeFields(data, view.Length(), m_dwFileEnd, offset, fields, wanted) == wanted, matched = false;
+        bool whole = DecodeFields(data, view.Length(), m_dwFileEnd, offset, fields, wanted) == wanted,
+             matched = false;
         if (whole) {
             matched = matcher.Match(fields + 1);
             // A song that matches is read whole.
-            if (matched) whole = DecodeFields(data, view.Length(), m_dwFileEnd, offset, fields, DBRECORD::kFieldCount) == DBRECORD::kFieldCount;
+            if (matched)
+                whole = DecodeFields(data, view.Length(), m_dwFileEnd, offset, fields,
+                                     DBRECORD::kFieldCount) == DBRECORD::kFieldCount;
         }
         if (whole) {
             if (!e.bKeyed) {
                 SongKeyOfFields(fields, key);
                 IndexSongKey(slot, HashBytes(key), key);
             }
-            if (e.nAnalyzed < 0) e.nAnalyzed = Cut(fields[15]).n == 1 && fields[15].p[0] == '0' ? 0 : 1;
+            if (e.nAnalyzed < 0) e.nAnalyzed = kAnalyzedUnread;  // read when asked
             if (!matched) return false;
             for (int k = 0; k < DBRECORD::kFieldCount; ++k) rec.Field(k) = CString(Text(Cut(fields[k])));
         } else {
@@ -1131,14 +1167,17 @@ int CDBCore::Search(const CList<int, int>* pIds, CList<CString, CString>* pKeywo
         HashReserve(m_indexKey, m_nSongs);  // every song will be met
         // Song IDs 1 to the highest in ascending order: the IDs present, without counting through the gaps
         // (a damaged file can hold an ID in the billions).
-        auto it = std::lower_bound(m_arrIds.begin(), m_arrIds.end(), 1, [](const SONGID& a, int n) { return a.nId < n; });
+        auto it = std::lower_bound(m_arrIds.begin(), m_arrIds.end(), 1,
+                                   [](const SONGID& a, int n) { return a.nId < n; });
         const size_t kAhead = 8;
-        for (size_t pos = size_t(it - m_arrIds.begin()); pos < m_arrIds.size() && m_arrIds[pos].nId <= m_nHighestId; ++pos) {
+        for (size_t pos = size_t(it - m_arrIds.begin());
+             pos < m_arrIds.size() && m_arrIds[pos].nId <= m_nHighestId; ++pos) {
             // The walk through a block waits on each field's count: the blocks a few songs on are
             // asked of memory meanwhile.
             if (pos + kAhead < m_arrIds.size() && m_arrIds[pos + kAhead].dwSlot != kNoSlot && view.Data()) {
                 DWORD ahead = m_arrEntries[m_arrIds[pos + kAhead].dwSlot].dwOffset;
-                for (DWORD line = 0; line < 320 && ahead + line < view.Length(); line += 64) __builtin_prefetch(view.Data() + ahead + line);
+                for (DWORD line = 0; line < 320 && ahead + line < view.Length(); line += 64)
+                    __builtin_prefetch(view.Data() + ahead + line);
             }
             if (m_arrIds[pos].dwSlot != kNoSlot && visit(m_arrIds[pos].dwSlot, rec)) results.AddTail(rec);
         }
@@ -1161,7 +1200,9 @@ int CDBCore::Search(const CList<int, int>* pIds, CList<CString, CString>* pKeywo
     return 1;
 }
 
-int CDBCore::IsImportedByFileName(CString strPath) { return Find(strPath) != kNoSlot; }
+int CDBCore::IsImportedByFileName(CString strPath) {
+    return Find(strPath) != kNoSlot;
+}
 
 int CDBCore::IsImportedBySongInfo(CString strArtist, CString strAlbum, DWORD dwFileLength) {
     MappedView view(m_fileMain, m_dwFileEnd, true);
@@ -1171,7 +1212,8 @@ int CDBCore::IsImportedBySongInfo(CString strArtist, CString strAlbum, DWORD dwF
         DWORD offset = m_arrEntries[slot].dwOffset;
         if (DecodeFields(view.Data(), view.Length(), m_dwFileEnd, offset, fields, 8) == 8) {
             if (std::strtoul(Text(Cut(fields[7])).c_str(), nullptr, 10) == dwFileLength &&
-                !CString(Text(Cut(fields[2]))).CompareNoCase(strArtist) && !CString(Text(Cut(fields[3]))).CompareNoCase(strAlbum)) {
+                !CString(Text(Cut(fields[2]))).CompareNoCase(strArtist) &&
+                !CString(Text(Cut(fields[3]))).CompareNoCase(strAlbum)) {
                 return 1;
             }
             continue;
@@ -1189,7 +1231,8 @@ int CDBCore::IsImportedBySongInfo(CString strArtist, CString strAlbum, DWORD dwF
 int CDBCore::IsImportedBySongKey(CString strSong, CString strArtist, CString strAlbum, DWORD dwFileLength, CString& strPath) {
     if (!m_indexKey.dwCount) return 0;
     std::string key = SongKey(strSong, strArtist, strAlbum, int(dwFileLength)).str();
-    size_t at = HashFind(m_indexKey, &SongEntry::qwKeyHash, HashBytes(key), [&](DWORD slot) { return SongKeyAt(slot) == key; });
+    size_t at = HashFind(m_indexKey, &SongEntry::qwKeyHash, HashBytes(key),
+                         [&](DWORD slot) { return SongKeyAt(slot) == key; });
     if (at == kNoBucket) return 0;
     CString lower;
     if (LowerPathAt(m_arrEntries[DWORD(m_indexKey.arrBuckets[at])].dwOffset, lower)) strPath = lower;
@@ -1198,5 +1241,12 @@ int CDBCore::IsImportedBySongKey(CString strSong, CString strArtist, CString str
 
 int CDBCore::IsAnalyzed(CString strPath) {
     DWORD slot = Find(strPath);
-    return slot != kNoSlot && m_arrEntries[slot].nAnalyzed == 1;
+    if (slot == kNoSlot) return 0;
+    if (m_arrEntries[slot].nAnalyzed == kAnalyzedUnread) {
+        // Met by a search, and unchanged since: its record tells.
+        DBRECORD rec;
+        ReadRecord(m_arrEntries[slot].dwOffset, &rec);
+        m_arrEntries[slot].nAnalyzed = rec.Analyzed == "0" ? 0 : 1;
+    }
+    return m_arrEntries[slot].nAnalyzed == 1;
 }

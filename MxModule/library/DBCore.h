@@ -76,10 +76,10 @@ private:
         uint64_t qwKeyHash;   // of the song key it was last indexed under, while bKeyed
         DWORD dwOffset;       // its block
         int nId;
-        signed char nAnalyzed;  // -1 until an add, update or search tells; then 0 or 1
-        bool bKeyed;            // the song key index names it (met since the open, and no later record of its key)
-        bool bAliases;          // further IDs of the same path were met at load
-        bool bLive;             // false: the slot is free for the next song
+        signed char nAnalyzed;  // -1 until an add, update or search tells; then 0, 1 or kAnalyzedUnread
+        bool bKeyed;    // the song key index names it (met since the open, and no later record of its key)
+        bool bAliases;  // further IDs of the same path were met at load
+        bool bLive;     // false: the slot is free for the next song
     };
     // A song ID and the slot of its song; kNoSlot once the ID has left (the entry stays until the
     // next compaction, so that the IDs stay sorted).
@@ -93,6 +93,7 @@ private:
         DWORD dwCount = 0;
     };
     static constexpr size_t kNoBucket = ~size_t(0);
+    static constexpr signed char kAnalyzedUnread = 2;  // met by a search: the record tells when asked
     static constexpr DWORD kNoSlot = 0xFFFFFFFF;
     // Writes the ranges to the main file and then the mirror, each between its busy and clean marks;
     // false (last error set) when the change is not in the library because a write failed.
@@ -146,7 +147,8 @@ private:
     void HashReserve(HASHINDEX& index, size_t nCount);
     void HashInsert(HASHINDEX& index, uint64_t SongEntry::*pHash, DWORD dwSlot);
     // The bucket of the first slot of that hash that accept takes, or kNoBucket.
-    size_t HashFind(const HASHINDEX& index, uint64_t SongEntry::*pHash, uint64_t qwHash, const std::function<bool(DWORD)>& accept);
+    size_t HashFind(const HASHINDEX& index, uint64_t SongEntry::*pHash, uint64_t qwHash,
+                    const std::function<bool(DWORD)>& accept);
     void HashErase(HASHINDEX& index, uint64_t SongEntry::*pHash, DWORD dwSlot);
     // The position in m_arrIds of the live ID, or -1.
     ptrdiff_t FindId(int nId) const;
@@ -159,21 +161,21 @@ private:
     CMxFile m_fileMain;
     CMxFile m_fileBackup;
 
-    std::vector<SongEntry> m_arrEntries;   // by slot
-    std::vector<DWORD> m_arrFreeSlots;     // slots of deleted songs, for reuse
-    DWORD m_nSongs;                        // live slots
-    HASHINDEX m_indexPath;                 // slots by lower-path hash
-    HASHINDEX m_indexKey;                  // slots by song-key hash, of the records met since the open
-    std::vector<SONGID> m_arrIds;          // sorted by ID; aliases of a path point at its slot too
-    size_t m_nIdHoles;                     // entries of m_arrIds whose ID has left
+    std::vector<SongEntry> m_arrEntries;     // by slot
+    std::vector<DWORD> m_arrFreeSlots;       // slots of deleted songs, for reuse
+    DWORD m_nSongs;                          // live slots
+    HASHINDEX m_indexPath;                   // slots by lower-path hash
+    HASHINDEX m_indexKey;                    // slots by song-key hash, of the records met since the open
+    std::vector<SONGID> m_arrIds;            // sorted by ID; aliases of a path point at its slot too
+    size_t m_nIdHoles;                       // entries of m_arrIds whose ID has left
     std::map<DWORD, DWORD> m_mapFreeBlocks;  // block offset -> capacity
-    std::vector<DWORD> m_arrBlocks;        // every block's offset, in file order
+    std::vector<DWORD> m_arrBlocks;          // every block's offset, in file order
     int m_nHighestId;
-    DWORD m_dwFileEnd;                     // the main file's length
+    DWORD m_dwFileEnd;  // the main file's length
     int m_nSteps;
-    CMxFile* m_pStale;                     // a file a failed write left busy, or null
-    std::vector<char> m_scratch;           // a record's payload while it is decoded
-    std::string m_strFold;                 // a path while it is folded for its hash
+    CMxFile* m_pStale;            // a file a failed write left busy, or null
+    std::vector<char> m_scratch;  // a record's payload while it is decoded
+    std::string m_strFold;        // a path while it is folded for its hash
 };
 
 // The path's name without folder and extension: the title a record gets when it has none.

@@ -847,7 +847,8 @@ const BYTE* MxMapViewOfFile(const CFile& file, DWORD dwLength, DWORD* pdwMapped,
     DWORD length = DWORD(std::min<uint64_t>(dwLength, uint64_t(st.st_size)));
     if (length == 0) return Fail(ERROR_HANDLE_EOF), nullptr;
     // A view to be read whole has its pages mapped at once rather than a fault at a time.
-    void* view = mmap(nullptr, length, PROT_READ, MAP_SHARED | (bWhole ? MAP_POPULATE : 0), int(file.m_hFile), 0);
+    void* view =
+        mmap(nullptr, length, PROT_READ, MAP_SHARED | (bWhole ? MAP_POPULATE : 0), int(file.m_hFile), 0);
     if (view == MAP_FAILED) return Fail(ErrnoToWin(errno)), nullptr;
     if (pdwMapped) *pdwMapped = length;
     return static_cast<const BYTE*>(view);

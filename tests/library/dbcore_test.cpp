@@ -322,7 +322,8 @@ TEST_F(DBCoreTest, PathsAndSongKeysSharingAHashAreStillTold) {
     }
     auto core = Open();
     EXPECT_EQ(3, core->GetRecordCount());
-    for (const auto& row : std::vector<std::pair<const char*, int>>{{"C:\\A.mp3", 1}, {"C:\\e.mp3", 3}, {"C:\\d.MP3", 4}}) {
+    for (const auto& row :
+         std::vector<std::pair<const char*, int>>{{"C:\\A.mp3", 1}, {"C:\\e.mp3", 3}, {"C:\\d.MP3", 4}}) {
         int id = 0;
         EXPECT_EQ(1, core->GetRecordId(row.first, &id)) << row.first;
         EXPECT_EQ(row.second, id) << row.first;
