@@ -22,6 +22,16 @@ namespace {
 const UINT kOpenExisting = CFile::modeReadWrite | CFile::typeBinary;                     // 0x8002
 const UINT kCreate = CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary;       // 0x9002
 
+// A bucket holds a slot in its low half and the low half of the slot's hash in its high half, so that
+// probing and moving buckets never look at the entries.
+const uint64_t kEmptyBucket = ~uint64_t(0);
+inline uint64_t Bucket(uint64_t qwHash, DWORD dwSlot) {
+    return qwHash << 32 | dwSlot;
+}
+inline size_t HomeOf(uint64_t bucket, size_t mask) {
+    return size_t(bucket >> 32) & mask;
+}
+
 bool FileExists(const CString& path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
 // True when both open files hold the same bytes: the answer a comparison of their MD5 digests gives,
@@ -418,31 +428,50 @@ int CDBCore::Load() {
             if (!field || uint64_t(n) + kFieldHeaderSize > L) break;
             const char* text = reinterpret_cast<const char*>(reader.Need(pos + kBlockHeaderSize + kFieldHeaderSize, n));
             if (!text) break;
-            size_t pathLength = strnlen(text, n);
-            uint64_t hash = LowerPathHash(text, pathLength);
-            DWORD slot = kNoSlot;
-            if (m_indexPath.dwCount) {
-                // The same hash: the same path only when the folded paths agree (a second block of a
-                // path: the first one rules, and the second's ID names it too).
-                CString lower, other;
-                size_t at = HashFind(m_indexPath, &SongEntry::qwPathHash, hash, [&](DWORD candidate) {
-                    if (lower.IsEmpty()) lower = LowerPath(CString(std::string(text, pathLength)));
-                    return LowerPathAt(m_arrEntries[candidate].dwOffset, other) && other == lower;
-                });
-                if (at != kNoBucket) slot = DWORD(m_indexPath.arrBuckets[at]);
-            }
-            if (slot == kNoSlot) {
-                slot = NewSlot(hash, DWORD(pos), int(id), -1);
-            } else {
-                m_arrEntries[slot].bAliases = true;
-            }
-            m_arrIds.push_back({int(id), slot});
+            m_arrEntries.push_back(SongEntry{LowerPathHash(text, strnlen(text, n)), 0, DWORD(pos), int(id),
+                                             -1, false, false, true});
+            m_arrIds.push_back({int(id), DWORD(m_arrEntries.size() - 1)});
             if (id > uint32_t(m_nHighestId)) m_nHighestId = int(id);
         } else if (flags == kBlockFree) {
             m_mapFreeBlocks.emplace(DWORD(pos), L + S);
         }
         m_arrBlocks.push_back(DWORD(pos));
         pos += uint64_t(kBlockHeaderSize) + L + S;
+    }
+    // The path index is made once every path is known, asking memory for buckets some songs ahead. Of
+    // two blocks of one path the first rules, and the second's ID names it too.
+    HashReserve(m_indexPath, m_arrEntries.size());
+    std::vector<uint64_t>& buckets = m_indexPath.arrBuckets;
+    CString lower, other;
+    for (DWORD slot = 0; slot < m_arrEntries.size(); ++slot) {
+        size_t mask = buckets.size() - 1;
+        if (slot + 8 < m_arrEntries.size())
+            __builtin_prefetch(&buckets[size_t(m_arrEntries[slot + 8].qwPathHash) & mask]);
+        uint64_t hash = m_arrEntries[slot].qwPathHash;
+        DWORD first = kNoSlot;
+        bool known = false;
+        size_t b = size_t(hash) & mask;
+        for (; buckets[b] != kEmptyBucket; b = (b + 1) & mask) {
+            DWORD candidate = DWORD(buckets[b]);
+            if (DWORD(buckets[b] >> 32) != DWORD(hash) || m_arrEntries[candidate].qwPathHash != hash)
+                continue;
+            if (!known && !(known = LowerPathAt(m_arrEntries[slot].dwOffset, lower))) break;
+            if (LowerPathAt(m_arrEntries[candidate].dwOffset, other) && other == lower) {
+                first = candidate;
+                break;
+            }
+        }
+        if (first == kNoSlot) {
+            while (buckets[b] != kEmptyBucket) b = (b + 1) & mask;
+            buckets[b] = Bucket(hash, slot);
+            ++m_indexPath.dwCount;
+            ++m_nSongs;
+        } else {
+            m_arrEntries[first].bAliases = true;
+            m_arrEntries[slot].bLive = false;
+            m_arrFreeSlots.push_back(slot);
+            m_arrIds[slot].dwSlot = first;
+        }
     }
     // IDs in block order: sorted once (a reused block holds a newer ID), and of IDs met twice the first
     // one counts.
@@ -658,18 +687,6 @@ std::string CDBCore::SongKeyAt(DWORD dwSlot) {
     ReadRecord(m_arrEntries[dwSlot].dwOffset, &rec);
     return SongKeyOf(rec).str();
 }
-
-// A bucket holds a slot in its low half and the low half of the slot's hash in its high half, so that
-// probing and moving buckets never look at the entries.
-namespace {
-const uint64_t kEmptyBucket = ~uint64_t(0);
-inline uint64_t Bucket(uint64_t qwHash, DWORD dwSlot) {
-    return qwHash << 32 | dwSlot;
-}
-inline size_t HomeOf(uint64_t bucket, size_t mask) {
-    return size_t(bucket >> 32) & mask;
-}
-}  // namespace
 
 void CDBCore::HashReserve(HASHINDEX& index, size_t nCount) {
     // At most half full, so that a miss ends after a probe or two.
@@ -1126,9 +1143,15 @@ int CDBCore::Search(const CList<int, int>* pIds, CList<CString, CString>* pKeywo
     MappedView view(m_fileMain, m_dwFileEnd, !pIds);
     TEXTREF fields[DBRECORD::kFieldCount];
     std::string key;
+    // A song key worked out a few songs ahead, while its bucket is asked of memory.
+    struct KEYAHEAD {
+        DWORD dwSlot = kNoSlot;
+        uint64_t qwHash = 0;
+        std::string key;
+    } ahead[8];
     // Reads one song into rec; true when it is in the library and matches. Every song read has its
     // song key indexed and its analysed flag known (or left to IsAnalyzed to read).
-    auto visit = [&](DWORD slot, DBRECORD& rec) {
+    auto visit = [&](DWORD slot, DBRECORD& rec, const KEYAHEAD* pKey) {
         DWORD offset = m_arrEntries[slot].dwOffset;
         // A record changes only through an update, which indexes it again: what is already known of
         // it stands, and its block is read only as far as is still needed.
@@ -1145,7 +1168,9 @@ int CDBCore::Search(const CList<int, int>* pIds, CList<CString, CString>* pKeywo
                                      DBRECORD::kFieldCount) == DBRECORD::kFieldCount;
         }
         if (whole) {
-            if (!e.bKeyed) {
+            if (!e.bKeyed && pKey && pKey->dwSlot == slot) {
+                IndexSongKey(slot, pKey->qwHash, pKey->key);
+            } else if (!e.bKeyed) {
                 SongKeyOfFields(fields, key);
                 IndexSongKey(slot, HashBytes(key), key);
             }
@@ -1169,24 +1194,42 @@ int CDBCore::Search(const CList<int, int>* pIds, CList<CString, CString>* pKeywo
         // (a damaged file can hold an ID in the billions).
         auto it = std::lower_bound(m_arrIds.begin(), m_arrIds.end(), 1,
                                    [](const SONGID& a, int n) { return a.nId < n; });
-        const size_t kAhead = 8;
+        // The walk through a block waits on each field's count, and a song's first indexing on its
+        // bucket: both are asked of memory some songs ahead.
+        const size_t kBlockAhead = 8, kKeyAhead = 4;
+        TEXTREF next[DBRECORD::kFieldCount];
+        const BYTE* data = view.Data();
         for (size_t pos = size_t(it - m_arrIds.begin());
              pos < m_arrIds.size() && m_arrIds[pos].nId <= m_nHighestId; ++pos) {
-            // The walk through a block waits on each field's count: the blocks a few songs on are
-            // asked of memory meanwhile.
-            if (pos + kAhead < m_arrIds.size() && m_arrIds[pos + kAhead].dwSlot != kNoSlot && view.Data()) {
-                DWORD ahead = m_arrEntries[m_arrIds[pos + kAhead].dwSlot].dwOffset;
-                for (DWORD line = 0; line < 320 && ahead + line < view.Length(); line += 64)
-                    __builtin_prefetch(view.Data() + ahead + line);
+            if (data && pos + kBlockAhead < m_arrIds.size() &&
+                m_arrIds[pos + kBlockAhead].dwSlot != kNoSlot) {
+                DWORD offset = m_arrEntries[m_arrIds[pos + kBlockAhead].dwSlot].dwOffset;
+                for (DWORD line = 0; line < 320 && offset + line < view.Length(); line += 64)
+                    __builtin_prefetch(data + offset + line);
             }
-            if (m_arrIds[pos].dwSlot != kNoSlot && visit(m_arrIds[pos].dwSlot, rec)) results.AddTail(rec);
+            if (pos + kKeyAhead < m_arrIds.size()) {
+                DWORD slot = m_arrIds[pos + kKeyAhead].dwSlot;
+                KEYAHEAD& k = ahead[(pos + kKeyAhead) % 8];
+                k.dwSlot = kNoSlot;
+                if (slot != kNoSlot && !m_arrEntries[slot].bKeyed && !m_indexKey.arrBuckets.empty() &&
+                    DecodeFields(data, view.Length(), m_dwFileEnd, m_arrEntries[slot].dwOffset, next, 8) ==
+                        8) {
+                    SongKeyOfFields(next, k.key);
+                    k.qwHash = HashBytes(k.key);
+                    k.dwSlot = slot;
+                    __builtin_prefetch(
+                        &m_indexKey.arrBuckets[size_t(k.qwHash) & (m_indexKey.arrBuckets.size() - 1)]);
+                }
+            }
+            DWORD slot = m_arrIds[pos].dwSlot;
+            if (slot != kNoSlot && visit(slot, rec, &ahead[pos % 8])) results.AddTail(rec);
         }
         return 1;
     }
     int count = 0;
     for (POSITION pos = pIds->GetHeadPosition(); pos;) {
         ptrdiff_t at = FindId(pIds->GetNext(pos));
-        if (at < 0 || !visit(m_arrIds[size_t(at)].dwSlot, rec)) continue;
+        if (at < 0 || !visit(m_arrIds[size_t(at)].dwSlot, rec, nullptr)) continue;
         ++count;
         if (nLimit == -1) {
             results.AddTail(rec);
