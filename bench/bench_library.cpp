@@ -10,6 +10,7 @@
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <ctime>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -288,16 +289,30 @@ void BM_Sqlite_Delete(benchmark::State& state) {
     sqlite3_finalize(d);
 }
 
+// The first search after an open also indexes the song key of every song it meets: its CPU time and
+// that of the later ones are counted apart.
 void BM_Store_Search(benchmark::State& state) {
     OpenStore store(int(state.range(0)));
     CDBCore& core = store.core;
     CList<CString, CString> words;
     words.AddTail(CString("artist 42"));
+    double first = -1, later = 0;
+    int laterCount = 0;
     for (auto _ : state) {
+        std::clock_t start = std::clock();
         DBRECORDLIST results;
         core.Search(nullptr, &words, results, -1, 1);
         benchmark::DoNotOptimize(results.GetCount());
+        double ms = double(std::clock() - start) * 1000 / CLOCKS_PER_SEC;
+        if (first < 0) {
+            first = ms;
+        } else {
+            later += ms;
+            ++laterCount;
+        }
     }
+    state.counters["first_ms"] = first;
+    if (laterCount) state.counters["later_ms"] = later / laterCount;
 }
 
 void BM_Sqlite_Search(benchmark::State& state) {
@@ -357,7 +372,8 @@ void BM_Store_OpenMemory(benchmark::State& state) {
 BENCHMARK(BM_Store_Open) WITH_MILLION->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Sqlite_Open) WITH_MILLION->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Store_OpenMemory)->Arg(100000)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Store_Search) WITH_MILLION->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Store_Search) SIZES->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Store_Search)->Arg(1000000)->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Sqlite_Search) WITH_MILLION->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Store_Add) SIZES->Iterations(5000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Sqlite_Add) SIZES->Iterations(5000)->Unit(benchmark::kMicrosecond);
