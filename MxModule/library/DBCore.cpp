@@ -623,9 +623,9 @@ void SongKeyOfFields(TEXTREF* f, std::string& key) {
 // A read-only map of the main file for one scan; null when it cannot be made (the scan then reads).
 class MappedView {
 public:
-    MappedView(const CMxFile& file, DWORD dwLength, bool bWhole) {
+    MappedView(const CMxFile& file, DWORD dwLength) {
         DWORD error = GetLastError();
-        m_pView = MxMapViewOfFile(file, dwLength, &m_dwLength, bWhole);
+        m_pView = MxMapViewOfFile(file, dwLength, &m_dwLength);
         SetLastError(error);
     }
     ~MappedView() {
@@ -635,10 +635,39 @@ public:
     MappedView& operator=(const MappedView&) = delete;
     const BYTE* Data() const { return m_pView; }
     DWORD Length() const { return m_dwLength; }
+    // Told the blocks a scan reads, in order: the pages of the next window come in at once, and those
+    // two windows behind leave the resident set, so that a scan of the whole file holds a few windows
+    // of it at a time. A jump elsewhere (a block reused out of order) is read a fault at a time.
+    void Follow(DWORD dwOffset) {
+        if (!m_pView) return;
+        uint64_t window = dwOffset / kWindow;
+        if (m_bFollowing && window == m_qwWindow) return;
+        if (!m_bFollowing) {
+            Prefetch(window);
+            Prefetch(window + 1);
+        } else if (window == m_qwWindow + 1) {
+            if (m_qwWindow >= 1) {
+                MxTrimViewRange(m_pView, m_dwLength, DWORD((m_qwWindow - 1) * kWindow), DWORD(kWindow));
+            }
+            Prefetch(window + 1);
+        } else {
+            return;
+        }
+        m_bFollowing = true;
+        m_qwWindow = window;
+    }
 
 private:
+    static constexpr uint64_t kWindow = 1 << 20;  // as the load reads
+    void Prefetch(uint64_t window) {
+        if (window * kWindow < m_dwLength)
+            MxPrefetchViewRange(m_pView, m_dwLength, DWORD(window * kWindow), DWORD(kWindow));
+    }
+
     const BYTE* m_pView = nullptr;
     DWORD m_dwLength = 0;
+    bool m_bFollowing = false;
+    uint64_t m_qwWindow = 0;
 };
 
 }  // namespace
@@ -1140,7 +1169,7 @@ int CDBCore::Search(const CList<int, int>* pIds, CList<CString, CString>* pKeywo
     if (pIds && nLimit == 0) return 1;
     // The songs are read from a map of the main file; a block that does not decode whole is read as
     // ReadRecord reads it, which says what its damaged fields give.
-    MappedView view(m_fileMain, m_dwFileEnd, !pIds);
+    MappedView view(m_fileMain, m_dwFileEnd);
     TEXTREF fields[DBRECORD::kFieldCount];
     std::string key;
     // A song key worked out a few songs ahead, while its bucket is asked of memory.
@@ -1204,6 +1233,7 @@ int CDBCore::Search(const CList<int, int>* pIds, CList<CString, CString>* pKeywo
             if (data && pos + kBlockAhead < m_arrIds.size() &&
                 m_arrIds[pos + kBlockAhead].dwSlot != kNoSlot) {
                 DWORD offset = m_arrEntries[m_arrIds[pos + kBlockAhead].dwSlot].dwOffset;
+                view.Follow(offset);
                 for (DWORD line = 0; line < 320 && offset + line < view.Length(); line += 64)
                     __builtin_prefetch(data + offset + line);
             }
@@ -1248,11 +1278,12 @@ int CDBCore::IsImportedByFileName(CString strPath) {
 }
 
 int CDBCore::IsImportedBySongInfo(CString strArtist, CString strAlbum, DWORD dwFileLength) {
-    MappedView view(m_fileMain, m_dwFileEnd, true);
+    MappedView view(m_fileMain, m_dwFileEnd);
     TEXTREF fields[DBRECORD::kFieldCount];
     for (DWORD slot = 0; slot < m_arrEntries.size(); ++slot) {
         if (!m_arrEntries[slot].bLive) continue;
         DWORD offset = m_arrEntries[slot].dwOffset;
+        view.Follow(offset);
         if (DecodeFields(view.Data(), view.Length(), m_dwFileEnd, offset, fields, 8) == 8) {
             if (std::strtoul(Text(Cut(fields[7])).c_str(), nullptr, 10) == dwFileLength &&
                 !CString(Text(Cut(fields[2]))).CompareNoCase(strArtist) &&

@@ -95,6 +95,7 @@ private:
     static constexpr size_t kNoBucket = ~size_t(0);
     static constexpr signed char kAnalyzedUnread = 2;  // met by a search: the record tells when asked
     static constexpr DWORD kNoSlot = 0xFFFFFFFF;
+
     // Writes the ranges to the main file and then the mirror, each between its busy and clean marks;
     // false (last error set) when the change is not in the library because a write failed.
     bool WriteMarked(const std::vector<std::pair<DWORD, std::string>>& ranges);

@@ -405,7 +405,7 @@ TEST_F(FilesTest, AViewOfAFileStopsAtItsEndAndSeesLaterWrites) {
     EXPECT_EQ(0u, mapped);
     f.Write("abcdef", 6);
     f.Flush();
-    const BYTE* view = MxMapViewOfFile(f, 100, &mapped, TRUE);
+    const BYTE* view = MxMapViewOfFile(f, 100, &mapped);
     ASSERT_NE(nullptr, view);
     ASSERT_EQ(6u, mapped);
     EXPECT_EQ("abcdef", std::string(reinterpret_cast<const char*>(view), mapped));
@@ -413,6 +413,9 @@ TEST_F(FilesTest, AViewOfAFileStopsAtItsEndAndSeesLaterWrites) {
     f.Write("X", 1);
     f.Flush();
     EXPECT_EQ('X', view[1]);
+    MxTrimViewRange(view, mapped, 0, mapped);  // read again from the file
+    MxPrefetchViewRange(view, mapped, 0, 1000);
+    EXPECT_EQ("aXcdef", std::string(reinterpret_cast<const char*>(view), mapped));
     EXPECT_TRUE(MxUnmapViewOfFile(view, mapped));
 }
 
