@@ -1,9 +1,12 @@
 #include "MxModule/library/DBCore.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <iterator>
+#include <string_view>
 
 #include "MxModule/foundation/MxLog.h"
 #include "MxModule/foundation/MxPublic.h"
@@ -12,11 +15,22 @@
 using namespace mxlib;
 
 void (*CDBCore::s_pfnWriteStepHook)(int) = nullptr;
+uint64_t CDBCore::s_qwHashMask = ~uint64_t(0);
 
 namespace {
 
 const UINT kOpenExisting = CFile::modeReadWrite | CFile::typeBinary;                     // 0x8002
 const UINT kCreate = CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary;       // 0x9002
+
+// A bucket holds a slot in its low half and the low half of the slot's hash in its high half, so that
+// probing and moving buckets never look at the entries.
+const uint64_t kEmptyBucket = ~uint64_t(0);
+inline uint64_t Bucket(uint64_t qwHash, DWORD dwSlot) {
+    return qwHash << 32 | dwSlot;
+}
+inline size_t HomeOf(uint64_t bucket, size_t mask) {
+    return size_t(bucket >> 32) & mask;
+}
 
 bool FileExists(const CString& path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
@@ -126,6 +140,8 @@ void FillEmptyTexts(DBRECORD& rec) {
 CDBCore::CDBCore(const CString& strFolder)
     : m_strMainPath(strFolder + kLibraryFile),
       m_strBackupPath(strFolder + kMirrorFile),
+      m_nSongs(0),
+      m_nIdHoles(0),
       m_nHighestId(0),
       m_dwFileEnd(kHeaderSize),
       m_nSteps(0),
@@ -218,13 +234,16 @@ bool CDBCore::WriteFreshPair() {
 }
 
 void CDBCore::ClearIndexes() {
-    m_mapByPath.clear();
-    m_mapOffsetToPath.clear();
-    m_mapIdToPath.clear();
-    m_mapSongKey.clear();
-    m_mapOffsetToKey.clear();
+    // Swapped out rather than cleared, so that a library opened again starts from no memory.
+    std::vector<SongEntry>().swap(m_arrEntries);
+    std::vector<DWORD>().swap(m_arrFreeSlots);
+    m_nSongs = 0;
+    m_indexPath = HASHINDEX();
+    m_indexKey = HASHINDEX();
+    std::vector<SONGID>().swap(m_arrIds);
+    m_nIdHoles = 0;
     m_mapFreeBlocks.clear();
-    m_arrBlocks.clear();
+    std::vector<DWORD>().swap(m_arrBlocks);
     m_nHighestId = 0;
     m_dwFileEnd = kHeaderSize;
 }
@@ -425,14 +444,9 @@ int CDBCore::Load() {
             if (!field || uint64_t(n) + kFieldHeaderSize > L) break;
             const char* text = reinterpret_cast<const char*>(reader.Need(pos + kBlockHeaderSize + kFieldHeaderSize, n));
             if (!text) break;
-            CString path(std::string(text, strnlen(text, n)));
-            CString lower = LowerPath(path);
-            auto inserted = m_mapByPath.emplace(lower, SongEntry{path, DWORD(pos), int(id), -1, 0});
-            SongEntry& entry = inserted.first->second;
-            const CString* key = &inserted.first->first;
-            if (!inserted.second) ++entry.nAliases;  // a second block of the same path: the first one rules
-            if (m_mapOffsetToPath.emplace(DWORD(pos), key).second && !inserted.second) ++entry.nAliases;
-            if (m_mapIdToPath.emplace(int(id), key).second && !inserted.second) ++entry.nAliases;
+            m_arrEntries.push_back(SongEntry{LowerPathHash(text, strnlen(text, n)), 0, DWORD(pos), int(id),
+                                             -1, false, false, true});
+            m_arrIds.push_back({int(id), DWORD(m_arrEntries.size() - 1)});
             if (id > uint32_t(m_nHighestId)) m_nHighestId = int(id);
         } else if (flags == kBlockFree) {
             m_mapFreeBlocks.emplace(DWORD(pos), L + S);
@@ -440,6 +454,49 @@ int CDBCore::Load() {
         m_arrBlocks.push_back(DWORD(pos));
         pos += uint64_t(kBlockHeaderSize) + L + S;
     }
+    // The path index is made once every path is known, asking memory for buckets some songs ahead. Of
+    // two blocks of one path the first rules, and the second's ID names it too.
+    HashReserve(m_indexPath, m_arrEntries.size());
+    std::vector<uint64_t>& buckets = m_indexPath.arrBuckets;
+    CString lower, other;
+    for (DWORD slot = 0; slot < m_arrEntries.size(); ++slot) {
+        size_t mask = buckets.size() - 1;
+        if (slot + 8 < m_arrEntries.size())
+            __builtin_prefetch(&buckets[size_t(m_arrEntries[slot + 8].qwPathHash) & mask]);
+        uint64_t hash = m_arrEntries[slot].qwPathHash;
+        DWORD first = kNoSlot;
+        bool known = false;
+        size_t b = size_t(hash) & mask;
+        for (; buckets[b] != kEmptyBucket; b = (b + 1) & mask) {
+            DWORD candidate = DWORD(buckets[b]);
+            if (DWORD(buckets[b] >> 32) != DWORD(hash) || m_arrEntries[candidate].qwPathHash != hash)
+                continue;
+            if (!known && !(known = LowerPathAt(m_arrEntries[slot].dwOffset, lower))) break;
+            if (LowerPathAt(m_arrEntries[candidate].dwOffset, other) && other == lower) {
+                first = candidate;
+                break;
+            }
+        }
+        if (first == kNoSlot) {
+            while (buckets[b] != kEmptyBucket) b = (b + 1) & mask;
+            buckets[b] = Bucket(hash, slot);
+            ++m_indexPath.dwCount;
+            ++m_nSongs;
+        } else {
+            m_arrEntries[first].bAliases = true;
+            m_arrEntries[slot].bLive = false;
+            m_arrFreeSlots.push_back(slot);
+            m_arrIds[slot].dwSlot = first;
+        }
+    }
+    // IDs in block order: sorted once (a reused block holds a newer ID), and of IDs met twice the first
+    // one counts.
+    auto byId = [](const SONGID& a, const SONGID& b) { return a.nId < b.nId; };
+    if (!std::is_sorted(m_arrIds.begin(), m_arrIds.end(), byId))
+        std::stable_sort(m_arrIds.begin(), m_arrIds.end(), byId);
+    m_arrIds.erase(std::unique(m_arrIds.begin(), m_arrIds.end(),
+                               [](const SONGID& a, const SONGID& b) { return a.nId == b.nId; }),
+                   m_arrIds.end());
     return pos < length && !SetAsideDamage(DWORD(pos), length) ? 0 : 1;
 }
 
@@ -499,12 +556,321 @@ bool CDBCore::KeepDamage(const CString& strFile, const std::vector<DAMAGE>& dama
     return kept;
 }
 
-CDBCore::EntryIt CDBCore::Find(const CString& strPath) {
-    if (strPath.IsEmpty()) return m_mapByPath.end();
-    return m_mapByPath.find(LowerPath(strPath));
+namespace {
+
+uint64_t HashBytes(const char* p, size_t n) {
+    return std::hash<std::string_view>()(std::string_view(p, n)) & CDBCore::s_qwHashMask;
+}
+uint64_t HashBytes(const std::string& s) {
+    return HashBytes(s.data(), s.size());
 }
 
-bool CDBCore::HasSongId(int nId) const { return m_mapIdToPath.count(nId) != 0; }
+// A text inside a block: its bytes up to its count, and then (Cut) up to its first zero byte.
+struct TEXTREF {
+    const char* p;
+    size_t n;
+};
+
+inline const TEXTREF& Cut(TEXTREF& t) {
+    size_t i = 0;
+    while (i < t.n && t.p[i]) ++i;
+    t.n = i;
+    return t;
+}
+
+bool IsAscii(const char* p, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        if (static_cast<unsigned char>(p[i]) >= 0x80) return false;
+    }
+    return true;
+}
+
+// The first nWanted fields of the block at dwOffset of a view of the main file, as ReadRecord decodes
+// them from the file but not yet Cut; how many were there. Fields before the first that fails come out
+// the same however many are asked for; a block short of the ones needed is left to ReadRecord, which
+// says what a damaged block gives.
+int DecodeFields(const BYTE* pView, DWORD dwViewLength, DWORD dwFileEnd, DWORD dwOffset, TEXTREF* fields,
+                 int nWanted) {
+    if (!pView || dwOffset > dwViewLength || dwViewLength - dwOffset < kBlockHeaderSize) return 0;
+    const BYTE* block = pView + dwOffset;
+    uint64_t L = GetU32(block + 4), start = uint64_t(dwOffset) + kBlockHeaderSize;
+    if (L > (start < dwFileEnd ? dwFileEnd - start : 0)) return 0;
+    uint64_t got = std::min<uint64_t>(L, dwViewLength - start), pos = 0;
+    const char* payload = reinterpret_cast<const char*>(block + kBlockHeaderSize);
+    for (int k = 0; k < nWanted; ++k) {
+        if (got - pos < kFieldHeaderSize) return k;
+        uint64_t n = GetU32(reinterpret_cast<const unsigned char*>(payload + pos));
+        pos += kFieldHeaderSize;
+        if (n > got - pos) return k;
+        fields[k] = {payload + pos, size_t(n)};
+        pos += n;
+    }
+    return nWanted;
+}
+
+std::string Text(const TEXTREF& t) {
+    return std::string(t.p, t.n);
+}
+
+// The song key of Cut fields, byte for byte what SongKeyOf gives for the same record.
+void SongKeyOfFields(TEXTREF* f, std::string& key) {
+    for (int k : {1, 2, 3, 7}) Cut(f[k]);
+    key.assign(f[1].p, f[1].n);
+    key += '?';
+    key.append(f[2].p, f[2].n);
+    key += '?';
+    key.append(f[3].p, f[3].n);
+    key += '?';
+    const TEXTREF& length = f[7];
+    bool digits = length.n > 0 && length.n < 10;
+    for (size_t i = 0; i < length.n && digits; ++i) digits = length.p[i] >= '0' && length.p[i] <= '9';
+    if (!digits) {
+        char number[16];
+        std::snprintf(number, sizeof number, "%d", std::atoi(Text(length).c_str()));
+        key += number;
+        return;
+    }
+    // Plain digits, the usual case: what atoi and "%d" make of them is the digits without leading zeros.
+    size_t first = 0;
+    while (first + 1 < length.n && length.p[first] == '0') ++first;
+    key.append(length.p + first, length.n - first);
+}
+
+// A read-only map of the main file for one scan; null when it cannot be made (the scan then reads).
+class MappedView {
+public:
+    MappedView(const CMxFile& file, DWORD dwLength) {
+        DWORD error = GetLastError();
+        m_pView = MxMapViewOfFile(file, dwLength, &m_dwLength);
+        SetLastError(error);
+    }
+    ~MappedView() {
+        if (m_pView) MxUnmapViewOfFile(m_pView, m_dwLength);
+    }
+    MappedView(const MappedView&) = delete;
+    MappedView& operator=(const MappedView&) = delete;
+    const BYTE* Data() const { return m_pView; }
+    DWORD Length() const { return m_dwLength; }
+    // Told the blocks a scan reads, in order: the pages of the next window come in at once, and those
+    // two windows behind leave the resident set, so that a scan of the whole file holds a few windows
+    // of it at a time. A jump elsewhere (a block reused out of order) is read a fault at a time.
+    void Follow(DWORD dwOffset) {
+        if (!m_pView) return;
+        uint64_t window = dwOffset / kWindow;
+        if (m_bFollowing && window == m_qwWindow) return;
+        if (!m_bFollowing) {
+            Prefetch(window);
+            Prefetch(window + 1);
+        } else if (window == m_qwWindow + 1) {
+            if (m_qwWindow >= 1) {
+                MxTrimViewRange(m_pView, m_dwLength, DWORD((m_qwWindow - 1) * kWindow), DWORD(kWindow));
+            }
+            Prefetch(window + 1);
+        } else {
+            return;
+        }
+        m_bFollowing = true;
+        m_qwWindow = window;
+    }
+
+private:
+    static constexpr uint64_t kWindow = 1 << 20;  // as the load reads
+    void Prefetch(uint64_t window) {
+        if (window * kWindow < m_dwLength)
+            MxPrefetchViewRange(m_pView, m_dwLength, DWORD(window * kWindow), DWORD(kWindow));
+    }
+
+    const BYTE* m_pView = nullptr;
+    DWORD m_dwLength = 0;
+    bool m_bFollowing = false;
+    uint64_t m_qwWindow = 0;
+};
+
+}  // namespace
+
+uint64_t CDBCore::LowerPathHash(const char* pText, size_t nLength) {
+    if (!IsAscii(pText, nLength)) return HashBytes(LowerPath(CString(std::string(pText, nLength))).str());
+    m_strFold.assign(pText, nLength);
+    for (char& c : m_strFold) {
+        if (c >= 'A' && c <= 'Z') c = char(c + 32);
+    }
+    return HashBytes(m_strFold);
+}
+
+bool CDBCore::LowerPathAt(DWORD dwOffset, CString& strLower) {
+    unsigned char head[kBlockHeaderSize + kFieldHeaderSize];
+    if (m_fileMain.Seek(LONG(dwOffset), CFile::begin) != LONG(dwOffset) ||
+        m_fileMain.Read(head, sizeof head) != sizeof head)
+        return false;
+    uint64_t L = GetU32(head + 4), n = GetU32(head + kBlockHeaderSize),
+             start = uint64_t(dwOffset) + kBlockHeaderSize;
+    if (L > (start < m_dwFileEnd ? m_dwFileEnd - start : 0) || L < kFieldHeaderSize ||
+        n > L - kFieldHeaderSize)
+        return false;
+    if (m_scratch.size() < n) m_scratch.resize(size_t(n));
+    if (m_fileMain.Read(m_scratch.data(), UINT(n)) != n) return false;
+    strLower = LowerPath(CString(std::string(m_scratch.data(), strnlen(m_scratch.data(), size_t(n)))));
+    return true;
+}
+
+DWORD CDBCore::FindLower(const CString& strLower) {
+    if (!m_indexPath.dwCount) return kNoSlot;
+    CString stored;
+    // A hash says where to look; the path in the block says whether it is the song.
+    size_t at = HashFind(m_indexPath, &SongEntry::qwPathHash, HashBytes(strLower.str()), [&](DWORD slot) {
+        return LowerPathAt(m_arrEntries[slot].dwOffset, stored) && stored == strLower;
+    });
+    return at == kNoBucket ? kNoSlot : DWORD(m_indexPath.arrBuckets[at]);
+}
+
+DWORD CDBCore::Find(const CString& strPath) {
+    return strPath.IsEmpty() ? kNoSlot : FindLower(LowerPath(strPath));
+}
+
+std::string CDBCore::SongKeyAt(DWORD dwSlot) {
+    DBRECORD rec;
+    ReadRecord(m_arrEntries[dwSlot].dwOffset, &rec);
+    return SongKeyOf(rec).str();
+}
+
+void CDBCore::HashReserve(HASHINDEX& index, size_t nCount) {
+    // At most half full, so that a miss ends after a probe or two.
+    std::vector<uint64_t>& buckets = index.arrBuckets;
+    if (nCount * 2 <= buckets.size()) return;
+    size_t size = std::max<size_t>(16, buckets.size());
+    while (size < nCount * 2) size *= 2;
+    std::vector<uint64_t> old(size, kEmptyBucket);
+    old.swap(buckets);
+    size_t mask = buckets.size() - 1;
+    for (uint64_t bucket : old) {
+        if (bucket == kEmptyBucket) continue;
+        size_t b = HomeOf(bucket, mask);
+        while (buckets[b] != kEmptyBucket) b = (b + 1) & mask;
+        buckets[b] = bucket;
+    }
+}
+
+void CDBCore::HashInsert(HASHINDEX& index, uint64_t SongEntry::*pHash, DWORD dwSlot) {
+    std::vector<uint64_t>& buckets = index.arrBuckets;
+    if ((size_t(index.dwCount) + 1) * 2 > buckets.size())
+        HashReserve(index, std::max<size_t>(16, buckets.size()));
+    uint64_t bucket = Bucket(m_arrEntries[dwSlot].*pHash, dwSlot);
+    size_t mask = buckets.size() - 1, b = HomeOf(bucket, mask);
+    while (buckets[b] != kEmptyBucket) b = (b + 1) & mask;
+    buckets[b] = bucket;
+    ++index.dwCount;
+}
+
+size_t CDBCore::HashFind(const HASHINDEX& index, uint64_t SongEntry::*pHash, uint64_t qwHash,
+                         const std::function<bool(DWORD)>& accept) {
+    const std::vector<uint64_t>& buckets = index.arrBuckets;
+    if (buckets.empty()) return kNoBucket;
+    size_t mask = buckets.size() - 1;
+    for (size_t b = size_t(qwHash) & mask; buckets[b] != kEmptyBucket; b = (b + 1) & mask) {
+        DWORD slot = DWORD(buckets[b]);
+        if (DWORD(buckets[b] >> 32) == DWORD(qwHash) && m_arrEntries[slot].*pHash == qwHash && accept(slot))
+            return b;
+    }
+    return kNoBucket;
+}
+
+void CDBCore::HashErase(HASHINDEX& index, uint64_t SongEntry::*pHash, DWORD dwSlot) {
+    std::vector<uint64_t>& buckets = index.arrBuckets;
+    if (buckets.empty()) return;
+    uint64_t bucket = Bucket(m_arrEntries[dwSlot].*pHash, dwSlot);
+    size_t mask = buckets.size() - 1, hole = HomeOf(bucket, mask);
+    while (buckets[hole] != bucket) {
+        if (buckets[hole] == kEmptyBucket) return;
+        hole = (hole + 1) & mask;
+    }
+    // Later members of the run move back into the hole when their home is not past it, so that every
+    // probe still reaches them.
+    for (size_t j = (hole + 1) & mask; buckets[j] != kEmptyBucket; j = (j + 1) & mask) {
+        size_t home = HomeOf(buckets[j], mask);
+        if (((j - home) & mask) >= ((j - hole) & mask)) {
+            buckets[hole] = buckets[j];
+            hole = j;
+        }
+    }
+    buckets[hole] = kEmptyBucket;
+    --index.dwCount;
+}
+
+ptrdiff_t CDBCore::FindId(int nId) const {
+    auto it = std::lower_bound(m_arrIds.begin(), m_arrIds.end(), nId,
+                               [](const SONGID& a, int id) { return a.nId < id; });
+    return it != m_arrIds.end() && it->nId == nId && it->dwSlot != kNoSlot ? it - m_arrIds.begin() : -1;
+}
+
+void CDBCore::SetId(int nId, DWORD dwSlot) {
+    if (m_arrIds.empty() || m_arrIds.back().nId < nId) {
+        m_arrIds.push_back({nId, dwSlot});  // a new song's ID: the highest
+        return;
+    }
+    auto it = std::lower_bound(m_arrIds.begin(), m_arrIds.end(), nId,
+                               [](const SONGID& a, int id) { return a.nId < id; });
+    if (it != m_arrIds.end() && it->nId == nId) {
+        if (it->dwSlot == kNoSlot) --m_nIdHoles;
+        it->dwSlot = dwSlot;
+    } else {
+        m_arrIds.insert(it, {nId, dwSlot});
+    }
+}
+
+void CDBCore::DropIdAt(size_t nPos) {
+    m_arrIds[nPos].dwSlot = kNoSlot;
+    ++m_nIdHoles;
+    // The last ID present is always the vector's last, and holes never outnumber IDs for long.
+    while (!m_arrIds.empty() && m_arrIds.back().dwSlot == kNoSlot) {
+        m_arrIds.pop_back();
+        --m_nIdHoles;
+    }
+    if (m_nIdHoles > 64 && m_nIdHoles * 2 > m_arrIds.size()) {
+        m_arrIds.erase(std::remove_if(m_arrIds.begin(), m_arrIds.end(),
+                                      [](const SONGID& s) { return s.dwSlot == kNoSlot; }),
+                       m_arrIds.end());
+        m_nIdHoles = 0;
+    }
+}
+
+bool CDBCore::HasSongId(int nId) const {
+    return FindId(nId) >= 0;
+}
+
+DWORD CDBCore::NewSlot(uint64_t qwPathHash, DWORD dwOffset, int nId, int nAnalyzed) {
+    DWORD slot;
+    if (!m_arrFreeSlots.empty()) {
+        slot = m_arrFreeSlots.back();
+        m_arrFreeSlots.pop_back();
+    } else {
+        slot = DWORD(m_arrEntries.size());
+        m_arrEntries.emplace_back();
+    }
+    m_arrEntries[slot] =
+        SongEntry{qwPathHash, 0, dwOffset, nId, static_cast<signed char>(nAnalyzed), false, false, true};
+    HashInsert(m_indexPath, &SongEntry::qwPathHash, slot);
+    ++m_nSongs;
+    return slot;
+}
+
+void CDBCore::RemoveEntry(DWORD dwSlot) {
+    UnindexSongKey(dwSlot);
+    HashErase(m_indexPath, &SongEntry::qwPathHash, dwSlot);
+    SongEntry& e = m_arrEntries[dwSlot];
+    if (e.bAliases) {
+        // IDs of the same path met at load name this song too.
+        for (size_t pos = m_arrIds.size(); pos-- > 0;) {
+            if (pos < m_arrIds.size() && m_arrIds[pos].dwSlot == dwSlot) DropIdAt(pos);
+        }
+    } else {
+        ptrdiff_t pos = FindId(e.nId);
+        if (pos >= 0 && m_arrIds[size_t(pos)].dwSlot == dwSlot) DropIdAt(size_t(pos));
+    }
+    e.bLive = false;
+    e.bAliases = false;
+    m_arrFreeSlots.push_back(dwSlot);
+    --m_nSongs;
+}
 
 void CDBCore::PlaceBlock(DWORD N, DWORD& dwOffset, DWORD& dwSlack, bool& bReused) {
     for (const auto& free : m_mapFreeBlocks) {
@@ -538,26 +904,40 @@ std::string CDBCore::BuildBlock(int nId, const DBRECORD& rec, DWORD dwSlack) con
     return block;
 }
 
-void CDBCore::IndexSongKey(const DBRECORD& rec, DWORD dwOffset) {
-    UnindexSongKey(dwOffset);
-    CString key = SongKeyOf(rec);
-    m_mapSongKey[key] = dwOffset;
-    m_mapOffsetToKey[dwOffset] = key;
+void CDBCore::IndexSongKey(DWORD dwSlot, uint64_t qwHash, const std::string& key) {
+    // Met again unchanged (a record changes only through an update, which takes it out first), and
+    // still the one its key names: nothing to do.
+    if (m_arrEntries[dwSlot].bKeyed && m_arrEntries[dwSlot].qwKeyHash == qwHash) return;
+    UnindexSongKey(dwSlot);
+    m_arrEntries[dwSlot].qwKeyHash = qwHash;
+    m_arrEntries[dwSlot].bKeyed = true;
+    // Another record of the same key gives way: the last one met answers for it, and the other one is
+    // as if never met.
+    size_t at = HashFind(m_indexKey, &SongEntry::qwKeyHash, qwHash,
+                         [&](DWORD other) { return SongKeyAt(other) == key; });
+    if (at != kNoBucket) {
+        m_arrEntries[DWORD(m_indexKey.arrBuckets[at])].bKeyed = false;
+        m_indexKey.arrBuckets[at] = Bucket(qwHash, dwSlot);
+        return;
+    }
+    HashInsert(m_indexKey, &SongEntry::qwKeyHash, dwSlot);
 }
 
-void CDBCore::UnindexSongKey(DWORD dwOffset) {
-    auto it = m_mapOffsetToKey.find(dwOffset);
-    if (it == m_mapOffsetToKey.end()) return;
-    auto key = m_mapSongKey.find(it->second);
-    // Another record with the same key keeps its entry.
-    if (key != m_mapSongKey.end() && key->second == dwOffset) m_mapSongKey.erase(key);
-    m_mapOffsetToKey.erase(it);
+void CDBCore::IndexSongKey(DWORD dwSlot, const DBRECORD& rec) {
+    std::string key = SongKeyOf(rec).str();
+    IndexSongKey(dwSlot, HashBytes(key), key);
+}
+
+void CDBCore::UnindexSongKey(DWORD dwSlot) {
+    if (!m_arrEntries[dwSlot].bKeyed) return;
+    HashErase(m_indexKey, &SongEntry::qwKeyHash, dwSlot);
+    m_arrEntries[dwSlot].bKeyed = false;
 }
 
 int CDBCore::AddRecord(DBRECORD* pRecord) {
     if (!pRecord || pRecord->FileName.IsEmpty()) return 0;
     CString lower = LowerPath(pRecord->FileName);
-    if (m_mapByPath.count(lower)) return 0;
+    if (FindLower(lower) != kNoSlot) return 0;
     DBRECORD rec = *pRecord;
     FillEmptyTexts(rec);
     DWORD N = PayloadLength(rec), offset = 0, slack = 0;
@@ -572,10 +952,9 @@ int CDBCore::AddRecord(DBRECORD* pRecord) {
         m_arrBlocks.push_back(offset);
         m_dwFileEnd = offset + kBlockHeaderSize + N + slack;
     }
-    IndexSongKey(rec, offset);
-    auto it = m_mapByPath.emplace(lower, SongEntry{rec.FileName, offset, id, rec.Analyzed == "0" ? 0 : 1, 0}).first;
-    m_mapOffsetToPath[offset] = &it->first;
-    m_mapIdToPath[id] = &it->first;
+    DWORD slot = NewSlot(HashBytes(lower.str()), offset, id, rec.Analyzed == "0" ? 0 : 1);
+    SetId(id, slot);
+    IndexSongKey(slot, rec);
     return 1;
 }
 
@@ -607,39 +986,27 @@ int CDBCore::ReadRecord(DWORD dwOffset, DBRECORD* pRecord, int* pId, DWORD* pL, 
 }
 
 int CDBCore::GetRecord(CString strPath, DBRECORD* pRecord) {
-    EntryIt it = Find(strPath);
-    if (it == m_mapByPath.end() || !pRecord) return 0;
+    DWORD slot = Find(strPath);
+    if (slot == kNoSlot || !pRecord) return 0;
     DBRECORD rec;
-    if (!ReadRecord(it->second.dwOffset, &rec)) return 0;
+    if (!ReadRecord(m_arrEntries[slot].dwOffset, &rec)) return 0;
     rec.Type.MakeLower();
     *pRecord = rec;
     return 1;
 }
 
-void CDBCore::RemoveEntry(EntryIt it) {
-    const CString* key = &it->first;
-    if (it->second.nAliases > 0) {
-        // Blocks of the same path met at load point at this key too.
-        for (auto o = m_mapOffsetToPath.begin(); o != m_mapOffsetToPath.end();) o = o->second == key ? m_mapOffsetToPath.erase(o) : std::next(o);
-        for (auto i = m_mapIdToPath.begin(); i != m_mapIdToPath.end();) i = i->second == key ? m_mapIdToPath.erase(i) : std::next(i);
-    } else {
-        m_mapOffsetToPath.erase(it->second.dwOffset);
-        m_mapIdToPath.erase(it->second.nId);
-    }
-    m_mapByPath.erase(it);
-}
-
 int CDBCore::UpdateRecord(CString strPath, DBRECORD* pRecord, DWORD dwMask) {
-    if (!pRecord || ((dwMask & 1) && pRecord->FileName.IsEmpty())) return 0;
-    EntryIt it = Find(strPath);
-    if (it == m_mapByPath.end()) return 0;
-    DWORD offset = it->second.dwOffset, L = 0, S = 0;
-    int id = it->second.nId;
+    if (!pRecord || ((dwMask & 1) && pRecord->FileName.IsEmpty()) || strPath.IsEmpty()) return 0;
+    CString lower = LowerPath(strPath);
+    DWORD slot = FindLower(lower);
+    if (slot == kNoSlot) return 0;
+    DWORD offset = m_arrEntries[slot].dwOffset, L = 0, S = 0;
+    int id = m_arrEntries[slot].nId;
     DBRECORD stored;
     ReadRecord(offset, &stored, nullptr, &L, &S);  // what cannot be read keeps the defaults
-    CString newLower = (dwMask & 1) ? LowerPath(pRecord->FileName) : it->first;
+    CString newLower = (dwMask & 1) ? LowerPath(pRecord->FileName) : lower;
     // A new path that names another record would merge two songs; it is refused.
-    if (newLower != it->first && m_mapByPath.count(newLower)) return 0;
+    if (newLower != lower && FindLower(newLower) != kNoSlot) return 0;
 
     DBRECORD rec = stored;
     for (int k = 0; k < DBRECORD::kFieldCount; ++k) {
@@ -670,17 +1037,24 @@ int CDBCore::UpdateRecord(CString strPath, DBRECORD* pRecord, DWORD dwMask) {
         }
         m_mapFreeBlocks[offset] = L + S;
     }
-    UnindexSongKey(offset);
-    IndexSongKey(rec, newOffset);
-    if (newOffset == offset && newLower == it->first) {
-        it->second.strPath = rec.FileName;
-        it->second.nAnalyzed = rec.Analyzed == "0" ? 0 : 1;
-        return 1;
+    UnindexSongKey(slot);
+    IndexSongKey(slot, rec);
+    m_arrEntries[slot].nAnalyzed = rec.Analyzed == "0" ? 0 : 1;
+    if (newOffset == offset && newLower == lower) return 1;
+    // A song that moves or is renamed keeps only its own ID.
+    if (m_arrEntries[slot].bAliases) {
+        for (size_t pos = m_arrIds.size(); pos-- > 0;) {
+            if (pos < m_arrIds.size() && m_arrIds[pos].dwSlot == slot) DropIdAt(pos);
+        }
+        m_arrEntries[slot].bAliases = false;
     }
-    RemoveEntry(it);
-    auto added = m_mapByPath.emplace(newLower, SongEntry{rec.FileName, newOffset, id, rec.Analyzed == "0" ? 0 : 1, 0}).first;
-    m_mapOffsetToPath[newOffset] = &added->first;
-    m_mapIdToPath[id] = &added->first;
+    SetId(id, slot);
+    if (newLower != lower) {
+        HashErase(m_indexPath, &SongEntry::qwPathHash, slot);
+        m_arrEntries[slot].qwPathHash = HashBytes(newLower.str());
+        HashInsert(m_indexPath, &SongEntry::qwPathHash, slot);
+    }
+    m_arrEntries[slot].dwOffset = newOffset;
     return 1;
 }
 
@@ -702,39 +1076,41 @@ void CDBCore::TrimTail() {
 }
 
 int CDBCore::DeleteRecord(CString strPath) {
-    EntryIt it = Find(strPath);
-    if (it == m_mapByPath.end()) return 0;
-    DWORD offset = it->second.dwOffset;
-    int id = it->second.nId;
+    DWORD slot = Find(strPath);
+    return slot == kNoSlot ? 0 : DeleteSlot(slot);
+}
+
+int CDBCore::DeleteSlot(DWORD dwSlot) {
+    DWORD offset = m_arrEntries[dwSlot].dwOffset;
+    int id = m_arrEntries[dwSlot].nId;
     unsigned char header[kBlockHeaderSize] = {};
     m_fileMain.Seek(LONG(offset), CFile::begin);
     m_fileMain.Read(header, kBlockHeaderSize);
     std::string freed(2, '\0');
     freed[0] = char(kBlockFree);
     if (!WriteMarked({{offset + kBlockFlagsOffset, freed}})) return 0;
-    UnindexSongKey(offset);
-    RemoveEntry(it);
+    RemoveEntry(dwSlot);
     m_mapFreeBlocks[offset] = GetU32(header + 4) + GetU32(header + 8);
     if (id == m_nHighestId) {
         // Down to the next ID still present, or 0.
-        auto below = m_mapIdToPath.lower_bound(m_nHighestId);
-        m_nHighestId = (m_mapIdToPath.empty() || below == m_mapIdToPath.begin() || std::prev(below)->first <= 0)
-                           ? 0
-                           : std::prev(below)->first;
+        auto below = std::lower_bound(m_arrIds.begin(), m_arrIds.end(), m_nHighestId,
+                                      [](const SONGID& a, int n) { return a.nId < n; });
+        while (below != m_arrIds.begin() && std::prev(below)->dwSlot == kNoSlot) --below;
+        m_nHighestId = below == m_arrIds.begin() || std::prev(below)->nId <= 0 ? 0 : std::prev(below)->nId;
     }
     TrimTail();
     return 1;
 }
 
 int CDBCore::DeleteRecordById(int nId) {
-    auto it = m_mapIdToPath.find(nId);
-    return it == m_mapIdToPath.end() ? 0 : DeleteRecord(*it->second);
+    ptrdiff_t pos = FindId(nId);
+    return pos < 0 ? 0 : DeleteSlot(m_arrIds[size_t(pos)].dwSlot);
 }
 
 int CDBCore::GetRecordId(CString strPath, int* pId) {
-    EntryIt it = Find(strPath);
-    if (it == m_mapByPath.end()) return 0;
-    if (pId) *pId = it->second.nId;
+    DWORD slot = Find(strPath);
+    if (slot == kNoSlot) return 0;
+    if (pId) *pId = m_arrEntries[slot].nId;
     return 1;
 }
 
@@ -759,9 +1135,46 @@ public:
         }
         return true;
     }
+    // The same answer for the four texts in a block (Cut here), folded only as far as the words need
+    // them. ASCII text folds here, and any word matches it at any byte; other text as above.
+    bool Match(TEXTREF* texts) {
+        if (m_words.empty()) return true;
+        for (FOLDED& f : m_folded) f.bDone = false;
+        for (const CString& word : m_words) {
+            bool found = false;
+            for (int k = 0; k < 4 && !found; ++k) {
+                FOLDED& f = m_folded[k];
+                if (!f.bDone) Fold(Cut(texts[k]), f);
+                found = f.bAscii ? f.ascii.find(word.str()) != std::string::npos
+                                 : MxFindChars(f.other, word) >= 0;
+            }
+            if (!found) return false;
+        }
+        return true;
+    }
 
 private:
+    struct FOLDED {
+        bool bDone = false;
+        bool bAscii = false;
+        std::string ascii;
+        CString other;
+    };
+    static void Fold(const TEXTREF& t, FOLDED& f) {
+        f.bDone = true;
+        f.bAscii = IsAscii(t.p, t.n);
+        if (!f.bAscii) {
+            f.other = MxFoldCase(CString(Text(t)));
+            return;
+        }
+        f.ascii.assign(t.p, t.n);
+        for (char& c : f.ascii) {
+            if (c >= 'A' && c <= 'Z') c = char(c + 32);
+        }
+    }
+
     std::vector<CString> m_words;
+    FOLDED m_folded[4];
 };
 }  // namespace
 
@@ -769,38 +1182,100 @@ int CDBCore::Search(const CList<int, int>* pIds, CList<CString, CString>* pKeywo
                     int nMode) {
     results.RemoveAll();
     KeywordMatcher matcher(pKeywords);
-    // Reads one song; true when it is in the library and matches.
-    auto visit = [&](int id, DBRECORD& rec) {
-        auto path = m_mapIdToPath.find(id);
-        if (path == m_mapIdToPath.end()) return false;
-        auto entry = m_mapByPath.find(*path->second);
-        if (entry == m_mapByPath.end()) return false;
-        DWORD offset = entry->second.dwOffset;
-        ReadRecord(offset, &rec);
-        IndexSongKey(rec, offset);
-        entry->second.nAnalyzed = rec.Analyzed == "0" ? 0 : 1;
-        if (!matcher.Match(rec)) return false;
+    if (pIds && nLimit == 0) return 1;
+    // The songs are read from a map of the main file; a block that does not decode whole is read as
+    // ReadRecord reads it, which says what its damaged fields give.
+    MappedView view(m_fileMain, m_dwFileEnd);
+    TEXTREF fields[DBRECORD::kFieldCount];
+    std::string key;
+    // A song key worked out a few songs ahead, while its bucket is asked of memory.
+    struct KEYAHEAD {
+        DWORD dwSlot = kNoSlot;
+        uint64_t qwHash = 0;
+        std::string key;
+    } ahead[8];
+    // Reads one song into rec; true when it is in the library and matches. Every song read has its
+    // song key indexed and its analysed flag known (or left to IsAnalyzed to read).
+    auto visit = [&](DWORD slot, DBRECORD& rec, const KEYAHEAD* pKey) {
+        DWORD offset = m_arrEntries[slot].dwOffset;
+        // A record changes only through an update, which indexes it again: what is already known of
+        // it stands, and its block is read only as far as is still needed.
+        SongEntry& e = m_arrEntries[slot];
+        int wanted = !e.bKeyed ? 8 : 5;
+        const BYTE* data = view.Data();
+        bool whole = DecodeFields(data, view.Length(), m_dwFileEnd, offset, fields, wanted) == wanted,
+             matched = false;
+        if (whole) {
+            matched = matcher.Match(fields + 1);
+            // A song that matches is read whole.
+            if (matched)
+                whole = DecodeFields(data, view.Length(), m_dwFileEnd, offset, fields,
+                                     DBRECORD::kFieldCount) == DBRECORD::kFieldCount;
+        }
+        if (whole) {
+            if (!e.bKeyed && pKey && pKey->dwSlot == slot) {
+                IndexSongKey(slot, pKey->qwHash, pKey->key);
+            } else if (!e.bKeyed) {
+                SongKeyOfFields(fields, key);
+                IndexSongKey(slot, HashBytes(key), key);
+            }
+            if (e.nAnalyzed < 0) e.nAnalyzed = kAnalyzedUnread;  // read when asked
+            if (!matched) return false;
+            for (int k = 0; k < DBRECORD::kFieldCount; ++k) rec.Field(k) = CString(Text(Cut(fields[k])));
+        } else {
+            rec = DBRECORD();
+            ReadRecord(offset, &rec);
+            IndexSongKey(slot, rec);
+            e.nAnalyzed = rec.Analyzed == "0" ? 0 : 1;
+            if (!matcher.Match(rec)) return false;
+        }
         rec.Type.MakeLower();
         return true;
     };
+    DBRECORD rec;
     if (!pIds) {
+        HashReserve(m_indexKey, m_nSongs);  // every song will be met
         // Song IDs 1 to the highest in ascending order: the IDs present, without counting through the gaps
         // (a damaged file can hold an ID in the billions).
-        std::vector<int> ids;
-        for (auto it = m_mapIdToPath.lower_bound(1); it != m_mapIdToPath.end() && it->first <= m_nHighestId; ++it) {
-            ids.push_back(it->first);
-        }
-        for (int id : ids) {
-            DBRECORD rec;
-            if (visit(id, rec)) results.AddTail(rec);
+        auto it = std::lower_bound(m_arrIds.begin(), m_arrIds.end(), 1,
+                                   [](const SONGID& a, int n) { return a.nId < n; });
+        // The walk through a block waits on each field's count, and a song's first indexing on its
+        // bucket: both are asked of memory some songs ahead.
+        const size_t kBlockAhead = 8, kKeyAhead = 4;
+        TEXTREF next[DBRECORD::kFieldCount];
+        const BYTE* data = view.Data();
+        for (size_t pos = size_t(it - m_arrIds.begin());
+             pos < m_arrIds.size() && m_arrIds[pos].nId <= m_nHighestId; ++pos) {
+            if (data && pos + kBlockAhead < m_arrIds.size() &&
+                m_arrIds[pos + kBlockAhead].dwSlot != kNoSlot) {
+                DWORD offset = m_arrEntries[m_arrIds[pos + kBlockAhead].dwSlot].dwOffset;
+                view.Follow(offset);
+                for (DWORD line = 0; line < 320 && offset + line < view.Length(); line += 64)
+                    __builtin_prefetch(data + offset + line);
+            }
+            if (pos + kKeyAhead < m_arrIds.size()) {
+                DWORD slot = m_arrIds[pos + kKeyAhead].dwSlot;
+                KEYAHEAD& k = ahead[(pos + kKeyAhead) % 8];
+                k.dwSlot = kNoSlot;
+                if (slot != kNoSlot && !m_arrEntries[slot].bKeyed && !m_indexKey.arrBuckets.empty() &&
+                    DecodeFields(data, view.Length(), m_dwFileEnd, m_arrEntries[slot].dwOffset, next, 8) ==
+                        8) {
+                    SongKeyOfFields(next, k.key);
+                    k.qwHash = HashBytes(k.key);
+                    k.dwSlot = slot;
+                    __builtin_prefetch(
+                        &m_indexKey.arrBuckets[size_t(k.qwHash) & (m_indexKey.arrBuckets.size() - 1)]);
+                }
+            }
+            DWORD slot = m_arrIds[pos].dwSlot;
+            if (slot != kNoSlot && visit(slot, rec, &ahead[pos % 8])) results.AddTail(rec);
         }
         return 1;
     }
-    if (nLimit == 0) return 1;
     int count = 0;
     for (POSITION pos = pIds->GetHeadPosition(); pos;) {
-        DBRECORD rec;
-        if (!visit(pIds->GetNext(pos), rec)) continue;
+        ptrdiff_t at = FindId(pIds->GetNext(pos));
+        if (at < 0 || !visit(m_arrIds[size_t(at)].dwSlot, rec, nullptr)) continue;
         ++count;
         if (nLimit == -1) {
             results.AddTail(rec);
@@ -814,12 +1289,27 @@ int CDBCore::Search(const CList<int, int>* pIds, CList<CString, CString>* pKeywo
     return 1;
 }
 
-int CDBCore::IsImportedByFileName(CString strPath) { return Find(strPath) != m_mapByPath.end(); }
+int CDBCore::IsImportedByFileName(CString strPath) {
+    return Find(strPath) != kNoSlot;
+}
 
 int CDBCore::IsImportedBySongInfo(CString strArtist, CString strAlbum, DWORD dwFileLength) {
-    for (auto& entry : m_mapByPath) {
+    MappedView view(m_fileMain, m_dwFileEnd);
+    TEXTREF fields[DBRECORD::kFieldCount];
+    for (DWORD slot = 0; slot < m_arrEntries.size(); ++slot) {
+        if (!m_arrEntries[slot].bLive) continue;
+        DWORD offset = m_arrEntries[slot].dwOffset;
+        view.Follow(offset);
+        if (DecodeFields(view.Data(), view.Length(), m_dwFileEnd, offset, fields, 8) == 8) {
+            if (std::strtoul(Text(Cut(fields[7])).c_str(), nullptr, 10) == dwFileLength &&
+                !CString(Text(Cut(fields[2]))).CompareNoCase(strArtist) &&
+                !CString(Text(Cut(fields[3]))).CompareNoCase(strAlbum)) {
+                return 1;
+            }
+            continue;
+        }
         DBRECORD rec;
-        ReadRecord(entry.second.dwOffset, &rec);
+        ReadRecord(offset, &rec);
         if (!rec.Artist.CompareNoCase(strArtist) && !rec.Album.CompareNoCase(strAlbum) &&
             std::strtoul(rec.FileLength, nullptr, 10) == dwFileLength) {
             return 1;
@@ -829,14 +1319,24 @@ int CDBCore::IsImportedBySongInfo(CString strArtist, CString strAlbum, DWORD dwF
 }
 
 int CDBCore::IsImportedBySongKey(CString strSong, CString strArtist, CString strAlbum, DWORD dwFileLength, CString& strPath) {
-    auto key = m_mapSongKey.find(SongKey(strSong, strArtist, strAlbum, int(dwFileLength)));
-    if (key == m_mapSongKey.end()) return 0;
-    auto path = m_mapOffsetToPath.find(key->second);
-    if (path != m_mapOffsetToPath.end()) strPath = *path->second;
+    if (!m_indexKey.dwCount) return 0;
+    std::string key = SongKey(strSong, strArtist, strAlbum, int(dwFileLength)).str();
+    size_t at = HashFind(m_indexKey, &SongEntry::qwKeyHash, HashBytes(key),
+                         [&](DWORD slot) { return SongKeyAt(slot) == key; });
+    if (at == kNoBucket) return 0;
+    CString lower;
+    if (LowerPathAt(m_arrEntries[DWORD(m_indexKey.arrBuckets[at])].dwOffset, lower)) strPath = lower;
     return 1;
 }
 
 int CDBCore::IsAnalyzed(CString strPath) {
-    EntryIt it = Find(strPath);
-    return it != m_mapByPath.end() && it->second.nAnalyzed == 1;
+    DWORD slot = Find(strPath);
+    if (slot == kNoSlot) return 0;
+    if (m_arrEntries[slot].nAnalyzed == kAnalyzedUnread) {
+        // Met by a search, and unchanged since: its record tells.
+        DBRECORD rec;
+        ReadRecord(m_arrEntries[slot].dwOffset, &rec);
+        m_arrEntries[slot].nAnalyzed = rec.Analyzed == "0" ? 0 : 1;
+    }
+    return m_arrEntries[slot].nAnalyzed == 1;
 }

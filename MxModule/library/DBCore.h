@@ -1,12 +1,16 @@
 // The library store: one record per song file in "LocalSearch.smdb", mirrored byte for byte in
 // "LocalSearch.bkk". Both files stay open; every change is written in place to both before the call
 // returns, under the state byte of each file, so that an interrupted write is repaired at the next open
-// from whichever file is consistent. Only each record's path, ID and place are kept in memory; its text
-// is read from the file when needed.
+// from whichever file is consistent. Memory holds a few fixed-size numbers per song (hashes of its path
+// and song key, its ID and place); every text is read from the file when needed, and a hash that
+// matches is confirmed by reading the path or key back from the song's block.
 //
 // Not thread-safe: the facade serialises every call under its lock.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -64,21 +68,40 @@ public:
     // True when the song ID names a record (the playlists drop entries of vanished songs).
     bool HasSongId(int nId) const;
     int GetHighestId() const { return m_nHighestId; }
-    int GetRecordCount() const { return int(m_mapByPath.size()); }
+    int GetRecordCount() const { return int(m_nSongs); }
 
     // For tests: called after every write and flush of a marked write and after every truncation,
     // with the number of the step (from 1, counted over the life of the object).
     static void (*s_pfnWriteStepHook)(int nStep);
+    // For tests: every path and song-key hash is masked with it; 0 makes them all collide.
+    static uint64_t s_qwHashMask;
 
 private:
+    // One song: a path met at load or added, and the block that holds its record.
     struct SongEntry {
-        CString strPath;     // FileName as stored
-        DWORD dwOffset;      // its block
+        uint64_t qwPathHash;  // of the lower path
+        uint64_t qwKeyHash;   // of the song key it was last indexed under, while bKeyed
+        DWORD dwOffset;       // its block
         int nId;
-        int nAnalyzed;       // -1 until an add, update or search tells; then 0 or 1
-        int nAliases;        // further IDs and offsets of the same path met at load
+        signed char nAnalyzed;  // -1 until an add, update or search tells; then 0, 1 or kAnalyzedUnread
+        bool bKeyed;    // the song key index names it (met since the open, and no later record of its key)
+        bool bAliases;  // further IDs of the same path were met at load
+        bool bLive;     // false: the slot is free for the next song
     };
-    typedef std::map<CString, SongEntry>::iterator EntryIt;
+    // A song ID and the slot of its song; kNoSlot once the ID has left (the entry stays until the
+    // next compaction, so that the IDs stay sorted).
+    struct SONGID {
+        int nId;
+        DWORD dwSlot;
+    };
+    // Open addressing over slots of m_arrEntries, found by one of the entry's hashes.
+    struct HASHINDEX {
+        std::vector<uint64_t> arrBuckets;
+        DWORD dwCount = 0;
+    };
+    static constexpr size_t kNoBucket = ~size_t(0);
+    static constexpr signed char kAnalyzedUnread = 2;  // met by a search: the record tells when asked
+    static constexpr DWORD kNoSlot = 0xFFFFFFFF;
 
     // Writes the ranges to the main file and then the mirror, each between its busy and clean marks;
     // false (last error set) when the change is not in the library because a write failed.
@@ -113,29 +136,58 @@ private:
     // of the file; fills the offset and the slack.
     void PlaceBlock(DWORD N, DWORD& dwOffset, DWORD& dwSlack, bool& bReused);
     std::string BuildBlock(int nId, const DBRECORD& rec, DWORD dwSlack) const;
-    void IndexSongKey(const DBRECORD& rec, DWORD dwOffset);
-    void UnindexSongKey(DWORD dwOffset);
-    void RemoveEntry(EntryIt it);
+
+    // The slot of the song whose lower path is strLower, or kNoSlot.
+    DWORD FindLower(const CString& strLower);
+    DWORD Find(const CString& strPath);
+    // The hash of the path's lower case (ASCII folded here, other text through LowerPath).
+    uint64_t LowerPathHash(const char* pText, size_t nLength);
+    // The lower path read back from the block at dwOffset; false when it cannot be read.
+    bool LowerPathAt(DWORD dwOffset, CString& strLower);
+    // The song key of the record at the slot, as its last indexing saw it.
+    std::string SongKeyAt(DWORD dwSlot);
+    DWORD NewSlot(uint64_t qwPathHash, DWORD dwOffset, int nId, int nAnalyzed);
+    void RemoveEntry(DWORD dwSlot);
+    int DeleteSlot(DWORD dwSlot);
+    // Indexes the slot under the song key (its hash given); another record's entry of the same key
+    // gives way, as the last record met answers for a key.
+    void IndexSongKey(DWORD dwSlot, uint64_t qwHash, const std::string& key);
+    void IndexSongKey(DWORD dwSlot, const DBRECORD& rec);
+    void UnindexSongKey(DWORD dwSlot);
+
+    // Room for nCount slots without growing.
+    void HashReserve(HASHINDEX& index, size_t nCount);
+    void HashInsert(HASHINDEX& index, uint64_t SongEntry::*pHash, DWORD dwSlot);
+    // The bucket of the first slot of that hash that accept takes, or kNoBucket.
+    size_t HashFind(const HASHINDEX& index, uint64_t SongEntry::*pHash, uint64_t qwHash,
+                    const std::function<bool(DWORD)>& accept);
+    void HashErase(HASHINDEX& index, uint64_t SongEntry::*pHash, DWORD dwSlot);
+    // The position in m_arrIds of the live ID, or -1.
+    ptrdiff_t FindId(int nId) const;
+    void SetId(int nId, DWORD dwSlot);
+    void DropIdAt(size_t nPos);
     void TrimTail();
-    EntryIt Find(const CString& strPath);
 
     CString m_strMainPath;
     CString m_strBackupPath;
     CMxFile m_fileMain;
     CMxFile m_fileBackup;
 
-    std::map<CString, SongEntry> m_mapByPath;             // lower path: path, offset, ID, analysed flag
-    std::map<DWORD, const CString*> m_mapOffsetToPath;    // block offset -> lower path (a key of m_mapByPath)
-    std::map<int, const CString*> m_mapIdToPath;          // song ID -> lower path
-    std::map<CString, DWORD> m_mapSongKey;                // song key -> block offset (filled as records are met)
-    std::map<DWORD, CString> m_mapOffsetToKey;            // block offset -> song key
-    std::map<DWORD, DWORD> m_mapFreeBlocks;               // block offset -> capacity
-    std::vector<DWORD> m_arrBlocks;                       // every block's offset, in file order
+    std::vector<SongEntry> m_arrEntries;     // by slot
+    std::vector<DWORD> m_arrFreeSlots;       // slots of deleted songs, for reuse
+    DWORD m_nSongs;                          // live slots
+    HASHINDEX m_indexPath;                   // slots by lower-path hash
+    HASHINDEX m_indexKey;                    // slots by song-key hash, of the records met since the open
+    std::vector<SONGID> m_arrIds;            // sorted by ID; aliases of a path point at its slot too
+    size_t m_nIdHoles;                       // entries of m_arrIds whose ID has left
+    std::map<DWORD, DWORD> m_mapFreeBlocks;  // block offset -> capacity
+    std::vector<DWORD> m_arrBlocks;          // every block's offset, in file order
     int m_nHighestId;
-    DWORD m_dwFileEnd;                                    // the main file's length
+    DWORD m_dwFileEnd;  // the main file's length
     int m_nSteps;
-    CMxFile* m_pStale;                                    // a file a failed write left busy, or null
-    std::vector<char> m_scratch;                          // a record's payload while it is decoded
+    CMxFile* m_pStale;            // a file a failed write left busy, or null
+    std::vector<char> m_scratch;  // a record's payload while it is decoded
+    std::string m_strFold;        // a path while it is folded for its hash
 };
 
 // The path's name without folder and extension: the title a record gets when it has none.

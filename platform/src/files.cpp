@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/time.h>
@@ -835,6 +836,53 @@ BOOL MxGetFileInformationByPath(LPCSTR lpFileName, LPBY_HANDLE_FILE_INFORMATION 
     info->nFileIndexHigh = DWORD(ino >> 32);
     info->nFileIndexLow = DWORD(ino);
     return TRUE;
+}
+
+const BYTE* MxMapViewOfFile(const CFile& file, DWORD dwLength, DWORD* pdwMapped) {
+    if (pdwMapped) *pdwMapped = 0;
+    struct stat st;
+    if (file.m_hFile == CFile::hFileNull) return Fail(ERROR_INVALID_HANDLE), nullptr;
+    if (fstat(int(file.m_hFile), &st) != 0) return Fail(ErrnoToWin(errno)), nullptr;
+    // A view past the end would fault where Windows refuses the mapping: it stops at the end.
+    DWORD length = DWORD(std::min<uint64_t>(dwLength, uint64_t(st.st_size)));
+    if (length == 0) return Fail(ERROR_HANDLE_EOF), nullptr;
+    void* view = mmap(nullptr, length, PROT_READ, MAP_SHARED, int(file.m_hFile), 0);
+    if (view == MAP_FAILED) return Fail(ErrnoToWin(errno)), nullptr;
+    if (pdwMapped) *pdwMapped = length;
+    return static_cast<const BYTE*>(view);
+}
+
+BOOL MxUnmapViewOfFile(const BYTE* pView, DWORD dwMapped) {
+    if (!pView || munmap(const_cast<BYTE*>(pView), dwMapped) != 0) return Fail(ERROR_INVALID_PARAMETER);
+    return TRUE;
+}
+
+namespace {
+// The whole pages of [dwOffset, dwOffset + dwLength) inside the view, widened to page bounds.
+bool ViewPages(const BYTE* pView, DWORD dwMapped, DWORD dwOffset, DWORD dwLength, void*& start,
+               size_t& length) {
+    if (!pView || dwOffset >= dwMapped) return false;
+    uint64_t page = uint64_t(sysconf(_SC_PAGESIZE));
+    uint64_t from = dwOffset / page * page, to = std::min<uint64_t>(uint64_t(dwOffset) + dwLength, dwMapped);
+    start = const_cast<BYTE*>(pView) + from;
+    length = size_t(to - from);
+    return length > 0;
+}
+}  // namespace
+
+void MxPrefetchViewRange(const BYTE* pView, DWORD dwMapped, DWORD dwOffset, DWORD dwLength) {
+    void* start;
+    size_t length;
+    // Page tables filled in one call rather than a fault at a time.
+    if (ViewPages(pView, dwMapped, dwOffset, dwLength, start, length))
+        madvise(start, length, MADV_POPULATE_READ);
+}
+
+void MxTrimViewRange(const BYTE* pView, DWORD dwMapped, DWORD dwOffset, DWORD dwLength) {
+    void* start;
+    size_t length;
+    // A shared read-only mapping of a file: dropping its pages loses nothing.
+    if (ViewPages(pView, dwMapped, dwOffset, dwLength, start, length)) madvise(start, length, MADV_DONTNEED);
 }
 
 BOOL CreateDirectoryA(LPCSTR lpPathName, void*) {

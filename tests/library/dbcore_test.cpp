@@ -217,6 +217,43 @@ TEST_F(DBCoreTest, SongKeyIndexKnowsOnlyRecordsItHasMet) {
     EXPECT_EQ(1, core->IsAnalyzed("C:\\Dir\\A.mp3"));
 }
 
+TEST_F(DBCoreTest, PathsAndSongKeysSharingAHashAreStillTold) {
+    struct Collide {
+        Collide() { CDBCore::s_qwHashMask = 0; }  // every path and every song key hash alike
+        ~Collide() { CDBCore::s_qwHashMask = ~uint64_t(0); }
+    } collide;
+    {
+        auto core = Open();
+        for (const char* p : {"C:\\a.mp3", "C:\\b.mp3", "C:\\c.mp3", "C:\\d.mp3"}) {
+            DBRECORD r = Rec(p, p + 3, "Ar", "Al", "100");
+            ASSERT_EQ(1, core->AddRecord(&r));
+        }
+        DBRECORD again = Rec("C:\\B.MP3");
+        EXPECT_EQ(0, core->AddRecord(&again));
+        ASSERT_EQ(1, core->DeleteRecord("C:\\b.mp3"));
+        DBRECORD renamed = Rec("C:\\e.mp3");
+        ASSERT_EQ(1, core->UpdateRecord("C:\\C.mp3", &renamed, 0x1));
+    }
+    auto core = Open();
+    EXPECT_EQ(3, core->GetRecordCount());
+    for (const auto& row :
+         std::vector<std::pair<const char*, int>>{{"C:\\A.mp3", 1}, {"C:\\e.mp3", 3}, {"C:\\d.MP3", 4}}) {
+        int id = 0;
+        EXPECT_EQ(1, core->GetRecordId(row.first, &id)) << row.first;
+        EXPECT_EQ(row.second, id) << row.first;
+    }
+    EXPECT_EQ(0, core->IsImportedByFileName("C:\\b.mp3"));
+    EXPECT_EQ(0, core->IsImportedByFileName("C:\\c.mp3"));
+    DBRECORDLIST all;
+    core->Search(nullptr, nullptr, all, -1, 1);
+    CString path;
+    EXPECT_EQ(1, core->IsImportedBySongKey("d.mp3", "Ar", "Al", 100, path));
+    EXPECT_STREQ("c:\\d.mp3", path);
+    EXPECT_EQ(1, core->IsImportedBySongKey("a.mp3", "Ar", "Al", 100, path));
+    EXPECT_STREQ("c:\\a.mp3", path);
+    EXPECT_EQ(0, core->IsImportedBySongKey("b.mp3", "Ar", "Al", 100, path));
+}
+
 TEST_F(DBCoreTest, UpdateRulesForTitleGenreAndPath) {
     auto core = Open();
     DBRECORD r = Rec("C:\\old name.mp3", "Title");

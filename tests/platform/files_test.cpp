@@ -388,6 +388,28 @@ TEST_F(FilesTest, BinaryModeKeepsBytesAndSeeks) {
     EXPECT_EQ(std::string("a\nX\r"), ReadHostFile(machine.HostC("b.bin")));
 }
 
+TEST_F(FilesTest, AViewOfAFileStopsAtItsEndAndSeesLaterWrites) {
+    CStdioFile f;
+    ASSERT_TRUE(f.Open("C:\\v.bin", 0x9002));
+    DWORD mapped = 1;
+    EXPECT_EQ(nullptr, MxMapViewOfFile(f, 100, &mapped));  // nothing to map yet
+    EXPECT_EQ(0u, mapped);
+    f.Write("abcdef", 6);
+    f.Flush();
+    const BYTE* view = MxMapViewOfFile(f, 100, &mapped);
+    ASSERT_NE(nullptr, view);
+    ASSERT_EQ(6u, mapped);
+    EXPECT_EQ("abcdef", std::string(reinterpret_cast<const char*>(view), mapped));
+    f.Seek(1, CFile::begin);
+    f.Write("X", 1);
+    f.Flush();
+    EXPECT_EQ('X', view[1]);
+    MxTrimViewRange(view, mapped, 0, mapped);  // read again from the file
+    MxPrefetchViewRange(view, mapped, 0, 1000);
+    EXPECT_EQ("aXcdef", std::string(reinterpret_cast<const char*>(view), mapped));
+    EXPECT_TRUE(MxUnmapViewOfFile(view, mapped));
+}
+
 TEST_F(FilesTest, DrivesFreeSpaceAndTemporaryFolder) {
     EXPECT_EQ(UINT(DRIVE_FIXED), GetDriveTypeA("C:\\"));
     EXPECT_EQ(UINT(DRIVE_REMOVABLE), GetDriveTypeA("d:\\"));

@@ -281,3 +281,16 @@ protected:
     bool m_bKeepLength = false;
     mutable LONGLONG m_qwLength = -1;
 };
+
+// A read-only view of the first bytes of an open file (MapViewOfFile on a file mapping, in one call): at
+// most dwLength bytes and never past the file's end, so *pdwMapped may be less. It sees the file's
+// later writes once they reach the system. Its pages come in as they are read. Null with the last error
+// set when nothing could be mapped (an empty file included); MxUnmapViewOfFile takes the view and its
+// mapped length.
+const BYTE* MxMapViewOfFile(const CFile& file, DWORD dwLength, DWORD* pdwMapped);
+BOOL MxUnmapViewOfFile(const BYTE* pView, DWORD dwMapped);
+// For a view read from front to back: brings the pages of a range in at once (PrefetchVirtualMemory),
+// or takes those of a range already read out of the process's resident set (they stay in the system's
+// cache and come back if read again). Ranges are clipped to the view; failures only cost time.
+void MxPrefetchViewRange(const BYTE* pView, DWORD dwMapped, DWORD dwOffset, DWORD dwLength);
+void MxTrimViewRange(const BYTE* pView, DWORD dwMapped, DWORD dwOffset, DWORD dwLength);
