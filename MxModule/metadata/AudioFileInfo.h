@@ -70,6 +70,10 @@ public:
 protected:
     // Replaces a raw block with a copy of the given bytes (none for a null pointer).
     static void SetBlock(std::vector<BYTE>& block, const BYTE* pData, DWORD dwLength);
+    // Puts strHead in place of the file's first dwOldSize bytes, the rest following unchanged; false when
+    // a read or write failed. A file that grows is first extended with its new end, so that a full disk
+    // refuses the save before any byte of the old file is overwritten (and the file stays as it was).
+    static bool ReplaceHead(CMxFile* pFile, const std::string& strHead, DWORD dwOldSize);
 
     AUDIOFILEINFO m_info;
     int m_bNeedModifyVersion = 0;

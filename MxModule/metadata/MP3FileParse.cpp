@@ -154,7 +154,7 @@ DWORD FrameSize4(const std::string& body, size_t at) {
         size_t next = at + 10 + s;
         if (next == body.size()) return true;
         if (next > body.size()) return false;
-        if (b[next] == 0) return true;
+        if (b[next] == 0) return std::all_of(b + next, b + body.size(), [](BYTE c) { return c == 0; });
         size_t rest = body.size() - next;
         return rest >= 10 && IsWellFormedId(b + next, 4) && std::min(Syncsafe(b + next + 4), BigEndian(b + next + 4, 4)) <= rest - 10;
     };
@@ -170,7 +170,14 @@ void WalkFrames(TagBody& tag) {
     const int idLength = version2 ? 3 : 4;
     const size_t header = version2 ? 6 : 10;
     size_t p = 0;
-    while (end - p >= size_t(idLength) && b[p] != 0) {
+    while (end - p >= size_t(idLength)) {
+        if (b[p] == 0) {
+            // Padding, unless frames follow it (as a writer that appended after the padding left them).
+            const BYTE* q = std::find_if(b + p, b + end, [](BYTE c) { return c != 0; });
+            size_t at = size_t(q - b);
+            if (end - at < header || !IsKnownId(q, idLength)) break;
+            p = at;
+        }
         if (!IsWellFormedId(b + p, idLength)) {
             do {
                 ++p;
@@ -188,6 +195,20 @@ void WalkFrames(TagBody& tag) {
     }
 }
 
+// The bytes of the extended header the flag announces, or 0 when what follows is no such header: a
+// frame already (some taggers set the flag without one), or a size that fits neither form (version-3
+// tags that an earlier reader relabelled as version 4 keep their version-3 header).
+size_t ExtendedHeaderSize(const TagBody& body) {
+    const auto* e = reinterpret_cast<const BYTE*>(body.bytes.data());
+    size_t n = body.bytes.size();
+    if (body.version < 3 || !(body.flags & kTagExtendedHeader) || n < 6 || IsKnownId(e, 4)) return 0;
+    size_t v4 = Syncsafe(e);
+    if (body.version == 4 && v4 >= 6 && v4 <= n && e[4] == 1) return v4;
+    size_t v3 = size_t(BigEndian(e, 4));
+    if ((v3 == 6 || v3 == 10) && v3 + 4 <= n) return v3 + 4;
+    return 0;
+}
+
 // Splits a whole tag (header included, as many bytes as its size says or fewer) into its body and frames.
 TagBody ReadBody(const BYTE* tag, size_t size, size_t footer) {
     TagBody body;
@@ -200,13 +221,40 @@ TagBody ReadBody(const BYTE* tag, size_t size, size_t footer) {
     } else {
         body.bytes.assign(reinterpret_cast<const char*>(p), n);
     }
-    if (body.version >= 3 && (body.flags & kTagExtendedHeader) && body.bytes.size() >= 4) {
-        const auto* e = reinterpret_cast<const BYTE*>(body.bytes.data());
-        size_t skip = body.version == 3 ? size_t(BigEndian(e, 4)) + 4 : size_t(Syncsafe(e));
-        body.bytes.erase(0, std::min(skip, body.bytes.size()));
-    }
+    body.bytes.erase(0, ExtendedHeaderSize(body));
     WalkFrames(body);
     return body;
+}
+
+// Whether a frame is the one of its slot that wins when several are read, and the one a save replaces:
+// the year frame of the tag's version, a comment without description, a picture of the given type.
+bool IsPreferred(int slot, const BYTE* id, const std::string& payload, int version, BYTE pictureType) {
+    const auto* p = reinterpret_cast<const BYTE*>(payload.data());
+    size_t n = payload.size();
+    if (slot == kSlotYear) return std::memcmp(id, ManagedId(kSlotYear, version), version <= 2 ? 3 : 4) == 0;
+    if (slot == kSlotComment) {
+        if (n < 5) return true;
+        bool wide = p[0] == 1 || p[0] == 2 || p[0] == 6;
+        size_t at = 4 + (wide && n >= 6 && ((p[4] == 0xFF && p[5] == 0xFE) || (p[4] == 0xFE && p[5] == 0xFF)) ? 2 : 0);
+        return at < n && p[at] == 0 && (!wide || (at + 1 < n && p[at + 1] == 0));
+    }
+    if (slot == kSlotPicture) {
+        size_t at = version <= 2 ? 4 : size_t(std::find(p + std::min<size_t>(1, n), p + n, 0) - p) + 1;
+        return at < n && p[at] == pictureType;
+    }
+    return true;
+}
+
+// Whether a save replaces the frame: the preferred one, or a comment with no text (which some readers
+// would show before the new one).
+bool IsReplaced(int slot, const BYTE* id, const std::string& payload, int version, BYTE pictureType) {
+    if (IsPreferred(slot, id, payload, version, pictureType)) return true;
+    if (slot != kSlotComment || payload.size() < 5) return false;
+    const auto* p = reinterpret_cast<const BYTE*>(payload.data());
+    size_t n = payload.size(), at = 4;
+    bool wide = p[0] == 1 || p[0] == 2 || p[0] == 6;
+    while (at < n && (p[at] || (wide && at + 1 < n && p[at + 1]))) at += wide ? 2 : 1;
+    return std::all_of(p + std::min(n, at), p + n, [](BYTE c) { return c == 0; });
 }
 
 // The payload of a frame as its flags leave it readable, or false for a compressed or encrypted frame.
@@ -293,8 +341,15 @@ void DecodeFrame(int slot, bool version2, const BYTE* p, const BYTE* end, AUDIOF
     int enc = KnownEncoding(encoding) ? encoding : 0;
     if (slot == kSlotComment) {
         text = p + 4;  // the encoding byte and the language
-        while (text < end && (*text == 0 || (end - text >= 2 && ((text[0] == 0xFF && text[1] == 0xFE) || (text[0] == 0xFE && text[1] == 0xFF))))) {
-            text += *text == 0 ? 1 : 2;
+        if (enc == 1 || enc == 2 || enc == 6) {
+            // An empty wide description (its mark and two zero bytes) is passed over whole, so that the
+            // text stays aligned; a description that is not empty is read as the start of the comment.
+            const BYTE* q = text + (end - text >= 2 && ((text[0] == 0xFF && text[1] == 0xFE) || (text[0] == 0xFE && text[1] == 0xFF)) ? 2 : 0);
+            if (end - q >= 2 && q[0] == 0 && q[1] == 0) text = q + 2;
+        } else {
+            while (text < end && (*text == 0 || (end - text >= 2 && ((text[0] == 0xFF && text[1] == 0xFE) || (text[0] == 0xFE && text[1] == 0xFF))))) {
+                text += *text == 0 ? 1 : 2;
+            }
         }
     }
     CString value = DecodeText(enc, std::min(text, end), end);
@@ -350,6 +405,15 @@ int EncodingFor(const CString& text, int version) {
     return 0;
 }
 
+// The three-letter image format of a version-2 picture for a MIME type.
+CString ImageFormat(CString mime) {
+    mime.MakeLower();
+    if (mime.Find("png") >= 0) return "PNG";
+    if (mime.Find("gif") >= 0) return "GIF";
+    if (mime.Find("bmp") >= 0) return "BMP";
+    return "JPG";
+}
+
 // The frames the mask selects, in the tag version's form, by slot ("" for a slot not selected).
 std::vector<std::string> BuildFrames(const AUDIOFILEINFO& info, DWORD dwMask, int version) {
     std::vector<std::string> frames(12);
@@ -363,6 +427,7 @@ std::vector<std::string> BuildFrames(const AUDIOFILEINFO& info, DWORD dwMask, in
         if (slot == kSlotPicture) {
             int encoding = EncodingFor(info.strPictureDesc, version);
             CString mime = info.strPictureMime.IsEmpty() ? CString(version2 ? "JPG" : "image/jpeg") : info.strPictureMime;
+            if (version2 && mime.GetLength() != 3) mime = ImageFormat(mime);
             payload = std::string(1, char(encoding)) + mime.str();
             if (!version2) payload += '\0';
             payload += char(info.byPictureType == 255 ? 0 : info.byPictureType);
@@ -485,24 +550,22 @@ int CMP3FileParse::ReadId3v2(CMxFile* pFile, AUDIOFILEINFO& info) {
     if (pFile->Read(whole.data(), size) != size) return 1;
     SetBlock(m_header, whole.data(), size);
     TagBody tag = ReadBody(whole.data(), size, FooterSize(header));
-    bool filled[12] = {};
+    // The first frame of each kind fills its slot; a later preferred one (the tag version's own year
+    // frame, a comment without description, the front cover) takes the slot over once.
+    bool filled[12] = {}, preferred[12] = {};
     bool unicode = false;
-    // The year frame of the tag's own version wins over the other one, wherever it stands.
-    const char* nativeYear = ManagedId(kSlotYear, tag.version);
-    bool nativeYearRead = false;
     std::string payload;
     for (const FrameSpan& f : tag.frames) {
         const auto* id = reinterpret_cast<const BYTE*>(tag.bytes.data()) + f.at;
         int slot = ManagedSlot(id, tag.version);
-        if (slot < 0 || f.payload == 0) continue;
-        bool native = slot != kSlotYear || std::memcmp(id, nativeYear, f.header == 6 ? 3 : 4) == 0;
-        if (filled[slot] && (slot != kSlotYear || nativeYearRead || !native)) continue;
-        if (!ReadablePayload(tag, f, payload)) continue;
+        if (slot < 0 || f.payload == 0 || preferred[slot] || !ReadablePayload(tag, f, payload)) continue;
+        bool best = IsPreferred(slot, id, payload, tag.version, 3);
+        if (filled[slot] && !best) continue;
         payload.append(2, '\0');
         const auto* p = reinterpret_cast<const BYTE*>(payload.data());
         DecodeFrame(slot, tag.version == 2, p, p + payload.size(), info);
         filled[slot] = true;
-        if (slot == kSlotYear) nativeYearRead = native;
+        preferred[slot] = best;
         int encoding = p[0];
         unicode = unicode || encoding == 1 || encoding == 2 || encoding == 3 || encoding == 6;
     }
@@ -585,11 +648,18 @@ int CMP3FileParse::WriteTags(CMxFile* pFile, AUDIOFILEINFO* pInfo, DWORD dwMask)
         // extended header or footer, and version-4 frame sizes in their 7-bit form.
         std::vector<bool> written(12, false);
         std::string out;
+        const BYTE pictureType = pInfo->byPictureType == 255 ? 0 : pInfo->byPictureType;
         for (const FrameSpan& f : body.frames) {
             if (f.payload == 0) continue;
             std::string frame = body.bytes.substr(f.at, f.header + f.payload);
             int slot = ManagedSlot(reinterpret_cast<const BYTE*>(frame.data()), body.version);
-            if (slot >= 0 && !frames[size_t(slot)].empty()) {
+            std::string payload;
+            // Comments with a description and a text (a player's own data) and pictures of another type stay.
+            bool replaced = slot >= 0 && !frames[size_t(slot)].empty() &&
+                            ((slot != kSlotComment && slot != kSlotPicture) ||
+                             (ReadablePayload(body, f, payload) &&
+                              IsReplaced(slot, reinterpret_cast<const BYTE*>(frame.data()), payload, body.version, pictureType)));
+            if (replaced) {
                 if (!written[size_t(slot)]) out += frames[size_t(slot)];
                 written[size_t(slot)] = true;
                 continue;
@@ -613,21 +683,8 @@ int CMP3FileParse::WriteTags(CMxFile* pFile, AUDIOFILEINFO* pInfo, DWORD dwMask)
         tag = old.substr(0, 5) + char(flags) + std::string(4, '\0') + out;
         PutSyncsafe(tag, 6, DWORD(out.size()));
     }
-    pFile->ClearFailure();
-    pFile->Seek(0, CFile::begin);
-    if (tag.size() == oldSize) {
-        pFile->Write(tag.data(), UINT(tag.size()));
-    } else {
-        std::string rest(length - oldSize, '\0');
-        pFile->Seek(LONG(oldSize), CFile::begin);
-        if (pFile->Read(&rest[0], UINT(rest.size())) != rest.size()) return 0;
-        pFile->Seek(0, CFile::begin);
-        pFile->Write(tag.data(), UINT(tag.size()));
-        pFile->Write(rest.data(), UINT(rest.size()));
-        pFile->SetLength(DWORD(tag.size() + rest.size()));
-    }
-    pFile->Flush();
-    if (pFile->GetFailure()) return 0;
+    if (tag.size() - kTagHeaderSize > 0x0FFFFFFF) return 0;  // beyond what the 28-bit size can say
+    if (!ReplaceHead(pFile, tag, oldSize)) return 0;
     SetBlock(m_header, reinterpret_cast<const BYTE*>(tag.data()), DWORD(tag.size()));
     m_tail.clear();
     AUDIOFILEINFO ignored;

@@ -537,14 +537,7 @@ int CWMAFileParse::WriteTags(CMxFile* pFile, AUDIOFILEINFO* pInfo, DWORD dwMask)
     if (length >= DWORD(-1)) return 0;
     // The file size the File Properties declare follows the new length.
     if (fileProperties != std::string::npos) header.replace(kHeaderObjectFixed + fileProperties + kObjectHeader + 16, 8, Put(length, 8));
-    std::string rest(m_dwFileLength - old.size(), '\0');
-    pFile->Seek(LONG(old.size()), CFile::begin);
-    if (pFile->Read(&rest[0], UINT(rest.size())) != rest.size()) return 0;
-    pFile->Seek(0, CFile::begin);
-    pFile->Write(header.data(), UINT(header.size()));
-    pFile->Write(rest.data(), UINT(rest.size()));
-    pFile->SetLength(DWORD(length));
-    pFile->Flush();
+    if (!ReplaceHead(pFile, header, DWORD(old.size()))) return 0;
     SetBlock(m_header, reinterpret_cast<const BYTE*>(header.data()), DWORD(header.size()));
     return 1;
 }

@@ -124,6 +124,8 @@ TEST_F(MP3ParseTest, TagsOfEveryWriterAreRead) {
     unsyncTag[5] = char(0x80);
     std::string dli = Frame4("TIT2", std::string("\0\0\0\x04\x03" "dli", 8));
     dli[9] = 0x01;  // data length indicator
+    std::string flagOnly = Tag4(Frame4("TIT2", Text("flag")), 0);
+    flagOnly[5] = 0x40;
     const std::vector<TextCase> cases = {
         {"7-bit sizes", Tag4(Frame4("TIT2", Text(longTitle)) + Frame4("TPE1", Text("artist")), 512) + Audio(), &AUDIOFILEINFO::strArtist, "artist"},
         {"plain sizes in version 4", Tag(4, Frame3("TIT2", Text(longTitle)) + Frame3("TPE1", Text("artist"))) + Audio(), &AUDIOFILEINFO::strArtist, "artist"},
@@ -132,6 +134,16 @@ TEST_F(MP3ParseTest, TagsOfEveryWriterAreRead) {
         {"data length indicator", Tag4(dli, 0) + Audio(), &AUDIOFILEINFO::strTitle, "dli"},
         {"version-4 year", Tag4(Frame4("TYER", Text("1990")) + Frame4("TDRC", Text("2004-05")), 0) + Audio(), &AUDIOFILEINFO::strYear, "2004-05"},
         {"version-3 year", Tag(3, Frame3("TDRC", Text("2004")) + Frame3("TYER", Text("1990"))) + Audio(), &AUDIOFILEINFO::strYear, "1990"},
+        {"frames after the padding", Tag(3, Frame3("TIT2", Text("t")) + std::string(1024, '\0') + Frame3("TPE1", Text("late"))) + Audio(),
+         &AUDIOFILEINFO::strArtist, "late"},
+        {"extended-header flag without one", flagOnly + Audio(), &AUDIOFILEINFO::strTitle, "flag"},
+        // Plain sizes whose 7-bit reading lands on zeros inside a picture.
+        {"plain size into zeros", Tag(4, Frame3("APIC", std::string("\0image/jpeg\0\x03\0", 14) + std::string(286, '\0')) +
+                                             Frame3("TCOM", Text("composer"))) + Audio(), &AUDIOFILEINFO::strComposer, "composer"},
+        {"UTF-16 comment starting with U+4E00", Tag(3, Frame3("COMM", std::string("\x01" "eng\xFF\xFE\0\0", 8) + Utf16(u"\u4e00\u9996"))) + Audio(),
+         &AUDIOFILEINFO::strComment, Gbk("一首")},
+        {"the comment without description", Tag(3, Frame3("COMM", std::string("\0engiTunSMPB\0 0000", 18)) + Frame3("COMM", std::string("\0eng\0mine", 9))) + Audio(),
+         &AUDIOFILEINFO::strComment, "mine"},
     };
     for (const TextCase& c : cases) EXPECT_EQ(c.expected, Parse(c.bytes).*c.field) << c.what;
 }
@@ -151,6 +163,36 @@ TEST_F(MP3ParseTest, WrittenFramesUseTheEncodingsAndSizesOfTheirVersion) {
     ASSERT_EQ(1, Write(info, 0x43));
     EXPECT_EQ(Tag(4, Frame4("TDRC", Text("2010")) + Frame4("TIT2", "\x03\xE6\x9C\x88") + Frame4("TPE1", Text(info.strArtist.str()))) + Audio(),
               Bytes());
+}
+
+// A save replaces the comment without description and the picture of the same type; what other
+// players stored beside them (a gapless-playback comment, a back cover) stays.
+TEST_F(MP3ParseTest, ASaveKeepsTheCommentsAndPicturesOfOthers) {
+    const std::string smpb = Frame3("COMM", std::string("\0engiTunSMPB\0 0000", 18));
+    const std::string back = Frame3("APIC", std::string("\0image/png\0\x04\0BACK", 16));
+    mxtest::WriteHostFile(machine.HostC("song.mp3"), Tag(3, smpb + back + Frame3("COMM", std::string("\0eng\0old", 8)), 256) + Audio());
+    AUDIOFILEINFO info;
+    info.strComment = "new";
+    info.byPictureType = 3;
+    info.vecPicture = {'F', 'R', 'O', 'N', 'T'};
+    ASSERT_EQ(1, Write(info, 0x180));
+    EXPECT_NE(std::string::npos, Bytes().find(smpb));
+    EXPECT_NE(std::string::npos, Bytes().find(back));
+    AUDIOFILEINFO read = Parse(Bytes());
+    EXPECT_STREQ("new", read.strComment);
+    EXPECT_EQ(info.vecPicture, read.vecPicture);
+}
+
+// A save that grows the file past what the disk takes fails and leaves every byte as it was.
+TEST_F(MP3ParseTest, ASaveTheDiskRefusesLeavesTheFileAsItWas) {
+    const std::string before = Tag(3, Frame3("TIT2", Text("t"))) + Audio();
+    mxtest::WriteHostFile(machine.HostC("song.mp3"), before);
+    EXPECT_EQ(0, mxtest::WithFileSizeLimit(off_t(before.size() + 1000), [&] {
+        AUDIOFILEINFO info;
+        info.vecPicture.assign(5000, 'P');
+        return Write(info, 0x100);
+    }));
+    EXPECT_EQ(before, Bytes());
 }
 
 TEST_F(MP3ParseTest, SongsTheLibraryHoldsTakeTheId3v1FallbackToo) {
@@ -254,6 +296,9 @@ TEST_F(MP3ParseTest, Version2TagsUseThreeLetterFrames) {
     ASSERT_EQ(1, Write(info, 0x0001));
     EXPECT_EQ(std::string("ID3\x02\0\0", 6), Bytes().substr(0, 6));
     EXPECT_EQ(10u, Bytes().find(Frame2("TT2", Text("new")) + Frame2("TP1", Text("art")) + Frame2("PIC", pic)));
+    info.strPictureMime = "image/png";  // a version-2 picture names its format in three letters
+    ASSERT_EQ(1, Write(info, 0x0100));
+    EXPECT_NE(std::string::npos, Bytes().find(Frame2("PIC", std::string("\0PNG\x03", 5) + "d" + std::string(1, '\0') + "IMG")));
 }
 
 TEST_F(MP3ParseTest, RawTagsAreTheWholeId3v2TagAndTheId3v1Tag) {

@@ -124,15 +124,21 @@ std::string AudioPart(const std::string& b) {
     return b.substr(std::min(skip, b.size()));
 }
 
+// The front cover TagLib reads (other pictures a file holds stay beside it).
 TagLib::ByteVector TagLibPicture(const std::string& path) {
     if (path.size() > 4 && path.compare(path.size() - 4, 4, ".wma") == 0) {
         TagLib::ASF::File f(path.c_str());
-        const auto& map = f.tag()->attributeListMap();
-        return map.contains("WM/Picture") ? map["WM/Picture"].front().toPicture().picture() : TagLib::ByteVector();
+        for (const auto& a : f.tag()->attribute("WM/Picture")) {
+            if (a.toPicture().type() == TagLib::ASF::Picture::FrontCover) return a.toPicture().picture();
+        }
+        return TagLib::ByteVector();
     }
     TagLib::MPEG::File f(path.c_str());
-    if (!f.ID3v2Tag() || f.ID3v2Tag()->frameListMap()["APIC"].isEmpty()) return TagLib::ByteVector();
-    return static_cast<TagLib::ID3v2::AttachedPictureFrame*>(f.ID3v2Tag()->frameListMap()["APIC"].front())->picture();
+    for (auto* frame : f.ID3v2Tag() ? f.ID3v2Tag()->frameListMap()["APIC"] : TagLib::ID3v2::FrameList()) {
+        auto* picture = static_cast<TagLib::ID3v2::AttachedPictureFrame*>(frame);
+        if (picture->type() == TagLib::ID3v2::AttachedPictureFrame::FrontCover) return picture->picture();
+    }
+    return TagLib::ByteVector();
 }
 
 // Every corpus file and the tags common taggers write, saved with new texts in three scripts and a 300 KB
