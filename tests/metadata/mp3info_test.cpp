@@ -8,9 +8,9 @@
 namespace {
 
 using mxtest::Frames;
-using mxtest::Id3v2Tag;
 using mxtest::Mpeg1Layer3Header128;
 using mxtest::MpegHeader;
+using mxtest::Tag;
 using mxtest::XingFrame;
 
 struct Computed {
@@ -71,7 +71,7 @@ TEST(MP3InfoTest, ConstantRateFileOfFourMillionAudioBytes) {
     EXPECT_EQ("128", c.bitrate);
     // Behind an ID3v2 tag the audio is measured from the frame on; the total length of a partial file
     // gives the whole play time.
-    EXPECT_EQ(249, Compute(Id3v2Tag(5000, '\xFF') + audio).duration);
+    EXPECT_EQ(249, Compute(Tag(3, std::string(5000, '\xFF')) + audio).duration);
     EXPECT_EQ(249, Compute(audio.substr(0, 30 * 417), 4000000).duration);
 }
 
@@ -101,11 +101,8 @@ TEST(MP3InfoTest, NoPairOfFrameHeadersGivesNothing) {
 
 TEST(MP3InfoTest, SyncBytesInsideTheTagAreNotFrames) {
     // The tag body is full of frame headers; the scan starts after it.
-    std::string body = Frames(MpegHeader(3, 1, 14, 1), 960, 20);
-    std::string tag = Id3v2Tag(uint32_t(body.size())).substr(0, 10) + body;
-    std::string audio = Frames(Mpeg1Layer3Header128(), 417, 100);
-    Computed c = Compute(tag + audio);
-    EXPECT_EQ("128", c.bitrate);
+    std::string tag = Tag(3, Frames(MpegHeader(3, 1, 14, 1), 960, 20));
+    EXPECT_EQ("128", Compute(tag + Frames(Mpeg1Layer3Header128(), 417, 100)).bitrate);
 }
 
 TEST(MP3InfoTest, FirstFrameFarIntoTheAudioIsFoundThroughOverlappingWindows) {
@@ -124,7 +121,7 @@ TEST(MP3InfoTest, FirstFrameFarIntoTheAudioIsFoundThroughOverlappingWindows) {
 }
 
 TEST(MP3InfoTest, EveryTruncationOfAFrameRunIsHandled) {
-    std::string bytes = Id3v2Tag(64) + XingFrame(Mpeg1Layer3Header128(), 417, 7) + Frames(Mpeg1Layer3Header128(), 417, 3);
+    std::string bytes = Tag(3, "", 64) + XingFrame(Mpeg1Layer3Header128(), 417, 7) + Frames(Mpeg1Layer3Header128(), 417, 3);
     for (size_t n = 0; n <= bytes.size(); ++n) {
         Computed c = Compute(bytes.substr(0, n));
         EXPECT_GE(c.duration, 0);
