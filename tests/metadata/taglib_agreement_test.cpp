@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "MxModule/metadata/AsfFormat.h"
+#include "support/AsfBuilders.h"
 #include "support/AudioBuilders.h"
 #include "support/TagFile.h"
 #include "support/TempMachine.h"
@@ -126,6 +127,8 @@ TEST_F(TagLibAgreementTest, FieldsWrittenInEveryScriptAreReadBackByTagLib) {
     inputs.emplace_back("padded v2.3", mxtest::Tag(3, mxtest::Frame3("TIT2", std::string(1, '\x01') + mxtest::Utf16(u"Old")) + picture, 2048) + audio);
     inputs.emplace_back("padded v2.4", mxtest::Tag4(mxtest::Frame4("TIT2", "\x03Old") + mxtest::Frame4("TDRC", "\x03" "2001-05-03") +
                                                         mxtest::Frame4("APIC", picture.substr(10)), 1024) + audio);
+    inputs.emplace_back("built.wma", mxtest::AsfHeader({mxtest::FileProperties(0, 0), mxtest::StreamProperties(false, 16000)}) +
+                                         std::string("DATAOBJECT") + std::string(200, 'd'));
     AUDIOFILEINFO info;
     info.strTitle = MxUtf8ToAnsi("月亮代表我的心");
     info.strArtist = MxUtf8ToAnsi("사랑해요 Björk");
