@@ -61,8 +61,6 @@ TEST_F(TextTest, EditingNeverTouchesATrailByte) {
         {"Trim", [] { return Edited(" \t\r\nword \n", [](CString& s) { s.Trim(); }); }, "word"},
         {"Trim x", [] { return Edited("xxaxx", [](CString& s) { s.Trim('x'); }); }, "a"},
         {"TrimLeft", [] { return Edited("\\\\dir\\\\", [](CString& s) { s.TrimLeft("\\"); }); }, "dir\\\\"},
-        {"Insert", [] { return Edited("abc", [](CString& s) { s.Insert(1, "XY"); }); }, "aXYbc"},
-        {"Delete", [] { return Edited("aXYbc", [](CString& s) { s.Delete(0, 2); }); }, "Ybc"},
         {"Replace text", [] { return Edited("Ybc", [](CString& s) { EXPECT_EQ(1, s.Replace("bc", "bcbc")); }); }, "Ybcbc"},
         {"SpanExcluding", [] { return CString("a,b,,c").SpanExcluding(","); }, "a"},
     };
