@@ -202,9 +202,6 @@ TEST_F(SettingTest, SevenColourSchemesInCodePageOrder) {
     LYRICCOLORSETTING* edge = Settings()->GetLyricColorInfo(Gbk("青黄配"));
     ASSERT_NE(nullptr, edge);
     EXPECT_FLOAT_EQ(edge->pFirstPositions[1], edge->pFirstPositions[2]);
-    LYRICCOLORSETTING* blue = Settings()->GetLyricColorInfo(Gbk("清新蓝"));
-    ASSERT_EQ(6, blue->nSecondCount);
-    EXPECT_EQ(0x0BF7FEu, blue->pSecondColors[5]);
 }
 
 TEST_F(SettingTest, CreateMultiDirectoryMakesEveryParentAndReportsTheLastError) {
