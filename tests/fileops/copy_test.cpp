@@ -2,9 +2,9 @@
 // space test, and safety when a copy is stopped.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
-#include <set>
 #include <thread>
 
 #include "MxModule/fileops/FileOperateAddMultiFilePathThread.h"
@@ -96,13 +96,9 @@ TEST_F(CopyTest, LegalFileNames) {
 
 TEST_F(CopyTest, ProbingANameLeavesTheUsersTempFilesAloneAndConcurrentProbesAgree) {
     char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    const CString mine = CString(temp) + "Song";
-    {
-        CMxFile file;
-        ASSERT_TRUE(file.Open(mine, CFile::modeCreate | CFile::modeWrite));
-        file.Write("keep", 4);
-    }
+    std::string host;
+    ASSERT_TRUE(GetTempPathA(MAX_PATH, temp) && MxWindowsPathToHost(temp, host));
+    WriteHostFile(host + "/Song", "keep");
     std::atomic<int> refused{0};
     std::vector<std::thread> workers;
     for (int t = 0; t < 4; ++t) {
@@ -112,17 +108,8 @@ TEST_F(CopyTest, ProbingANameLeavesTheUsersTempFilesAloneAndConcurrentProbesAgre
     }
     for (std::thread& w : workers) w.join();
     EXPECT_EQ(0, refused.load());
-    CMxFile file;
-    char back[8] = {};
-    ASSERT_TRUE(file.Open(mine, CFile::modeRead));
-    EXPECT_EQ(4u, file.Read(back, sizeof back));
-    EXPECT_STREQ("keep", back);
-    WIN32_FIND_DATAA fd;
-    HANDLE find = FindFirstFileA(CString(temp) + "*", &fd);
-    std::vector<std::string> left;
-    do left.push_back(fd.cFileName); while (FindNextFileA(find, &fd));
-    FindClose(find);
-    EXPECT_EQ((std::vector<std::string>{".", "..", "Song"}), left);  // no probe is left behind
+    EXPECT_EQ("keep", ReadHostFile(host + "/Song"));
+    EXPECT_EQ("Song\n", RunCommand("ls -A '" + host + "'"));  // no probe is left behind
 }
 
 TEST_F(CopyTest, AWalkThroughALinkLoopOrAFolderGivenTwiceCopiesEachFileOnce) {
@@ -193,12 +180,8 @@ TEST_F(CopyTest, FailedFilesAreReportedAndStillCountTowardsThePercentage) {
 }
 
 TEST_F(CopyTest, AStoppedCopyLeavesSourcesAndFinishedCopiesWhole) {
-    std::set<std::string> sources;
-    for (int i = 0; i < 40; ++i) {
-        std::string bytes = Mp3("t" + std::to_string(i)) + std::string(size_t(200000 + i), char('a' + i % 26));
-        Song("s" + std::to_string(i) + ".mp3", bytes);
-        sources.insert(bytes);
-    }
+    auto bytes = [](int i) { return Mp3("t" + std::to_string(i)) + std::string(size_t(200000 + i), char('a' + i % 26)); };
+    for (int i = 0; i < 40; ++i) Song("s" + std::to_string(i) + ".mp3", bytes(i));
     CStringList list;
     list.AddTail("C:\\music");
     int id = manager.AsynAddMultiFilePaths(&list, sink.GetHwnd(), 0, 0, 0);
@@ -207,21 +190,17 @@ TEST_F(CopyTest, AStoppedCopyLeavesSourcesAndFinishedCopiesWhole) {
     };
     ASSERT_TRUE(sink.PumpUntilExit(id, kPatience));
     sink.m_fnOnMessage = nullptr;
-    size_t ended = 0;
-    bool endReport = false;
-    for (const RECEIVEDMSG& m : sink.Messages(id)) {
-        ended += m.nMessage == WM_MX_END_COPY_ONE_OF_MULTI_FILES;
-        endReport = endReport || m.nMessage == WM_MX_END_COPY_MULTI_FILES;
-    }
+    Seq seq = Described(id);
+    auto isEnd = [](const std::string& d) { return !d.rfind("END_COPY_ONE_OF", 0); };
+    size_t ended = size_t(std::count_if(seq.begin(), seq.end(), isEnd));
     EXPECT_GE(ended, 1u);
-    EXPECT_EQ(ended == 40, endReport);  // a stopped copy posts no end report
-    std::string listing = RunCommand("ls '" + machine.HostC("lib") + "' | wc -l");
-    EXPECT_EQ(ended, std::stoul(listing));  // no half-made file beside the finished ones
+    EXPECT_EQ(ended == 40, seq[seq.size() - 2] == "END_COPY_MULTI_FILES");  // a stopped copy posts no end report
+    EXPECT_EQ(ended, std::stoul(RunCommand("ls '" + machine.HostC("lib") + "' | wc -l")));  // no half-made file
     for (int i = 0; i < 40; ++i) {
         std::string name = "s" + std::to_string(i) + ".mp3";
-        EXPECT_EQ(1u, sources.count(ReadHostFile(machine.HostC("music/" + name)))) << name;
+        EXPECT_EQ(bytes(i), ReadHostFile(machine.HostC("music/" + name))) << name;
         if (HostExists(machine.HostC("lib/" + name))) {
-            EXPECT_EQ(ReadHostFile(machine.HostC("music/" + name)), ReadHostFile(machine.HostC("lib/" + name)));
+            EXPECT_EQ(bytes(i), ReadHostFile(machine.HostC("lib/" + name))) << name;
         }
     }
 }

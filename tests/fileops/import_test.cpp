@@ -46,9 +46,7 @@ TEST_P(QuotaTest, ReportsAndRecordsFollowTheQuota) {
         EXPECT_STREQ("1", r.CanPlay);
         if (i < analysed) {
             EXPECT_STREQ("1", r.Analyzed) << i;
-            EXPECT_STREQ(("Title " + std::to_string(i)).c_str(), r.Song);
-            EXPECT_STREQ("Artist", r.Artist);
-            EXPECT_STREQ("128", r.Bitrate);
+            EXPECT_STREQ(("Title " + std::to_string(i)).c_str(), r.Song);  // the other fields: AnalysisTest
         } else {
             EXPECT_STREQ("0", r.Analyzed) << i;
             EXPECT_STREQ(mxlib::kUnknown, r.Song);  // the tags were not read

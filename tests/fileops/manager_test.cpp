@@ -24,12 +24,9 @@ TEST(ThreadIDPoolTest, HandsOutOneToNineHundredNinetyNineAndReusesFirstInFirstOu
     EXPECT_EQ(3, pool.GetID());  // 1 waits behind every other free identifier
     for (int id = 4; id <= 999; ++id) ASSERT_EQ(id, pool.GetID());
     EXPECT_EQ(1, pool.GetID());
-    EXPECT_EQ(0, pool.GetID());  // all 999 in use
-    pool.ReleaseID(0);           // never an identifier: ignored
+    pool.ReleaseID(0);  // never an identifier: ignored
     pool.ReleaseID(1000);
-    EXPECT_EQ(0, pool.GetID());
-    pool.ReleaseID(7);
-    EXPECT_EQ(7, pool.GetID());
+    EXPECT_EQ(0, pool.GetID());  // all 999 in use
 }
 
 // Front ends built against the module hold these numbers; a renumbered message breaks them.
@@ -309,24 +306,12 @@ TEST_F(StopTest, BlocksLeftInTheQueueAreFreedWhenTheFrontEndClosesItsWindow) {
               Described(id));
 }
 
-// A window whose thread has ended, and a window whose thread's queue is full, take no report: the module
-// frees each block (LeakSanitizer checks it) and the operation still ends; the exit message waits for room.
-LRESULT CALLBACK Idle(HWND h, UINT m, WPARAM w, LPARAM l) { return DefWindowProcA(h, m, w, l); }
-
+// A window whose thread's queue is full takes no report: the module frees each block (LeakSanitizer checks
+// it) and the operation still ends; the exit message waits for room. A window gone with its thread is the
+// destroyed window of AWindowDestroyedInTheMiddleLeavesNoBlockBehind.
 TEST_F(ManagerTest, ReportsAWindowCannotTakeAreFreedAndTheExitMessageWaitsForRoom) {
     Song("a.mp3", Mp3("a"));
     Song("b.mp3", Mp3("b"));
-    WNDCLASSA c{};
-    c.lpfnWndProc = Idle;
-    c.lpszClassName = "MxTestIdle";
-    RegisterClassA(&c);
-    HWND orphan = nullptr;
-    std::thread([&orphan] { orphan = CreateWindowExA(0, "MxTestIdle", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr); }).join();
-    ASSERT_NE(nullptr, orphan);
-    // A window whose thread has ended takes nothing, yet the operation ends.
-    EXPECT_GT(StartImport({"C:\\music"}, 1, orphan), 0);
-    for (DWORD start = GetTickCount(); manager.Running() && GetTickCount() - start < kPatience;) Sleep(1);
-    EXPECT_EQ(0, manager.Running());
     // This thread fills its own queue and pumps only later.
     auto fill = [this] {
         int posted = 0;

@@ -63,36 +63,24 @@ TEST_F(CorpusTest, EveryFileParsesWithoutHarm) {
     }
 }
 
-struct Expected {
-    const char* file;
-    const char* title;
-    const char* artist;
-    const char* genre;
-};
-
+// Titles, artists and albums are compared with TagLib's on every file (taglib_agreement_test.cpp).
 TEST_F(CorpusTest, RecordedValuesAgree) {
     if (CorpusFiles().empty()) GTEST_SKIP() << "no corpus beside the repository";
-    const std::vector<Expected> cases = {
-        {"taglib/silence-1.wma", "test", nullptr, nullptr},
-        {"taglib/real_example.wma", nullptr, nullptr, "Alternative"},
-        {"music-metadata/id3v1_Blood_Sugar.mp3", "Blood Sugar", "Pendulum", "Electronic"},
-        {"music-metadata/tcon.mp3", nullptr, nullptr, "Electronic"},  // "(52)(53)": the first number
-        {"taglib/id3v22-tda.mp3", nullptr, nullptr, nullptr},
+    const std::vector<std::pair<const char*, const char*>> genres = {
+        {"taglib/silence-1.wma", nullptr},
+        {"taglib/real_example.wma", "Alternative"},
+        {"music-metadata/id3v1_Blood_Sugar.mp3", "Electronic"},
+        {"music-metadata/tcon.mp3", "Electronic"},  // "(52)(53)": the first number
+        {"taglib/id3v22-tda.mp3", nullptr},
     };
-    for (const Expected& e : cases) {
-        SCOPED_TRACE(e.file);
+    for (const auto& g : genres) {
+        SCOPED_TRACE(g.first);
         CAudioFileParse facade;
         int result = 0;
-        AUDIOFILEINFO info = Parse(e.file, facade, &result);
+        AUDIOFILEINFO info = Parse(g.first, facade, &result);
         EXPECT_EQ(1, result);
-        if (e.title) {
-            EXPECT_STREQ(e.title, info.strTitle);
-        }
-        if (e.artist) {
-            EXPECT_STREQ(e.artist, info.strArtist);
-        }
-        if (e.genre) {
-            EXPECT_STREQ(e.genre, info.strGenre);
+        if (g.second) {
+            EXPECT_STREQ(g.second, info.strGenre);
         }
     }
     CAudioFileParse drm;

@@ -27,7 +27,7 @@ protected:
 };
 
 TEST_F(WmaTest, TagsDurationAndBitRateAreRead) {
-    std::string header = AsfHeader({FileProperties(2500000000ull, 3000), ContentDescription(u"\u4e2d Title", u"Artist", u"(c)", u"note"),
+    std::string header = AsfHeader({FileProperties(2500000000ull, 3000), ContentDescription(u"\u4e2d\uC74C Title", u"Artist", u"(c)", u"note"),
                                     ExtendedContent({{u"WM/AlbumTitle", 0, W(u"Album")},
                                                      {u"wm/year", 0, W(u"2005")},
                                                      {u"WM/TrackNumber", 3, Put(7, 4)},
@@ -35,7 +35,7 @@ TEST_F(WmaTest, TagsDurationAndBitRateAreRead) {
                                                      {u"WM/Composer", 0, W(u"Comp")}}),
                                     CodecList(u"Windows Media Audio 9", u" 64 kbps, 44 kHz, stereo")});
     AUDIOFILEINFO info = Parse(header + kData);
-    EXPECT_EQ(mxtest::Gbk("中 Title"), info.strTitle);
+    EXPECT_EQ(mxtest::Gbk("中음 Title"), info.strTitle);  // GB18030 holds what GBK cannot
     EXPECT_STREQ("Artist", info.strArtist);
     EXPECT_STREQ("(c)", info.strCopyright);
     EXPECT_STREQ("note", info.strComment);
@@ -133,19 +133,6 @@ TEST_F(WmaTest, WritingRebuildsTheHeaderAndRoundTrips) {
     EXPECT_NE(std::string::npos, bytes.find(W(u"(146)")));
 }
 
-TEST_F(WmaTest, TextOutsideGbkSurvivesAReadAndAWrite) {
-    const std::u16string title = u"Mot\u00F6rhead \U0001F600 \uC74C\uC545";
-    mxtest::WriteHostFile(machine.HostC("song.wma"), AsfHeader({ContentDescription(title, u"Se\u00F1or")}) + kData);
-    AUDIOFILEINFO info = Parse(Bytes());
-    EXPECT_EQ("Motörhead 😀 음악", MxAnsiToUtf8(info.strTitle));
-    info.strAlbum = MxUtf8ToAnsi("Straße");
-    ASSERT_EQ(1, Write(info, 0x0001 | 0x0002 | 0x0004));
-    std::string bytes = Bytes();
-    EXPECT_NE(std::string::npos, bytes.find(W(title)));
-    EXPECT_NE(std::string::npos, bytes.find(W(u"Stra\u00DFe")));
-    EXPECT_EQ("Señor", MxAnsiToUtf8(Parse(bytes).strArtist));
-}
-
 TEST_F(WmaTest, TextsTheCodePageCannotHoldSurviveASaveOfTheRecordAsRead) {
     machine.SetCodePage("936");  // GBK has no Hangul: they read as '?'
     mxtest::WriteHostFile(machine.HostC("song.wma"), AsfHeader({ContentDescription(u"\uC0AC\uB791", u"\uC74C"),
@@ -187,10 +174,6 @@ TEST_F(WmaTest, RawHeaderIsTheWholeHeaderObject) {
     EXPECT_EQ(0u, tailLen);
     EXPECT_EQ(header, std::string(reinterpret_cast<char*>(raw), rawLen));
     delete[] raw;
-    DWORD size = 0;
-    CMxFile image(header.data(), int(header.size()));
-    EXPECT_EQ(1, parser.ParseBuffer(&image, &size, nullptr, -1));
-    EXPECT_EQ(DWORD(header.size()), size);
 }
 
 TEST_F(WmaTest, EveryTruncationOfTheHeaderFailsAndStillTellsTheHeaderSize) {

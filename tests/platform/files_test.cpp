@@ -1,10 +1,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <functional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "support/TempMachine.h"
@@ -82,6 +80,9 @@ TEST_F(FilesTest, PathsInAnotherLetterCaseMeetTheSameFileByUnicodeCasePairs) {
     std::string host;
     ASSERT_TRUE(MxWindowsPathToHost("C:\\MUSIC\\song.mp3", host));
     EXPECT_EQ(machine.HostC("Music/Song.MP3"), host);
+    CString win;  // and back; other host paths in both directions are the front end's (mxbox tests)
+    ASSERT_TRUE(MxHostPathToWindows(machine.HostC("x/../Music/./Song.MP3"), win));
+    EXPECT_EQ("C:\\Music\\Song.MP3", win);
     for (const char* acp : {"54936", "65001"}) {
         if (std::string(acp) == "65001") machine.SetCodePage(acp);
         EXPECT_EQ(0u, AttrErr(MxUtf8ToAnsi("C:\\ΆΛΦΑ\\кино.mp3"))) << acp;
@@ -289,53 +290,6 @@ TEST_F(FilesTest, FindListsDotsOutsideTheRootInNameOrder) {
     EXPECT_EQ(DWORD(ERROR_INVALID_HANDLE), Err(FindNextFileA(&fd, &fd)));
 }
 
-TEST_F(FilesTest, LinksAreKnownByTheirTargetsIdentity) {
-    ASSERT_TRUE(CreateDirectoryA("C:\\dir", nullptr));
-    ASSERT_TRUE(CreateDirectoryA("C:\\other", nullptr));
-    std::filesystem::create_directory_symlink(machine.HostC("dir"), machine.HostC("link"));
-    auto id = [](const char* path) {
-        BY_HANDLE_FILE_INFORMATION info{};
-        EXPECT_TRUE(MxGetFileInformationByPath(path, &info)) << path;
-        return std::make_tuple(info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow);
-    };
-    EXPECT_EQ(id("C:\\dir"), id("C:\\LINK"));
-    EXPECT_NE(id("C:\\dir"), id("C:\\other"));
-}
-
-TEST_F(FilesTest, FindReportsSizesAndUnrepresentableNamesWithQuestionMarks) {
-    machine.SetCodePage("936");
-    WriteHostFile(machine.HostC("x/😀.mp3"), std::string(70000, 'x'));
-    std::vector<std::string> names = List("C:\\x\\*.mp3");
-    ASSERT_EQ(1u, names.size());
-    EXPECT_EQ("??.mp3", names[0]);
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA("C:\\x\\*.mp3", &fd);
-    ASSERT_NE(INVALID_HANDLE_VALUE, h);
-    EXPECT_EQ(70000u, fd.nFileSizeLow);
-    FindClose(h);
-    EXPECT_EQ(DWORD(ERROR_INVALID_NAME), AttrErr("C:\\x\\??.mp3"));
-    // Bytes that are not UTF-8 have no character in any code page.
-    WriteHostFile(machine.HostC("y/\xE9t\xE9.mp3"), "x");
-    for (const char* acp : {"936", "54936", "65001"}) {
-        machine.SetCodePage(acp);
-        EXPECT_EQ(std::vector<std::string>{"?t?.mp3"}, List("C:\\y\\*.mp3")) << acp;
-    }
-}
-
-TEST_F(FilesTest, NamesInAndOutsideGbkAreListedAndOpenedUnderGb18030) {
-    const std::vector<std::string> utf8 = {"Motörhead.mp3", "Señor.mp3", "음악.mp3", "😀.mp3", "中文歌.mp3"};  // in byte order
-    for (const std::string& name : utf8) WriteHostFile(machine.HostC("x/" + name), "ID3");
-    std::vector<std::string> names = List("C:\\x\\*.mp3");
-    ASSERT_EQ(utf8.size(), names.size());
-    for (size_t i = 0; i < names.size(); ++i) {
-        EXPECT_EQ(MxUtf8ToAnsi(utf8[i]).str(), names[i]);
-        CFile f;
-        ASSERT_EQ(0u, OpenError(f, CString("C:\\x\\") + names[i].c_str(), CFile::modeRead)) << utf8[i];
-        char buf[4] = {};
-        EXPECT_EQ(3u, f.Read(buf, 4));
-    }
-}
-
 TEST_F(FilesTest, FullPathNamesFollowWindowsRules) {
     char buf[MAX_PATH];
     LPSTR part = nullptr;
@@ -414,14 +368,9 @@ TEST_F(FilesTest, DrivesFreeSpaceAndTemporaryFolder) {
     EXPECT_EQ(UINT(DRIVE_FIXED), GetDriveTypeA("C:\\"));
     EXPECT_EQ(UINT(DRIVE_REMOVABLE), GetDriveTypeA("d:\\"));
     EXPECT_EQ(UINT(DRIVE_NO_ROOT_DIR), GetDriveTypeA("Q:\\"));
-    EXPECT_EQ(DWORD((1u << 2) | (1u << 3)), GetLogicalDrives());
     ULARGE_INTEGER avail{}, total{}, free{};
     ASSERT_TRUE(GetDiskFreeSpaceExA("C:\\", &avail, &total, &free));
     EXPECT_GT(total.QuadPart, 0u);
-    MxSetFreeSpaceOverride('c', 1234);
-    ASSERT_TRUE(GetDiskFreeSpaceExA("C:\\", &avail, &total, &free));
-    EXPECT_EQ(1234u, avail.QuadPart);
-    EXPECT_EQ(1234u, free.QuadPart);
     char temp[MAX_PATH];
     DWORD n = GetTempPathA(MAX_PATH, temp);
     ASSERT_GT(n, 0u);
@@ -434,20 +383,6 @@ TEST_F(FilesTest, DrivesFreeSpaceAndTemporaryFolder) {
     CFile f;
     for (DWORD error : {AttrErr("E:\\"), OpenError(f, "E:\\a.mp3", 0x9002), Err(CreateDirectoryA("E:\\dir", nullptr))})
         EXPECT_EQ(DWORD(ERROR_NOT_READY), error);
-}
-
-TEST_F(FilesTest, HostAndWindowsPathsMapBothWays) {
-    for (const auto& r : std::vector<std::pair<std::string, CString>>{
-             {machine.HostD("歌/a.mp3"), Gbk("D:\\歌\\a.mp3")}, {machine.HostC("x/../y/./z"), "C:\\y\\z"}, {machine.HostC(), "C:\\"}}) {
-        CString win;
-        ASSERT_TRUE(MxHostPathToWindows(r.first, win)) << r.first;
-        EXPECT_EQ(r.second, win) << r.first;
-    }
-    CString win;
-    EXPECT_FALSE(MxHostPathToWindows("/etc/passwd", win));  // no drive holds it in this map
-    std::string host;
-    ASSERT_TRUE(MxWindowsPathToHost(Gbk("D:\\歌\\a.mp3"), host));
-    EXPECT_EQ(machine.HostD("歌/a.mp3"), host);
 }
 
 TEST_F(FilesTest, FOpenOfATextStreamWritesCrLf) {

@@ -36,20 +36,6 @@ inline std::string XingFrame(const std::string& header, int length, uint32_t fra
     return frame;
 }
 
-// An ID3v2 header announcing `size` bytes of tag body, followed by that many bytes of `fill`.
-inline std::string Id3v2Tag(uint32_t size, char fill = '\0', int version = 3) {
-    std::string tag = "ID3";
-    tag += char(version);
-    tag += '\0';
-    tag += '\0';
-    for (int shift : {21, 14, 7, 0}) tag += char((size >> shift) & 0x7F);
-    return tag + std::string(size, fill);
-}
-
-}  // namespace mxtest
-
-namespace mxtest {
-
 // An ID3v2.3/2.4 frame: identifier, plain big-endian size, zero flags, payload.
 inline std::string Frame3(const std::string& id, const std::string& payload) {
     uint32_t n = uint32_t(payload.size());
