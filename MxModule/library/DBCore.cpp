@@ -259,7 +259,10 @@ int CDBCore::OpenLibrary() {
     }
     if (!FileExists(m_strMainPath) && !FileExists(m_strBackupPath)) return StartFresh();
     // Both files stay open, exclusively, until the library closes: another process waits for them.
-    if (OpenPair() && RepairPair() && Load()) return 1;
+    if (OpenPair() && RepairPair() && Load()) {
+        FinishLegacyImport();  // one a kill interrupted
+        return 1;
+    }
     DWORD error = GetLastError();
     ClosePair();  // an unusable library holds no file
     SetLastError(error);
@@ -268,18 +271,17 @@ int CDBCore::OpenLibrary() {
 
 int CDBCore::StartFresh() {
     if (!WriteFreshPair()) return 0;
-    // A legacy "LocalSearch.mdb" fills a new library once. It goes only when its table was read to the
-    // end; otherwise it is set aside under another name, not tried again at every start.
-    CString legacy = m_strMainPath.Left(m_strMainPath.ReverseFind('\\') + 1) + kLegacyFile;
-    if (!FileExists(legacy)) return 1;
-    CString why;
-    if (ImportLegacyRows(legacy, why)) {
-        DeleteFileA(legacy);
-    } else {
-        CMxLog::Instance()->Log("library: " + CString(kLegacyFile) + " could not be imported (" + why + "); kept as " + kLegacyFile +
-                                kUnimportedSuffix);
-        MoveFileA(legacy, legacy + kUnimportedSuffix);
+    // A legacy "LocalSearch.mdb" fills a new library once. It is renamed while its rows go in, so that
+    // an import a kill interrupts is finished at the next open, and the default list starts empty (a
+    // list left from a library whose files were removed names songs that are gone).
+    CString legacy = Folder() + kLegacyFile, importing = legacy + kImportingSuffix;
+    if (FileExists(legacy) && !FileExists(importing) && MoveFileA(legacy, importing)) {
+        CMxFile list;
+        if (list.Open(Folder() + CMxPublic::GbkLiteral(kDefaultPlaylist) + kPlaylistExtension, CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary)) {
+            list.Close();
+        }
     }
+    FinishLegacyImport();
     return 1;
 }
 

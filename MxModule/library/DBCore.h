@@ -61,8 +61,9 @@ public:
     // Stores the rows of a legacy Access library ("LocalSearch.mdb") and lists them in the default
     // playlist, the first position number 1. Always 1.
     int ImportLegacyDatabase(CString strPath);
-    // AddRecord, then one entry of the song in the open playlist file at position nPosition; 0 (no entry)
-    // when the record was not added.
+    // AddRecord, then one entry of the song at the end of the open playlist file with position nPosition:
+    // 1 stored, 0 passed over (no path, or a path the library holds), -1 when the library or the
+    // playlist could not be written (last error set).
     int AddImportedRecord(DBRECORD* pRecord, CMxFile* pPlaylist, int nPosition);
 
     // True when the song ID names a record (the playlists drop entries of vanished songs).
@@ -112,8 +113,13 @@ private:
     bool WriteFreshPair();
     // A new pair of files, filled from a legacy library when one lies beside them; 0 when not written.
     int StartFresh();
-    // ImportLegacyDatabase's work: false, with the reason, when the table was not read to its end.
+    // Imports a legacy library being imported ("LocalSearch.mdb.importing"): deleted when its table was
+    // read to the end, else set aside as "LocalSearch.mdb.unimported".
+    void FinishLegacyImport();
+    // ImportLegacyDatabase's work, the position numbers after the playlist's highest: false, with the
+    // reason, when the table was not read to its end or a song could not be stored.
     bool ImportLegacyRows(const CString& strPath, CString& strWhy);
+    CString Folder() const { return m_strMainPath.Left(m_strMainPath.ReverseFind('\\') + 1); }
     bool OpenPair();
     void ClosePair();
     int Load();

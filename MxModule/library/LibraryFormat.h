@@ -19,6 +19,7 @@ namespace mxlib {
 const char kLibraryFile[] = "LocalSearch.smdb";
 const char kMirrorFile[] = "LocalSearch.bkk";
 const char kLegacyFile[] = "LocalSearch.mdb";   // the older Access form of the library, imported once
+const char kImportingSuffix[] = ".importing";    // a legacy file whose rows are going into a new library
 const char kUnimportedSuffix[] = ".unimported";  // a legacy file that could not be read, set aside
 const char kNewFileSuffix[] = ".new";            // a library file being restored, renamed into place when whole
 const char kDamagedFile[] = "LocalSearch.damaged";  // bytes a load could not read, kept for recovery

@@ -273,6 +273,42 @@ bool ReadablePayload(const TagBody& tag, const FrameSpan& f, std::string& payloa
     return true;
 }
 
+// Whether bytes read as GBK (GB18030's two- and four-byte forms); a lead byte cut off at the end is
+// allowed, as a field cut in a character is read without it.
+bool IsGbk(const std::string& bytes) {
+    const auto* b = reinterpret_cast<const BYTE*>(bytes.data());
+    size_t n = bytes.size();
+    for (size_t i = 0; i < n;) {
+        if (b[i] < 0x80) {
+            ++i;
+        } else if (b[i] == 0x80 || b[i] == 0xFF) {
+            return false;
+        } else if (i + 1 == n) {
+            return true;
+        } else if (b[i + 1] >= 0x40 && b[i + 1] != 0x7F && b[i + 1] != 0xFF) {
+            i += 2;
+        } else if (b[i + 1] >= 0x30 && b[i + 1] <= 0x39 && i + 3 < n && b[i + 2] >= 0x81 && b[i + 2] <= 0xFE && b[i + 3] >= 0x30 &&
+                   b[i + 3] <= 0x39) {
+            i += 4;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Narrow tag text in the system code page. Text that is no GBK came from a Western tagger in Latin-1
+// (its letters then read as they were written, not as Chinese).
+std::string NarrowText(const std::string& bytes) {
+    if (IsGbk(bytes)) return bytes;
+    std::u16string wide(bytes.begin(), bytes.end());
+    for (size_t i = 0; i < bytes.size(); ++i) wide[i] = char16_t(static_cast<unsigned char>(bytes[i]));
+    int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(size_t(n > 0 ? n : 0), '\0');
+    if (n > 0) WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
 // Text after an encoding byte, up to its terminator, in the system code page.
 CString DecodeText(int encoding, const BYTE* p, const BYTE* end) {
     std::string narrow;
@@ -303,7 +339,7 @@ CString DecodeText(int encoding, const BYTE* p, const BYTE* end) {
             narrow.resize(size_t(n > 0 ? n : 0));
             if (n > 0) WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), &narrow[0], n, nullptr, nullptr);
         } else {
-            narrow = bytes;
+            narrow = NarrowText(bytes);
         }
     }
     CString text(narrow.c_str());
@@ -522,7 +558,7 @@ int CMP3FileParse::ReadId3v1(CMxFile* pFile, AUDIOFILEINFO& info) {
         char buf[31] = {};
         std::memcpy(buf, tag + at, size_t(width));
         CMxPublic::CheckStringValidTail(buf, width);
-        return CString(buf);
+        return CString(NarrowText(buf).c_str());
     };
     info.strTitle = field(3, 30);
     info.strArtist = field(33, 30);
@@ -622,11 +658,28 @@ int CMP3FileParse::WriteTags(CMxFile* pFile, AUDIOFILEINFO* pInfo, DWORD dwMask)
     DWORD length = pFile->GetLength();
     // A size field that counted its own header is put right by the rebuilt header.
     DWORD oldSize = GetRealTagSize(pFile);
-    if (length == DWORD(-1) || oldSize >= length) return 0;
+    if (length == DWORD(-1) || length < kId3v1Size || oldSize >= length) return 0;  // as reading refuses it
+    if (!(dwMask & 0x1FFF)) return 0;  // no managed frame selected
     std::string tag;
     if (oldSize == 0) {
+        // The first ID3v2 tag of a file also takes what its ID3v1 tag says, since readers that find an
+        // ID3v2 tag stop looking at the ID3v1 tag.
+        AUDIOFILEINFO merged = *pInfo, v1;
+        DWORD mask = dwMask;
+        ReadId3v1(pFile, v1);
+        const struct {
+            CString AUDIOFILEINFO::*field;
+            DWORD bit;
+        } kV1[] = {{&AUDIOFILEINFO::strTitle, 0x1}, {&AUDIOFILEINFO::strArtist, 0x2}, {&AUDIOFILEINFO::strAlbum, 0x4},
+                   {&AUDIOFILEINFO::strYear, 0x40}, {&AUDIOFILEINFO::strComment, 0x80}};
+        for (const auto& f : kV1) {
+            if (!(mask & f.bit) && !(v1.*f.field).IsEmpty()) {
+                merged.*f.field = v1.*f.field;
+                mask |= f.bit;
+            }
+        }
         std::string body;
-        for (const std::string& f : BuildFrames(*pInfo, dwMask, 4)) body += f;
+        for (const std::string& f : BuildFrames(merged, mask, 4)) body += f;
         if (body.empty()) return 0;
         tag = std::string("ID3\x04\x00\x00", 6) + std::string(4, '\0') + body;
         PutSyncsafe(tag, 6, DWORD(body.size()));

@@ -26,6 +26,7 @@ typedef void* SQLHWND;
 #include <sqlext.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 #include "config.h"
@@ -33,14 +34,20 @@ typedef void* SQLHWND;
 
 namespace {
 
-// A value longer than this is cut: a damaged or hostile database cannot fill the memory.
-const size_t kMaxValueChars = 1 << 20;
+// A value longer than this is cut (the longest text a recordset binds): a damaged or hostile database
+// cannot fill the memory.
+const size_t kMaxValueChars = 65536;
 
 std::mutex g_envLock;
 SQLHENV g_env = SQL_NULL_HENV;
 
 SQLHENV Environment() {
     std::lock_guard<std::mutex> lock(g_envLock);
+    if (g_env == SQL_NULL_HENV) {
+        // Access 97 files hold text in the code page of the machine that wrote them; the mdbtools driver
+        // assumes Western European unless told.
+        if (mxp::config().acp != 65001) setenv("MDB_JET3_CHARSET", "CP936", 0);
+    }
     if (g_env == SQL_NULL_HENV && SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &g_env))) {
         SQLSetEnvAttr(g_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
     }
@@ -174,8 +181,8 @@ bool ReadColumn(SQLHSTMT stmt, SQLUSMALLINT column, CString& value) {
         if (r == SQL_NO_DATA || indicator == SQL_NULL_DATA) break;
         if (!SQL_SUCCEEDED(r)) return false;
         size_t units = sizeof buffer / sizeof buffer[0] - 1;
-        if (r == SQL_SUCCESS && indicator != SQL_NO_TOTAL) units = std::min(units, size_t(indicator) / sizeof(SQLWCHAR));
-        for (size_t i = 0; i < units; ++i) wide += char16_t(buffer[i]);
+        if (indicator >= 0) units = std::min(units, size_t(indicator) / sizeof(SQLWCHAR));
+        for (size_t i = 0; i < units && wide.size() < kMaxValueChars; ++i) wide += char16_t(buffer[i]);
         if (r == SQL_SUCCESS) break;
         if (!StateIs(SQL_HANDLE_STMT, stmt, "01004")) break;  // a warning other than "more to come"
     }
@@ -314,10 +321,6 @@ void CRecordset::Fetch() {
     }
     if (!Check(r)) AfxThrowDBException(r, m_pDatabase, m_hstmt);
     m_bEOF = FALSE;
-    m_row.resize(m_names.size());
-    for (size_t i = 0; i < m_names.size(); ++i) {
-        if (!ReadColumn(m_hstmt, SQLUSMALLINT(i + 1), m_row[i])) AfxThrowDBException(SQL_ERROR, m_pDatabase, m_hstmt);
-    }
     if (m_nFields > 0) {
         CFieldExchange fetch(this, CFieldExchange::Fetch);
         DoFieldExchange(&fetch);
@@ -329,9 +332,19 @@ void CRecordset::MoveNext() {
     Fetch();
 }
 
+// Columns are read in order as they are asked for (drivers need not give them in any order), and kept.
+const CString& CRecordset::Column(size_t nIndex) {
+    while (m_row.size() <= nIndex) {
+        CString value;
+        if (!ReadColumn(m_hstmt, SQLUSMALLINT(m_row.size() + 1), value)) AfxThrowDBException(SQL_ERROR, m_pDatabase, m_hstmt);
+        m_row.push_back(value);
+    }
+    return m_row[nIndex];
+}
+
 void CRecordset::GetFieldValue(short nIndex, CString& strValue) {
-    if (!m_hstmt || m_bEOF || nIndex < 0 || size_t(nIndex) >= m_row.size()) throw new CDBException(SQL_ERROR);
-    strValue = m_row[size_t(nIndex)];
+    if (!m_hstmt || m_bEOF || nIndex < 0 || size_t(nIndex) >= m_names.size()) throw new CDBException(SQL_ERROR);
+    strValue = Column(size_t(nIndex));
 }
 
 void CRecordset::GetFieldValue(LPCSTR lpszName, CString& strValue) {
@@ -354,7 +367,7 @@ const CString* CRecordset::Exchange(CFieldExchange* pFX, LPCSTR szName) {
         rs->m_bound.emplace_back(szName);
         return nullptr;
     }
-    return size_t(column) < rs->m_row.size() ? &rs->m_row[size_t(column)] : nullptr;
+    return size_t(column) < rs->m_names.size() ? &rs->Column(size_t(column)) : nullptr;
 }
 
 void RFX_Long(CFieldExchange* pFX, LPCSTR szName, long& value) {

@@ -126,6 +126,8 @@ TEST_F(MP3ParseTest, TagsOfEveryWriterAreRead) {
                                              Frame3("TCOM", Text("composer"))) + Audio(), &AUDIOFILEINFO::strComposer, "composer"},
         {"UTF-16 comment starting with U+4E00", Tag(3, Frame3("COMM", std::string("\x01" "eng\xFF\xFE\0\0", 8) + Utf16(u"\u4e00\u9996"))) + Audio(),
          &AUDIOFILEINFO::strComment, Gbk("一首")},
+        {"Latin-1 text of a Western tagger", Tag(3, Frame3("TIT2", Text("Caf\xE9 M\xFCller"))) + Audio(), &AUDIOFILEINFO::strTitle,
+         MxUtf8ToAnsi("Café Müller")},
         {"the comment without description", Tag(3, Frame3("COMM", std::string("\0engiTunSMPB\0 0000", 18)) + Frame3("COMM", std::string("\0eng\0mine", 9))) + Audio(),
          &AUDIOFILEINFO::strComment, "mine"},
     };
@@ -147,6 +149,11 @@ TEST_F(MP3ParseTest, WrittenFramesUseTheEncodingsAndSizesOfTheirVersion) {
     ASSERT_EQ(1, Write(info, 0x43));
     EXPECT_EQ(Tag(4, Frame4("TDRC", Text("2010")) + Frame4("TIT2", "\x03\xE6\x9C\x88") + Frame4("TPE1", Text(info.strArtist.str()))) + Audio(),
               Bytes());
+    // A first ID3v2 tag takes the ID3v1 fields too: readers that find it no longer look at the ID3v1 tag.
+    mxtest::WriteHostFile(machine.HostC("song.mp3"), Audio() + Id3v1("V1 Title", "V1 Artist", 1, 255));
+    ASSERT_EQ(1, Write(info, 0x40));
+    const std::string seeded = Tag(4, Frame4("TIT2", Text("V1 Title")) + Frame4("TPE1", Text("V1 Artist")) + Frame4("TDRC", Text("2010")));
+    EXPECT_EQ(seeded, Bytes().substr(0, seeded.size()));
 }
 
 // A save replaces the comment without description and the picture of the same type; what other

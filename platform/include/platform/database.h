@@ -5,7 +5,9 @@
 // DRIVER before it overrides is dropped, as the Windows driver manager ignores it. A driver that the
 // emulated machine's odbcinst.ini (MX_ODBCINST) names is taken from there, else from the system's.
 //
-// Texts arrive in the system code page, whatever the driver stores (values are fetched as UTF-16).
+// Texts arrive in the system code page, whatever the driver stores (values are fetched as UTF-16, and
+// cut at 65536 characters). Every connection shares one ODBC environment; a driver that keeps state per
+// environment (mdbtools does) wants one open database at a time, as the library's lock gives it.
 #pragma once
 
 #include <string>
@@ -112,11 +114,12 @@ private:
     friend void RFX_Long(CFieldExchange*, LPCSTR, long&);
     friend void RFX_Text(CFieldExchange*, LPCSTR, CString&, int, int, short);
     void Fetch();
+    const CString& Column(size_t nIndex);
     static const CString* Exchange(CFieldExchange* pFX, LPCSTR szName);
     bool m_bOwnDatabase;
     BOOL m_bEOF;
     BOOL m_bBOF;
     std::vector<std::string> m_names;     // result columns, as the driver names them
-    std::vector<CString> m_row;           // the current row's values
+    std::vector<CString> m_row;           // the current row's values read so far, from the first
     std::vector<std::string> m_bound;     // bound column names, in exchange order
 };
