@@ -90,6 +90,27 @@ TEST_F(LegacyImportTest, AFileThatCannotBeReadIsSetAsideNotDeleted) {
     EXPECT_TRUE(DefaultList().empty());
 }
 
+// An import stopped part way (a kill, a full disk) loses no row: a kill leaves ".importing", finished at
+// the next open after the songs it stored; a song the library cannot store sets the file aside.
+TEST_F(LegacyImportTest, AnInterruptedImportIsFinishedOrSetAsideNeverLost) {
+    Start();
+    AddSong("C:\\music\\a.mp3");
+    ASSERT_EQ(1, Db()->AddSongInfo2Playlist(CMxPublic::GbkLiteral(mxlib::kDefaultPlaylist), "C:\\music\\a.mp3"));
+    MakeTable(Host("LocalSearch.mdb.importing"), kRows);
+    Start();
+    EXPECT_EQ((std::vector<std::pair<uint32_t, uint32_t>>{{1, 1}, {4, 2}, {6, 3}}), DefaultList());
+    EXPECT_FALSE(mxtest::HostExists(Host("LocalSearch.mdb.importing")));
+
+    std::vector<std::string> many;
+    for (int i = 0; i < 200; ++i) many.push_back("0, 'C:\\m\\" + std::to_string(i) + ".mp3', '', '', '', 'mp3', 0, 0, 0, '', 0, '', 1, '', '', ''");
+    mxtest::RunCommand("rm " + Host("LocalSearch.*"));
+    mxtest::WriteHostFile(Host("LocalSearch.mdb.unimported"), "an earlier one");
+    MakeTable(Host("LocalSearch.mdb"), many);
+    EXPECT_EQ(0, mxtest::WithFileSizeLimit(8192, [&] { return Db()->InitLocalDataBase() ? 0 : 1; }));
+    EXPECT_TRUE(mxtest::HostExists(Host("LocalSearch.mdb.unimported.2")));
+    EXPECT_EQ("an earlier one", mxtest::ReadHostFile(Host("LocalSearch.mdb.unimported")));
+}
+
 TEST_F(LegacyImportTest, AnExistingLibraryGetsTheSongsItLacksAtTheEndOfTheDefaultList) {
     Start();
     AddSong("C:\\music\\c.mp3");

@@ -89,8 +89,15 @@ CDBOperater* Library() {
     std::minstd_rand jitter{static_cast<unsigned>(getpid())};
     bool told = false;
     // A start that sets an unreadable old library aside says so once.
-    CString legacy = db->GetCurrentUserPath() + "LocalSearch.mdb", unimported = legacy + ".unimported";
-    bool setAsideBefore = GetFileAttributesA(unimported) != INVALID_FILE_ATTRIBUTES;
+    auto setAside = [db] {
+        int n = 0;
+        WIN32_FIND_DATAA fd;
+        HANDLE find = FindFirstFileA(db->GetCurrentUserPath() + "LocalSearch.mdb.unimported*", &fd);
+        for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &fd)) ++n;
+        if (find != INVALID_HANDLE_VALUE) FindClose(find);
+        return n;
+    };
+    int setAsideBefore = setAside();
     while (!db->InitLocalDataBase()) {
         if (GetLastError() != ERROR_SHARING_VIOLATION) throw CLI::RuntimeError(Fail("cannot open the music library"));
         if (std::chrono::steady_clock::now() >= deadline) {
@@ -105,9 +112,9 @@ CDBOperater* Library() {
         // Two processes that keep meeting each other's open part at different moments.
         std::this_thread::sleep_for(std::chrono::milliseconds(50 + jitter() % 100));
     }
-    if (!setAsideBefore && GetFileAttributesA(unimported) != INVALID_FILE_ATTRIBUTES) {
-        std::cerr << "mxbox: the old library LocalSearch.mdb could not be read (the log says why); it is kept as "
-                     "LocalSearch.mdb.unimported\n";
+    if (setAside() > setAsideBefore) {
+        std::cerr << "mxbox: the old library LocalSearch.mdb could not be imported (the log says why); it is kept "
+                     "beside the library as LocalSearch.mdb.unimported\n";
     }
     return db;
 }
