@@ -20,7 +20,6 @@ public:
     // the manager's reports until they end.
     ~TestManager() override { StopFileOperateThread(0, 1); }
     using CFileOperateManager::m_csLock;
-    using CFileOperateManager::m_strDestDirectory;
     int Running() {
         CCriticalSectionGuard guard(&m_csLock);
         return m_mapThreads.GetCount();

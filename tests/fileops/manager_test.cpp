@@ -85,23 +85,13 @@ TEST_F(ManagerTest, RefusedStartersTakeNoIdentifierAndStartNothing) {
     EXPECT_EQ(before + 2, next);
     ASSERT_TRUE(sink.PumpUntilExit(next, kPatience));
     ASSERT_TRUE(sink.PumpUntilExit(before, kPatience));
-}
-
-TEST_F(ManagerTest, DestinationDirectoryLosesOneTrailingBackslashAndIgnoresEmptyText) {
-    EXPECT_STREQ("C:\\lib", manager.m_strDestDirectory);
-    manager.SetFileOperateDestDirectory("");
-    EXPECT_STREQ("C:\\lib", manager.m_strDestDirectory);
-    manager.SetFileOperateDestDirectory("D:\\songs\\\\");
-    EXPECT_STREQ("D:\\songs\\", manager.m_strDestDirectory);
-}
-
-TEST_F(ManagerTest, StopAndSuspendOfNothingSucceedOrReportUnknown) {
+    // Stopping or suspending nothing, or all of nothing.
     EXPECT_EQ(0, manager.StopFileOperateThread(0, 1));
     EXPECT_EQ(-1, manager.StopFileOperateThread(123, 1));
-    EXPECT_EQ(0, manager.SuspendFileOperateThread(123));
-    EXPECT_EQ(0, manager.ResumeFileOperateThread(123));
-    EXPECT_EQ(0, manager.SuspendFileOperateThread(0));
-    EXPECT_EQ(0, manager.ResumeFileOperateThread(0));
+    for (int id : {0, 123}) {
+        EXPECT_EQ(0, manager.SuspendFileOperateThread(id));
+        EXPECT_EQ(0, manager.ResumeFileOperateThread(id));
+    }
 }
 
 TEST_F(ManagerTest, NineHundredNinetyNineOperationsAtOnceAndNoMore) {
@@ -293,6 +283,7 @@ TEST_F(StopTest, AWindowDestroyedInTheMiddleLeavesNoBlockBehind) {
     EXPECT_EQ(20, Imported());
 }
 
+// The sink, as a front end, frees (and records) what is still queued when its window goes.
 TEST_F(StopTest, BlocksLeftInTheQueueAreFreedWhenTheFrontEndClosesItsWindow) {
     int id = StartHeld(10, 3);
     HANDLE thread = manager.ThreadHandle(id);
@@ -300,10 +291,7 @@ TEST_F(StopTest, BlocksLeftInTheQueueAreFreedWhenTheFrontEndClosesItsWindow) {
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, kPatience));
     CloseHandle(thread);
     sink.Destroy();  // nothing was pumped: every block is still queued
-    EXPECT_EQ((Seq{"BEGIN_COPY_MULTI_FILES 3", "END_COPY_ANALYZED_MULTI_FILES[m1000.mp3,m1001.mp3,m1002.mp3]",
-                   "END_COPY_NOT_ANALYZED_MULTI_FILES[m1003.mp3,m1004.mp3,m1005.mp3,m1006.mp3,m1007.mp3,m1008.mp3,m1009.mp3]",
-                   "END_COPY_MULTI_FILES", "THREAD_EXIT"}),
-              Described(id));
+    EXPECT_EQ(5u, Described(id).size());  // the sequence itself is QuotaTest's
 }
 
 // A window whose thread's queue is full takes no report: the module frees each block (LeakSanitizer checks

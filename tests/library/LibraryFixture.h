@@ -77,9 +77,6 @@ public:
         CCriticalSectionGuard guard(&m_csDBGuard);
         m_pInstance.reset();
     }
-    static int CreateFolders(const CString& folder) {
-        return (CDBOperater::Instance()->*(&TestOperater::CreateMultiDirectory))(folder);
-    }
 };
 
 class FacadeTest : public MachineTest {
@@ -100,6 +97,16 @@ protected:
         DBRECORD r;
         r.FileName = path;
         ASSERT_EQ(1, Db()->AddSongInfo(&r, 0));
+    }
+    // Opens the library with these songs, each also put at the end of the playlist when one is named.
+    void StartWith(std::initializer_list<const char*> paths, const char* playlist) {
+        Start();
+        for (const char* p : paths) {
+            if (!Db()->CheckFileImportedByFileName(p)) AddSong(p);
+            if (playlist) {
+                ASSERT_EQ(1, Db()->AddSongInfo2Playlist(playlist, p));
+            }
+        }
     }
     std::vector<std::string> Playlists() {
         CList<CString, CString> names;

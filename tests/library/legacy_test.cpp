@@ -15,7 +15,7 @@ protected:
                               std::string("[MICROSOFT ACCESS DRIVER (*.mdb)]\nDriver=") + MX_SQLITE_ODBC + "\n");
         setenv("MX_ODBCINST", machine.HostC("odbcinst.ini").c_str(), 1);
         MxPlatformReload();
-        mxtest::TestOperater::CreateFolders("C:\\users\\tester\\AppData\\Roaming\\Tamborinebox\\user_musicDB\\");
+        mxtest::RunCommand("mkdir -p '" + Host("") + "'");
     }
     void TearDown() override {
         unsetenv("MX_ODBCINST");
