@@ -11,15 +11,8 @@ namespace {
 class LegacyImportTest : public mxtest::FacadeTest {
 protected:
     void SetUp() override {
-        mxtest::WriteHostFile(machine.HostC("odbcinst.ini"),
-                              std::string("[MICROSOFT ACCESS DRIVER (*.mdb)]\nDriver=") + MX_SQLITE_ODBC + "\n");
-        setenv("MX_ODBCINST", machine.HostC("odbcinst.ini").c_str(), 1);
-        MxPlatformReload();
+        machine.RegisterOdbcDriver("MICROSOFT ACCESS DRIVER (*.mdb)", MX_SQLITE_ODBC);
         mxtest::RunCommand("mkdir -p '" + Host("") + "'");
-    }
-    void TearDown() override {
-        unsetenv("MX_ODBCINST");
-        MxPlatformReload();
     }
     // An AudioIndex table of the given rows (SQL value lists) at a host path.
     static void MakeTable(const std::string& host, const std::vector<std::string>& rows) {

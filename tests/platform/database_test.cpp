@@ -27,10 +27,7 @@ bool ThrowsDbException(F fn) {
 class DatabaseTest : public mxtest::MachineTest {
 protected:
     void SetUp() override {
-        mxtest::WriteHostFile(machine.HostC("odbcinst.ini"),
-                              std::string("[MICROSOFT ACCESS DRIVER (*.mdb)]\nDriver=") + MX_SQLITE_ODBC + "\n");
-        setenv("MX_ODBCINST", machine.HostC("odbcinst.ini").c_str(), 1);
-        MxPlatformReload();
+        machine.RegisterOdbcDriver("MICROSOFT ACCESS DRIVER (*.mdb)", MX_SQLITE_ODBC);
         mxtest::RunCommand("mkdir -p " + machine.HostC("db"));
         sqlite3* db = nullptr;
         ASSERT_EQ(SQLITE_OK, sqlite3_open(machine.HostC("db/歌.mdb").c_str(), &db));
@@ -40,10 +37,6 @@ protected:
                                           "INSERT INTO AudioIndex VALUES(2, 'C:\\b.mp3', NULL, NULL);",
                                           nullptr, nullptr, nullptr));
         sqlite3_close(db);
-    }
-    void TearDown() override {
-        unsetenv("MX_ODBCINST");
-        MxPlatformReload();
     }
 };
 
@@ -112,7 +105,7 @@ TEST_F(DatabaseTest, FailuresAreDatabaseExceptionsWithTheDriversReason) {
 
 // scripts/install-deps registers the mdbtools driver, which reads real Access files, under the Access name.
 TEST(DatabaseSetupTest, TheSystemHasADriverUnderTheAccessName) {
-    std::string entry = mxtest::RunCommand("env -u ODBCSYSINI -u ODBCINSTINI odbcinst -q -d -n 'MICROSOFT ACCESS DRIVER (*.mdb)'");
+    std::string entry = mxtest::RunCommand("odbcinst -q -d -n 'MICROSOFT ACCESS DRIVER (*.mdb)'");
     EXPECT_NE(std::string::npos, entry.find("Driver=libmdbodbc.so")) << entry;
 }
 

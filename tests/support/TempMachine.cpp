@@ -36,6 +36,12 @@ void TempMachine::SetCodePage(const char* acp) const {
     MxPlatformReload();
 }
 
+void TempMachine::RegisterOdbcDriver(const char* name, const char* library) const {
+    WriteHostFile(m_root + "/odbcinst.ini", std::string("[") + name + "]\nDriver=" + library + "\n");
+    setenv("MX_ODBCINST", (m_root + "/odbcinst.ini").c_str(), 1);
+    MxPlatformReload();
+}
+
 int RunAsOtherUser(const TempMachine& machine, const std::function<int()>& fn) {
     chmod(machine.root().c_str(), 0755);
     std::fflush(nullptr);
@@ -79,6 +85,7 @@ ChildHolder::~ChildHolder() {
 
 TempMachine::~TempMachine() {
     unsetenv("MX_ACP");
+    unsetenv("MX_ODBCINST");
     MxPlatformReload();  // closes the registry database before its folder goes
     std::error_code ec;
     // Files made read-only by a test must not stop the clean-up.

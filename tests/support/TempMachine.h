@@ -27,6 +27,8 @@ public:
     std::string EnvPrefix() const;
     // Sets the system code page (MX_ACP, "936" or "65001"; the default is 54936) and reloads the platform.
     void SetCodePage(const char* acp) const;
+    // Registers an ODBC driver library under a name in this machine's odbcinst.ini (MX_ODBCINST).
+    void RegisterOdbcDriver(const char* name, const char* library) const;
 
 private:
     std::string m_root;
