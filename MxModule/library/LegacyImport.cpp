@@ -131,6 +131,10 @@ int CDBCore::AddImportedRecord(DBRECORD* pRecord, CMxFile* pPlaylist, int nPosit
 int CDBOperater::ImportLegacyDatabase(CString strPath, CString& strWhy) {
     CCriticalSectionGuard guard(&m_csDBGuard);
     CDBPLFile* list = FindPlaylist(CMxPublic::GbkLiteral(kDefaultPlaylist));
+    if (!list) {
+        strWhy = "the library is not open";
+        return -1;
+    }
     int added = 0;
     bool whole = ReadLegacyTable(strPath, [&](DBRECORD& rec, CString& why) {
         int id = 0;
@@ -140,7 +144,7 @@ int CDBOperater::ImportLegacyDatabase(CString strPath, CString& strWhy) {
             return false;
         }
         ++added;
-        if (list && list->AddSong(id)) return true;
+        if (list->AddSong(id)) return true;
         why.Format("the default playlist could not list %s", static_cast<LPCSTR>(rec.FileName));
         return false;
     }, strWhy);

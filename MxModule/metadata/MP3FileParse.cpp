@@ -247,8 +247,10 @@ bool IsPreferred(int slot, const BYTE* id, const std::string& payload, int versi
 
 // Whether a save replaces the frame: the preferred one, or a comment with no text (which some readers
 // would show before the new one).
-bool IsReplaced(int slot, const BYTE* id, const std::string& payload, int version, BYTE pictureType) {
-    if (IsPreferred(slot, id, payload, version, pictureType)) return true;
+bool IsReplaced(int slot, const BYTE* id, const std::string& payload, int version, int pictureType) {
+    // A picture of no given type replaces the front cover too, which readers would show instead.
+    if (pictureType < 0) return IsPreferred(slot, id, payload, version, 0) || IsPreferred(slot, id, payload, version, 3);
+    if (IsPreferred(slot, id, payload, version, BYTE(pictureType))) return true;
     if (slot != kSlotComment || payload.size() < 5) return false;
     const auto* p = reinterpret_cast<const BYTE*>(payload.data());
     size_t n = payload.size(), at = 4;
@@ -278,18 +280,22 @@ bool ReadablePayload(const TagBody& tag, const FrameSpan& f, std::string& payloa
 bool IsGbk(const std::string& bytes) {
     const auto* b = reinterpret_cast<const BYTE*>(bytes.data());
     size_t n = bytes.size();
+    bool multibyte = false;  // a lone lead byte at the end is a cut character only after whole ones
     for (size_t i = 0; i < n;) {
-        if (b[i] < 0x80) {
+        if (b[i] <= 0x80) {  // 0x80 is the euro sign of code page 936
             ++i;
-        } else if (b[i] == 0x80 || b[i] == 0xFF) {
+        } else if (b[i] == 0xFF) {
             return false;
         } else if (i + 1 == n) {
-            return true;
+            return multibyte;
         } else if (b[i + 1] >= 0x40 && b[i + 1] != 0x7F && b[i + 1] != 0xFF) {
             i += 2;
-        } else if (b[i + 1] >= 0x30 && b[i + 1] <= 0x39 && i + 3 < n && b[i + 2] >= 0x81 && b[i + 2] <= 0xFE && b[i + 3] >= 0x30 &&
-                   b[i + 3] <= 0x39) {
+            multibyte = true;
+        } else if (b[i + 1] >= 0x30 && b[i + 1] <= 0x39) {
+            if (i + 3 >= n) return multibyte;
+            if (b[i + 2] < 0x81 || b[i + 2] == 0xFF || b[i + 3] < 0x30 || b[i + 3] > 0x39) return false;
             i += 4;
+            multibyte = true;
         } else {
             return false;
         }
@@ -557,8 +563,17 @@ int CMP3FileParse::ReadId3v1(CMxFile* pFile, AUDIOFILEINFO& info) {
     auto field = [&tag](int at, int width) {
         char buf[31] = {};
         std::memcpy(buf, tag + at, size_t(width));
-        CMxPublic::CheckStringValidTail(buf, width);
-        return CString(NarrowText(buf).c_str());
+        std::string raw(buf);
+        // A full field whose last byte leads a character was cut in it.
+        if (IsGbk(raw) || (raw.size() == size_t(width) && IsGbk(raw.substr(0, raw.size() - 1)))) {
+            CMxPublic::CheckStringValidTail(buf, width);
+            raw = buf;
+        } else {
+            raw = NarrowText(raw);  // Latin-1 from a Western tagger
+        }
+        CString text(raw.c_str());
+        text.TrimRight();  // taggers pad the fields with spaces
+        return text;
     };
     info.strTitle = field(3, 30);
     info.strArtist = field(33, 30);
@@ -673,6 +688,7 @@ int CMP3FileParse::WriteTags(CMxFile* pFile, AUDIOFILEINFO* pInfo, DWORD dwMask)
         } kV1[] = {{&AUDIOFILEINFO::strTitle, 0x1}, {&AUDIOFILEINFO::strArtist, 0x2}, {&AUDIOFILEINFO::strAlbum, 0x4},
                    {&AUDIOFILEINFO::strYear, 0x40}, {&AUDIOFILEINFO::strComment, 0x80}};
         for (const auto& f : kV1) {
+            (v1.*f.field).Trim();
             if (!(mask & f.bit) && !(v1.*f.field).IsEmpty()) {
                 merged.*f.field = v1.*f.field;
                 mask |= f.bit;
@@ -701,7 +717,7 @@ int CMP3FileParse::WriteTags(CMxFile* pFile, AUDIOFILEINFO* pInfo, DWORD dwMask)
         // extended header or footer, and version-4 frame sizes in their 7-bit form.
         std::vector<bool> written(12, false);
         std::string out;
-        const BYTE pictureType = pInfo->byPictureType == 255 ? 0 : pInfo->byPictureType;
+        const int pictureType = pInfo->byPictureType == 255 ? -1 : pInfo->byPictureType;
         for (const FrameSpan& f : body.frames) {
             if (f.payload == 0) continue;
             std::string frame = body.bytes.substr(f.at, f.header + f.payload);

@@ -128,6 +128,8 @@ TEST_F(MP3ParseTest, TagsOfEveryWriterAreRead) {
          &AUDIOFILEINFO::strComment, Gbk("一首")},
         {"Latin-1 text of a Western tagger", Tag(3, Frame3("TIT2", Text("Caf\xE9 M\xFCller"))) + Audio(), &AUDIOFILEINFO::strTitle,
          MxUtf8ToAnsi("Café Müller")},
+        {"Latin-1 ending in a letter", Tag(3, Frame3("TIT2", Text("Jos\xE9"))) + Audio(), &AUDIOFILEINFO::strTitle, MxUtf8ToAnsi("José")},
+        {"ID3v1 Latin-1, padded with spaces", Audio() + Id3v1("Caf\xE9 Del Mar   ", "", 1, 1), &AUDIOFILEINFO::strTitle, MxUtf8ToAnsi("Café Del Mar")},
         {"the comment without description", Tag(3, Frame3("COMM", std::string("\0engiTunSMPB\0 0000", 18)) + Frame3("COMM", std::string("\0eng\0mine", 9))) + Audio(),
          &AUDIOFILEINFO::strComment, "mine"},
     };
@@ -172,6 +174,12 @@ TEST_F(MP3ParseTest, ASaveKeepsTheCommentsAndPicturesOfOthers) {
     AUDIOFILEINFO read = Parse(Bytes());
     EXPECT_STREQ("new", read.strComment);
     EXPECT_EQ(info.vecPicture, read.vecPicture);
+    // A picture of no given type takes the front cover's place too: it is the one shown afterwards.
+    info.byPictureType = 255;
+    info.vecPicture = {'A', 'N', 'Y'};
+    ASSERT_EQ(1, Write(info, 0x100));
+    EXPECT_EQ(info.vecPicture, Parse(Bytes()).vecPicture);
+    EXPECT_NE(std::string::npos, Bytes().find(back));
 }
 
 // A save that grows the file past what the disk takes fails and leaves every byte as it was.
