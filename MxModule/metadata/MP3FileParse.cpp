@@ -248,7 +248,8 @@ bool IsPreferred(int slot, const BYTE* id, const std::string& payload, int versi
 // Whether a save replaces the frame: the preferred one, or a comment with no text (which some readers
 // would show before the new one).
 bool IsReplaced(int slot, const BYTE* id, const std::string& payload, int version, int pictureType) {
-    // A picture of no given type replaces the front cover too, which readers would show instead.
+    // A picture of no given type becomes the front cover; it replaces that and the "other" pictures
+    // earlier saves wrote.
     if (pictureType < 0) return IsPreferred(slot, id, payload, version, 0) || IsPreferred(slot, id, payload, version, 3);
     if (IsPreferred(slot, id, payload, version, BYTE(pictureType))) return true;
     if (slot != kSlotComment || payload.size() < 5) return false;
@@ -472,7 +473,8 @@ std::vector<std::string> BuildFrames(const AUDIOFILEINFO& info, DWORD dwMask, in
             if (version2 && mime.GetLength() != 3) mime = ImageFormat(mime);
             payload = std::string(1, char(encoding)) + mime.str();
             if (!version2) payload += '\0';
-            payload += char(info.byPictureType == 255 ? 0 : info.byPictureType);
+            // A picture of no given type is the front cover, the one every player shows.
+            payload += char(info.byPictureType == 255 ? 3 : info.byPictureType);
             payload += EncodeText(info.strPictureDesc, encoding, true).substr(1);
             payload.append(info.vecPicture.begin(), info.vecPicture.end());
         } else if (slot == kSlotComment) {

@@ -198,7 +198,7 @@ std::vector<NEWATTRIBUTE> NewAttributes(const AUDIOFILEINFO& info, DWORD mask) {
     text("WM/EncodedBy", 0x0800, info.strEncodedBy);
     text("WM/OriginalArtist", 0x1000, info.strOriginalArtist);
     if (mask & 0x0100) {
-        std::string picture = std::string(1, char(info.byPictureType)) + Put(info.vecPicture.size(), 4) +
+        std::string picture = std::string(1, char(info.byPictureType == 255 ? 3 : info.byPictureType)) + Put(info.vecPicture.size(), 4) +
                               ToUtf16(info.strPictureMime) + ToUtf16(info.strPictureDesc) +
                               std::string(info.vecPicture.begin(), info.vecPicture.end());
         out.push_back({"WM/Picture", kTypeBytes, picture});
