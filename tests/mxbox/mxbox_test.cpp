@@ -71,6 +71,7 @@ TEST_F(MxboxTest, EveryErrorIsOneLineAndStatusOne) {
         {"library add 'C:\\.\\x\\..\\t.mp3'", 0, "", {}},
         {"library add C:/T.MP3", 1, "mxbox: C:/T.MP3: already in the library", {}},
         {"library rm C:/T.MP3", 0, "", {}},
+        {"library legacy-import C:/old.mdb", 1, "mxbox: C:/old.mdb: no such file", {}},
         {"type 'C:\\missing.mp3'", 1, "mxbox: C:\\\\missing.mp3: no such file", {}},
         {"copy C:/examples --to C:/t.mp3", 1, "mxbox: .*/t.mp3: a file, not a folder to copy into", {}},
         {"tags set C:/t.mp3 --picture C:/examples", 1, "mxbox: C:/examples: a folder, not a picture", {}},
