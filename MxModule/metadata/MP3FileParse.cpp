@@ -226,6 +226,9 @@ TagBody ReadBody(const BYTE* tag, size_t size, size_t footer) {
     return body;
 }
 
+// Whether a UTF-16 byte-order mark (FF FE or FE FF) starts at p.
+bool IsBom(const BYTE* p, const BYTE* end) { return end - p >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF)); }
+
 // Whether a frame is the one of its slot that wins when several are read, and the one a save replaces:
 // the year frame of the tag's version, a comment without description, a picture of the given type.
 bool IsPreferred(int slot, const BYTE* id, const std::string& payload, int version, BYTE pictureType) {
@@ -235,7 +238,7 @@ bool IsPreferred(int slot, const BYTE* id, const std::string& payload, int versi
     if (slot == kSlotComment) {
         if (n < 5) return true;
         bool wide = p[0] == 1 || p[0] == 2 || p[0] == 6;
-        size_t at = 4 + (wide && n >= 6 && ((p[4] == 0xFF && p[5] == 0xFE) || (p[4] == 0xFE && p[5] == 0xFF)) ? 2 : 0);
+        size_t at = 4 + (wide && IsBom(p + 4, p + n) ? 2 : 0);
         return at < n && p[at] == 0 && (!wide || (at + 1 < n && p[at + 1] == 0));
     }
     if (slot == kSlotPicture) {
@@ -308,12 +311,9 @@ bool IsGbk(const std::string& bytes) {
 // (its letters then read as they were written, not as Chinese).
 std::string NarrowText(const std::string& bytes) {
     if (IsGbk(bytes)) return bytes;
-    std::u16string wide(bytes.begin(), bytes.end());
-    for (size_t i = 0; i < bytes.size(); ++i) wide[i] = char16_t(static_cast<unsigned char>(bytes[i]));
-    int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(size_t(n > 0 ? n : 0), '\0');
-    if (n > 0) WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), &out[0], n, nullptr, nullptr);
-    return out;
+    std::u16string wide;
+    for (unsigned char c : bytes) wide += char16_t(c);
+    return MxWideToAnsi(wide);
 }
 
 // Text after an encoding byte, up to its terminator, in the system code page.
@@ -322,17 +322,13 @@ CString DecodeText(int encoding, const BYTE* p, const BYTE* end) {
     if (encoding == 1 || encoding == 2 || encoding == 6) {
         // Little-endian unless a FE FF mark (or encoding 2 without a mark) says big-endian.
         bool bigEndian = encoding == 2;
-        if (end - p >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) {
+        if (IsBom(p, end)) {
             bigEndian = p[0] == 0xFE;
             p += 2;
         }
         std::u16string wide;
         for (; end - p >= 2 && (p[0] || p[1]); p += 2) wide += bigEndian ? char16_t(p[0] << 8 | p[1]) : char16_t(p[0] | p[1] << 8);
-        if (!wide.empty()) {
-            int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
-            narrow.resize(size_t(n > 0 ? n : 0));
-            if (n > 0) WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), &narrow[0], n, nullptr, nullptr);
-        }
+        narrow = MxWideToAnsi(wide);
     } else {
         const BYTE* stop = p;
         while (stop < end && *stop) ++stop;
@@ -342,9 +338,7 @@ CString DecodeText(int encoding, const BYTE* p, const BYTE* end) {
             int w = bytes.empty() ? 0 : MultiByteToWideChar(CP_UTF8, 0, bytes.data(), int(bytes.size()), nullptr, 0);
             wide.resize(size_t(w > 0 ? w : 0));
             if (w > 0) MultiByteToWideChar(CP_UTF8, 0, bytes.data(), int(bytes.size()), &wide[0], w);
-            int n = wide.empty() ? 0 : WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
-            narrow.resize(size_t(n > 0 ? n : 0));
-            if (n > 0) WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), &narrow[0], n, nullptr, nullptr);
+            narrow = MxWideToAnsi(wide);
         } else {
             narrow = NarrowText(bytes);
         }
@@ -387,10 +381,10 @@ void DecodeFrame(int slot, bool version2, const BYTE* p, const BYTE* end, AUDIOF
         if (enc == 1 || enc == 2 || enc == 6) {
             // An empty wide description (its mark and two zero bytes) is passed over whole, so that the
             // text stays aligned; a description that is not empty is read as the start of the comment.
-            const BYTE* q = text + (end - text >= 2 && ((text[0] == 0xFF && text[1] == 0xFE) || (text[0] == 0xFE && text[1] == 0xFF)) ? 2 : 0);
+            const BYTE* q = text + (IsBom(text, end) ? 2 : 0);
             if (end - q >= 2 && q[0] == 0 && q[1] == 0) text = q + 2;
         } else {
-            while (text < end && (*text == 0 || (end - text >= 2 && ((text[0] == 0xFF && text[1] == 0xFE) || (text[0] == 0xFE && text[1] == 0xFF))))) {
+            while (text < end && (*text == 0 || IsBom(text, end))) {
                 text += *text == 0 ? 1 : 2;
             }
         }

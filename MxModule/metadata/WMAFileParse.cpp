@@ -16,11 +16,7 @@ namespace {
 CString FromUtf16(const unsigned char* p, size_t bytes) {
     std::u16string wide;
     for (size_t i = 0; i + 1 < bytes && (p[i] || p[i + 1]); i += 2) wide += char16_t(p[i] | p[i + 1] << 8);
-    if (wide.empty()) return CString();
-    int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(size_t(n > 0 ? n : 0), '\0');
-    if (n > 0) WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), &out[0], n, nullptr, nullptr);
-    return CString(out.c_str());
+    return CString(MxWideToAnsi(wide).c_str());
 }
 
 // The system code page text as UTF-16LE with its terminator.

@@ -186,13 +186,7 @@ bool ReadColumn(SQLHSTMT stmt, SQLUSMALLINT column, CString& value) {
         if (r == SQL_SUCCESS) break;
         if (!StateIs(SQL_HANDLE_STMT, stmt, "01004")) break;  // a warning other than "more to come"
     }
-    std::string narrow;
-    if (!wide.empty()) {
-        int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
-        narrow.resize(size_t(n > 0 ? n : 0));
-        if (n > 0) WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), &narrow[0], n, nullptr, nullptr);
-    }
-    value = CString(std::move(narrow));
+    value = CString(MxWideToAnsi(wide));
     return true;
 }
 

@@ -790,6 +790,14 @@ std::string MxAnsiToUtf8(LPCSTR ansi, int length) {
     return mxp::CodePageToUtf8(ansi, length < 0 ? std::strlen(ansi) : size_t(length), GetACP());
 }
 
+std::string MxWideToAnsi(const std::u16string& wide) {
+    if (wide.empty()) return std::string();
+    int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(size_t(n > 0 ? n : 0), '\0');
+    if (n > 0) WideCharToMultiByte(CP_ACP, 0, wide.data(), int(wide.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
 // ---- case folding ----
 
 namespace {

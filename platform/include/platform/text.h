@@ -164,6 +164,8 @@ inline bool operator>=(const CString& a, const CString& b) { return a.Compare(b)
 // Characters the code page cannot hold become '?', invalid UTF-8 becomes U+FFFD first.
 CString MxUtf8ToAnsi(const std::string& utf8);
 std::string MxAnsiToUtf8(LPCSTR ansi, int length = -1);
+// UTF-16 text in the system code page (WideCharToMultiByte with CP_ACP, without the size pass by hand).
+std::string MxWideToAnsi(const std::u16string& wide);
 
 // Not Win32: text in the system code page folded by Unicode's simple case pairs, the way NTFS compares
 // names and a user's search ignores case ("КИНО" and "кино", "ΆΛΦΑ" and "άλφα" fold alike). A folded
