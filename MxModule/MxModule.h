@@ -31,3 +31,6 @@
 #include "MxModule/metadata/MP3FileParse.h"
 #include "MxModule/metadata/MP3Info.h"
 #include "MxModule/metadata/WMAFileParse.h"
+#include "MxModule/search/AudioSearch.h"
+#include "MxModule/search/SearchResult.h"
+#include "MxModule/search/VideoSearch.h"

@@ -7,6 +7,8 @@
 #include "MxModule/fileops/FileOperateImportMultiFilePathThread.h"
 #include "MxModule/fileops/ThreadIDManager.h"
 #include "MxModule/foundation/CriticalSectionGuard.h"
+#include "MxModule/library/DBOperater.h"
+#include "MxModule/search/SearchResult.h"
 
 namespace {
 bool IsHandle(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
@@ -75,6 +77,12 @@ int CFileOperateManager::AsynAutoAddSongs(HWND) { return -1; }
 int CFileOperateManager::AsynAddSelfDircFiles(HWND, CStringList*) { return -1; }
 int CFileOperateManager::AsynAddDownloadFile(CString, AUDIOFILEINFO*, HWND, CString, CString) { return -1; }
 int CFileOperateManager::AsynAddOtherPlayerInfos(CList<PLAYLISTINFO, PLAYLISTINFO&>*, CStringList*, HWND) { return -1; }
+
+int CFileOperateManager::CheckFileImported(AUDIORESULTUINT* pResult) {
+    if (!pResult) return 0;
+    return CDBOperater::Instance()->CheckFileImportedBySongInfo(pResult->strArtist, pResult->strAlbum,
+                                                               pResult->dwFileLength);
+}
 
 int CFileOperateManager::StopFileOperateThread(int nID, int bWait) {
     return nID == 0 ? StopAllFileOperateThread(bWait) : StopSingalFileOperateThread(nID, bWait);

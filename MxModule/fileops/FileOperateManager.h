@@ -13,6 +13,7 @@
 
 struct AUDIOFILEINFO;
 struct PLAYLISTINFO;
+struct AUDIORESULTUINT;
 
 // A classification is a pair of these: a class (audio, video, unknown) and a format.
 enum VelaPlayerFileType {
@@ -62,6 +63,9 @@ public:
     int StopFileOperateThread(int nID, int bWait);
     int SuspendFileOperateThread(int nID);
     int ResumeFileOperateThread(int nID);
+
+    // Whether the library holds a song of the result's artist, album and file size.
+    static int CheckFileImported(AUDIORESULTUINT* pResult);
 
     // Classifies an extension (without the dot, any letter case) and returns it unchanged.
     static CString GetFileTypeByExtName(CString strExt, VelaPlayerFileType& nClass, VelaPlayerFileType& nFormat);

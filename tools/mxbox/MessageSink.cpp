@@ -42,7 +42,7 @@ BlockKind KindOf(UINT nMsg) {
 
 }  // namespace
 
-CMessageSink::CMessageSink() {
+CMessageSink::CMessageSink(Source nSource) : m_nSource(nSource) {
     static const bool registered = [] {
         WNDCLASSA c{};
         c.lpfnWndProc = WindowProc;
@@ -82,6 +82,12 @@ void CMessageSink::Handle(UINT nMsg, WPARAM wParam, LPARAM lParam) {
     RECEIVEDMSG m;
     m.nMessage = nMsg;
     m.wParam = wParam;
+    if (m_nSource != kFileOperations) {
+        HandleSearch(m, lParam);
+        if (m_fnOnMessage) m_fnOnMessage(m);
+        m_vecMessages.push_back(std::move(m));
+        return;
+    }
     switch (KindOf(nMsg)) {
         case BlockKind::None:
             m.lParam = lParam;
@@ -129,6 +135,78 @@ void CMessageSink::Handle(UINT nMsg, WPARAM wParam, LPARAM lParam) {
     m_vecMessages.push_back(std::move(m));
 }
 
+void CMessageSink::HandleSearch(RECEIVEDMSG& m, LPARAM lParam) {
+    auto songs = [&m](AUDIOSEARCHRESULTINFO* block) {
+        m.strText[0] = block->strKeyword;
+        m.strText[1] = block->strSubKeyword;
+        m.strText[2] = block->strCorrection;
+        m.nValue = block->nSearchType;
+        m.dwValue = block->dwValue;
+        m.hint = block->hint;
+        for (POSITION pos = block->listResult.GetHeadPosition(); pos;) m.vecSongs.push_back(block->listResult.GetNext(pos));
+    };
+    if (m_nSource == kVideoSearch) {
+        switch (m.nMessage) {
+            case WM_MX_BEGIN_VIDEO_SEARCH:  // sent: the worker keeps what it sent
+                if (lParam) m.strText[0] = *reinterpret_cast<CString*>(lParam);
+                break;
+            case WM_MX_VIDEO_SEARCH_RESULT:
+                if (auto* info = reinterpret_cast<VIDEOSEARCHRESULTINFO*>(lParam)) {
+                    m.strText[0] = info->strKeyword;
+                    for (POSITION pos = info->listResult.GetHeadPosition(); pos;)
+                        m.vecVideos.push_back(info->listResult.GetNext(pos));
+                }
+                break;
+            case WM_MX_VIDEOSEARCH_ERROR: m.nCode = int(lParam); break;
+            case WM_MX_VIDEOSEARCH_THREAD_EXIT: ++m_mapExits[m.wParam]; break;
+            default: m.lParam = lParam; break;
+        }
+        return;
+    }
+    switch (m.nMessage) {
+        case WM_MX_BEGIN_SONG_SEARCH: {
+            std::unique_ptr<AUDIOSEARCHBEGININFO> block(reinterpret_cast<AUDIOSEARCHBEGININFO*>(lParam));
+            m.bBlock = block != nullptr;
+            if (block) {
+                m.strText[0] = block->strKeyword;
+                m.strText[1] = block->strSubKeyword;
+                m.nValue = block->nSearchType;
+            }
+            break;
+        }
+        case WM_MX_END_SONG_SEARCH:
+        case WM_MX_END_SONG_FIRST_SEARCH: {
+            std::unique_ptr<AUDIOSEARCHRESULTINFO> block(reinterpret_cast<AUDIOSEARCHRESULTINFO*>(lParam));
+            m.bBlock = block != nullptr;
+            if (block) songs(block.get());
+            break;
+        }
+        case WM_MX_BEGIN_LYRIC_SEARCH: {
+            std::unique_ptr<LYRICSEARCHBEGININFO> block(reinterpret_cast<LYRICSEARCHBEGININFO*>(lParam));
+            m.bBlock = block != nullptr;
+            if (block) {
+                m.strText[0] = block->strFirst;
+                m.strText[1] = block->strSecond;
+            }
+            break;
+        }
+        case WM_MX_END_LYRIC_SEARCH: {
+            std::unique_ptr<LYRICSEARCHRESULTINFO> block(reinterpret_cast<LYRICSEARCHRESULTINFO*>(lParam));
+            m.bBlock = block != nullptr;
+            if (block) {
+                m.strText[0] = block->strFirst;
+                m.strText[1] = block->strSecond;
+                for (POSITION pos = block->listResult.GetHeadPosition(); pos;)
+                    m.vecLyrics.push_back(block->listResult.GetNext(pos));
+            }
+            break;
+        }
+        case WM_MX_AUDIOSEARCH_ERROR: m.nCode = int(lParam); break;
+        case WM_MX_AUDIOSEARCH_THREAD_EXIT: ++m_mapExits[m.wParam]; break;
+        default: m.lParam = lParam; break;
+    }
+}
+
 void CMessageSink::PumpPending() {
     MSG msg;
     while (m_hWnd && PeekMessageA(&msg, m_hWnd, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
@@ -156,7 +234,21 @@ std::vector<RECEIVEDMSG> CMessageSink::Messages(int nID) const {
     return out;
 }
 
-const char* MessageName(UINT nMsg) {
+const char* MessageName(UINT nMsg, CMessageSink::Source nSource) {
+    static const std::map<UINT, const char*> kAudio = {
+        {WM_MX_BEGIN_SONG_SEARCH, "BEGIN_SONG_SEARCH"},       {WM_MX_END_SONG_SEARCH, "END_SONG_SEARCH"},
+        {WM_MX_BEGIN_LYRIC_SEARCH, "BEGIN_LYRIC_SEARCH"},     {WM_MX_END_LYRIC_SEARCH, "END_LYRIC_SEARCH"},
+        {WM_MX_AUDIOSEARCH_ERROR, "SEARCH_ERROR"},            {WM_MX_AUDIOSEARCH_THREAD_EXIT, "THREAD_EXIT"},
+        {WM_MX_END_SONG_FIRST_SEARCH, "END_SONG_FIRST_SEARCH"}};
+    static const std::map<UINT, const char*> kVideo = {{WM_MX_BEGIN_VIDEO_SEARCH, "BEGIN_VIDEO_SEARCH"},
+                                                       {WM_MX_VIDEO_SEARCH_RESULT, "VIDEO_SEARCH_RESULT"},
+                                                       {WM_MX_VIDEOSEARCH_ERROR, "SEARCH_ERROR"},
+                                                       {WM_MX_VIDEOSEARCH_THREAD_EXIT, "THREAD_EXIT"}};
+    if (nSource != CMessageSink::kFileOperations) {
+        const auto& names = nSource == CMessageSink::kAudioSearch ? kAudio : kVideo;
+        auto it = names.find(nMsg);
+        return it == names.end() ? "UNKNOWN" : it->second;
+    }
     static const std::map<UINT, const char*> kNames = {
         {WM_MX_BEGIN_COPY_SINGLE_FILE, "BEGIN_COPY_SINGLE_FILE"},
         {WM_MX_COPYING_SINGLE_FILE, "COPYING_SINGLE_FILE"},

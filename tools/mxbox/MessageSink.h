@@ -19,12 +19,21 @@ struct RECEIVEDMSG {
     int nCode = FOR_NONE;
     bool bList = false;
     std::vector<CString> vecList;
+    // Searches: texts of the begin and result blocks in strText (keyword or first string, then the
+    // sub-keyword or second string, then the correction), the search type in nValue, an error in nCode.
+    unsigned long dwValue = 0;
+    SEARCHRESULTHINT hint;
+    std::vector<AUDIORESULTUINT> vecSongs;
+    std::vector<LYRICRESULTUINT> vecLyrics;
+    std::vector<VIDEORESULTUINT> vecVideos;
 };
 
 class CMessageSink {
 public:
+    // Whose messages the window takes: the numbers of the managers overlap.
+    enum Source { kFileOperations, kAudioSearch, kVideoSearch };
     // The window belongs to the calling thread, which must pump it.
-    CMessageSink();
+    explicit CMessageSink(Source nSource = kFileOperations);
     ~CMessageSink();
     CMessageSink(const CMessageSink&) = delete;
     CMessageSink& operator=(const CMessageSink&) = delete;
@@ -48,10 +57,13 @@ private:
     static LRESULT WindowProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam);
     void Handle(UINT nMsg, WPARAM wParam, LPARAM lParam);
 
+    void HandleSearch(RECEIVEDMSG& m, LPARAM lParam);
+
+    Source m_nSource;
     HWND m_hWnd = nullptr;
     std::vector<RECEIVEDMSG> m_vecMessages;
     std::map<WPARAM, int> m_mapExits;  // thread-exit messages not yet waited for
 };
 
 // The name of a module message ("WM_USER+3221"-style numbers become names like "THREAD_EXIT").
-const char* MessageName(UINT nMsg);
+const char* MessageName(UINT nMsg, CMessageSink::Source nSource = CMessageSink::kFileOperations);

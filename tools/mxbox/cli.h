@@ -38,5 +38,6 @@ void AddLibraryCommands(CLI::App& app);
 void AddTagCommands(CLI::App& app);
 void AddImportCommands(CLI::App& app);
 void AddSettingsCommands(CLI::App& app);
+void AddSearchCommands(CLI::App& app);
 
 }  // namespace mxbox

@@ -81,6 +81,50 @@ void Set(const std::string& name, const std::string& value) {
     manager->UpdateSetting();
 }
 
+// The servers of the online searches and downloads: deployment settings, per user.
+const char* const kServers[] = {"SongSearch", "Lyric", "Video", "DownloadAddress"};
+const char kServersKey[] = "SOFTWARE\\Tamborinebox\\Servers\\";
+
+void ShowServers(bool json) {
+    if (json) std::cout << "{";
+    for (size_t i = 0; i < 4; ++i) {
+        registry_string<std::string> value(std::string(kServersKey) + kServers[i], HKEY_CURRENT_USER);
+        std::string address = value.exists() ? std::string(value) : "";
+        if (json) std::cout << (i ? ", " : "") << JsonString(kServers[i]) << ": " << JsonString(address);
+        else std::cout << kServers[i] << std::string(17 - std::string(kServers[i]).size(), ' ')
+                       << (address.empty() ? "(not set)" : address) << "\n";
+    }
+    if (json) std::cout << "}\n";
+}
+
+void SetServer(const std::string& name, std::string address) {
+    const char* known = nullptr;
+    for (const char* s : kServers)
+        if (CString(s).CompareNoCase(name.c_str()) == 0) known = s;
+    if (!known) throw CLI::RuntimeError(Fail(name + ": no such server (SongSearch, Lyric, Video, DownloadAddress)"));
+    while (!address.empty() && address.back() == '/') address.pop_back();
+    if (address.find("://") == std::string::npos) address = "http://" + address;
+    size_t host = address.find("://") + 3;
+    if (address.compare(0, 7, "http://") != 0 && address.compare(0, 8, "https://") != 0)
+        throw CLI::RuntimeError(Fail(address + ": a server address is http:// or https://"));
+    if (address.find('/', host) != std::string::npos || address.size() == host)
+        throw CLI::RuntimeError(Fail(address + ": a server address is a scheme, a host and a port, nothing more"));
+    if (std::string(known) == "Video" && address.find(':', host) != std::string::npos)
+        throw CLI::RuntimeError(Fail(address + ": the video server takes no port (the module adds 8088)"));
+    registry_string<std::string>(std::string(kServersKey) + known, HKEY_CURRENT_USER) = address;
+}
+
+void UseCatalog(std::string hostPort) {
+    if (hostPort.find("://") != std::string::npos) hostPort = hostPort.substr(hostPort.find("://") + 3);
+    while (!hostPort.empty() && hostPort.back() == '/') hostPort.pop_back();
+    size_t colon = hostPort.rfind(':');
+    bool hasPort = colon != std::string::npos && hostPort.find(']', colon) == std::string::npos;
+    std::string host = hasPort ? hostPort.substr(0, colon) : hostPort;
+    std::string port = hasPort ? hostPort.substr(colon + 1) : "8080";
+    for (const char* s : {"SongSearch", "Lyric", "DownloadAddress"}) SetServer(s, "http://" + host + ":" + port);
+    SetServer("Video", "http://" + host);
+}
+
 }  // namespace
 
 void AddSettingsCommands(CLI::App& app) {
@@ -96,6 +140,22 @@ void AddSettingsCommands(CLI::App& app) {
     set->add_option("name", args->first, "Setting name (any letter case)")->required();
     set->add_option("value", args->second, "New value")->required();
     set->callback([args] { Set(args->first, args->second); });
+
+    auto serversJson = std::make_shared<bool>(false);
+    CLI::App* servers = settings->add_subcommand("servers", "The servers of the online searches and downloads");
+    servers->add_flag("--json", *serversJson, "Machine-readable output");
+    servers->callback([servers, serversJson] {
+        if (servers->get_subcommands().empty()) ShowServers(*serversJson);
+    });
+    auto server = std::make_shared<std::pair<std::string, std::string>>();
+    CLI::App* serverSet = servers->add_subcommand("set", "Set one server's address, e.g. http://192.168.1.20:8080");
+    serverSet->add_option("name", server->first, "SongSearch, Lyric, Video or DownloadAddress")->required();
+    serverSet->add_option("address", server->second, "Scheme, host and port (Video: no port)")->required();
+    serverSet->callback([server] { SetServer(server->first, server->second); });
+    auto catalog = std::make_shared<std::string>();
+    CLI::App* use = servers->add_subcommand("use", "Point every server at one mxcatalog");
+    use->add_option("host", *catalog, "HOST[:PORT] (port 8080 when left out)")->required();
+    use->callback([catalog] { UseCatalog(*catalog); });
 
     CLI::App* reset = settings->add_subcommand("reset", "Save the factory defaults");
     reset->callback([] {

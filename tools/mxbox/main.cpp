@@ -156,7 +156,7 @@ std::string OneLine(std::string text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"mxbox: the music box's library, tags, file operations and settings from the command line"};
+    CLI::App app{"mxbox: the music box's library, tags, file operations, searches and settings from the command line"};
     app.require_subcommand(1);
     app.fallthrough();  // --wait may also follow the command
     app.add_option("--wait", mxbox::g_waitSeconds, "Seconds to wait for a library another process has open")
@@ -167,6 +167,7 @@ int main(int argc, char** argv) {
     mxbox::AddTagCommands(app);
     mxbox::AddImportCommands(app);
     mxbox::AddSettingsCommands(app);
+    mxbox::AddSearchCommands(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {

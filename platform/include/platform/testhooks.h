@@ -14,3 +14,9 @@ void MxSetFreeSpaceOverride(char driveLetter, ULONGLONG freeBytes);
 
 // Makes the next `count` CreateThread calls fail with error 8, as a machine out of resources would.
 void MxFailNextThreadCreations(int count);
+
+// Makes the next `count` creations of an XML document fail, as on a machine without the XML service.
+void MxFailNextDocumentCreations(int count);
+
+// Time limits of the XML service's HTTP loads (0 restores 10 s to connect, 30 s in all).
+void MxSetHttpTimeouts(DWORD connectMs, DWORD totalMs);

@@ -1,0 +1,71 @@
+#include "MxModule/search/AudioLyricSearchThread.h"
+
+#include "MxModule/foundation/MxPublic.h"
+#include "MxModule/foundation/XmlReader.h"
+#include "MxModule/library/LibraryFormat.h"
+#include "MxModule/search/SearchCommon.h"
+
+int CAudioLyricSearchThread::Run() {
+    CString first = m_strFirst;
+    CString second = m_strSecond;
+    first.Trim();
+    CString address;
+    if (m_nResultType == LSRT_ADDRESS) {
+        address = first;
+    } else {
+        second.Trim();
+        if (second.IsEmpty()) {
+            m_pCallBack->OnAudioSearchError(m_nID, ASE_LYRIC_EMPTY_KEYWORD);
+            return 0;
+        }
+        // The texts go into the query as they are: the server reads them unencoded.
+        CString query = first.IsEmpty() ? second : first + " " + second;
+        address = SearchCommon::ServerAddress("Lyric") +
+                  (m_nResultType == LSRT_MBOX ? "/coo/rovanmbox/2008/lyric.so?query=" + query + "&ext=mbox"
+                                              : "/coo/oem/oem_lyric.so?query=" + query);
+    }
+    if (m_bStop) return 0;
+    m_pCallBack->OnBeginLyricSearch(m_nID, first, second);
+    CXmlPtr<IXMLDOMDocument> doc = XmlReader::CreateDocument();
+    if (!doc) {
+        m_pCallBack->OnAudioSearchError(m_nID, ASE_NO_XML_SERVICE);
+        return 0;
+    }
+    if (!XmlReader::Load(doc.Get(), address)) {
+        m_pCallBack->OnAudioSearchError(m_nID, ASE_LYRIC_LOAD_FAILED);
+        return 0;
+    }
+    if (m_bStop) return 0;
+    CXmlNodePtr rss = XmlReader::Select(doc.Get(), "rss");
+    CXmlNodePtr answer = XmlReader::Select(rss.Get(), "rovanresult");
+    CXmlPtr<IXMLDOMNodeList> children;
+    long count = 0;
+    if (!answer || answer->get_childNodes(children.Out()) != S_OK || !children ||
+        children->get_length(&count) != S_OK) {
+        m_pCallBack->OnAudioSearchError(m_nID, ASE_LYRIC_ELEMENT_MISSING);
+        return 0;
+    }
+    const CString unknown = CMxPublic::GbkLiteral(mxlib::kUnknown);
+    LYRICRESULTLIST results(10);
+    for (long i = 0; i < count; ++i) {
+        CXmlNodePtr item;
+        if (children->get_item(i, item.Out()) != S_OK || !item || XmlReader::Name(item.Get()) != "item") continue;
+        LYRICRESULTUINT lyric;
+        CString LYRICRESULTUINT::*const names[] = {&LYRICRESULTUINT::strTitle, &LYRICRESULTUINT::strArtist,
+                                                   &LYRICRESULTUINT::strAlbum};
+        const char* const elements[] = {"title", "artist", "album"};
+        for (int k = 0; k < 3; ++k) {
+            CXmlNodePtr element = XmlReader::Select(item.Get(), elements[k]);
+            if (!element) m_pCallBack->OnAudioSearchError(m_nID, ASE_LYRIC_ELEMENT_MISSING);
+            CString text = element ? SearchCommon::CleanName(XmlReader::Text(element.Get())) : CString();
+            lyric.*names[k] = text.IsEmpty() ? unknown : text;
+        }
+        if (CXmlNodePtr geci = XmlReader::Select(item.Get(), "geci"))
+            lyric.strLyric = XmlReader::Text(geci.Get());
+        else
+            m_pCallBack->OnAudioSearchError(m_nID, ASE_LYRIC_ELEMENT_MISSING);
+        results.AddTail(lyric);
+    }
+    m_pCallBack->OnEndLyricSearch(m_nID, first, second, &results);
+    return 0;
+}

@@ -1,0 +1,29 @@
+// What the song, lyric and video searches share: server addresses and the name cleaner.
+#pragma once
+
+#include "platform/text.h"
+#include "platform/windows.h"
+
+namespace SearchCommon {
+
+// A server's base address from the deployment settings (HKEY_CURRENT_USER, else HKEY_LOCAL_MACHINE,
+// SOFTWARE\Tamborinebox\Servers): "SongSearch", "Lyric", "Video" or "DownloadAddress". "" when unset.
+CString ServerAddress(LPCSTR pszName);
+
+// Titles, artists and albums as file names can hold them: trimmed, then every control character, space,
+// 0x7F-0x81 byte and \ / * " : | < > ? replaced by a space, so the text keeps its length; a byte from
+// 0x82 up starts a two-byte character, kept whole.
+CString CleanName(CString strText);
+
+}  // namespace SearchCommon
+
+namespace SearchCommon {
+
+// A handle of the caller's own to a worker's thread, taken while the worker is known to be alive
+// (the worker closes its handle when it ends); null when there is no thread.
+HANDLE WaitableCopy(HANDLE hThread);
+// Waits for the thread and closes the copy. With bPump, messages sent to the caller's windows are
+// handled meanwhile, so a worker blocked in SendMessage to them can go on.
+void WaitAndClose(HANDLE hCopy, bool bPump);
+
+}  // namespace SearchCommon
