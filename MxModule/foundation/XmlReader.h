@@ -2,6 +2,7 @@
 // system code page. Every interface is released on every path by the pointer that holds it.
 #pragma once
 
+#include "MxModule/MxExport.h"
 #include "platform/msxml.h"
 #include "platform/text.h"
 
@@ -44,16 +45,16 @@ typedef CXmlPtr<IXMLDOMNode> CXmlNodePtr;
 namespace XmlReader {
 
 // A new DOM document of the system service; empty when the service cannot be created.
-CXmlPtr<IXMLDOMDocument> CreateDocument();
+MX_TESTABLE CXmlPtr<IXMLDOMDocument> CreateDocument();
 // Loads an address (http:// or https://) or a file path synchronously; true only when the document
 // loaded.
-bool Load(IXMLDOMDocument* pDoc, const CString& strAddress);
+MX_TESTABLE bool Load(IXMLDOMDocument* pDoc, const CString& strAddress);
 // The first child element of that name, or empty.
-CXmlNodePtr Select(IXMLDOMNode* pNode, LPCSTR pszName);
+MX_TESTABLE CXmlNodePtr Select(IXMLDOMNode* pNode, LPCSTR pszName);
 // The node's text (element: with its descendants) in the system code page.
-CString Text(IXMLDOMNode* pNode);
-CString Name(IXMLDOMNode* pNode);
+MX_TESTABLE CString Text(IXMLDOMNode* pNode);
+MX_TESTABLE CString Name(IXMLDOMNode* pNode);
 // An attribute's value; false when the element has no such attribute.
-bool Attribute(IXMLDOMNode* pNode, LPCSTR pszName, CString& strValue);
+MX_TESTABLE bool Attribute(IXMLDOMNode* pNode, LPCSTR pszName, CString& strValue);
 
 }  // namespace XmlReader
