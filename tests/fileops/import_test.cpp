@@ -10,8 +10,6 @@
 namespace mxtest {
 namespace {
 
-using Seq = std::vector<std::string>;
-
 class ImportTest : public FileOpsTest {
 protected:
     std::vector<CString> Songs(int count) {
