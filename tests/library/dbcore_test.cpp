@@ -211,24 +211,16 @@ TEST_F(DBCoreTest, PathsAndSongKeysSharingAHashAreStillTold) {
     } collide;
     {
         auto core = Open();
-        for (const char* p : {"C:\\a.mp3", "C:\\b.mp3", "C:\\c.mp3", "C:\\d.mp3"}) {
-            DBRECORD r = Rec(p, p + 3, "Ar", "Al", "100");
-            ASSERT_EQ(1, core->AddRecord(&r));
-        }
-        DBRECORD again = Rec("C:\\B.MP3");
-        EXPECT_EQ(0, core->AddRecord(&again));
+        for (const char* p : {"C:\\a.mp3", "C:\\b.mp3", "C:\\c.mp3", "C:\\d.mp3"}) ASSERT_EQ(1, Add(*core, Rec(p, p + 3, "Ar", "Al", "100")));
+        EXPECT_EQ(0, Add(*core, Rec("C:\\B.MP3")));
         ASSERT_EQ(1, core->DeleteRecord("C:\\b.mp3"));
         DBRECORD renamed = Rec("C:\\e.mp3");
         ASSERT_EQ(1, core->UpdateRecord("C:\\C.mp3", &renamed, 0x1));
     }
     auto core = Open();
     EXPECT_EQ(3, core->GetRecordCount());
-    for (const auto& row :
-         std::vector<std::pair<const char*, int>>{{"C:\\A.mp3", 1}, {"C:\\e.mp3", 3}, {"C:\\d.MP3", 4}}) {
-        int id = 0;
-        EXPECT_EQ(1, core->GetRecordId(row.first, &id)) << row.first;
-        EXPECT_EQ(row.second, id) << row.first;
-    }
+    for (const auto& row : std::vector<std::pair<const char*, int>>{{"C:\\A.mp3", 1}, {"C:\\e.mp3", 3}, {"C:\\d.MP3", 4}})
+        EXPECT_EQ(row.second, Id(*core, row.first)) << row.first;
     EXPECT_EQ(0, core->IsImportedByFileName("C:\\b.mp3"));
     EXPECT_EQ(0, core->IsImportedByFileName("C:\\c.mp3"));
     DBRECORDLIST all;
@@ -243,8 +235,7 @@ TEST_F(DBCoreTest, PathsAndSongKeysSharingAHashAreStillTold) {
 
 TEST_F(DBCoreTest, UpdateRulesForTitleGenreAndPath) {
     auto core = Open();
-    DBRECORD r = Rec("C:\\old name.mp3", "Title");
-    ASSERT_EQ(1, core->AddRecord(&r));
+    ASSERT_EQ(1, Add(*core, Rec("C:\\old name.mp3", "Title")));
     DBRECORD change = Rec("C:\\New Name.mp3", "");
     change.GenreString = "";
     ASSERT_EQ(1, core->UpdateRecord("C:\\old name.mp3", &change, 0x1 | 0x2 | 0x1000));
@@ -263,8 +254,7 @@ TEST_F(DBCoreTest, UpdateRulesForTitleGenreAndPath) {
     ASSERT_EQ(1, core->GetRecord("C:\\new name.mp3", &out));
     EXPECT_STREQ("", out.Song);  // analysed: an empty title stays empty
     EXPECT_STREQ("", out.Artist);
-    DBRECORD other = Rec("C:\\other.mp3");
-    core->AddRecord(&other);
+    Add(*core, Rec("C:\\other.mp3"));
     change.FileName = "C:\\OTHER.mp3";
     EXPECT_EQ(0, core->UpdateRecord("C:\\new name.mp3", &change, 0x1));  // would merge two songs
     change.FileName = "";
@@ -491,8 +481,7 @@ TEST_F(DBCoreCrashTest, AFullDiskLosesNoRecordInAWriteOrARepair) {
     EXPECT_EQ(0, mxtest::WithFileSizeLimit(off_t(MainBytes().size()) + 20, [&] {
         CDBCore core(folder);
         if (!core.OpenLibrary()) return 2;
-        DBRECORD r = Rec("C:\\4.mp3");
-        if (core.AddRecord(&r)) return 3;
+        if (Add(core, Rec("C:\\4.mp3"))) return 3;
         DBRECORD u;
         u.Opinion = "5";
         return core.UpdateRecord("C:\\1.mp3", &u, 0x40) ? 0 : 4;
