@@ -12,11 +12,7 @@
 namespace mxtest {
 namespace {
 
-class CopyTest : public FileOpsTest {
-protected:
-    CopyTest() { namer.m_strDestDirectory = "C:\\lib"; }
-    CFileOperateAddMultiFilePathThread namer;  // a worker of the destination C:\lib, for the naming rules
-};
+class CopyTest : public FileOpsTest {};
 
 TEST_F(CopyTest, EveryAudioFileIsCopiedUnderItsOwnNameWithItsPercentage) {
     manager.SetFileOperateDestDirectory("");  // ignored: C:\lib\ stays, without its last backslash
@@ -107,7 +103,8 @@ TEST_F(CopyTest, AWalkThroughALinkLoopOrAFolderGivenTwiceCopiesEachFileOnce) {
 // A copy keeps the file's own name, which needs a dot after the last backslash; the tag rule names by
 // artist and title.
 TEST_F(CopyTest, DestinationNamesFollowTheOwnNameOrTheTagRule) {
-    CFileOperateAddMultiFilePathThread& t = namer;
+    CFileOperateAddMultiFilePathThread t;
+    t.m_strDestDirectory = "C:\\lib";
     EXPECT_STREQ("C:\\lib\\a.b.mp3", t.MakeOwnDestFileName("C:\\x.y\\a.b.mp3"));
     EXPECT_STREQ("", t.MakeOwnDestFileName("C:\\x.y\\noext"));
     EXPECT_STREQ("", t.MakeOwnDestFileName("nobackslash.mp3"));
