@@ -1,10 +1,19 @@
 // Arbitrary bytes through the code-page conversions and the text utilities that meet tag and file-name
-// text: nothing may crash, read out of bounds, or grow beyond what the input can produce.
+// text: nothing may crash, read out of bounds, or grow beyond what the input can produce. The same bytes,
+// as a Windows path, go through full-path computation and resolution through the drive map.
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "FuzzMachine.h"
 #include "MxModule/MxModule.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    mkdir((MakeFuzzMachine() + "/Music").c_str(), 0777);
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* text = reinterpret_cast<const char*>(data);
@@ -22,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     std::string z(text, size);
-    CString s(z.c_str());
+    const char* path = z.c_str();  // a Windows path ends at its zero byte
+    CString s(path);
     CString copy = s;
     copy.MakeUpper();
     copy.MakeLower();
@@ -38,5 +48,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s.Replace("\\", "/");
     if (MxFoldCase(s).GetLength() > 4 * s.GetLength()) std::abort();
     MxFindChars(s, "\x94\x39");
+
+    char full[MAX_PATH];
+    LPSTR part = nullptr;
+    DWORD got = GetFullPathNameA(path, MAX_PATH, full, &part);
+    if (got > 0 && got < MAX_PATH && (part && (part < full || part > full + got))) abort();
+    GetFileAttributesA(path);
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA(path, &fd);
+    if (h != INVALID_HANDLE_VALUE) FindClose(h);
+    std::string host;
+    MxWindowsPathToHost(path, host);
     return 0;
 }

@@ -13,6 +13,8 @@
 
 namespace mxtest {
 
+using Seq = std::vector<std::string>;  // a message sequence, described
+
 // Reaches the manager's lock and map, as a test must to hold workers at a report.
 class TestManager : public CFileOperateManager {
 public:
@@ -68,18 +70,20 @@ protected:
             if (c == '/') c = '\\';
         return CString(windows.c_str());
     }
-    int StartImport(const std::vector<CString>& paths, int nQuota, HWND hWnd = nullptr) {
+    // Starts an import, or a copy into the destination when bImport is 0.
+    int StartImport(const std::vector<CString>& paths, int nQuota, int bImport = 1) {
         CStringList list;
         for (const CString& p : paths) list.AddTail(p);
-        return manager.AsynAddMultiFilePaths(&list, hWnd ? hWnd : sink.GetHwnd(), 1, 0, nQuota);
+        return manager.AsynAddMultiFilePaths(&list, sink.GetHwnd(), bImport, 0, nQuota);
     }
-    // Runs an import to its end and returns its messages, described.
-    std::vector<std::string> Import(const std::vector<CString>& paths, int nQuota) {
-        int id = StartImport(paths, nQuota);
+    // Runs an import (or a copy) to its end and returns its messages, described.
+    std::vector<std::string> Import(const std::vector<CString>& paths, int nQuota, int bImport = 1) {
+        int id = StartImport(paths, nQuota, bImport);
         EXPECT_GT(id, 0);
-        EXPECT_TRUE(sink.PumpUntilExit(id, kPatience)) << "the import did not end";
+        EXPECT_TRUE(sink.PumpUntilExit(id, kPatience)) << "the worker did not end";
         return Described(id);
     }
+    std::vector<std::string> Copy(const std::vector<CString>& paths) { return Import(paths, 0, 0); }
     std::vector<std::string> Described(int nID) const {
         std::vector<std::string> out;
         for (const RECEIVEDMSG& m : sink.Messages(nID)) out.push_back(Describe(m));

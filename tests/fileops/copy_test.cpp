@@ -1,8 +1,7 @@
-// Filing songs into the library folder: the copy worker's message sequences, the naming rules, the
-// space test, and safety when a copy is stopped.
+// Filing songs into the library folder: the copy worker's message sequences, the naming rules and the
+// space test.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <thread>
@@ -13,21 +12,7 @@
 namespace mxtest {
 namespace {
 
-using Seq = std::vector<std::string>;
-
-class CopyTest : public FileOpsTest {
-protected:
-    std::vector<std::string> Copy(const std::vector<CString>& paths) {
-        CStringList list;
-        for (const CString& p : paths) list.AddTail(p);
-        int id = manager.AsynAddMultiFilePaths(&list, sink.GetHwnd(), 0, 0, 0);
-        EXPECT_GT(id, 0);
-        EXPECT_TRUE(sink.PumpUntilExit(id, kPatience));
-        return Described(id);
-    }
-    CopyTest() { namer.m_strDestDirectory = "C:\\lib"; }
-    CFileOperateAddMultiFilePathThread namer;  // a worker of the destination C:\lib, for the naming rules
-};
+class CopyTest : public FileOpsTest {};
 
 TEST_F(CopyTest, EveryAudioFileIsCopiedUnderItsOwnNameWithItsPercentage) {
     manager.SetFileOperateDestDirectory("");  // ignored: C:\lib\ stays, without its last backslash
@@ -70,15 +55,6 @@ TEST_F(CopyTest, TakenNamesGetACounterAndNothingIsOverwritten) {
                    "END_COPY_MULTI_FILES", "THREAD_EXIT"}),
               Copy({"C:\\music"}));
     for (const char* taken : {"lib/x.mp3", "lib/x(1).mp3", "lib/Live.at.Home.mp3"}) EXPECT_EQ("old", ReadHostFile(machine.HostC(taken)));
-}
-
-TEST_F(CopyTest, OwnNameRuleNeedsADotAfterTheLastBackslash) {
-    CFileOperateAddMultiFilePathThread& t = namer;
-    EXPECT_STREQ("C:\\lib\\a.b.mp3", t.MakeOwnDestFileName("C:\\x.y\\a.b.mp3"));
-    EXPECT_STREQ("", t.MakeOwnDestFileName("C:\\x.y\\noext"));
-    EXPECT_STREQ("", t.MakeOwnDestFileName("nobackslash.mp3"));
-    t.m_strDestDirectory = "";
-    EXPECT_STREQ("", t.MakeOwnDestFileName("C:\\a.mp3"));
 }
 
 TEST_F(CopyTest, LegalFileNames) {
@@ -124,9 +100,15 @@ TEST_F(CopyTest, AWalkThroughALinkLoopOrAFolderGivenTwiceCopiesEachFileOnce) {
               Copy({"C:\\music", "C:\\music\\loop"}));
 }
 
-TEST_F(CopyTest, TagRuleNamesByArtistAndTitle) {
+// A copy keeps the file's own name, which needs a dot after the last backslash; the tag rule names by
+// artist and title.
+TEST_F(CopyTest, DestinationNamesFollowTheOwnNameOrTheTagRule) {
+    CFileOperateAddMultiFilePathThread t;
+    t.m_strDestDirectory = "C:\\lib";
+    EXPECT_STREQ("C:\\lib\\a.b.mp3", t.MakeOwnDestFileName("C:\\x.y\\a.b.mp3"));
+    EXPECT_STREQ("", t.MakeOwnDestFileName("C:\\x.y\\noext"));
+    EXPECT_STREQ("", t.MakeOwnDestFileName("nobackslash.mp3"));
     CString source = Song("any.mp3", Mp3("t"));
-    CFileOperateAddMultiFilePathThread& t = namer;
     AUDIOFILEINFO info;
     info.strTitle = "T.N.T.";
     info.strArtist = "AC/DC";
@@ -144,6 +126,8 @@ TEST_F(CopyTest, TagRuleNamesByArtistAndTitle) {
     EXPECT_STREQ("C:\\lib\\AC DC-Better.mp3", t.MakeDestFileName(source, &info, &preferred));
     EXPECT_STREQ("Better", info.strTitle);  // the caller's record takes the preferred text
     EXPECT_STREQ("", t.MakeDestFileName(source, nullptr, nullptr));
+    t.m_strDestDirectory = "";
+    EXPECT_STREQ("", t.MakeOwnDestFileName("C:\\a.mp3"));
 }
 
 TEST_F(CopyTest, PreconditionsAndTooLittleSpace) {
@@ -178,32 +162,6 @@ TEST_F(CopyTest, FailedFilesAreReportedAndStillCountTowardsThePercentage) {
     EXPECT_EQ((Seq{"BEGIN_COPY_MULTI_FILES 1", "FILEOPERATE_ERROR(a.mp3|\\\\server\\share\\a.mp3)#20", "END_COPY_MULTI_FILES",
                    "THREAD_EXIT"}),
               Copy({"C:\\music"}));
-}
-
-TEST_F(CopyTest, AStoppedCopyLeavesSourcesAndFinishedCopiesWhole) {
-    auto bytes = [](int i) { return Mp3("t" + std::to_string(i)) + std::string(size_t(200000 + i), char('a' + i % 26)); };
-    for (int i = 0; i < 40; ++i) Song("s" + std::to_string(i) + ".mp3", bytes(i));
-    CStringList list;
-    list.AddTail("C:\\music");
-    int id = manager.AsynAddMultiFilePaths(&list, sink.GetHwnd(), 0, 0, 0);
-    sink.m_fnOnMessage = [&](const RECEIVEDMSG& m) {
-        if (m.nMessage == WM_MX_END_COPY_ONE_OF_MULTI_FILES) manager.StopFileOperateThread(id, 0);
-    };
-    ASSERT_TRUE(sink.PumpUntilExit(id, kPatience));
-    sink.m_fnOnMessage = nullptr;
-    Seq seq = Described(id);
-    auto isEnd = [](const std::string& d) { return !d.rfind("END_COPY_ONE_OF", 0); };
-    size_t ended = size_t(std::count_if(seq.begin(), seq.end(), isEnd));
-    EXPECT_GE(ended, 1u);
-    EXPECT_EQ(ended == 40, seq[seq.size() - 2] == "END_COPY_MULTI_FILES");  // a stopped copy posts no end report
-    EXPECT_EQ(ended, std::stoul(RunCommand("ls '" + machine.HostC("lib") + "' | wc -l")));  // no half-made file
-    for (int i = 0; i < 40; ++i) {
-        std::string name = "s" + std::to_string(i) + ".mp3";
-        EXPECT_EQ(bytes(i), ReadHostFile(machine.HostC("music/" + name))) << name;
-        if (HostExists(machine.HostC("lib/" + name))) {
-            EXPECT_EQ(bytes(i), ReadHostFile(machine.HostC("lib/" + name))) << name;
-        }
-    }
 }
 
 }  // namespace

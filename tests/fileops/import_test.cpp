@@ -10,16 +10,7 @@
 namespace mxtest {
 namespace {
 
-using Seq = std::vector<std::string>;
-
-class ImportTest : public FileOpsTest {
-protected:
-    std::vector<CString> Songs(int count) {
-        std::vector<CString> paths;
-        for (int i = 0; i < count; ++i) paths.push_back(Song("s" + std::to_string(i) + ".mp3", Mp3("Title " + std::to_string(i))));
-        return paths;
-    }
-};
+class ImportTest : public FileOpsTest {};
 
 struct QuotaCase {
     const char* name;
@@ -32,7 +23,7 @@ class QuotaTest : public ImportTest, public ::testing::WithParamInterface<QuotaC
 
 TEST_P(QuotaTest, ReportsAndRecordsFollowTheQuota) {
     const QuotaCase& c = GetParam();
-    Songs(c.files);
+    for (int i = 0; i < c.files; ++i) Song("s" + std::to_string(i) + ".mp3", Mp3("Title " + std::to_string(i)));
     EXPECT_EQ(c.expected, Import({"C:\\music"}, c.quota));
     int analysed = std::min(c.files, c.quota);
     for (int i = 0; i < c.files; ++i) {

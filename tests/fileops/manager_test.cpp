@@ -14,8 +14,6 @@
 namespace mxtest {
 namespace {
 
-using Seq = std::vector<std::string>;
-
 TEST(ThreadIDPoolTest, HandsOutOneToNineHundredNinetyNineAndReusesFirstInFirstOut) {
     CThreadIDManager pool;
     EXPECT_EQ(1, pool.GetID());
@@ -155,14 +153,17 @@ bool WriteGate::s_open = true;
 
 class StopTest : public ManagerTest {
 protected:
-    // An import of many files whose worker waits inside its first library write until Release().
+    // An import of many files (C:\music\<n>\, n counting the calls) whose worker waits inside its first
+    // library write until Release().
     int StartHeld(int files, int nQuota = 0) {
-        for (int i = 0; i < files; ++i) Song("m" + std::to_string(1000 + i) + ".mp3", Mp3("t"));
+        const std::string folder = std::to_string(m_nHeld++);
+        for (int i = 0; i < files; ++i) Song(folder + "/m" + std::to_string(1000 + i) + ".mp3", Mp3("t"));
         WriteGate::Close();
-        int id = StartImport({"C:\\music"}, nQuota);
+        int id = StartImport({CString(("C:\\music\\" + folder).c_str())}, nQuota);
         EXPECT_TRUE(WriteGate::WaitEntered());
         return id;
     }
+    int m_nHeld = 0;
     void Release() { WriteGate::Open(); }
     ~StopTest() override {
         Release();
@@ -175,22 +176,6 @@ protected:
         return all.GetCount();
     }
 };
-
-TEST_F(StopTest, StopWithoutWaitingReturnsAtOnceAndTheExitMessageFollows) {
-    int id = StartHeld(50);
-    ASSERT_GT(id, 0);
-    HANDLE thread = manager.ThreadHandle(id);
-    EXPECT_EQ(THREAD_PRIORITY_HIGHEST, GetThreadPriority(thread));  // imports run above normal
-    EXPECT_EQ(0, manager.StopFileOperateThread(id, 0));
-    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(thread, 0));  // still inside the library write
-    Release();
-    ASSERT_TRUE(sink.PumpUntilExit(id, kPatience));
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, INFINITE));
-    CloseHandle(thread);
-    Seq seq = Described(id);
-    EXPECT_EQ((Seq{"THREAD_EXIT"}), seq);  // a stopped import posts none of its end reports
-    EXPECT_EQ(1, Imported());              // the file it was at is kept; the walk went no further
-}
 
 TEST_F(StopTest, StopWithWaitingReturnsOnlyAfterTheExitMessageWasPosted) {
     int id = StartHeld(50);
@@ -208,15 +193,20 @@ TEST_F(StopTest, StopWithWaitingReturnsOnlyAfterTheExitMessageWasPosted) {
     EXPECT_EQ(-1, manager.StopFileOperateThread(id, 1));  // gone
 }
 
-TEST_F(StopTest, StoppingUndoesEverySuspension) {
+// A stop without waiting returns at once, also for a suspended worker: it undoes every suspension. The
+// worker ends at its next check, keeps the file it was at, and posts none of its end reports.
+TEST_F(StopTest, StopWithoutWaitingReturnsAtOnceUndoesEverySuspensionAndOnlyTheExitMessageFollows) {
     // s: suspend the operation, a: suspend all, r: resume the operation; then the suspension it is left with.
     struct Case {
         const char* steps;
         int suspended;
     };
-    for (Case c : {Case{"sa", 1}, Case{"sar", 1}, Case{"asrr", 0}}) {
+    for (Case c : {Case{"", 0}, Case{"sa", 1}, Case{"sar", 1}, Case{"asrr", 0}}) {
         SCOPED_TRACE(c.steps);
+        const int before = Imported();
         int id = StartHeld(10);
+        HANDLE thread = manager.ThreadHandle(id);
+        EXPECT_EQ(THREAD_PRIORITY_HIGHEST, GetThreadPriority(thread));  // imports run above normal
         for (const char* step = c.steps; *step; ++step) {
             if (*step == 'r')
                 manager.ResumeFileOperateThread(id);
@@ -225,9 +215,13 @@ TEST_F(StopTest, StoppingUndoesEverySuspension) {
         }
         EXPECT_EQ(c.suspended, manager.Suspended(id));
         EXPECT_EQ(0, manager.StopFileOperateThread(id, 0));
+        EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(thread, 0));  // still inside the library write
         Release();
         ASSERT_TRUE(sink.PumpUntilExit(id, kPatience));  // a worker left suspended never gets here
-        EXPECT_EQ("THREAD_EXIT", Described(id).back());
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, INFINITE));
+        CloseHandle(thread);
+        EXPECT_EQ((Seq{"THREAD_EXIT"}), Described(id));
+        EXPECT_EQ(before + 1, Imported());  // the walk went no further
     }
 }
 
@@ -271,7 +265,7 @@ TEST_F(StopTest, TheManagersDestructorStopsAndWaitsForEveryOperation) {
 
 // The module frees every block it could not post; LeakSanitizer checks it when this process ends.
 TEST_F(StopTest, AWindowDestroyedInTheMiddleLeavesNoBlockBehind) {
-    AddSong("C:\\music\\m1010.mp3");  // reported as already imported, after the window is gone
+    AddSong("C:\\music\\0\\m1010.mp3");  // reported as already imported, after the window is gone
     int id = StartHeld(20, 5);
     HANDLE thread = manager.ThreadHandle(id);
     ASSERT_NE(nullptr, thread);

@@ -21,7 +21,8 @@
 
 namespace mxtest {
 
-// Runs fn in a child that cannot write files past `limit` bytes, as on a full disk; its exit status.
+// Runs fn in a child that cannot write files past `limit` bytes (-1: no limit), as on a full disk; its
+// exit status, or -1 when it was killed.
 inline int WithFileSizeLimit(off_t limit, const std::function<int()>& fn) {
     pid_t pid = fork();
     if (pid == 0) {

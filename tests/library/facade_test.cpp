@@ -19,7 +19,11 @@ using V = std::vector<std::string>;
 
 const char* const kDefault = mxlib::kDefaultPlaylist;
 
-TEST_F(FacadeTest, FirstStartCreatesTheFolderIndexAndDefaultList) {
+TEST_F(FacadeTest, NothingIsFoundBeforeTheFirstStartWhichCreatesTheFolderIndexAndDefaultList) {
+    DBRECORD r;
+    EXPECT_EQ(0, Db()->GetSongInfo("C:\\a.mp3", &r));
+    EXPECT_EQ(0, Db()->AddSongInfo2Playlist(kDefault, "C:\\a.mp3"));
+    EXPECT_EQ(V{"<no playlist>"}, Songs(kDefault));
     Start();
     EXPECT_EQ(Gbk("默认列表").str() + "\r\n", mxtest::ReadHostFile(Host("playlist.idx")));
     EXPECT_EQ("", mxtest::ReadHostFile(Host("默认列表.upl")));
@@ -27,14 +31,6 @@ TEST_F(FacadeTest, FirstStartCreatesTheFolderIndexAndDefaultList) {
     EXPECT_EQ(24u, mxtest::ReadHostFile(Host("LocalSearch.smdb")).size());
     EXPECT_EQ(V{"默认列表"}, Playlists());
     EXPECT_EQ(V{}, Songs(kDefault));
-}
-
-TEST_F(FacadeTest, OperationsBeforeStartOrOnAnUnknownPlaylistFindNothing) {
-    DBRECORD r;
-    EXPECT_EQ(0, Db()->GetSongInfo("C:\\a.mp3", &r));
-    EXPECT_EQ(0, Db()->AddSongInfo2Playlist(kDefault, "C:\\a.mp3"));
-    EXPECT_EQ(V{"<no playlist>"}, Songs(kDefault));
-    Start();
     DBRECORDLIST results;
     results.AddTail(DBRECORD());
     EXPECT_EQ(0, Db()->LocalSearch("nope", nullptr, results, -1, 1));
@@ -58,8 +54,8 @@ struct MoveCase {
     V order;
 };
 
-TEST_F(FacadeTest, MovingPlaylistsKeepsTheDefaultFirst) {
-    Start();
+TEST_F(FacadeTest, MovedPlaylistsAndSongsKeepTheirOrderAfterARestartAndTheDefaultListStaysFirst) {
+    StartWith({"C:\\a.mp3", "C:\\b.mp3", "C:\\c.mp3"}, kDefault);
     Db()->AddPlayList("A");
     Db()->AddPlayList("B");
     const std::vector<MoveCase> cases = {
@@ -71,8 +67,16 @@ TEST_F(FacadeTest, MovingPlaylistsKeepsTheDefaultFirst) {
         EXPECT_EQ(c.result, Db()->MovePlaylist(c.from, c.to)) << c.from << "->" << c.to;
         EXPECT_EQ(c.order, Playlists()) << c.from << "->" << c.to;
     }
+    EXPECT_EQ(1, Db()->MoveSongInfo(kDefault, 1, 3));
+    EXPECT_EQ((V{"C:\\b.mp3", "C:\\c.mp3", "C:\\a.mp3"}), Songs(kDefault));
+    EXPECT_EQ(0, Db()->MoveSongInfo(kDefault, 0, 1));
+    EXPECT_EQ(0, Db()->MoveSongInfo(kDefault, 1, 4));
+    EXPECT_EQ(0, Db()->MoveSongInfo("none", 1, 2));
     Start();
     EXPECT_EQ((V{"默认列表", "B", "A"}), Playlists());
+    EXPECT_EQ((V{"C:\\b.mp3", "C:\\c.mp3", "C:\\a.mp3"}), Songs(kDefault));
+    EXPECT_EQ(1, Db()->MoveSongInfo(kDefault, 3, 1));
+    EXPECT_EQ((V{"C:\\a.mp3", "C:\\b.mp3", "C:\\c.mp3"}), Songs(kDefault));
 }
 
 TEST_F(FacadeTest, SongLeavesTheLibraryWithItsLastPlaylistEntry) {
@@ -139,19 +143,6 @@ TEST_F(FacadeTest, PlaylistAtTheHighestPositionNumberTakesNoMoreSongs) {
     EXPECT_EQ(0, Db()->AddSongInfo2Playlist(kDefault, "C:\\a.mp3"));
     EXPECT_EQ(1, Db()->DeleteSongInfo("", "C:\\a.mp3"));
     EXPECT_EQ(V{}, Songs(kDefault));
-}
-
-TEST_F(FacadeTest, MovedSongsKeepTheirOrderAfterARestart) {
-    StartWith({"C:\\a.mp3", "C:\\b.mp3", "C:\\c.mp3"}, kDefault);
-    EXPECT_EQ(1, Db()->MoveSongInfo(kDefault, 1, 3));
-    EXPECT_EQ((V{"C:\\b.mp3", "C:\\c.mp3", "C:\\a.mp3"}), Songs(kDefault));
-    EXPECT_EQ(0, Db()->MoveSongInfo(kDefault, 0, 1));
-    EXPECT_EQ(0, Db()->MoveSongInfo(kDefault, 1, 4));
-    EXPECT_EQ(0, Db()->MoveSongInfo("none", 1, 2));
-    Start();
-    EXPECT_EQ((V{"C:\\b.mp3", "C:\\c.mp3", "C:\\a.mp3"}), Songs(kDefault));
-    EXPECT_EQ(1, Db()->MoveSongInfo(kDefault, 3, 1));
-    EXPECT_EQ((V{"C:\\a.mp3", "C:\\b.mp3", "C:\\c.mp3"}), Songs(kDefault));
 }
 
 TEST_F(FacadeTest, RenamingAndDeletingPlaylistsOfNamesOutsideGbk) {
