@@ -26,10 +26,6 @@ TEST(CriticalSectionTest, GuardSerialisesThreads) {
     CCriticalSectionGuard none(static_cast<CCriticalSection*>(nullptr));  // guards nothing, does not crash
 }
 
-}  // namespace
-
-namespace {
-
 DWORD WINAPI ReturnArgument(LPVOID p) { return DWORD(reinterpret_cast<uintptr_t>(p)); }
 
 struct Gate {
