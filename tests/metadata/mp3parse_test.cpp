@@ -270,21 +270,6 @@ TEST_F(MP3ParseTest, Version2TagsUseThreeLetterFrames) {
     EXPECT_NE(std::string::npos, Bytes().find(Frame2("PIC", std::string("\0PNG\x03", 5) + "d" + std::string(1, '\0') + "IMG")));
 }
 
-TEST_F(MP3ParseTest, RawTagsAreTheWholeId3v2TagAndTheId3v1Tag) {
-    std::string tag = Tag(3, Frame3("TIT2", Text("t")), 5);
-    mxtest::WriteHostFile(machine.HostC("song.mp3"), tag + Audio() + Id3v1("a", "b", 1, 2));
-    CMxFile file;
-    ASSERT_TRUE(file.Open("C:\\song.mp3", 0x8000));
-    CMP3FileParse parser;
-    BYTE *tail = nullptr, *header = nullptr;
-    DWORD tailLen = 0, headerLen = 0;
-    ASSERT_EQ(1, parser.GetRawTags(&file, &tail, &tailLen, &header, &headerLen));
-    EXPECT_EQ(tag, std::string(reinterpret_cast<char*>(header), headerLen));
-    EXPECT_EQ(Id3v1("a", "b", 1, 2), std::string(reinterpret_cast<char*>(tail), tailLen));
-    delete[] tail;
-    delete[] header;
-}
-
 TEST_F(MP3ParseTest, EveryTruncationOfTheTagRegionParses) {
     std::string pic = std::string("\0image/jpeg\0\x03", 13) + "desc" + std::string(1, '\0') + std::string(100, 'P');
     std::string bytes = Tag(3, Frame3("TIT2", std::string(1, '\x01') + Utf16(u"title")) + Frame3("APIC", pic) +
