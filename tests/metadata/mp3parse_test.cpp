@@ -224,30 +224,20 @@ TEST_F(MP3ParseTest, RebuildReplacesTheFirstFrameDropsTheSecondAndKeepsOthers) {
 
 TEST_F(MP3ParseTest, EveryWriterRoundTripsIncludingAPicture) {
     mxtest::WriteHostFile(machine.HostC("song.mp3"), Tag(3, Frame3("TIT2", Text("x")), 64) + Audio() + Id3v1("t", "a", 1, 1));
+    using F = CString AUDIOFILEINFO::*;
+    const std::vector<std::pair<F, CString>> texts = {
+        {&AUDIOFILEINFO::strTitle, Gbk("标题")}, {&AUDIOFILEINFO::strArtist, "Artist"}, {&AUDIOFILEINFO::strAlbum, "Album"},
+        {&AUDIOFILEINFO::strTrack, "3"}, {&AUDIOFILEINFO::strGenre, "Jpop"}, {&AUDIOFILEINFO::strYear, "2001"},
+        {&AUDIOFILEINFO::strComment, Gbk("评论")}, {&AUDIOFILEINFO::strPictureMime, "image/png"}, {&AUDIOFILEINFO::strPictureDesc, "cover"},
+        {&AUDIOFILEINFO::strComposer, "Composer"}, {&AUDIOFILEINFO::strCopyright, "(c)"}, {&AUDIOFILEINFO::strEncodedBy, "enc"},
+        {&AUDIOFILEINFO::strOriginalArtist, "orig"}};
     AUDIOFILEINFO info;
-    info.strTitle = Gbk("标题");
-    info.strArtist = "Artist";
-    info.strAlbum = "Album";
-    info.strTrack = "3";
-    info.strGenre = "Jpop";
-    info.strYear = "2001";
-    info.strComment = Gbk("评论");
-    info.strPictureMime = "image/png";
+    for (const auto& [field, value] : texts) info.*field = value;
     info.byPictureType = 3;
-    info.strPictureDesc = "cover";
     info.vecPicture = {0x89, 'P', 'N', 'G', 0, 0, 1, 2};
-    info.strComposer = "Composer";
-    info.strCopyright = "(c)";
-    info.strEncodedBy = "enc";
-    info.strOriginalArtist = "orig";
     ASSERT_EQ(1, Write(info, 0x1FFF));
     AUDIOFILEINFO back = Parse(Bytes());
-    for (auto field : {&AUDIOFILEINFO::strTitle, &AUDIOFILEINFO::strArtist, &AUDIOFILEINFO::strAlbum, &AUDIOFILEINFO::strTrack,
-                       &AUDIOFILEINFO::strGenre, &AUDIOFILEINFO::strYear, &AUDIOFILEINFO::strComment,
-                       &AUDIOFILEINFO::strPictureMime, &AUDIOFILEINFO::strPictureDesc, &AUDIOFILEINFO::strComposer,
-                       &AUDIOFILEINFO::strCopyright, &AUDIOFILEINFO::strEncodedBy, &AUDIOFILEINFO::strOriginalArtist}) {
-        EXPECT_EQ(info.*field, back.*field);
-    }
+    for (const auto& [field, value] : texts) EXPECT_EQ(value, back.*field);
     EXPECT_EQ(146, back.byGenre);
     EXPECT_EQ(3, back.byPictureType);
     EXPECT_EQ(info.vecPicture, back.vecPicture);
