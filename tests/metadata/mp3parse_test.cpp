@@ -64,7 +64,18 @@ struct TextCase {
     CString expected;
 };
 
-TEST_F(MP3ParseTest, FrameAndId3v1TextsAreDecoded) {
+// Texts in every encoding, and tags as other taggers write them and as earlier versions of this module
+// wrote them.
+TEST_F(MP3ParseTest, FrameAndId3v1TextsOfEveryWriterAreDecoded) {
+    const std::string longTitle(300, 'L');
+    std::string unsync;  // a UTF-16 title, each FF of its mark followed by 00 as unsynchronisation does
+    for (char c : Frame3("TIT2", std::string(1, '\x01') + Utf16(u"ab"))) unsync += c == '\xFF' ? std::string("\xFF\0", 2) : std::string(1, c);
+    std::string unsyncTag = Tag(3, unsync);
+    unsyncTag[5] = char(0x80);
+    std::string dli = Frame4("TIT2", std::string("\0\0\0\x04\x03" "dli", 8));
+    dli[9] = 0x01;  // data length indicator
+    std::string flagOnly = Tag4(Frame4("TIT2", Text("flag")), 0);
+    flagOnly[5] = 0x40;
     const std::string title = Gbk("中文标题").str();
     std::string v1 = Id3v1("v1 title", "v1 artist", 200, 17, "tag");
     v1.replace(93, 4, "2007");
@@ -96,23 +107,6 @@ TEST_F(MP3ParseTest, FrameAndId3v1TextsAreDecoded) {
         {"ID3v1 GBK artist", Audio() + Id3v1(title, Gbk("歌手").str(), 1, 1), &AUDIOFILEINFO::strArtist, Gbk("歌手")},
         // Cut after 29 bytes of double-byte text, the dangling lead byte goes.
         {"ID3v1 cut", Audio() + Id3v1(std::string(29, 'x') + "\xD6", "", 1, 1), &AUDIOFILEINFO::strTitle, std::string(29, 'x').c_str()},
-    };
-    for (const TextCase& c : cases) EXPECT_EQ(c.expected, Parse(c.bytes).*c.field) << c.what;
-    EXPECT_EQ(17, Parse(both).byGenre);
-}
-
-// Tags as other taggers write them, and as earlier versions of this module wrote them.
-TEST_F(MP3ParseTest, TagsOfEveryWriterAreRead) {
-    const std::string longTitle(300, 'L');
-    std::string unsync;  // a UTF-16 title, each FF of its mark followed by 00 as unsynchronisation does
-    for (char c : Frame3("TIT2", std::string(1, '\x01') + Utf16(u"ab"))) unsync += c == '\xFF' ? std::string("\xFF\0", 2) : std::string(1, c);
-    std::string unsyncTag = Tag(3, unsync);
-    unsyncTag[5] = char(0x80);
-    std::string dli = Frame4("TIT2", std::string("\0\0\0\x04\x03" "dli", 8));
-    dli[9] = 0x01;  // data length indicator
-    std::string flagOnly = Tag4(Frame4("TIT2", Text("flag")), 0);
-    flagOnly[5] = 0x40;
-    const std::vector<TextCase> cases = {
         {"7-bit sizes", Tag4(Frame4("TIT2", Text(longTitle)) + Frame4("TPE1", Text("artist")), 512) + Audio(), &AUDIOFILEINFO::strArtist, "artist"},
         {"plain sizes in version 4", Tag(4, Frame3("TIT2", Text(longTitle)) + Frame3("TPE1", Text("artist"))) + Audio(), &AUDIOFILEINFO::strArtist, "artist"},
         {"footer", Tag4(Frame4("TPE1", Text("footed")), 0, true) + Audio(), &AUDIOFILEINFO::strArtist, "footed"},
@@ -136,7 +130,9 @@ TEST_F(MP3ParseTest, TagsOfEveryWriterAreRead) {
          &AUDIOFILEINFO::strComment, "mine"},
     };
     for (const TextCase& c : cases) EXPECT_EQ(c.expected, Parse(c.bytes).*c.field) << c.what;
+    EXPECT_EQ(17, Parse(both).byGenre);
 }
+
 
 // Written texts read the same everywhere: ASCII as it is, other text as UTF-16 with a mark in a version-3
 // tag and as UTF-8 in a version-4 tag; frame sizes of version 4 in 7 bits; the year in "TDRC".
@@ -335,6 +331,8 @@ TEST(MP3InfoTest, ConstantRateFileOfFourMillionAudioBytes) {
     // gives the whole play time.
     EXPECT_EQ(249, Compute(Tag(3, std::string(5000, '\xFF')) + audio).duration);
     EXPECT_EQ(249, Compute(audio.substr(0, 30 * 417), 4000000).duration);
+    // A tag body full of frame headers of another rate: the scan starts after it.
+    EXPECT_EQ("128", Compute(Tag(3, Frames(MpegHeader(3, 1, 14, 1), 960, 20)) + audio.substr(0, 100 * 417)).bitrate);
 }
 
 TEST(MP3InfoTest, XingHeaderGivesTheFrameCountOfAVariableRateFile) {
@@ -359,12 +357,6 @@ TEST(MP3InfoTest, NoPairOfFrameHeadersGivesNothing) {
     EXPECT_EQ(0, c.ok);
     EXPECT_EQ(0, c.duration);
     EXPECT_EQ("0", c.bitrate);
-}
-
-TEST(MP3InfoTest, SyncBytesInsideTheTagAreNotFrames) {
-    // The tag body is full of frame headers; the scan starts after it.
-    std::string tag = Tag(3, Frames(MpegHeader(3, 1, 14, 1), 960, 20));
-    EXPECT_EQ("128", Compute(tag + Frames(Mpeg1Layer3Header128(), 417, 100)).bitrate);
 }
 
 TEST(MP3InfoTest, FirstFrameFarIntoTheAudioIsFoundThroughOverlappingWindows) {
