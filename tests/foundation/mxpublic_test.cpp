@@ -1,5 +1,6 @@
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "support/TempMachine.h"
@@ -15,43 +16,28 @@ struct TextCase {
 
 class MxPublicTest : public mxtest::MachineTest {};
 
-TEST_F(MxPublicTest, UrlEncodeEscapesEveryByteOutsideTheSafeSet) {
-    const std::vector<TextCase> cases = {
-        {"A-Z_0.9", "A-Z_0.9"},
-        {"a b/c", "a%20b%2Fc"},
-        {"!$()*,-._", "!$()*,-._"},
-        {"+:=&%~'", "%2B%3A%3D%26%25%7E%27"},
-        {"\xD6\xD0", "%D6%D0"},
-        {std::string("\0x", 2), ""},  // a CString ends at its zero byte
+// URL encoding escapes every byte outside the safe set; decoding keeps malformed escapes; UTF-8 in
+// percent escapes becomes code-page text.
+TEST_F(MxPublicTest, PercentCodingsOfSafeUnsafeAndMalformedText) {
+    using Coding = CString (*)(CString);
+    const Coding encode = [](CString s) { return CMxPublic::URLEncode(s); }, decode = [](CString s) { return CMxPublic::URLDecode(s); },
+                 toGbk = [](CString s) { return CMxPublic::UTF82GBDecode(s); };
+    const std::vector<std::tuple<Coding, std::string, std::string>> cases = {
+        {encode, "A-Z_0.9", "A-Z_0.9"}, {encode, "a b/c", "a%20b%2Fc"}, {encode, "!$()*,-._", "!$()*,-._"},
+        {encode, "+:=&%~'", "%2B%3A%3D%26%25%7E%27"}, {encode, "\xD6\xD0", "%D6%D0"},
+        {encode, std::string("\0x", 2), ""},  // a CString ends at its zero byte
+        {decode, "a+b%2", "a b%2"}, {decode, "%4G", "%4G"}, {decode, "%41", "A"}, {decode, "%", "%"}, {decode, "%%41", "%A"},
+        {decode, "%e4%B8%ad", "\xE4\xB8\xAD"},
+        {toGbk, "%E4%B8%AD", "\xD6\xD0"}, {toGbk, "a%20b", "a b"}, {toGbk, "%E4%B8%AD%4", "\xD6\xD0"},  // a final %4 is dropped
+        {toGbk, "%ZZx", "x"},                 // two bytes that do not parse are skipped anyway
+        {toGbk, "\xE4\xB8\xAD", "\xD6\xD0"},  // raw UTF-8 passes the percent step
+        {toGbk, "%F0%9F%98%80", "\x94\x39\xFC\x36"},  // a four-byte character of GB18030
+        {toGbk, std::string(300, 'a'), ""},
     };
-    for (const TextCase& c : cases) EXPECT_EQ(c.out, CMxPublic::URLEncode(CString(c.in.c_str())).str()) << c.in;
+    for (const auto& [coding, in, out] : cases) EXPECT_EQ(out, coding(CString(in.c_str())).str()) << in;
     std::string all;
     for (int b = 1; b < 256; ++b) all += char(b);
     EXPECT_EQ(all, CMxPublic::URLDecode(CMxPublic::URLEncode(CString(all.c_str()))).str());
-}
-
-TEST_F(MxPublicTest, UrlDecodeKeepsMalformedEscapes) {
-    const std::vector<TextCase> cases = {
-        {"a+b%2", "a b%2"}, {"%4G", "%4G"}, {"%41", "A"}, {"%", "%"}, {"%%41", "%A"}, {"%e4%B8%ad", "\xE4\xB8\xAD"},
-    };
-    for (const TextCase& c : cases) EXPECT_EQ(c.out, CMxPublic::URLDecode(CString(c.in.c_str())).str()) << c.in;
-}
-
-TEST_F(MxPublicTest, Utf8PercentTextBecomesGbk) {
-    const std::vector<TextCase> cases = {
-        {"%E4%B8%AD", "\xD6\xD0"},
-        {"%E4%B8%AD%4", "\xD6\xD0"},   // a final %4 is dropped
-        {"a%20b", "a b"},
-        {"%ZZx", "x"},                 // two bytes that do not parse are skipped anyway
-        {"\xE4\xB8\xAD", "\xD6\xD0"},  // raw UTF-8 passes the percent step
-        {"%F0%9F%98%80", "\x94\x39\xFC\x36"},  // a four-byte character of GB18030
-    };
-    for (const TextCase& c : cases) {
-        CString in(c.in.c_str());
-        EXPECT_EQ(c.out, CMxPublic::UTF82GBDecode(in).str()) << c.in;
-    }
-    CString tooLong(std::string(300, 'a').c_str());
-    EXPECT_EQ("", CMxPublic::UTF82GBDecode(tooLong).str());
 }
 
 TEST_F(MxPublicTest, HexDigitsAndWebLinks) {
