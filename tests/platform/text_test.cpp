@@ -67,8 +67,12 @@ TEST_F(TextTest, EditingNeverTouchesATrailByte) {
     for (const TextCase& c : cases) EXPECT_EQ(c.expected, c.run()) << c.what;
 }
 
-TEST_F(TextTest, SearchesNeverMatchATrailByte) {
-    const CString path = CString("C:") + kBingWithBackslashTrail + "\\x";
+// Searches never match a trail byte, nor the digits of a four-byte character ("ö" is 81 30 8B 32), and
+// whole-character search never matches across four-byte characters: "ţÀ" is 81 30 95 30 81 30 86 38, its
+// middle bytes spell "😘" (95 30 81 30).
+TEST_F(TextTest, SearchesNeverMatchATrailByteOrPartOfACharacter) {
+    const CString path = CString("C:") + kBingWithBackslashTrail + "\\x", digits = MxUtf8ToAnsi("C:\\ö0\\ö2");
+    const CString title = MxUtf8ToAnsi("ţÀ"), kiss = MxUtf8ToAnsi("😘");
     const std::vector<PosCase> cases = {
         {"Find", [&] { return path.Find('\\'); }, 4},
         {"ReverseFind", [&] { return path.ReverseFind('\\'); }, 4},
@@ -77,8 +81,19 @@ TEST_F(TextTest, SearchesNeverMatchATrailByte) {
         {"ReverseFind only 昞", [] { return CString(kBingWithBackslashTrail).ReverseFind('\\'); }, -1},
         {"Find text", [] { return CString("\xB0\x41\x42").Find("AB"); }, -1},
         {"Find text after", [] { return CString("x\xB0\x41" "AB").Find("AB"); }, 3},
+        {"Find a digit", [&] { return digits.Find('0'); }, 7},
+        {"Find from inside", [&] { return digits.Find('\\', 3); }, 8},
+        {"ReverseFind past four bytes", [&] { return digits.ReverseFind('\\'); }, 8},
+        {"Find a digit as text", [&] { return digits.Find("2"); }, 13},
+        {"Find by lead and trail rules alone", [&] { return title.Find(kiss); }, 2},
+        {"MxFindChars", [&] { return MxFindChars(title, kiss); }, -1},
+        {"MxFindChars after", [&] { return MxFindChars(MxUtf8ToAnsi("ţ😘"), kiss); }, 4},
+        {"MxFindChars of nothing", [&] { return MxFindChars(title, ""); }, 0},
     };
     for (const PosCase& c : cases) EXPECT_EQ(c.expected, c.run()) << c.what;
+    CString upper = digits;
+    upper.MakeUpper();
+    EXPECT_EQ(digits, upper);  // nothing but digits and pairs
 }
 
 TEST_F(TextTest, MidLeftRightClampLikeMfc) {
@@ -184,7 +199,7 @@ TEST_F(TextTest, Gb18030IsTheDefaultAndHoldsEveryCharacter) {
         EXPECT_EQ(r.bytes, MxUtf8ToAnsi(r.utf8).str()) << r.utf8;
         EXPECT_EQ(r.utf8, MxAnsiToUtf8(r.bytes)) << r.utf8;
     }
-    EXPECT_TRUE(IsDBCSLeadByte(0xD6));
+    EXPECT_TRUE(IsDBCSLeadByte(0xD6) && IsDBCSLeadByte(0x81));
     EXPECT_FALSE(IsDBCSLeadByte('a'));
     // Every BMP character but the surrogates has one code, and every code decodes back to it.
     for (uint32_t c = 1; c <= 0xFFFF; ++c) {
@@ -195,19 +210,6 @@ TEST_F(TextTest, Gb18030IsTheDefaultAndHoldsEveryCharacter) {
         ASSERT_FALSE(used) << std::hex << c;
         ASSERT_EQ(w, ToWide(54936, narrow)) << std::hex << c;
     }
-}
-
-TEST_F(TextTest, FourByteCharactersAreTwoLeadTrailPairs) {
-    // "ö" is 81 30 8B 32: its digits are never found, and searches step over it whole.
-    CString s = MxUtf8ToAnsi("C:\\ö0\\ö2");
-    EXPECT_EQ(7, s.Find('0'));
-    EXPECT_EQ(8, s.Find('\\', 3));
-    EXPECT_EQ(8, s.ReverseFind('\\'));
-    EXPECT_EQ(13, s.Find("2"));
-    EXPECT_TRUE(IsDBCSLeadByte(0x81));
-    CString upper = s;
-    upper.MakeUpper();
-    EXPECT_EQ(s, upper);  // nothing but digits and pairs
 }
 
 TEST_F(TextTest, CaseFoldingFollowsUnicodeSimplePairs) {
@@ -229,15 +231,6 @@ TEST_F(TextTest, CaseFoldingFollowsUnicodeSimplePairs) {
         machine.SetCodePage(acp);
         EXPECT_EQ(MxUtf8ToAnsi("c:\\άλφα.mp3 motörhead σοφοσ"), MxFoldCase(MxUtf8ToAnsi("C:\\Άλφα.MP3 MOTÖRHEAD σοφος"))) << acp;
     }
-}
-
-TEST_F(TextTest, WholeCharacterSearchNeverMatchesAcrossFourByteCharacters) {
-    // "ţÀ" is 81 30 95 30 81 30 86 38; its middle bytes spell "😘" (95 30 81 30).
-    CString title = MxUtf8ToAnsi("ţÀ");
-    EXPECT_EQ(2, title.Find(MxUtf8ToAnsi("😘")));  // the lead/trail rules alone see it
-    EXPECT_EQ(-1, MxFindChars(title, MxUtf8ToAnsi("😘")));
-    EXPECT_EQ(4, MxFindChars(MxUtf8ToAnsi("ţ😘"), MxUtf8ToAnsi("😘")));
-    EXPECT_EQ(0, MxFindChars(title, ""));
 }
 
 // Counts live objects, so a test sees every element destroyed.
