@@ -50,17 +50,14 @@ TEST_F(WmaTest, TagsDurationAndBitRateAreRead) {
 }
 
 TEST_F(WmaTest, ProtectionScriptsAndVideoAreRecognised) {
-    CWMAFileParse parser;
+    CWMAFileParse marked, plain;
     Parse(AsfHeader({mxtest::ContentEncryption("DRM"), mxtest::AsfObject(mxasf::kScriptCommand, std::string(20, '\0')),
-                     mxtest::StreamProperties(true)}) + kData, nullptr, &parser);
-    EXPECT_TRUE(parser.IsDRM());
-    EXPECT_TRUE(parser.IsScriptCommand());
-    EXPECT_TRUE(parser.IsVideoStream());
-    CWMAFileParse plain;
+                     mxtest::StreamProperties(true)}) + kData, nullptr, &marked);
     Parse(AsfHeader({mxtest::ContentEncryption("XYZ"), mxtest::StreamProperties(false)}) + kData, nullptr, &plain);
-    EXPECT_FALSE(plain.IsDRM());
-    EXPECT_FALSE(plain.IsScriptCommand());
-    EXPECT_FALSE(plain.IsVideoStream());
+    for (auto flag : {&CWMAFileParse::IsDRM, &CWMAFileParse::IsScriptCommand, &CWMAFileParse::IsVideoStream}) {
+        EXPECT_TRUE((marked.*flag)());
+        EXPECT_FALSE((plain.*flag)());
+    }
 }
 
 TEST_F(WmaTest, MissingAuthorTakesTheOriginalArtistOverTheAlbumArtist) {
