@@ -117,7 +117,24 @@ DWORD ErrorOf(Fn call) {
 
 // Messages posted from another thread reach the owner in order: the message tables of the file-operation
 // tests show it (tried: a queue that puts each new message first fails eleven of them).
-TEST(WindowsTest, PostingToAnUnknownOrDestroyedWindowFails) {
+// A window dies with the thread that made it, whoever made the thread: later posts fail with 1400.
+DWORD WINAPI MakeWindowAndEnd(LPVOID p) {
+    HWND w = MakeWindow();
+    *static_cast<HWND*>(p) = w;
+    PostMessageA(w, WM_USER, 1, 0);  // never read
+    return 0;
+}
+
+TEST(WindowsTest, PostingToAnUnknownDestroyedOrEndedThreadsWindowFails) {
+    HWND made[2] = {nullptr, nullptr};
+    std::thread(MakeWindowAndEnd, &made[0]).join();
+    HANDLE h = CreateThread(nullptr, 0, MakeWindowAndEnd, &made[1], 0, nullptr);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(h, INFINITE));
+    CloseHandle(h);
+    for (HWND w : made) {
+        ASSERT_NE(nullptr, w);
+        EXPECT_EQ(DWORD(ERROR_INVALID_WINDOW_HANDLE), ErrorOf([&] { return PostMessageA(w, WM_USER, 0, 0); }));
+    }
     HWND w = MakeWindow();
     EXPECT_TRUE(DestroyWindow(w));
     EXPECT_EQ(DWORD(ERROR_INVALID_WINDOW_HANDLE), ErrorOf([w] { return PostMessageA(w, WM_USER, 0, 0); }));
@@ -152,26 +169,6 @@ TEST(WindowsTest, EachThreadHasItsOwnMainWindow) {
     EXPECT_EQ(&main, AfxGetThread()->m_pMainWnd);
     AfxGetThread()->m_pMainWnd = nullptr;
     DestroyWindow(main.m_hWnd);
-}
-
-// A window dies with the thread that made it, whoever made the thread: later posts fail with 1400.
-DWORD WINAPI MakeWindowAndEnd(LPVOID p) {
-    HWND w = MakeWindow();
-    *static_cast<HWND*>(p) = w;
-    PostMessageA(w, WM_USER, 1, 0);  // never read
-    return 0;
-}
-
-TEST(WindowsTest, AThreadsWindowsAreDestroyedWhenItEnds) {
-    HWND made[2] = {nullptr, nullptr};
-    std::thread(MakeWindowAndEnd, &made[0]).join();
-    HANDLE h = CreateThread(nullptr, 0, MakeWindowAndEnd, &made[1], 0, nullptr);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(h, INFINITE));
-    CloseHandle(h);
-    for (HWND w : made) {
-        ASSERT_NE(nullptr, w);
-        EXPECT_EQ(DWORD(ERROR_INVALID_WINDOW_HANDLE), ErrorOf([&] { return PostMessageA(w, WM_USER, 0, 0); }));
-    }
 }
 
 TEST(WindowsTest, AThreadsQueueRefusesPostsBeyondTenThousand) {
