@@ -1,4 +1,6 @@
 #include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 #include "support/TempMachine.h"
@@ -14,43 +16,28 @@ struct TextCase {
 
 class MxPublicTest : public mxtest::MachineTest {};
 
-TEST_F(MxPublicTest, UrlEncodeEscapesEveryByteOutsideTheSafeSet) {
-    const std::vector<TextCase> cases = {
-        {"A-Z_0.9", "A-Z_0.9"},
-        {"a b/c", "a%20b%2Fc"},
-        {"!$()*,-._", "!$()*,-._"},
-        {"+:=&%~'", "%2B%3A%3D%26%25%7E%27"},
-        {"\xD6\xD0", "%D6%D0"},
-        {std::string("\0x", 2), ""},  // a CString ends at its zero byte
+// URL encoding escapes every byte outside the safe set; decoding keeps malformed escapes; UTF-8 in
+// percent escapes becomes code-page text.
+TEST_F(MxPublicTest, PercentCodingsOfSafeUnsafeAndMalformedText) {
+    using Coding = CString (*)(CString);
+    const Coding encode = [](CString s) { return CMxPublic::URLEncode(s); }, decode = [](CString s) { return CMxPublic::URLDecode(s); },
+                 toGbk = [](CString s) { return CMxPublic::UTF82GBDecode(s); };
+    const std::vector<std::tuple<Coding, std::string, std::string>> cases = {
+        {encode, "A-Z_0.9", "A-Z_0.9"}, {encode, "a b/c", "a%20b%2Fc"}, {encode, "!$()*,-._", "!$()*,-._"},
+        {encode, "+:=&%~'", "%2B%3A%3D%26%25%7E%27"}, {encode, "\xD6\xD0", "%D6%D0"},
+        {encode, std::string("\0x", 2), ""},  // a CString ends at its zero byte
+        {decode, "a+b%2", "a b%2"}, {decode, "%4G", "%4G"}, {decode, "%41", "A"}, {decode, "%", "%"}, {decode, "%%41", "%A"},
+        {decode, "%e4%B8%ad", "\xE4\xB8\xAD"},
+        {toGbk, "%E4%B8%AD", "\xD6\xD0"}, {toGbk, "a%20b", "a b"}, {toGbk, "%E4%B8%AD%4", "\xD6\xD0"},  // a final %4 is dropped
+        {toGbk, "%ZZx", "x"},                 // two bytes that do not parse are skipped anyway
+        {toGbk, "\xE4\xB8\xAD", "\xD6\xD0"},  // raw UTF-8 passes the percent step
+        {toGbk, "%F0%9F%98%80", "\x94\x39\xFC\x36"},  // a four-byte character of GB18030
+        {toGbk, std::string(300, 'a'), ""},
     };
-    for (const TextCase& c : cases) EXPECT_EQ(c.out, CMxPublic::URLEncode(CString(c.in.c_str())).str()) << c.in;
+    for (const auto& [coding, in, out] : cases) EXPECT_EQ(out, coding(CString(in.c_str())).str()) << in;
     std::string all;
     for (int b = 1; b < 256; ++b) all += char(b);
     EXPECT_EQ(all, CMxPublic::URLDecode(CMxPublic::URLEncode(CString(all.c_str()))).str());
-}
-
-TEST_F(MxPublicTest, UrlDecodeKeepsMalformedEscapes) {
-    const std::vector<TextCase> cases = {
-        {"a+b%2", "a b%2"}, {"%4G", "%4G"}, {"%41", "A"}, {"%", "%"}, {"%%41", "%A"}, {"%e4%B8%ad", "\xE4\xB8\xAD"},
-    };
-    for (const TextCase& c : cases) EXPECT_EQ(c.out, CMxPublic::URLDecode(CString(c.in.c_str())).str()) << c.in;
-}
-
-TEST_F(MxPublicTest, Utf8PercentTextBecomesGbk) {
-    const std::vector<TextCase> cases = {
-        {"%E4%B8%AD", "\xD6\xD0"},
-        {"%E4%B8%AD%4", "\xD6\xD0"},   // a final %4 is dropped
-        {"a%20b", "a b"},
-        {"%ZZx", "x"},                 // two bytes that do not parse are skipped anyway
-        {"\xE4\xB8\xAD", "\xD6\xD0"},  // raw UTF-8 passes the percent step
-        {"%F0%9F%98%80", "\x94\x39\xFC\x36"},  // a four-byte character of GB18030
-    };
-    for (const TextCase& c : cases) {
-        CString in(c.in.c_str());
-        EXPECT_EQ(c.out, CMxPublic::UTF82GBDecode(in).str()) << c.in;
-    }
-    CString tooLong(std::string(300, 'a').c_str());
-    EXPECT_EQ("", CMxPublic::UTF82GBDecode(tooLong).str());
 }
 
 TEST_F(MxPublicTest, HexDigitsAndWebLinks) {
@@ -122,6 +109,119 @@ TEST(MemoryManagerTest, TracksBlocksAndAddressesInside) {
     EXPECT_EQ(3, mm.GetOffset(b + 3));
     char outside = 0;
     EXPECT_EQ(-1, mm.GetRemainSize(&outside));
+}
+
+class MxFileTest : public mxtest::MachineTest {};
+
+TEST_F(MxFileTest, MemoryImageReadsAndSeeksWithoutBoundCheck) {
+    const char bytes[10] = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    CMxFile f(bytes, 10);
+    char buf[8] = {};
+    EXPECT_EQ(4u, f.Read(buf, 4));
+    EXPECT_EQ(std::string("0123"), std::string(buf, 4));
+    EXPECT_EQ(8, f.Seek(8, CFile::begin));
+    EXPECT_EQ(2u, f.Read(buf, 4));
+    EXPECT_EQ(std::string("89"), std::string(buf, 2));
+    EXPECT_EQ(0u, f.Read(buf, 4));
+    EXPECT_EQ(-1, f.Seek(0, CFile::current));
+    EXPECT_EQ(10u, f.GetPosition());
+    EXPECT_EQ(15, f.Seek(5, CFile::end));  // past the end: later reads give nothing
+    EXPECT_EQ(0u, f.Read(buf, 1));
+    EXPECT_EQ(10u, f.SeekToEnd());
+    f.SeekToBegin();
+    EXPECT_EQ(8u, f.ReadHuge(buf, 8));
+    EXPECT_EQ(10u, f.GetLength());
+}
+
+TEST_F(MxFileTest, MemoryImageRefusesDiskOperations) {
+    CMxFile f("abc", 3);
+    EXPECT_FALSE(f.Open("C:\\x.bin", 0x9002));
+    EXPECT_FALSE(mxtest::HostExists(machine.HostC("x.bin")));
+    f.Write("zz", 2);
+    f.SetLength(0);
+    f.Close();
+    CString line;
+    EXPECT_FALSE(f.ReadString(line));
+    char buf[4];
+    EXPECT_EQ(nullptr, f.ReadString(buf, 4));
+    EXPECT_EQ(nullptr, f.Duplicate());
+    EXPECT_EQ(3u, f.Read(buf, 4));  // the image is still readable
+    EXPECT_EQ(std::string("abc"), std::string(buf, 3));
+}
+
+TEST_F(MxFileTest, FailuresAreResultsNotExceptions) {
+    CMxFile f;
+    EXPECT_FALSE(f.Open("C:\\no\\such\\folder\\a.smdb", 0x9002));
+    EXPECT_EQ(DWORD(-1), f.GetLength());
+    EXPECT_EQ(DWORD(-1), f.GetPosition());
+    EXPECT_EQ(-1, f.Seek(0, CFile::begin));
+    char buf[4];
+    EXPECT_EQ(0u, f.Read(buf, 4));
+    EXPECT_EQ(DWORD(-1), f.ReadHuge(buf, 4));
+    f.Write("x", 1);
+    f.Flush();
+    f.Close();
+    ASSERT_TRUE(f.Open("C:\\a.bin", 0x9002));
+    EXPECT_EQ(-1, f.Seek(-5, CFile::begin));
+    EXPECT_EQ(nullptr, f.Duplicate());
+    f.UnlockRange(0, 1);  // never locked: swallowed
+    CMxFile::Remove("C:\\missing.bin");
+    CMxFile::Rename("C:\\missing.bin", "C:\\other.bin");
+    CFileStatus st{};
+    CMxFile::SetStatus("C:\\missing.bin", st);
+}
+
+// The log decides once per process whether it is on, so each case runs in a child process.
+class MxLogTest : public mxtest::MachineTest {};
+
+TEST_F(MxLogTest, WithoutTheRegistryValueLogWritesNothing) {
+    std::string root = machine.root();
+    EXPECT_EXIT(
+        {
+            CMxLog::Instance()->Log("nothing");
+            bool same = CMxLog::Instance() == CMxLog::Instance();
+            std::exit(same && !mxtest::HostExists(root + "/c/log.txt") ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(MxLogTest, LogAppendsEachTextWithALineFeed) {
+    std::string root = machine.root();
+    mxtest::WriteHostFile(machine.HostC("logs/mx.log"), "old\r\n");
+    registry_string<std::string>("SOFTWARE\\Tamborinebox\\Setting\\MxLogFile", HKEY_CURRENT_USER) = "C:\\LOGS\\mx.log";
+    EXPECT_EXIT(
+        {
+            CMxLog::Instance()->Log("first");
+            // Each line is on disk as soon as Log returns.
+            bool flushed = mxtest::ReadHostFile(root + "/c/logs/mx.log") == "old\r\nfirst\r\n";
+            CMxLog::Instance()->Log(mxtest::Gbk("第二"));
+            std::_Exit(flushed ? 0 : 1);  // no flushing of streams at exit
+        },
+        ::testing::ExitedWithCode(0), "");
+    // Text mode: the line feed reaches the disk as CR LF, as on the target system.
+    EXPECT_EQ("old\r\nfirst\r\n" + std::string(mxtest::Gbk("第二").str()) + "\r\n", mxtest::ReadHostFile(machine.HostC("logs/mx.log")));
+}
+
+TEST_F(MxLogTest, ConcurrentWritersKeepLinesWhole) {
+    registry_string<std::string>("SOFTWARE\\Tamborinebox\\Setting\\MxLogFile", HKEY_CURRENT_USER) = "C:\\mx.log";
+    EXPECT_EXIT(
+        {
+            std::vector<std::thread> threads;
+            for (int t = 0; t < 4; ++t) {
+                threads.emplace_back([t] {
+                    for (int i = 0; i < 200; ++i) CMxLog::Instance()->Log(CString(std::string(40, char('a' + t)).c_str()));
+                });
+            }
+            for (std::thread& th : threads) th.join();
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    std::string text = mxtest::ReadHostFile(machine.HostC("mx.log"));
+    size_t lines = 0;
+    for (size_t pos = 0; pos < text.size(); pos += 42, ++lines) {
+        ASSERT_EQ(std::string(40, text[pos]) + "\r\n", text.substr(pos, 42));
+    }
+    EXPECT_EQ(800u, lines);
 }
 
 }  // namespace

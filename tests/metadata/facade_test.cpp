@@ -118,21 +118,25 @@ std::string Fingerprint(const std::string& host) {
            std::to_string(st.st_mtim.tv_nsec) + "|" + std::to_string(st.st_ctim.tv_sec) + "." + std::to_string(st.st_ctim.tv_nsec);
 }
 
-TEST_F(AudioFacadeTest, ReadingChangesNothingInAnyKindOfFile) {
+// Reading any kind of file changes nothing in it; its raw tag blocks are the whole ID3v2 tag (padding
+// included) or ASF Header Object, and the ID3v1 tag.
+TEST_F(AudioFacadeTest, ReadingChangesNothingInAnyKindOfFileAndGivesItsRawTags) {
     const std::string audio = Frames(mxtest::Mpeg1Layer3Header128(), 417, 30);
     const std::string unicode = Frame3("TIT2", std::string(1, '\x01') + mxtest::Utf16(u"\u6b4c"));
     struct {
         const char* name;
-        std::string bytes;
+        std::string header, body, tail;
         bool readOnly;
-    } rows[] = {{"v3.mp3", Tag(3, unicode) + audio, false},
-                {"v4.mp3", Tag(4, unicode) + audio, false},
-                {"v1.mp3", audio + mxtest::Id3v1("t", "a", 1, 1), false},
-                {"s.wma", mxtest::AsfHeader({mxtest::ContentDescription(u"t", u"a")}) + std::string(200, 'd'), false},
-                {"ro.mp3", Tag(3, unicode) + audio, true}};
+    } rows[] = {{"v3.mp3", Tag(3, unicode, 5), audio, "", false},
+                {"v4.mp3", Tag(4, unicode), audio, "", false},
+                {"v1.mp3", "", audio, mxtest::Id3v1("t", "a", 1, 1), false},
+                {"s.wma", mxtest::AsfHeader({mxtest::ContentDescription(u"t", u"a")}), std::string(200, 'd'), "", false},
+                {"ro.mp3", Tag(3, unicode), audio, mxtest::Id3v1("a", "b", 1, 2), true}};
+    auto bytes = [](BYTE* p, int n) { return p ? std::string(reinterpret_cast<char*>(p), size_t(n)) : std::string(); };
     for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
         const std::string host = machine.HostC(r.name);
-        mxtest::WriteHostFile(host, r.bytes);
+        mxtest::WriteHostFile(host, r.header + r.body + r.tail);
         CString path = CString("C:\\") + r.name;
         if (r.readOnly) {
             ASSERT_TRUE(SetFileAttributesA(path, FILE_ATTRIBUTE_READONLY));
@@ -140,13 +144,15 @@ TEST_F(AudioFacadeTest, ReadingChangesNothingInAnyKindOfFile) {
         const std::string before = Fingerprint(host);
         CAudioFileParse facade;
         AUDIOFILEINFO info;
-        EXPECT_EQ(1, facade.ParseAudioFile(path, &info, 1, 1, "")) << r.name;
+        EXPECT_EQ(1, facade.ParseAudioFile(path, &info, 1, 1, ""));
         BYTE *tail = nullptr, *header = nullptr;
         int tailLength = 0, headerLength = 0;
         facade.GetAudioFileID3Info(path, tail, tailLength, header, headerLength);
+        EXPECT_EQ(r.header, bytes(header, headerLength));
+        EXPECT_EQ(r.tail, bytes(tail, tailLength));
         delete[] tail;
         delete[] header;
-        EXPECT_EQ(before, Fingerprint(host)) << r.name;
+        EXPECT_EQ(before, Fingerprint(host));
     }
 }
 

@@ -1,6 +1,8 @@
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "MxModule/metadata/GenreTable.h"
 #include "library/LibraryFixture.h"
 #include "support/AudioBuilders.h"
 #include "support/TagFile.h"
@@ -14,9 +16,11 @@ using mxtest::Frames;
 using mxtest::Gbk;
 using mxtest::Id3v1;
 using mxtest::Mpeg1Layer3Header128;
+using mxtest::MpegHeader;
 using mxtest::Tag;
 using mxtest::Tag4;
 using mxtest::Utf16;
+using mxtest::XingFrame;
 
 // Audio after the tag: 40 frames of 128 kbit/s.
 std::string Audio() { return Frames(Mpeg1Layer3Header128(), 417, 40); }
@@ -42,19 +46,14 @@ TEST_F(MP3ParseTest, UnicodeInAVersion3TagAsksForAVersionChange) {
     EXPECT_EQ(0, plain.IsNeedModifyVersion());
 }
 
-struct GenreCase {
-    std::string text;
-    int code;
-    const char* name;
-};
-
 TEST_F(MP3ParseTest, GenreTextsAndCodes) {
-    const std::vector<GenreCase> cases = {
-        {"(17)", 17, "Rock"}, {"Rock", 17, "Rock"}, {"()", 255, "()"}, {"(300)", 44, "Space"}, {"Weird", 255, "Weird"}};
-    for (const GenreCase& c : cases) {
-        AUDIOFILEINFO info = Parse(Tag(3, Frame3("TCON", Text(c.text))) + Audio());
-        EXPECT_EQ(c.code, info.byGenre) << c.text;
-        EXPECT_STREQ(c.name, info.strGenre) << c.text;
+    const std::vector<std::tuple<std::string, int, const char*>> cases = {
+        {"(17)", 17, "Rock"}, {"Rock", 17, "Rock"}, {"()", 255, "()"}, {"(300)", 44, "Space"}, {"Weird", 255, "Weird"},
+        {"(52)(53)", 52, "Electronic"}};
+    for (const auto& [text, code, name] : cases) {
+        AUDIOFILEINFO info = Parse(Tag(3, Frame3("TCON", Text(text))) + Audio());
+        EXPECT_EQ(code, info.byGenre) << text;
+        EXPECT_STREQ(name, info.strGenre) << text;
     }
 }
 
@@ -65,9 +64,22 @@ struct TextCase {
     CString expected;
 };
 
-TEST_F(MP3ParseTest, FrameAndId3v1TextsAreDecoded) {
+// Texts in every encoding, and tags as other taggers write them and as earlier versions of this module
+// wrote them.
+TEST_F(MP3ParseTest, FrameAndId3v1TextsOfEveryWriterAreDecoded) {
+    const std::string longTitle(300, 'L');
+    std::string unsync;  // a UTF-16 title, each FF of its mark followed by 00 as unsynchronisation does
+    for (char c : Frame3("TIT2", std::string(1, '\x01') + Utf16(u"ab"))) unsync += c == '\xFF' ? std::string("\xFF\0", 2) : std::string(1, c);
+    std::string unsyncTag = Tag(3, unsync);
+    unsyncTag[5] = char(0x80);
+    std::string dli = Frame4("TIT2", std::string("\0\0\0\x04\x03" "dli", 8));
+    dli[9] = 0x01;  // data length indicator
+    std::string flagOnly = Tag4(Frame4("TIT2", Text("flag")), 0);
+    flagOnly[5] = 0x40;
     const std::string title = Gbk("中文标题").str();
-    const std::string both = Tag(3, Frame3("TIT2", Text("v2 title"))) + Audio() + Id3v1("v1 title", "v1 artist", 200, 17, "tag");
+    std::string v1 = Id3v1("v1 title", "v1 artist", 200, 17, "tag");
+    v1.replace(93, 4, "2007");
+    const std::string both = Tag(3, Frame3("TIT2", Text("v2 title"))) + Audio() + v1;
     const std::string garbage = std::string("\x01\x02junk", 6) + Frame3("TIT2", Text("first")) + Frame3("XXXX", "zz") +
                                 Frame3("TIT2", Text("second")) + Frame3("TPE1", "");
     const std::vector<TextCase> cases = {
@@ -87,6 +99,7 @@ TEST_F(MP3ParseTest, FrameAndId3v1TextsAreDecoded) {
         {"ID3v1 fills the gaps", both, &AUDIOFILEINFO::strArtist, "v1 artist"},
         {"ID3v2 wins", both, &AUDIOFILEINFO::strTitle, "v2 title"},
         {"ID3v1 track", both, &AUDIOFILEINFO::strTrack, "200"},
+        {"ID3v1 year", both, &AUDIOFILEINFO::strYear, "2007"},
         {"ID3v1 genre", both, &AUDIOFILEINFO::strGenre, "Rock"},
         {"ID3v1 no genre", Audio() + Id3v1("t", "", 1, 255), &AUDIOFILEINFO::strGenre, "Unknow"},
         {"ID3v1 30-byte title", Audio() + Id3v1(std::string(30, 'T'), "", 1, 255), &AUDIOFILEINFO::strTitle, std::string(30, 'T').c_str()},
@@ -94,23 +107,6 @@ TEST_F(MP3ParseTest, FrameAndId3v1TextsAreDecoded) {
         {"ID3v1 GBK artist", Audio() + Id3v1(title, Gbk("歌手").str(), 1, 1), &AUDIOFILEINFO::strArtist, Gbk("歌手")},
         // Cut after 29 bytes of double-byte text, the dangling lead byte goes.
         {"ID3v1 cut", Audio() + Id3v1(std::string(29, 'x') + "\xD6", "", 1, 1), &AUDIOFILEINFO::strTitle, std::string(29, 'x').c_str()},
-    };
-    for (const TextCase& c : cases) EXPECT_EQ(c.expected, Parse(c.bytes).*c.field) << c.what;
-    EXPECT_EQ(17, Parse(both).byGenre);
-}
-
-// Tags as other taggers write them, and as earlier versions of this module wrote them.
-TEST_F(MP3ParseTest, TagsOfEveryWriterAreRead) {
-    const std::string longTitle(300, 'L');
-    std::string unsync;  // a UTF-16 title, each FF of its mark followed by 00 as unsynchronisation does
-    for (char c : Frame3("TIT2", std::string(1, '\x01') + Utf16(u"ab"))) unsync += c == '\xFF' ? std::string("\xFF\0", 2) : std::string(1, c);
-    std::string unsyncTag = Tag(3, unsync);
-    unsyncTag[5] = char(0x80);
-    std::string dli = Frame4("TIT2", std::string("\0\0\0\x04\x03" "dli", 8));
-    dli[9] = 0x01;  // data length indicator
-    std::string flagOnly = Tag4(Frame4("TIT2", Text("flag")), 0);
-    flagOnly[5] = 0x40;
-    const std::vector<TextCase> cases = {
         {"7-bit sizes", Tag4(Frame4("TIT2", Text(longTitle)) + Frame4("TPE1", Text("artist")), 512) + Audio(), &AUDIOFILEINFO::strArtist, "artist"},
         {"plain sizes in version 4", Tag(4, Frame3("TIT2", Text(longTitle)) + Frame3("TPE1", Text("artist"))) + Audio(), &AUDIOFILEINFO::strArtist, "artist"},
         {"footer", Tag4(Frame4("TPE1", Text("footed")), 0, true) + Audio(), &AUDIOFILEINFO::strArtist, "footed"},
@@ -134,7 +130,9 @@ TEST_F(MP3ParseTest, TagsOfEveryWriterAreRead) {
          &AUDIOFILEINFO::strComment, "mine"},
     };
     for (const TextCase& c : cases) EXPECT_EQ(c.expected, Parse(c.bytes).*c.field) << c.what;
+    EXPECT_EQ(17, Parse(both).byGenre);
 }
+
 
 // Written texts read the same everywhere: ASCII as it is, other text as UTF-16 with a mark in a version-3
 // tag and as UTF-8 in a version-4 tag; frame sizes of version 4 in 7 bits; the year in "TDRC".
@@ -208,17 +206,6 @@ TEST_F(MP3ParseTest, TagThatCountedItsOwnHeaderIsReadAsItIsAndRepairedBySaving) 
     EXPECT_EQ(good + Audio(), Bytes());
 }
 
-TEST_F(MP3ParseTest, SavingTheTitleIntoAFileWithoutTagCreatesAVersion4Tag) {
-    mxtest::WriteHostFile(machine.HostC("song.mp3"), Audio());
-    AUDIOFILEINFO info;
-    info.strTitle = "New";
-    ASSERT_EQ(1, Write(info, 0x0001));
-    EXPECT_EQ(Tag(4, Frame3("TIT2", Text("New"))) + Audio(), Bytes());
-    const std::string before = Bytes();
-    EXPECT_EQ(0, Write(info, 0));
-    EXPECT_EQ(before, Bytes());
-}
-
 TEST_F(MP3ParseTest, RebuildReplacesTheFirstFrameDropsTheSecondAndKeepsOthers) {
     std::string frames = Frame3("TIT2", Text("old")) + Frame3("TXXX", Text("keep")) + Frame3("TIT2", Text("dup"));
     mxtest::WriteHostFile(machine.HostC("song.mp3"), Tag(3, frames, 30) + Audio());
@@ -229,37 +216,24 @@ TEST_F(MP3ParseTest, RebuildReplacesTheFirstFrameDropsTheSecondAndKeepsOthers) {
     // New frames not placed go before the padding, which shrinks so that the tag keeps its size.
     std::string expected = Tag(3, Frame3("TIT2", Text("new")) + Frame3("TXXX", Text("keep")) + Frame3("TPE1", Text("artist")), 27);
     EXPECT_EQ(expected + Audio(), Bytes());
-    AUDIOFILEINFO back = Parse(Bytes());
-    EXPECT_STREQ("new", back.strTitle);
-    EXPECT_STREQ("artist", back.strArtist);
 }
 
 TEST_F(MP3ParseTest, EveryWriterRoundTripsIncludingAPicture) {
     mxtest::WriteHostFile(machine.HostC("song.mp3"), Tag(3, Frame3("TIT2", Text("x")), 64) + Audio() + Id3v1("t", "a", 1, 1));
+    using F = CString AUDIOFILEINFO::*;
+    const std::vector<std::pair<F, CString>> texts = {
+        {&AUDIOFILEINFO::strTitle, Gbk("标题")}, {&AUDIOFILEINFO::strArtist, "Artist"}, {&AUDIOFILEINFO::strAlbum, "Album"},
+        {&AUDIOFILEINFO::strTrack, "3"}, {&AUDIOFILEINFO::strGenre, "Jpop"}, {&AUDIOFILEINFO::strYear, "2001"},
+        {&AUDIOFILEINFO::strComment, Gbk("评论")}, {&AUDIOFILEINFO::strPictureMime, "image/png"}, {&AUDIOFILEINFO::strPictureDesc, "cover"},
+        {&AUDIOFILEINFO::strComposer, "Composer"}, {&AUDIOFILEINFO::strCopyright, "(c)"}, {&AUDIOFILEINFO::strEncodedBy, "enc"},
+        {&AUDIOFILEINFO::strOriginalArtist, "orig"}};
     AUDIOFILEINFO info;
-    info.strTitle = Gbk("标题");
-    info.strArtist = "Artist";
-    info.strAlbum = "Album";
-    info.strTrack = "3";
-    info.strGenre = "Jpop";
-    info.strYear = "2001";
-    info.strComment = Gbk("评论");
-    info.strPictureMime = "image/png";
+    for (const auto& [field, value] : texts) info.*field = value;
     info.byPictureType = 3;
-    info.strPictureDesc = "cover";
     info.vecPicture = {0x89, 'P', 'N', 'G', 0, 0, 1, 2};
-    info.strComposer = "Composer";
-    info.strCopyright = "(c)";
-    info.strEncodedBy = "enc";
-    info.strOriginalArtist = "orig";
     ASSERT_EQ(1, Write(info, 0x1FFF));
     AUDIOFILEINFO back = Parse(Bytes());
-    for (auto field : {&AUDIOFILEINFO::strTitle, &AUDIOFILEINFO::strArtist, &AUDIOFILEINFO::strAlbum, &AUDIOFILEINFO::strTrack,
-                       &AUDIOFILEINFO::strGenre, &AUDIOFILEINFO::strYear, &AUDIOFILEINFO::strComment,
-                       &AUDIOFILEINFO::strPictureMime, &AUDIOFILEINFO::strPictureDesc, &AUDIOFILEINFO::strComposer,
-                       &AUDIOFILEINFO::strCopyright, &AUDIOFILEINFO::strEncodedBy, &AUDIOFILEINFO::strOriginalArtist}) {
-        EXPECT_EQ(info.*field, back.*field);
-    }
+    for (const auto& [field, value] : texts) EXPECT_EQ(value, back.*field);
     EXPECT_EQ(146, back.byGenre);
     EXPECT_EQ(3, back.byPictureType);
     EXPECT_EQ(info.vecPicture, back.vecPicture);
@@ -285,21 +259,6 @@ TEST_F(MP3ParseTest, Version2TagsUseThreeLetterFrames) {
     EXPECT_NE(std::string::npos, Bytes().find(Frame2("PIC", std::string("\0PNG\x03", 5) + "d" + std::string(1, '\0') + "IMG")));
 }
 
-TEST_F(MP3ParseTest, RawTagsAreTheWholeId3v2TagAndTheId3v1Tag) {
-    std::string tag = Tag(3, Frame3("TIT2", Text("t")), 5);
-    mxtest::WriteHostFile(machine.HostC("song.mp3"), tag + Audio() + Id3v1("a", "b", 1, 2));
-    CMxFile file;
-    ASSERT_TRUE(file.Open("C:\\song.mp3", 0x8000));
-    CMP3FileParse parser;
-    BYTE *tail = nullptr, *header = nullptr;
-    DWORD tailLen = 0, headerLen = 0;
-    ASSERT_EQ(1, parser.GetRawTags(&file, &tail, &tailLen, &header, &headerLen));
-    EXPECT_EQ(tag, std::string(reinterpret_cast<char*>(header), headerLen));
-    EXPECT_EQ(Id3v1("a", "b", 1, 2), std::string(reinterpret_cast<char*>(tail), tailLen));
-    delete[] tail;
-    delete[] header;
-}
-
 TEST_F(MP3ParseTest, EveryTruncationOfTheTagRegionParses) {
     std::string pic = std::string("\0image/jpeg\0\x03", 13) + "desc" + std::string(1, '\0') + std::string(100, 'P');
     std::string bytes = Tag(3, Frame3("TIT2", std::string(1, '\x01') + Utf16(u"title")) + Frame3("APIC", pic) +
@@ -310,6 +269,134 @@ TEST_F(MP3ParseTest, EveryTruncationOfTheTagRegionParses) {
         Parse(bytes.substr(0, n), &result);
         EXPECT_EQ(n >= 128 ? 1 : 0, result) << n;  // shorter than an ID3v1 tag: refused
     }
+}
+
+struct Computed {
+    int ok, duration;
+    std::string bitrate;
+};
+
+Computed Compute(const std::string& bytes, int total = -1) {
+    CMxFile file(bytes.data(), int(bytes.size()));
+    CMP3Info info;
+    int ok = info.Calculate(&file, total);
+    return {ok, info.GetDuration(), info.GetBitrateText().str()};
+}
+
+DWORD Header(const std::string& h) {
+    return DWORD(BYTE(h[0])) << 24 | DWORD(BYTE(h[1])) << 16 | DWORD(BYTE(h[2])) << 8 | BYTE(h[3]);
+}
+
+struct FrameCase {
+    int version, layer, rateIndex, srIndex, padding;
+    int length;
+    DWORD bitrate;
+};
+
+TEST(MP3InfoTest, FrameLengthsFollowTheStandardTables) {
+    const std::vector<FrameCase> cases = {
+        {3, 1, 9, 0, 0, 417, 128},   // MPEG-1 Layer III 128 kbit/s 44100 Hz
+        {3, 1, 9, 0, 1, 418, 128},   // with padding
+        {3, 1, 14, 1, 0, 960, 320},  // 320 kbit/s 48000 Hz
+        {3, 2, 14, 2, 0, 1728, 384}, // Layer II 384 kbit/s 32000 Hz
+        {3, 3, 1, 0, 1, 36, 32},     // Layer I: (12000 * 32 / 44100 + 1) * 4
+        {2, 1, 8, 0, 0, 208, 64},    // MPEG-2 Layer III 64 kbit/s 22050 Hz: 72000 * 64 / 22050
+        {0, 1, 1, 2, 0, 72, 8},      // MPEG-2.5 Layer III 8 kbit/s 8000 Hz
+        {2, 2, 14, 0, 0, 1044, 160}, // MPEG-2 Layer II uses the 144000 rule
+        {1, 1, 9, 0, 0, 0, 0},       // reserved version
+        {3, 0, 9, 0, 0, 0, 0},       // reserved layer
+        {3, 1, 0, 0, 0, 0, 0},       // free bit rate
+        {3, 1, 15, 0, 0, 0, 0},      // bad bit rate
+        {3, 1, 9, 3, 0, 0, 0},       // reserved sample rate
+    };
+    for (const FrameCase& c : cases) {
+        double duration = -1;
+        DWORD bitrate = 99;
+        int length = CMP3Info::FrameLength(Header(MpegHeader(c.version, c.layer, c.rateIndex, c.srIndex, c.padding)),
+                                           &duration, &bitrate);
+        EXPECT_EQ(c.length, length) << c.version << "/" << c.layer << "/" << c.rateIndex;
+        EXPECT_EQ(c.bitrate, bitrate);
+        EXPECT_DOUBLE_EQ(c.length ? c.length * 8.0 / (c.bitrate * 1000.0) : 0.0, duration);
+    }
+}
+
+TEST(MP3InfoTest, ConstantRateFileOfFourMillionAudioBytes) {
+    std::string audio = Frames(Mpeg1Layer3Header128(), 417, 4000000 / 417);
+    audio.resize(4000000, '\0');
+    Computed c = Compute(audio);
+    EXPECT_EQ(1, c.ok);
+    EXPECT_EQ(249, c.duration);  // 9592 frames of 0.0260625 s = 249.9915
+    EXPECT_EQ("128", c.bitrate);
+    // Behind an ID3v2 tag the audio is measured from the frame on; the total length of a partial file
+    // gives the whole play time.
+    EXPECT_EQ(249, Compute(Tag(3, std::string(5000, '\xFF')) + audio).duration);
+    EXPECT_EQ(249, Compute(audio.substr(0, 30 * 417), 4000000).duration);
+    // A tag body full of frame headers of another rate: the scan starts after it.
+    EXPECT_EQ("128", Compute(Tag(3, Frames(MpegHeader(3, 1, 14, 1), 960, 20)) + audio.substr(0, 100 * 417)).bitrate);
+}
+
+TEST(MP3InfoTest, XingHeaderGivesTheFrameCountOfAVariableRateFile) {
+    std::string audio = XingFrame(Mpeg1Layer3Header128(), 417, 10000) + Frames(Mpeg1Layer3Header128(), 417, 50);
+    Computed c = Compute(audio);
+    EXPECT_EQ(1, c.ok);
+    EXPECT_EQ(261, c.duration);  // 10000 * 0.0260625 + 0.9 = 261.525
+    EXPECT_EQ("vbr", c.bitrate);
+    // "Xing" must start 16 bytes before the frame's end at the latest.
+    EXPECT_EQ("vbr", Compute(XingFrame(Mpeg1Layer3Header128(), 417, 1, 417 - 16) + Frames(Mpeg1Layer3Header128(), 417, 3)).bitrate);
+    EXPECT_EQ("128", Compute(XingFrame(Mpeg1Layer3Header128(), 417, 1, 417 - 15) + Frames(Mpeg1Layer3Header128(), 417, 3)).bitrate);
+    // An "Info" header (constant rate) in a 112 kbit/s frame before 128 kbit/s audio: the audio's rate.
+    std::string info = XingFrame(mxtest::MpegHeader(3, 1, 8, 0), 365, 10000);
+    info.replace(36, 4, "Info");
+    Computed cbr = Compute(info + Frames(Mpeg1Layer3Header128(), 417, 50));
+    EXPECT_EQ(261, cbr.duration);  // 10000 * 365 * 8 / 112000 + 0.9
+    EXPECT_EQ("128", cbr.bitrate);
+}
+
+TEST(MP3InfoTest, NoPairOfFrameHeadersGivesNothing) {
+    Computed c = Compute(std::string(50000, '\0') + Mpeg1Layer3Header128() + std::string(1000, '\0'));
+    EXPECT_EQ(0, c.ok);
+    EXPECT_EQ(0, c.duration);
+    EXPECT_EQ("0", c.bitrate);
+}
+
+TEST(MP3InfoTest, FirstFrameFarIntoTheAudioIsFoundThroughOverlappingWindows) {
+    // Each window searches 10240 bytes and needs the next header inside them: a frame that crosses the
+    // end of a window is passed over, and the next window (half overlapping) finds the frame after it.
+    const std::vector<std::pair<size_t, DWORD>> cases = {
+        {0, 60 * 417}, {10000, 59 * 417}, {10239, 59 * 417}, {10240, 60 * 417}, {20470, 59 * 417}, {35000, 60 * 417}};
+    for (const auto& c : cases) {
+        std::string bytes = std::string(c.first, '\0') + Frames(Mpeg1Layer3Header128(), 417, 60);
+        CMxFile file(bytes.data(), int(bytes.size()));
+        CMP3Info info;
+        ASSERT_EQ(1, info.Calculate(&file, -1)) << c.first;
+        EXPECT_EQ(c.second, info.GetAudioLength()) << c.first;  // measured from the frame found
+        EXPECT_EQ(int((c.second / 417) * 0.0260625), info.GetDuration());
+    }
+}
+
+TEST(MP3InfoTest, EveryTruncationOfAFrameRunIsHandled) {
+    std::string bytes = Tag(3, "", 64) + XingFrame(Mpeg1Layer3Header128(), 417, 7) + Frames(Mpeg1Layer3Header128(), 417, 3);
+    for (size_t n = 0; n <= bytes.size(); ++n) {
+        Computed c = Compute(bytes.substr(0, n));
+        EXPECT_GE(c.duration, 0);
+        if (n < 74 + 417 + 2) {
+            EXPECT_EQ(0, c.ok) << n;  // a frame counts only with the next header after it
+        }
+    }
+}
+
+TEST(GenreTableTest, NamesAndCodesBothWays) {
+    const std::vector<std::pair<int, const char*>> table = {
+        {0, "Blues"}, {17, "Rock"}, {92, "Progessive Rock"}, {144, "Trash Metal"}, {146, "Jpop"}, {147, "Synthpop"},
+        {148, "Unknow"}, {255, "Unknow"}};
+    for (const auto& row : table) EXPECT_STREQ(row.second, mxmeta::GenreName(BYTE(row.first))) << row.first;
+    EXPECT_EQ(92, mxmeta::GenreCode("Progessive Rock"));
+    EXPECT_EQ(255, mxmeta::GenreCode("Progressive Rock"));
+    EXPECT_EQ(147, mxmeta::GenreCode("Synthpop"));
+    EXPECT_EQ(255, mxmeta::GenreCode("synthpop"));
+    EXPECT_EQ(255, mxmeta::GenreCode("Unknow"));
+    EXPECT_EQ(255, mxmeta::GenreCode(" Rock"));
+    for (int code = 0; code < 148; ++code) EXPECT_EQ(code, mxmeta::GenreCode(mxmeta::GenreName(BYTE(code))));
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // Access driver's name in the emulated machine's odbcinst.ini.
 #include <sqlite3.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "platform/database.h"
@@ -101,12 +100,6 @@ TEST_F(DatabaseTest, FailuresAreDatabaseExceptionsWithTheDriversReason) {
     CRecordset rs(&db);
     EXPECT_TRUE(ThrowsDbException([&] { rs.Open(CRecordset::forwardOnly, "SELECT * FROM NoSuchTable", CRecordset::readOnly); }));
     EXPECT_FALSE(rs.IsOpen());
-}
-
-// scripts/install-deps registers the mdbtools driver, which reads real Access files, under the Access name.
-TEST(DatabaseSetupTest, TheSystemHasADriverUnderTheAccessName) {
-    std::string entry = mxtest::RunCommand("odbcinst -q -d -n 'MICROSOFT ACCESS DRIVER (*.mdb)'");
-    EXPECT_NE(std::string::npos, entry.find("Driver=libmdbodbc.so")) << entry;
 }
 
 }  // namespace

@@ -92,12 +92,9 @@ TEST_F(FilesTest, PathsInAnotherLetterCaseMeetTheSameFileByUnicodeCasePairs) {
 
 TEST_F(FilesTest, TrailByteBackslashDoesNotSplitAComponent) {
     // "昞" is 0x95 0x5C in GBK: its trail byte is a backslash.
-    CString folder = Gbk("C:\\昞");
-    ASSERT_TRUE(CreateDirectoryA(folder, nullptr));
-    EXPECT_TRUE(HostExists(machine.HostC("昞")));
+    ASSERT_TRUE(CreateDirectoryA(Gbk("C:\\昞"), nullptr));
     CFile f;
-    ASSERT_EQ(0u, OpenError(f, folder + "\\a.txt", CFile::modeCreate | CFile::modeWrite));
-    f.Close();
+    ASSERT_EQ(0u, OpenError(f, Gbk("C:\\昞\\a.txt"), CFile::modeCreate | CFile::modeWrite));
     EXPECT_TRUE(HostExists(machine.HostC("昞/a.txt")));
 }
 
@@ -246,30 +243,6 @@ TEST_F(FilesTest, AnOpenFileCanBeNeitherDeletedNorMovedNorLockedTwice) {
     b.LockRange(0, 5);
 }
 
-TEST_F(FilesTest, LengthFollowsOwnWritesAndOthersChangesWhenTheyMayWrite) {
-    mxtest::WriteHostFile(machine.HostC("len.bin"), std::string(100, 'a'));
-    CStdioFile kept;
-    ASSERT_TRUE(kept.Open("C:\\len.bin", CFile::modeReadWrite | CFile::shareDenyWrite | CFile::typeBinary));
-    EXPECT_EQ(100u, kept.GetLength());
-    kept.Seek(150, CFile::begin);
-    kept.Write("xyz", 3);
-    EXPECT_EQ(153u, kept.GetLength());  // a pending write counts
-    kept.SetLength(10);
-    EXPECT_EQ(10u, kept.GetLength());
-    char buf[32];
-    kept.Seek(0, CFile::begin);
-    EXPECT_EQ(10u, kept.Read(buf, sizeof buf));
-    kept.Close();
-    EXPECT_EQ(10u, mxtest::ReadHostFile(machine.HostC("len.bin")).size());
-
-    CStdioFile shared;
-    ASSERT_TRUE(shared.Open("C:\\len.bin", CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary));
-    EXPECT_EQ(10u, shared.GetLength());
-    mxtest::WriteHostFile(machine.HostC("len.bin"), std::string(40, 'b'));  // another writer
-    EXPECT_EQ(40u, shared.GetLength());
-    EXPECT_EQ(32u, shared.Read(buf, sizeof buf));
-}
-
 TEST_F(FilesTest, FindListsDotsOutsideTheRootInNameOrder) {
     WriteHostFile(machine.HostC("dir/b.mp3"), "");
     WriteHostFile(machine.HostC("dir/A.wma"), "");
@@ -304,16 +277,16 @@ TEST_F(FilesTest, FullPathNamesFollowWindowsRules) {
     }
 }
 
+// Text files and text streams alike.
 TEST_F(FilesTest, TextModeWritesCrLfAndReadsItBack) {
-    {
-        CStdioFile f;
-        ASSERT_TRUE(f.Open("C:\\playlist.idx", CFile::modeCreate | CFile::modeWrite | CFile::typeText));
-        f.WriteString("first\nsecond\n");
-        f.WriteString("third");
-        f.Close();
-    }
-    EXPECT_EQ("first\r\nsecond\r\nthird", ReadHostFile(machine.HostC("playlist.idx")));
     CStdioFile f;
+    ASSERT_TRUE(f.Open("C:\\playlist.idx", CFile::modeCreate | CFile::modeWrite | CFile::typeText));
+    f.WriteString("first\nsecond\n");
+    f.Close();
+    FILE* stream = MxFOpen("C:\\playlist.idx", "a");
+    fprintf(stream, "%s\n", "third");
+    fclose(stream);
+    EXPECT_EQ("first\r\nsecond\r\nthird\r\n", ReadHostFile(machine.HostC("playlist.idx")));
     ASSERT_TRUE(f.Open("C:\\playlist.idx", CFile::modeRead));  // text unless told binary
     CString line;
     std::vector<std::string> lines;
@@ -327,19 +300,35 @@ TEST_F(FilesTest, TextModeWritesCrLfAndReadsItBack) {
     EXPECT_STREQ("sec", buf);
 }
 
-TEST_F(FilesTest, BinaryModeKeepsBytesAndSeeks) {
+// Bytes go as they are; the length counts pending writes, and another writer's changes when others may write.
+TEST_F(FilesTest, BinaryModeKeepsBytesAndTheLengthFollowsEveryWriter) {
     CStdioFile f;
     ASSERT_TRUE(f.Open("C:\\b.bin", 0x9002));
     f.Write("a\nb\r\n", 5);
-    EXPECT_EQ(5u, f.GetLength());
     EXPECT_EQ(2, f.Seek(2, CFile::begin));
     f.Write("X", 1);
     EXPECT_EQ(3u, f.GetPosition());
+    f.Seek(150, CFile::begin);
+    f.Write("xyz", 3);
+    EXPECT_EQ(153u, f.GetLength());  // a pending write counts
     f.SetLength(4);
     EXPECT_EQ(4u, f.GetLength());
+    char buf[32];
+    f.Seek(0, CFile::begin);
+    EXPECT_EQ(4u, f.Read(buf, sizeof buf));
     EXPECT_EQ(CFileException::badSeek, CauseOf([&] { f.Seek(-10, CFile::begin); }));
     f.Close();
-    EXPECT_EQ(std::string("a\nX\r"), ReadHostFile(machine.HostC("b.bin")));
+    FILE* stream = MxFOpen("C:\\b.bin", "ab");
+    fputs("\n", stream);
+    fclose(stream);
+    EXPECT_EQ(std::string("a\nX\r\n"), ReadHostFile(machine.HostC("b.bin")));
+
+    CStdioFile shared;
+    ASSERT_TRUE(shared.Open("C:\\b.bin", CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary));
+    EXPECT_EQ(5u, shared.GetLength());
+    WriteHostFile(machine.HostC("b.bin"), std::string(40, 'b'));  // another writer
+    EXPECT_EQ(40u, shared.GetLength());
+    EXPECT_EQ(32u, shared.Read(buf, sizeof buf));
 }
 
 TEST_F(FilesTest, AViewOfAFileStopsAtItsEndAndSeesLaterWrites) {
@@ -385,17 +374,6 @@ TEST_F(FilesTest, DrivesFreeSpaceAndTemporaryFolder) {
         EXPECT_EQ(DWORD(ERROR_NOT_READY), error);
 }
 
-TEST_F(FilesTest, FOpenOfATextStreamWritesCrLf) {
-    FILE* f = MxFOpen("C:\\log.txt", "a");
-    ASSERT_NE(nullptr, f);
-    fprintf(f, "%s\n", "one");
-    fclose(f);
-    f = MxFOpen("C:\\log.txt", "ab");
-    fputs("two\n", f);
-    fclose(f);
-    EXPECT_EQ("one\r\ntwo\n", ReadHostFile(machine.HostC("log.txt")));
-}
-
 TEST_F(FilesTest, StatusReportsAndSetsTimesAndAttributes) {
     WriteHostFile(machine.HostC("s.mp3"), "12345");
     CFileStatus st{};
@@ -410,6 +388,32 @@ TEST_F(FilesTest, StatusReportsAndSetsTimesAndAttributes) {
     EXPECT_EQ(1000000000, again.m_mtime.GetTime());
     EXPECT_TRUE(again.m_attribute & CFile::readOnly);
     EXPECT_FALSE(CFile::GetStatus("C:\\none", again));
+}
+
+// Shell folders are the machine's, or else the host home's and the emulated profile's; they are created
+// only when asked.
+TEST_F(FilesTest, ShellFoldersComeFromTheMachineOrTheHostHomeAndAreCreatedOnlyWhenAsked) {
+    char path[MAX_PATH];
+    ASSERT_EQ(S_OK, SHGetFolderPathA(nullptr, CSIDL_MYMUSIC, nullptr, 0, path));
+    EXPECT_STREQ("C:\\users\\tester\\Music", path);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path));
+    ASSERT_EQ(S_OK, SHGetFolderPathA(nullptr, CSIDL_MYMUSIC | CSIDL_FLAG_CREATE, nullptr, 0, path));
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_DIRECTORY), GetFileAttributesA(path));
+    LPITEMIDLIST pidl = nullptr;
+    EXPECT_EQ(E_INVALIDARG, SHGetFolderLocation(nullptr, 0x25, nullptr, 0, &pidl));
+    EXPECT_EQ(nullptr, pidl);
+    for (const char* v : {"MX_FOLDER_DESKTOP", "MX_FOLDER_MUSIC", "MX_FOLDER_APPDATA", "MX_FOLDER_LOCALAPPDATA"}) unsetenv(v);
+    std::string home = machine.HostD("home");
+    std::string oldHome = getenv("HOME") ? getenv("HOME") : "", oldUser = getenv("USER") ? getenv("USER") : "";
+    setenv("HOME", home.c_str(), 1);
+    setenv("USER", "tester", 1);
+    MxPlatformReload();
+    ASSERT_EQ(S_OK, SHGetFolderPathA(nullptr, CSIDL_MYMUSIC, nullptr, 0, path));
+    EXPECT_STREQ("D:\\home\\Music", path);
+    ASSERT_EQ(S_OK, SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, path));
+    EXPECT_STREQ("C:\\users\\tester\\AppData\\Local", path);
+    setenv("HOME", oldHome.c_str(), 1);
+    setenv("USER", oldUser.c_str(), 1);
 }
 
 }  // namespace

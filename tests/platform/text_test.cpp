@@ -67,8 +67,12 @@ TEST_F(TextTest, EditingNeverTouchesATrailByte) {
     for (const TextCase& c : cases) EXPECT_EQ(c.expected, c.run()) << c.what;
 }
 
-TEST_F(TextTest, SearchesNeverMatchATrailByte) {
-    const CString path = CString("C:") + kBingWithBackslashTrail + "\\x";
+// Searches never match a trail byte, nor the digits of a four-byte character ("ö" is 81 30 8B 32), and
+// whole-character search never matches across four-byte characters: "ţÀ" is 81 30 95 30 81 30 86 38, its
+// middle bytes spell "😘" (95 30 81 30).
+TEST_F(TextTest, SearchesNeverMatchATrailByteOrPartOfACharacter) {
+    const CString path = CString("C:") + kBingWithBackslashTrail + "\\x", digits = MxUtf8ToAnsi("C:\\ö0\\ö2");
+    const CString title = MxUtf8ToAnsi("ţÀ"), kiss = MxUtf8ToAnsi("😘");
     const std::vector<PosCase> cases = {
         {"Find", [&] { return path.Find('\\'); }, 4},
         {"ReverseFind", [&] { return path.ReverseFind('\\'); }, 4},
@@ -77,8 +81,19 @@ TEST_F(TextTest, SearchesNeverMatchATrailByte) {
         {"ReverseFind only 昞", [] { return CString(kBingWithBackslashTrail).ReverseFind('\\'); }, -1},
         {"Find text", [] { return CString("\xB0\x41\x42").Find("AB"); }, -1},
         {"Find text after", [] { return CString("x\xB0\x41" "AB").Find("AB"); }, 3},
+        {"Find a digit", [&] { return digits.Find('0'); }, 7},
+        {"Find from inside", [&] { return digits.Find('\\', 3); }, 8},
+        {"ReverseFind past four bytes", [&] { return digits.ReverseFind('\\'); }, 8},
+        {"Find a digit as text", [&] { return digits.Find("2"); }, 13},
+        {"Find by lead and trail rules alone", [&] { return title.Find(kiss); }, 2},
+        {"MxFindChars", [&] { return MxFindChars(title, kiss); }, -1},
+        {"MxFindChars after", [&] { return MxFindChars(MxUtf8ToAnsi("ţ😘"), kiss); }, 4},
+        {"MxFindChars of nothing", [&] { return MxFindChars(title, ""); }, 0},
     };
     for (const PosCase& c : cases) EXPECT_EQ(c.expected, c.run()) << c.what;
+    CString upper = digits;
+    upper.MakeUpper();
+    EXPECT_EQ(digits, upper);  // nothing but digits and pairs
 }
 
 TEST_F(TextTest, MidLeftRightClampLikeMfc) {
@@ -184,7 +199,7 @@ TEST_F(TextTest, Gb18030IsTheDefaultAndHoldsEveryCharacter) {
         EXPECT_EQ(r.bytes, MxUtf8ToAnsi(r.utf8).str()) << r.utf8;
         EXPECT_EQ(r.utf8, MxAnsiToUtf8(r.bytes)) << r.utf8;
     }
-    EXPECT_TRUE(IsDBCSLeadByte(0xD6));
+    EXPECT_TRUE(IsDBCSLeadByte(0xD6) && IsDBCSLeadByte(0x81));
     EXPECT_FALSE(IsDBCSLeadByte('a'));
     // Every BMP character but the surrogates has one code, and every code decodes back to it.
     for (uint32_t c = 1; c <= 0xFFFF; ++c) {
@@ -195,19 +210,6 @@ TEST_F(TextTest, Gb18030IsTheDefaultAndHoldsEveryCharacter) {
         ASSERT_FALSE(used) << std::hex << c;
         ASSERT_EQ(w, ToWide(54936, narrow)) << std::hex << c;
     }
-}
-
-TEST_F(TextTest, FourByteCharactersAreTwoLeadTrailPairs) {
-    // "ö" is 81 30 8B 32: its digits are never found, and searches step over it whole.
-    CString s = MxUtf8ToAnsi("C:\\ö0\\ö2");
-    EXPECT_EQ(7, s.Find('0'));
-    EXPECT_EQ(8, s.Find('\\', 3));
-    EXPECT_EQ(8, s.ReverseFind('\\'));
-    EXPECT_EQ(13, s.Find("2"));
-    EXPECT_TRUE(IsDBCSLeadByte(0x81));
-    CString upper = s;
-    upper.MakeUpper();
-    EXPECT_EQ(s, upper);  // nothing but digits and pairs
 }
 
 TEST_F(TextTest, CaseFoldingFollowsUnicodeSimplePairs) {
@@ -231,13 +233,78 @@ TEST_F(TextTest, CaseFoldingFollowsUnicodeSimplePairs) {
     }
 }
 
-TEST_F(TextTest, WholeCharacterSearchNeverMatchesAcrossFourByteCharacters) {
-    // "ţÀ" is 81 30 95 30 81 30 86 38; its middle bytes spell "😘" (95 30 81 30).
-    CString title = MxUtf8ToAnsi("ţÀ");
-    EXPECT_EQ(2, title.Find(MxUtf8ToAnsi("😘")));  // the lead/trail rules alone see it
-    EXPECT_EQ(-1, MxFindChars(title, MxUtf8ToAnsi("😘")));
-    EXPECT_EQ(4, MxFindChars(MxUtf8ToAnsi("ţ😘"), MxUtf8ToAnsi("😘")));
-    EXPECT_EQ(0, MxFindChars(title, ""));
+// Counts live objects, so a test sees every element destroyed.
+struct Counted {
+    static int live;
+    int v;
+    Counted(int x = 0) : v(x) { ++live; }  // NOLINT(google-explicit-constructor)
+    Counted(const Counted& o) : v(o.v) { ++live; }
+    Counted& operator=(const Counted&) = default;
+    ~Counted() { --live; }
+    bool operator==(const Counted& o) const { return v == o.v; }
+};
+int Counted::live = 0;
+
+template <class L>
+std::vector<int> Values(const L& list) {
+    std::vector<int> out;
+    for (POSITION pos = list.GetHeadPosition(); pos;) out.push_back(list.GetNext(pos).v);
+    return out;
+}
+
+TEST(CListTest, PositionsInsertRemoveAndFind) {
+    {
+        CList<Counted, const Counted&> list(10);
+        list.AddTail(2);
+        list.AddHead(1);
+        POSITION three = list.AddTail(3);
+        list.InsertBefore(three, Counted(25));
+        list.InsertAfter(three, Counted(4));
+        EXPECT_EQ((std::vector<int>{1, 2, 25, 3, 4}), Values(list));
+        list.RemoveAt(list.Find(Counted(25)));
+        EXPECT_EQ(nullptr, list.Find(Counted(25)));
+        EXPECT_EQ(3, list.GetAt(list.FindIndex(2)).v);
+        EXPECT_EQ(nullptr, list.FindIndex(4));
+        EXPECT_EQ(1, list.RemoveHead().v);
+        EXPECT_EQ(4, list.RemoveTail().v);
+        EXPECT_EQ((std::vector<int>{2, 3}), Values(list));
+        POSITION pos = list.GetTailPosition();
+        EXPECT_EQ(3, list.GetPrev(pos).v);
+        EXPECT_EQ(2, list.GetPrev(pos).v);
+        EXPECT_EQ(nullptr, pos);
+        EXPECT_EQ(2, Counted::live);
+    }
+    EXPECT_EQ(0, Counted::live);
+}
+
+TEST(CMapTest, IteratesBucketByBucketNewestFirstLikeMfc) {
+    CMap<int, int, int, int> map;
+    map.InitHashTable(17);
+    // 1, 2 and 3 share bucket 0 (key >> 4); 16 and 17 are in bucket 1.
+    for (int k : {1, 16, 2, 17, 3}) map[k] = k * 10;
+    std::vector<int> order;
+    for (POSITION pos = map.GetStartPosition(); pos;) {
+        int k = 0, v = 0;
+        map.GetNextAssoc(pos, k, v);
+        EXPECT_EQ(k * 10, v);
+        order.push_back(k);
+    }
+    EXPECT_EQ((std::vector<int>{3, 2, 1, 17, 16}), order);
+}
+
+TEST(CMapTest, LookupSetAndRemove) {
+    CMap<CString, const CString&, int, int> map;
+    EXPECT_EQ(nullptr, map.GetStartPosition());
+    map.SetAt(CString("a"), 1);
+    map[CString("b")] = 2;
+    int v = 0;
+    EXPECT_TRUE(map.Lookup(CString("a"), v));
+    EXPECT_EQ(1, v);
+    EXPECT_FALSE(map.Lookup(CString("c"), v));
+    EXPECT_TRUE(map.RemoveKey(CString("a")));
+    EXPECT_FALSE(map.RemoveKey(CString("a")));
+    EXPECT_EQ(1, map.GetCount());
+    EXPECT_EQ(0, map[CString("new")]);
 }
 
 }  // namespace
