@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
@@ -154,6 +155,21 @@ bool CCatalogIndex::SetRoots(const std::vector<std::string>& roots, std::string&
         }
         m_vecRoots.push_back(real);
     }
+    // A folder given twice, or inside another given folder, is walked once.
+    std::vector<std::string> roots2 = m_vecRoots;
+    m_vecRoots.clear();
+    for (const auto& root : roots2) {
+        bool inside = false;
+        for (const auto& other : m_vecRoots) inside = inside || root == other || root.rfind(other == "/" ? other : other + "/", 0) == 0;
+        if (!inside) {
+            for (auto& other : m_vecRoots) {
+                if (other.rfind(root == "/" ? root : root + "/", 0) == 0) other = root;
+            }
+            m_vecRoots.push_back(root);
+        }
+    }
+    std::sort(m_vecRoots.begin(), m_vecRoots.end());
+    m_vecRoots.erase(std::unique(m_vecRoots.begin(), m_vecRoots.end()), m_vecRoots.end());
     return true;
 }
 
