@@ -155,7 +155,7 @@ TEST(CatalogIndex, FindsWordsPrefixesAndChineseRunsAndCorrectsCloseMisspellings)
         const char* key;
         std::string titles;
     } rows[] = {
-        {"old radio", "Old Radio"},       {"RAD", "Old Radio"},  {"代表", "月亮代表我的心"}, {"邓丽君 月亮", "月亮代表我的心"},
+        {"old radio", "Old Radio"},       {"old RAD", "Old Radio"}, {"rad old", ""},  {"代表", "月亮代表我的心"}, {"邓丽君 月亮", "月亮代表我的心"},
         {"\"live\"", "Morning \"Live\""}, {"c.mp3", "Morning \"Live\""},  {"!!! ？", ""},  {"代我", ""},
     };
     for (const auto& r : rows) {

@@ -30,7 +30,12 @@ const char* SCHEMA =
     "CREATE INDEX IF NOT EXISTS files_stem ON files(stem, kind);"
     "CREATE INDEX IF NOT EXISTS files_ltitle ON files(ltitle);"
     "CREATE INDEX IF NOT EXISTS files_lartisttitle ON files(lartisttitle);"
-    "CREATE VIRTUAL TABLE IF NOT EXISTS words USING fts5(title, artist, album, name, tokenize='unicode61', prefix='1 2');";
+    "CREATE VIRTUAL TABLE IF NOT EXISTS words USING fts5(title, artist, album, name, tokenize='unicode61', prefix='1 2');"
+    "CREATE VIRTUAL TABLE IF NOT EXISTS vwords USING fts5(title, name, tokenize='unicode61', prefix='1 2');";
+
+// Matches ranked for an answer: a key that matches more songs than this is ranked among the first of
+// them only, so that a one-letter key costs no more than a precise one.
+constexpr int RANKED_MATCHES = 1000;
 
 // A prepared statement that finalises itself.
 class CStatement {
@@ -261,8 +266,10 @@ bool CCatalogIndex::PutRowsLocked(const std::vector<CATALOGROW>& rows) {
                    " stem=?2, kind=?3, size=?4, mtime=?5, title=?6, artist=?7, album=?8, bitrate=?9, duration=?10, width=?11,"
                    " height=?12, ltitle=?13, lartisttitle=?14");
     CStatement unword(m_pWriter, "DELETE FROM words WHERE rowid=?1");
+    CStatement unvword(m_pWriter, "DELETE FROM vwords WHERE rowid=?1");
     CStatement word(m_pWriter, "INSERT INTO words(rowid, title, artist, album, name) VALUES(?1,?2,?3,?4,?5)");
-    bool ok = find.Ok() && put.Ok() && unword.Ok() && word.Ok();
+    CStatement vword(m_pWriter, "INSERT INTO vwords(rowid, title, name) VALUES(?1,?2,?3)");
+    bool ok = find.Ok() && put.Ok() && unword.Ok() && unvword.Ok() && word.Ok() && vword.Ok();
     for (size_t i = 0; ok && i < rows.size(); ++i) {
         const CATALOGROW& r = rows[i];
         std::string ltitle = FoldAscii(CollapseBlanks(r.strTitle));
@@ -281,10 +288,13 @@ bool CCatalogIndex::PutRowsLocked(const std::vector<CATALOGROW>& rows) {
         find.Bind(1, r.strPath);
         int64_t id = find.Step() ? find.Int(0) : 0;
         find.Reset();
-        ok = ok && id > 0 && unword.Bind(1, id).Run();
-        if (ok && (r.nKind == KIND_MP3 || r.nKind == KIND_WMA || r.nKind == KIND_VIDEO)) {
+        ok = ok && id > 0 && unword.Bind(1, id).Run() && unvword.Bind(1, id).Run();
+        std::string name = SegmentCjk(CleanUtf8(BaseName(r.strPath)));
+        if (ok && (r.nKind == KIND_MP3 || r.nKind == KIND_WMA)) {
             word.Bind(1, id).Bind(2, SegmentCjk(r.strTitle)).Bind(3, SegmentCjk(r.strArtist)).Bind(4, SegmentCjk(r.strAlbum));
-            ok = word.Bind(5, SegmentCjk(CleanUtf8(BaseName(r.strPath)))).Run();
+            ok = word.Bind(5, name).Run();
+        } else if (ok && r.nKind == KIND_VIDEO) {
+            ok = vword.Bind(1, id).Bind(2, SegmentCjk(r.strTitle)).Bind(3, name).Run();
         }
     }
     sqlite3_exec(m_pWriter, ok ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
@@ -344,10 +354,12 @@ REFRESHCOUNT CCatalogIndex::Refresh(const std::atomic<bool>* pStop) {
     sqlite3_exec(m_pWriter, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     CStatement drop(m_pWriter, "DELETE FROM files WHERE id=?1");
     CStatement unword(m_pWriter, "DELETE FROM words WHERE rowid=?1");
+    CStatement unvword(m_pWriter, "DELETE FROM vwords WHERE rowid=?1");
     for (const auto& k : known) {
         if (k.second.bSeen) continue;
         drop.Bind(1, k.second.nId).Run();
         unword.Bind(1, k.second.nId).Run();
+        unvword.Bind(1, k.second.nId).Run();
         ++count.nRemoved;
     }
     sqlite3_exec(m_pWriter, "COMMIT", nullptr, nullptr, nullptr);
@@ -376,9 +388,9 @@ std::vector<SONGITEM> CCatalogIndex::SearchSongs(const std::string& strKeyword, 
                      "SELECT f.id, f.kind, f.title, f.artist, f.album, f.size, f.bitrate, f.duration,"
                      " (SELECT l.id FROM files l WHERE l.stem=f.stem AND l.kind=4 LIMIT 1),"
                      " (SELECT l.title FROM files l WHERE l.stem=f.stem AND l.kind=4 LIMIT 1)"
-                     " FROM words JOIN files f ON f.id=words.rowid WHERE words MATCH ?1 AND f.kind IN (1,2)"
-                     " ORDER BY words.rank LIMIT ?2");
-        q.Bind(1, fts).Bind(2, int64_t(nLimit));
+                     " FROM (SELECT rowid, rank FROM (SELECT rowid, rank FROM words WHERE words MATCH ?1 LIMIT ?3)"
+                     " ORDER BY rank LIMIT ?2) w JOIN files f ON f.id=w.rowid WHERE f.kind IN (1,2) ORDER BY w.rank");
+        q.Bind(1, fts).Bind(2, int64_t(nLimit)).Bind(3, int64_t(RANKED_MATCHES));
         while (q.Step()) {
             SONGITEM s;
             s.nId = q.Int(0);
@@ -479,9 +491,9 @@ std::vector<VIDEOITEM> CCatalogIndex::SearchVideos(const std::string& strKeyword
         CStatement q(db,
                      "SELECT f.id, f.title, f.width, f.height,"
                      " (SELECT p.id FROM files p WHERE p.stem=f.stem AND p.kind=5 LIMIT 1)"
-                     " FROM words JOIN files f ON f.id=words.rowid WHERE words MATCH ?1 AND f.kind=3"
-                     " ORDER BY words.rank LIMIT ?2");
-        q.Bind(1, fts).Bind(2, int64_t(nLimit));
+                     " FROM (SELECT rowid, rank FROM (SELECT rowid, rank FROM vwords WHERE vwords MATCH ?1 LIMIT ?3)"
+                     " ORDER BY rank LIMIT ?2) w JOIN files f ON f.id=w.rowid WHERE f.kind=3 ORDER BY w.rank");
+        q.Bind(1, fts).Bind(2, int64_t(nLimit)).Bind(3, int64_t(RANKED_MATCHES));
         while (q.Step()) {
             VIDEOITEM v;
             v.nId = q.Int(0);

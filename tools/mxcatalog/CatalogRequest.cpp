@@ -292,9 +292,9 @@ std::string BuildFtsQuery(const std::string& keywordUtf8) {
         // A word of punctuation only gives the tokenizer nothing: it would make an empty phrase.
         bool searchable = false;
         for (size_t k = 0; k < word.size();) {
-            uint32_t cp;
-            size_t len;
-            NextCodePoint(word, k, cp, len);
+            uint32_t cp = 0xFFFD;
+            size_t len = 1;
+            if (!NextCodePoint(word, k, cp, len)) cp = 0xFFFD, len = 1;
             if ((cp >= '0' && cp <= '9') || (cp >= 'a' && cp <= 'z') || (cp >= 'A' && cp <= 'Z') ||
                 (cp >= 0xC0 && cp != 0xD7 && cp != 0xF7 && !(cp >= 0x2000 && cp <= 0x206F) && !(cp >= 0x3000 && cp <= 0x303F) &&
                  !(cp >= 0xFF00 && cp <= 0xFF0F) && !(cp >= 0xFF1A && cp <= 0xFF20))) {
@@ -310,9 +310,12 @@ std::string BuildFtsQuery(const std::string& keywordUtf8) {
             phrase += c;
         }
         if (!query.empty()) query += ' ';
-        query += '"' + Trim(phrase) + "\"*";
+        query += '"' + Trim(phrase) + '"';
         ++words;
     }
+    // The last word may be typed only in part; a word before it is whole (which also spares the index
+    // merging every word that begins alike).
+    if (!query.empty()) query += '*';
     return query;
 }
 

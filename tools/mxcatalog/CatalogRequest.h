@@ -44,8 +44,8 @@ std::string FoldAscii(const std::string& s);
 // East Asian characters each made a word of its own, so that the word index finds a run of them
 // anywhere inside a longer title (Chinese titles carry no spaces).
 std::string SegmentCjk(const std::string& utf8);
-// The full-text query of a keyword: each blank-separated word a quoted phrase, its last token a prefix,
-// all words required. Empty when the keyword holds nothing searchable (or is absurdly long).
+// The full-text query of a keyword: each blank-separated word a quoted phrase, all required; the last
+// word's last token is a prefix. Empty when the keyword holds nothing searchable (or is absurdly long).
 std::string BuildFtsQuery(const std::string& keywordUtf8);
 // Levenshtein distance over code points, letters compared without regard to ASCII case.
 int EditDistance(const std::string& a, const std::string& b);
