@@ -37,6 +37,7 @@ struct SERVEARGS {
 
 std::mutex g_csLog;
 thread_local std::chrono::steady_clock::time_point t_start;
+thread_local bool t_bStarted = false;  // false for a request refused before routing (no time to tell)
 
 int Fail(const std::string& message) {
     std::cerr << "mxcatalog: " << message << "\n";
@@ -142,10 +143,12 @@ void ServeFile(CCatalogIndex& index, const httplib::Request& req, httplib::Respo
 void Setup(httplib::Server& server, int port) {
     server.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
         t_start = std::chrono::steady_clock::now();
+        t_bStarted = true;
         return httplib::Server::HandlerResponse::Unhandled;
     });
     server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
-        double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t_start).count();
+        double ms = t_bStarted ? std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t_start).count() : 0.0;
+        t_bStarted = false;
         size_t bytes = res.body.size();
         if (bytes == 0 && res.has_header("Content-Length")) bytes = std::strtoull(res.get_header_value("Content-Length").c_str(), nullptr, 10);
         char when[32];
@@ -154,7 +157,8 @@ void Setup(httplib::Server& server, int port) {
         gmtime_r(&now, &tmNow);
         std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &tmNow);
         std::lock_guard<std::mutex> lock(g_csLog);
-        std::fprintf(stderr, "%s %s %s \"%s\" %d %zu %.1fms\n", when, req.remote_addr.c_str(), Shown(req.method).c_str(),
+        std::fprintf(stderr, "%s %s %s \"%s\" %d %zu %.1fms\n", when, req.remote_addr.empty() ? "-" : req.remote_addr.c_str(),
+                     req.method.empty() ? "-" : Shown(req.method).c_str(),
                      Shown(req.target).c_str(), res.status, bytes, ms);
     });
     server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
