@@ -280,6 +280,9 @@ TEST(CatalogServer, AnswersEachRequestOverAGeneratedFolder) {
     auto lyric = songs.Get("/coo/rovanmbox/2008/lyric.so?query=合成乐团 清晨&ext=mbox");
     ASSERT_TRUE(lyric);
     EXPECT_EQ(Texts(lyric->body, "//item/geci", true), "[00:01.00]清晨\n");
+    auto reversed = songs.Get("/coo/oem/oem_lyric.so?query=清晨 合成乐团");
+    ASSERT_TRUE(reversed);
+    EXPECT_EQ(Texts(reversed->body, "//item/artist", true), "合成乐团");
     auto video = videos.Get("/vc/xml_play.jsp?query=night");
     ASSERT_TRUE(video);
     EXPECT_EQ(Texts(video->body, "//item/width|//item/height", true), "160|120");

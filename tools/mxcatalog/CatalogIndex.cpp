@@ -26,12 +26,15 @@ const char* SCHEMA =
     "PRAGMA synchronous=NORMAL;"
     "CREATE TABLE IF NOT EXISTS files(id INTEGER PRIMARY KEY, path TEXT UNIQUE NOT NULL, stem TEXT NOT NULL,"
     " kind INTEGER NOT NULL, size INTEGER, mtime INTEGER, title TEXT, artist TEXT, album TEXT, bitrate INTEGER,"
-    " duration INTEGER, width INTEGER, height INTEGER, ltitle TEXT, lartisttitle TEXT);"
+    " duration INTEGER, width INTEGER, height INTEGER, ltitle TEXT, lartisttitle TEXT, ltitleartist TEXT);"
     "CREATE INDEX IF NOT EXISTS files_stem ON files(stem, kind);"
     "CREATE INDEX IF NOT EXISTS files_ltitle ON files(ltitle);"
     "CREATE INDEX IF NOT EXISTS files_lartisttitle ON files(lartisttitle);"
+    "CREATE INDEX IF NOT EXISTS files_ltitleartist ON files(ltitleartist);"
     "CREATE VIRTUAL TABLE IF NOT EXISTS words USING fts5(title, artist, album, name, tokenize='unicode61', prefix='1 2');"
     "CREATE VIRTUAL TABLE IF NOT EXISTS vwords USING fts5(title, name, tokenize='unicode61', prefix='1 2');";
+
+constexpr int SCHEMA_VERSION = 1;
 
 // Matches ranked for an answer: a key that matches more songs than this is ranked among the first of
 // them only, so that a one-letter key costs no more than a precise one.
@@ -140,8 +143,19 @@ bool CCatalogIndex::Open(const std::string& strDbPath, std::string& strError) {
         return false;
     }
     sqlite3_busy_timeout(m_pWriter, 5000);
+    // The index only mirrors the folders: one of another layout is dropped and made again.
+    int version = -1;
+    {
+        CStatement q(m_pWriter, "PRAGMA user_version");
+        if (q.Step()) version = int(q.Int(0));
+    }
     char* message = nullptr;
-    if (sqlite3_exec(m_pWriter, SCHEMA, nullptr, nullptr, &message) != SQLITE_OK) {
+    if (version != SCHEMA_VERSION) {
+        sqlite3_exec(m_pWriter, "DROP TABLE IF EXISTS files; DROP TABLE IF EXISTS words; DROP TABLE IF EXISTS vwords;",
+                     nullptr, nullptr, nullptr);
+    }
+    std::string schema = std::string(SCHEMA) + "PRAGMA user_version=" + std::to_string(SCHEMA_VERSION) + ";";
+    if (sqlite3_exec(m_pWriter, schema.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
         strError = message ? message : "cannot create the index";
         sqlite3_free(message);
         return false;
@@ -262,9 +276,9 @@ bool CCatalogIndex::PutRowsLocked(const std::vector<CATALOGROW>& rows) {
     CStatement find(m_pWriter, "SELECT id FROM files WHERE path=?1");
     CStatement put(m_pWriter,
                    "INSERT INTO files(path, stem, kind, size, mtime, title, artist, album, bitrate, duration, width, height,"
-                   " ltitle, lartisttitle) VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14) ON CONFLICT(path) DO UPDATE SET"
-                   " stem=?2, kind=?3, size=?4, mtime=?5, title=?6, artist=?7, album=?8, bitrate=?9, duration=?10, width=?11,"
-                   " height=?12, ltitle=?13, lartisttitle=?14");
+                   " ltitle, lartisttitle, ltitleartist) VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15)"
+                   " ON CONFLICT(path) DO UPDATE SET stem=?2, kind=?3, size=?4, mtime=?5, title=?6, artist=?7, album=?8,"
+                   " bitrate=?9, duration=?10, width=?11, height=?12, ltitle=?13, lartisttitle=?14, ltitleartist=?15");
     CStatement unword(m_pWriter, "DELETE FROM words WHERE rowid=?1");
     CStatement unvword(m_pWriter, "DELETE FROM vwords WHERE rowid=?1");
     CStatement word(m_pWriter, "INSERT INTO words(rowid, title, artist, album, name) VALUES(?1,?2,?3,?4,?5)");
@@ -274,16 +288,19 @@ bool CCatalogIndex::PutRowsLocked(const std::vector<CATALOGROW>& rows) {
         const CATALOGROW& r = rows[i];
         std::string ltitle = FoldAscii(CollapseBlanks(r.strTitle));
         std::string lartisttitle = FoldAscii(CollapseBlanks(r.strArtist + " " + r.strTitle));
+        // The front end may put the title first.
+        std::string ltitleartist = FoldAscii(CollapseBlanks(r.strTitle + " " + r.strArtist));
         if (r.nKind == KIND_LYRIC) {
             // A lyric file alone is found by its name: "Title.lrc" or "Artist - Title.lrc".
             std::string name = CollapseBlanks(CleanUtf8(BaseStem(r.strPath)));
             ltitle = FoldAscii(name);
             size_t dash = name.find(" - ");
             lartisttitle = dash == std::string::npos ? ltitle : FoldAscii(name.substr(0, dash) + " " + name.substr(dash + 3));
+            ltitleartist = dash == std::string::npos ? ltitle : FoldAscii(name.substr(dash + 3) + " " + name.substr(0, dash));
         }
         put.Bind(1, r.strPath).Bind(2, StemKey(r.strPath)).Bind(3, int64_t(r.nKind)).Bind(4, r.nSize).Bind(5, r.nMtime);
         put.Bind(6, r.strTitle).Bind(7, r.strArtist).Bind(8, r.strAlbum).Bind(9, int64_t(r.nBitrate)).Bind(10, int64_t(r.nDuration));
-        put.Bind(11, int64_t(r.nWidth)).Bind(12, int64_t(r.nHeight)).Bind(13, ltitle).Bind(14, lartisttitle);
+        put.Bind(11, int64_t(r.nWidth)).Bind(12, int64_t(r.nHeight)).Bind(13, ltitle).Bind(14, lartisttitle).Bind(15, ltitleartist);
         ok = put.Run();
         find.Bind(1, r.strPath);
         int64_t id = find.Step() ? find.Int(0) : 0;
@@ -462,11 +479,11 @@ std::vector<LYRICITEM> CCatalogIndex::FindLyrics(const std::string& strQuery, in
     {
         CStatement songs(db,
                          "SELECT f.title, f.artist, f.album, l.path FROM files f JOIN files l ON l.stem=f.stem AND l.kind=4"
-                         " WHERE f.kind IN (1,2) AND (f.lartisttitle=?1 OR f.ltitle=?1) LIMIT ?2");
+                         " WHERE f.kind IN (1,2) AND (f.lartisttitle=?1 OR f.ltitle=?1 OR f.ltitleartist=?1) LIMIT ?2");
         songs.Bind(1, key).Bind(2, int64_t(nLimit));
         while (songs.Step()) found.push_back({LYRICITEM{songs.Text(0), songs.Text(1), songs.Text(2), ""}, songs.Text(3)});
         if (found.empty()) {
-            CStatement files(db, "SELECT path FROM files WHERE kind=4 AND (lartisttitle=?1 OR ltitle=?1) LIMIT ?2");
+            CStatement files(db, "SELECT path FROM files WHERE kind=4 AND (lartisttitle=?1 OR ltitle=?1 OR ltitleartist=?1) LIMIT ?2");
             files.Bind(1, key).Bind(2, int64_t(nLimit));
             while (files.Step()) {
                 std::string path = files.Text(0);
