@@ -1,0 +1,91 @@
+// The catalog server's request and answer texts, kept free of sockets so that tests and the fuzz
+// target drive them directly. Texts inside are UTF-8; the answer is encoded at the very end.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace mxcatalog {
+
+// A query longer than this (raw, before decoding) is refused with a 400.
+constexpr size_t MAX_QUERY_BYTES = 2048;
+// Items in one song or video answer.
+constexpr int MAX_ANSWER_ITEMS = 50;
+
+// %XX to bytes; '+' to a space when bPlusIsSpace. False on a broken escape ("%", "%4", "%G1").
+bool PercentDecode(const std::string& in, bool bPlusIsSpace, std::string& out);
+// Percent-encoding of bytes as a query value: unreserved characters stay, everything else is %XX.
+std::string PercentEncode(const std::string& bytes);
+bool IsUtf8(const std::string& bytes);
+// Strict GB18030 (a superset of GBK) to UTF-8; false when the bytes are not valid GB18030.
+bool GbToUtf8(const std::string& gb, std::string& utf8);
+// UTF-8 to GB18030 bytes; invalid UTF-8 is first made valid (U+FFFD).
+std::string Utf8ToGb(const std::string& utf8);
+// Valid UTF-8 without the characters XML 1.0 forbids (invalid bytes become U+FFFD, control characters
+// other than tab, line feed and carriage return are dropped).
+std::string CleanUtf8(const std::string& bytes);
+
+// The raw value of name= in a query string (up to the next '&'); false when absent.
+bool RawParam(const std::string& query, const std::string& name, std::string& value);
+// The raw query of a lyric or video request: everything after "query=", less a final "&ext=mbox", so
+// that a title holding '&' survives (these queries arrive unencoded).
+bool RawFreeQuery(const std::string& query, std::string& value);
+// The song-search key: percent-decoded ('+' is a space), then GBK, or UTF-8 when the bytes are not
+// GBK but are UTF-8. False for a broken escape, an over-long key or bytes that are neither.
+bool DecodeSongKey(const std::string& raw, std::string& utf8);
+// A lyric or video query: percent-decoded ('+' stays), then UTF-8 when valid, else GBK.
+bool DecodeFreeQuery(const std::string& raw, std::string& utf8);
+// Trimmed of ASCII blanks at both ends.
+std::string Trim(const std::string& s);
+// ASCII letters lower-cased; other bytes kept.
+std::string FoldAscii(const std::string& s);
+
+// East Asian characters each made a word of its own, so that the word index finds a run of them
+// anywhere inside a longer title (Chinese titles carry no spaces).
+std::string SegmentCjk(const std::string& utf8);
+// The full-text query of a keyword: each blank-separated word a quoted phrase, all required; the last
+// word's last token is a prefix. Empty when the keyword holds nothing searchable (or is absurdly long).
+std::string BuildFtsQuery(const std::string& keywordUtf8);
+// Levenshtein distance over code points, letters compared without regard to ASCII case.
+int EditDistance(const std::string& a, const std::string& b);
+
+// One song of an answer.
+struct SONGITEM {
+    int64_t nId = 0;
+    std::string strType;     // "MP3" or "WMA"
+    std::string strTitle, strArtist, strAlbum;
+    int64_t nSize = 0;       // bytes
+    int nBitrate = 0;        // kbit/s
+    int nDuration = 0;       // whole seconds
+    int64_t nLyricId = 0;    // the .lrc beside the song, 0 when none
+    std::string strLyric;    // first line of the lyric, as a preview
+};
+
+struct LYRICITEM {
+    std::string strTitle, strArtist, strAlbum, strLyric;
+};
+
+struct VIDEOITEM {
+    int64_t nId = 0;
+    std::string strTitle;
+    int64_t nPictureId = 0;  // the .jpg beside the video, 0 when none
+    int nWidth = 0, nHeight = 0;
+};
+
+// The artist most results share (ties: the one met first); empty when no result names one.
+std::string MostFrequentArtist(const std::vector<SONGITEM>& items);
+// Answers as sent: declared GB2312 and encoded GB18030, or UTF-8 when bUtf8. strHost ("host:port")
+// starts the addresses of files on this server; it has passed SafeHost.
+std::string SongAnswer(const std::vector<SONGITEM>& items, const std::string& strQc, const std::string& strHost, bool bUtf8);
+std::string LyricAnswer(const std::vector<LYRICITEM>& items, bool bUtf8);
+std::string VideoAnswer(const std::vector<VIDEOITEM>& items, const std::string& strHost, bool bUtf8);
+// A Host header fit to put into addresses (letters, digits, '.', '-', ':', '[', ']'), else empty.
+std::string SafeHost(const std::string& host);
+
+// The text of a lyric file: UTF-8 after a byte-order mark or when valid, UTF-16 after its mark, else GBK.
+std::string LyricText(const std::string& bytes);
+// The first line of a lyric that holds words, without its time tags: the preview of song answers.
+std::string LyricPreview(const std::string& utf8);
+
+}  // namespace mxcatalog
