@@ -256,14 +256,19 @@ TEST(CatalogServer, AnswersEachRequestOverAGeneratedFolder) {
     getsockname(probe, reinterpret_cast<sockaddr*>(&addr), &len);
     int port = ntohs(addr.sin_port);
     close(probe);
-    std::string db = machine.root() + "/catalog.db", ports[] = {std::to_string(port), std::to_string(port + 1)};
+    // The module asks for videos on port 8088 only; elsewhere the server is reached directly.
+    probe = socket(AF_INET, SOCK_STREAM, 0);
+    addr.sin_port = htons(8088);
+    int videoPort = bind(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 ? 8088 : port + 1;
+    close(probe);
+    std::string db = machine.root() + "/catalog.db", ports[] = {std::to_string(port), std::to_string(videoPort)};
     pid_t pid = fork();
     if (pid == 0) {
         execl(MXCATALOG_PATH, "mxcatalog", "serve", "--music", music.c_str(), "--port", ports[0].c_str(), "--video-port",
               ports[1].c_str(), "--index", db.c_str(), "--listen", "127.0.0.1", static_cast<char*>(nullptr));
         _exit(127);
     }
-    httplib::Client songs("127.0.0.1", port), videos("127.0.0.1", port + 1);
+    httplib::Client songs("127.0.0.1", port), videos("127.0.0.1", videoPort);
     std::string answer;
     for (int i = 0; i < 200 && Texts(answer, "//item/title", true) != "清晨"; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -291,8 +296,22 @@ TEST(CatalogServer, AnswersEachRequestOverAGeneratedFolder) {
     ASSERT_TRUE(bad);
     EXPECT_EQ(bad->status, 400);
     EXPECT_EQ(songs.Get("/files/999999")->status, 404);
-    kill(pid, SIGTERM);
+
+    // The module's searches, as mxbox runs them, find the same.
+    std::string mxbox = machine.EnvPrefix() + MXBOX_PATH " ";
     int status = 0;
+    mxtest::RunCommand(mxbox + "settings servers use 127.0.0.1:" + ports[0], &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(mxtest::RunCommand(mxbox + "search 清晨 --type online --json", &status).find("\"strArtist\": \"合成乐团\""),
+              std::string::npos);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(mxtest::RunCommand(mxbox + "lyrics 合成乐团 清晨 --json", &status).find("[00:01.00]清晨"), std::string::npos);
+    EXPECT_EQ(status, 0);
+    if (videoPort == 8088) {
+        EXPECT_NE(mxtest::RunCommand(mxbox + "video night --json", &status).find("\"nWidth\": 160"), std::string::npos);
+        EXPECT_EQ(status, 0);
+    }
+    kill(pid, SIGTERM);
     waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
