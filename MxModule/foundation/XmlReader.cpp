@@ -1,13 +1,27 @@
 #include "MxModule/foundation/XmlReader.h"
 
 #include <string>
+#include <type_traits>
 
 namespace {
+
+template <class T>
+bool IsAscii(const T* p, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        if (static_cast<unsigned>(static_cast<typename std::make_unsigned<T>::type>(p[i])) >= 0x80) return false;
+    return true;
+}
 
 // A BSTR of text in the system code page, freed with the object.
 class CBstr {
 public:
     explicit CBstr(const CString& s) {
+        const std::string& bytes = s.str();
+        if (IsAscii(bytes.data(), bytes.size())) {  // ASCII is itself in every code page the module runs in
+            std::u16string wide(bytes.begin(), bytes.end());
+            m_b = SysAllocStringLen(wide.data(), UINT(wide.size()));
+            return;
+        }
         std::u16string wide(size_t(s.GetLength()), u'\0');
         int n = s.IsEmpty() ? 0 : MultiByteToWideChar(CP_ACP, 0, s, s.GetLength(), &wide[0], int(wide.size()));
         m_b = SysAllocStringLen(wide.data(), UINT(n > 0 ? n : 0));
@@ -23,7 +37,8 @@ private:
 
 // The text of a BSTR handed out by the service, which it frees.
 CString Taken(BSTR s) {
-    CString out(MxWideToAnsi(std::u16string(s ? s : u"", s ? SysStringLen(s) : 0)));
+    size_t n = s ? SysStringLen(s) : 0;
+    CString out(IsAscii(s, n) ? std::string(s, s + n) : MxWideToAnsi(std::u16string(s ? s : u"", n)));
     SysFreeString(s);
     return out;
 }

@@ -36,17 +36,23 @@ int CAudioLyricSearchThread::Run() {
         return 0;
     }
     if (m_bStop) return 0;
-    CXmlNodePtr rss = XmlReader::Select(doc.Get(), "rss");
+    LYRICRESULTLIST results(10);
+    if (!ReadAnswer(doc.Get(), results)) return 0;
+    m_pCallBack->OnEndLyricSearch(m_nID, first, second, &results);
+    return 0;
+}
+
+bool CAudioLyricSearchThread::ReadAnswer(IXMLDOMDocument* pDoc, LYRICRESULTLIST& results) {
+    CXmlNodePtr rss = XmlReader::Select(pDoc, "rss");
     CXmlNodePtr answer = XmlReader::Select(rss.Get(), "rovanresult");
     CXmlPtr<IXMLDOMNodeList> children;
     long count = 0;
     if (!answer || answer->get_childNodes(children.Out()) != S_OK || !children ||
         children->get_length(&count) != S_OK) {
         m_pCallBack->OnAudioSearchError(m_nID, ASE_LYRIC_ELEMENT_MISSING);
-        return 0;
+        return false;
     }
     const CString unknown = CMxPublic::GbkLiteral(mxlib::kUnknown);
-    LYRICRESULTLIST results(10);
     for (long i = 0; i < count; ++i) {
         CXmlNodePtr item;
         if (children->get_item(i, item.Out()) != S_OK || !item || XmlReader::Name(item.Get()) != "item") continue;
@@ -66,6 +72,5 @@ int CAudioLyricSearchThread::Run() {
             m_pCallBack->OnAudioSearchError(m_nID, ASE_LYRIC_ELEMENT_MISSING);
         results.AddTail(lyric);
     }
-    m_pCallBack->OnEndLyricSearch(m_nID, first, second, &results);
-    return 0;
+    return true;
 }

@@ -1,6 +1,7 @@
 #include "MxModule/search/AudioSongSearchThread.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "MxModule/foundation/MxPublic.h"
 #include "MxModule/foundation/XmlReader.h"
@@ -141,7 +142,12 @@ void CAudioSongSearchThread::OnlineSearch(AUDIORESULTLIST& results, unsigned lon
         m_pCallBack->OnAudioSearchError(m_nID, ASE_LOAD_FAILED);
         return;
     }
-    CXmlNodePtr rss = XmlReader::Select(doc.Get(), "rss");
+    ReadAnswer(doc.Get(), results, pCorrection, pHint, bDocument);
+}
+
+void CAudioSongSearchThread::ReadAnswer(IXMLDOMDocument* pDoc, AUDIORESULTLIST& results, CString* pCorrection,
+                                        SEARCHRESULTHINT* pHint, bool bDocument) {
+    CXmlNodePtr rss = XmlReader::Select(pDoc, "rss");
     CXmlNodePtr answer = XmlReader::Select(rss.Get(), "rovanresult");
     if (!answer) {
         m_pCallBack->OnAudioSearchError(m_nID, ASE_ELEMENT_MISSING);
@@ -182,41 +188,59 @@ bool CAudioSongSearchThread::ReadItem(IXMLDOMNode* pItem, bool bDocument, AUDIOR
                                                 "size",  "speed",  "lyric", "lyricURL", "urls"};
     const char* const* names = bDocument ? kDocumentItem : kSongItem;
     size_t count = bDocument ? sizeof kDocumentItem / sizeof *kDocumentItem : sizeof kSongItem / sizeof *kSongItem;
+    // One walk over the item's children finds the first element of each name.
+    CString texts[11];
+    bool found[11] = {};
+    CXmlPtr<IXMLDOMNodeList> children;
+    long length = 0;
+    if (pItem->get_childNodes(children.Out()) == S_OK && children && children->get_length(&length) == S_OK) {
+        for (long i = 0; i < length; ++i) {
+            CXmlNodePtr child;
+            if (children->get_item(i, child.Out()) != S_OK || !child) break;
+            CString childName = XmlReader::Name(child.Get());
+            for (size_t k = 0; k < count; ++k) {
+                if (!found[k] && childName.str() == names[k]) {
+                    found[k] = true;
+                    texts[k] = XmlReader::Text(child.Get());
+                    break;
+                }
+            }
+        }
+    }
     for (size_t k = 0; k < count; ++k) {
-        CString name = names[k];
-        CXmlNodePtr element = XmlReader::Select(pItem, names[k]);
-        if (!element) {
+        auto is = [&](const char* name) { return std::strcmp(names[k], name) == 0; };
+        if (!found[k]) {
             m_pCallBack->OnAudioSearchError(m_nID, ASE_ELEMENT_MISSING);
             continue;
         }
-        CString text = XmlReader::Text(element.Get()).Trim();
-        if (name == "type") {
+        CString text = texts[k].Trim();
+        if (is("type")) {
             if (text.CompareNoCase("MP3") != 0 && text.CompareNoCase("WMA") != 0) return false;
             result.strType = text;
             result.strType.MakeLower();
-        } else if (name == "title") {
+        } else if (is("title")) {
             result.strSong = SearchCommon::CleanName(text);
             if (result.strSong.IsEmpty()) result.strSong = CMxPublic::GbkLiteral(mxlib::kUnknown);
-        } else if (name == "artist") {
+        } else if (is("artist")) {
             result.strArtist = SearchCommon::CleanName(text);
-        } else if (name == "album") {
+        } else if (is("album")) {
             result.strAlbum = SearchCommon::CleanName(text);
-        } else if (name == "size") {
+        } else if (is("size")) {
             result.strSize = text;
             result.dwFileLength = Decimal(text);
-        } else if (name == "bitrate") {
+        } else if (is("bitrate")) {
             result.dwBitrate = Decimal(text);
-        } else if (name == "duration") {
+        } else if (is("duration")) {
             result.dwDuration = Decimal(text);
-        } else if (name == "speed") {
+        } else if (is("speed")) {
             result.strSpeed = text;
-        } else if (name == "lyric") {
+        } else if (is("lyric")) {
             result.strLyric = text;
-        } else if (name == "lyricURL") {
+        } else if (is("lyricURL")) {
             result.strLyricURL = text;
-        } else if (name == "urls") {
+        } else if (is("urls")) {
             result.lstURL.assign(1, text);
-        } else if (name == "songid") {
+        } else if (is("songid")) {
             result.strSongID = text;
         }
     }

@@ -6,6 +6,7 @@
 
 struct DBRECORD;
 struct IXMLDOMNode;
+struct IXMLDOMDocument;
 
 class MX_EXPORT CAudioSongSearchThread : public CAudioSearchThreadBase {
 public:
@@ -20,6 +21,10 @@ public:
 
     // A library record as a result.
     static void FromRecord(const DBRECORD& record, AUDIORESULTUINT& result);
+    // Reads a loaded answer's items into the list (a result document's with bDocument); the correction
+    // and the hint only when asked for.
+    void ReadAnswer(IXMLDOMDocument* pDoc, AUDIORESULTLIST& results, CString* pCorrection, SEARCHRESULTHINT* pHint,
+                    bool bDocument);
 
 private:
     // Types 0 and 2 (bDocument false) and 3 (true): the server's answer, items appended to the list.

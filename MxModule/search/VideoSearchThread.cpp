@@ -35,7 +35,11 @@ void CVideoSearchThread::Fetch(VIDEORESULTLIST& results) {
         return;
     }
     if (m_bStop) return;
-    CXmlNodePtr rss = XmlReader::Select(doc.Get(), "rss");
+    ReadAnswer(doc.Get(), results);
+}
+
+void CVideoSearchThread::ReadAnswer(IXMLDOMDocument* pDoc, VIDEORESULTLIST& results) {
+    CXmlNodePtr rss = XmlReader::Select(pDoc, "rss");
     CXmlNodePtr channel = XmlReader::Select(rss.Get(), "channel");
     CXmlPtr<IXMLDOMNodeList> children;
     long count = 0;

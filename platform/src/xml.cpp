@@ -32,7 +32,14 @@ std::atomic<int> g_failCreations{0};
 
 BSTR AllocBstr(const std::u16string& s) { return SysAllocStringLen(s.data(), UINT(s.size())); }
 
+bool IsAscii(const std::string& s) {
+    for (unsigned char c : s)
+        if (c >= 0x80) return false;
+    return true;
+}
+
 BSTR Utf8Bstr(const std::string& utf8) {
+    if (IsAscii(utf8)) return AllocBstr(std::u16string(utf8.begin(), utf8.end()));  // names, numbers, addresses
     std::u16string wide(utf8.size(), u'\0');
     int n = utf8.empty() ? 0
                          : MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), &wide[0], int(wide.size()));
@@ -43,6 +50,15 @@ BSTR Utf8Bstr(const std::string& utf8) {
 std::string BstrUtf8(BSTR s) {
     int n = int(s ? SysStringLen(s) : 0);
     if (n == 0) return "";
+    std::string ascii(size_t(n), '\0');
+    for (int i = 0; i < n; ++i) {
+        if (s[i] >= 0x80) {
+            ascii.clear();
+            break;
+        }
+        ascii[size_t(i)] = char(s[i]);
+    }
+    if (!ascii.empty()) return ascii;
     std::string out(size_t(n) * 3, '\0');
     int m = WideCharToMultiByte(CP_UTF8, 0, s, n, &out[0], int(out.size()), nullptr, nullptr);
     out.resize(size_t(m > 0 ? m : 0));
