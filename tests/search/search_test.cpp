@@ -212,6 +212,7 @@ TEST_F(SearchTest, VideoAnswersStopAtTheFirstIncompleteItem) {
     std::thread listener([&] {
         if (bound) forward.listen_after_bind();
     });
+    while (bound && !forward.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     CMessageSink videoSink(CMessageSink::kVideoSearch);
     CVideoSearch videos;
     struct Case {

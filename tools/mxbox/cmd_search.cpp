@@ -161,7 +161,9 @@ int Search(const SearchArgs& a) {
                 const AUDIORESULTUINT& r = m->vecSongs[i];
                 rows.push_back({std::to_string(i + 1), Utf8(r.strSong), Utf8(r.strArtist), Utf8(r.strAlbum),
                                 Utf8(r.strType), Duration(r.dwDuration), std::to_string(r.dwBitrate),
-                                r.lstURL.empty() ? "" : Utf8(r.lstURL.front())});
+                                r.lstURL.empty() ? ""
+                                : CMxPublic::IsWebLink(r.lstURL.front()) ? Utf8(r.lstURL.front())
+                                                                         : Shown(r.lstURL.front())});
             }
             if (m->vecSongs.empty()) std::cout << "no songs found\n";
             else PrintTable(rows);
