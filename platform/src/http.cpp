@@ -2,6 +2,7 @@
 #include "http.h"
 
 #include <curl/curl.h>
+#include <openssl/crypto.h>
 
 #include <atomic>
 #include <mutex>
@@ -77,6 +78,9 @@ bool HttpGet(const std::string& utf8Url, size_t maxBytes, std::string& body) {
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     CURLcode code = curl_easy_perform(curl);
     curl_easy_cleanup(curl);
+    // The TLS library keeps state per thread; a search thread's is freed here, not at a process exit
+    // that may come before the thread is gone.
+    OPENSSL_thread_stop();
     if (code != CURLE_OK) {
         body.clear();
         return false;
