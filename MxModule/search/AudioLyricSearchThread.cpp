@@ -9,18 +9,19 @@ int CAudioLyricSearchThread::Run() {
     CString first = m_strFirst;
     CString second = m_strSecond;
     first.Trim();
-    CString address;
+    CString address, server;
     if (m_nResultType == LSRT_ADDRESS) {
         address = first;
     } else {
         second.Trim();
         if (second.IsEmpty()) {
-            m_pCallBack->OnAudioSearchError(m_nID, ASE_LYRIC_EMPTY_KEYWORD);
+            ReportError(ASE_LYRIC_EMPTY_KEYWORD);
             return 0;
         }
         // The texts go into the query as they are: the server reads them unencoded.
         CString query = first.IsEmpty() ? second : first + " " + second;
-        address = SearchCommon::ServerAddress("Lyric") +
+        server = SearchCommon::ServerAddress("Lyric");
+        address = server +
                   (m_nResultType == LSRT_MBOX ? "/coo/rovanmbox/2008/lyric.so?query=" + query + "&ext=mbox"
                                               : "/coo/oem/oem_lyric.so?query=" + query);
     }
@@ -28,11 +29,12 @@ int CAudioLyricSearchThread::Run() {
     m_pCallBack->OnBeginLyricSearch(m_nID, first, second);
     CXmlPtr<IXMLDOMDocument> doc = XmlReader::CreateDocument();
     if (!doc) {
-        m_pCallBack->OnAudioSearchError(m_nID, ASE_NO_XML_SERVICE);
+        ReportError(ASE_NO_XML_SERVICE);
         return 0;
     }
-    if (!XmlReader::Load(doc.Get(), address)) {
-        m_pCallBack->OnAudioSearchError(m_nID, ASE_LYRIC_LOAD_FAILED);
+    bool configured = m_nResultType == LSRT_ADDRESS || !server.IsEmpty();
+    if (!configured || !XmlReader::Load(doc.Get(), address)) {
+        ReportError(ASE_LYRIC_LOAD_FAILED);
         return 0;
     }
     if (m_bStop) return 0;
@@ -49,27 +51,29 @@ bool CAudioLyricSearchThread::ReadAnswer(IXMLDOMDocument* pDoc, LYRICRESULTLIST&
     long count = 0;
     if (!answer || answer->get_childNodes(children.Out()) != S_OK || !children ||
         children->get_length(&count) != S_OK) {
-        m_pCallBack->OnAudioSearchError(m_nID, ASE_LYRIC_ELEMENT_MISSING);
+        ReportError(ASE_LYRIC_ELEMENT_MISSING);
         return false;
     }
     const CString unknown = CMxPublic::GbkLiteral(mxlib::kUnknown);
+    int items = 0;
     for (long i = 0; i < count; ++i) {
         CXmlNodePtr item;
         if (children->get_item(i, item.Out()) != S_OK || !item || XmlReader::Name(item.Get()) != "item") continue;
+        if (++items > kMaxItems) break;
         LYRICRESULTUINT lyric;
         CString LYRICRESULTUINT::*const names[] = {&LYRICRESULTUINT::strTitle, &LYRICRESULTUINT::strArtist,
                                                    &LYRICRESULTUINT::strAlbum};
         const char* const elements[] = {"title", "artist", "album"};
         for (int k = 0; k < 3; ++k) {
             CXmlNodePtr element = XmlReader::Select(item.Get(), elements[k]);
-            if (!element) m_pCallBack->OnAudioSearchError(m_nID, ASE_LYRIC_ELEMENT_MISSING);
+            if (!element) ReportError(ASE_LYRIC_ELEMENT_MISSING);
             CString text = element ? SearchCommon::CleanName(XmlReader::Text(element.Get())) : CString();
             lyric.*names[k] = text.IsEmpty() ? unknown : text;
         }
         if (CXmlNodePtr geci = XmlReader::Select(item.Get(), "geci"))
             lyric.strLyric = XmlReader::Text(geci.Get());
         else
-            m_pCallBack->OnAudioSearchError(m_nID, ASE_LYRIC_ELEMENT_MISSING);
+            ReportError(ASE_LYRIC_ELEMENT_MISSING);
         results.AddTail(lyric);
     }
     return true;

@@ -45,4 +45,17 @@ public:
     int m_nID = 0;
     HANDLE m_hThread = INVALID_HANDLE_VALUE;
     std::atomic<int> m_bStop{0};
+
+    // Items read from one answer at most, and errors reported by one search at most: a hostile answer
+    // cannot flood the front end's queue.
+    static const int kMaxItems = 1000;
+    static const int kMaxErrors = 100;
+
+protected:
+    void ReportError(AudioSearchErrorCode nCode) {
+        if (m_nErrors++ < kMaxErrors) m_pCallBack->OnAudioSearchError(m_nID, nCode);
+    }
+
+private:
+    int m_nErrors = 0;
 };

@@ -122,24 +122,24 @@ void CAudioSongSearchThread::OnlineSearch(AUDIORESULTLIST& results, unsigned lon
     keyword.Trim();
     if (m_bStop) return;
     if (keyword.IsEmpty()) {
-        m_pCallBack->OnAudioSearchError(m_nID, ASE_EMPTY_KEYWORD);
+        ReportError(ASE_EMPTY_KEYWORD);
         return;
     }
-    CString address = bDocument ? keyword
-                                : SearchCommon::ServerAddress("SongSearch") + "/so.php" + "?ac=so&key=" +
-                                      CMxPublic::URLEncode(keyword);
+    CString server = bDocument ? CString() : SearchCommon::ServerAddress("SongSearch");
+    CString address = bDocument ? keyword : server + "/so.php" + "?ac=so&key=" + CMxPublic::URLEncode(keyword);
     if (m_bStop) return;
     CXmlPtr<IXMLDOMDocument> doc = XmlReader::CreateDocument();
     if (!doc) {
-        m_pCallBack->OnAudioSearchError(m_nID, ASE_NO_XML_SERVICE);
+        ReportError(ASE_NO_XML_SERVICE);
         return;
     }
     if (m_bStop) return;
     DWORD start = GetTickCount();
-    bool loaded = XmlReader::Load(doc.Get(), address);
+    // Without a server the search fails as it does when the server cannot be reached.
+    bool loaded = (bDocument || !server.IsEmpty()) && XmlReader::Load(doc.Get(), address);
     *pValue = GetTickCount() - start;
     if (!loaded) {
-        m_pCallBack->OnAudioSearchError(m_nID, ASE_LOAD_FAILED);
+        ReportError(ASE_LOAD_FAILED);
         return;
     }
     ReadAnswer(doc.Get(), results, pCorrection, pHint, bDocument);
@@ -150,7 +150,7 @@ void CAudioSongSearchThread::ReadAnswer(IXMLDOMDocument* pDoc, AUDIORESULTLIST& 
     CXmlNodePtr rss = XmlReader::Select(pDoc, "rss");
     CXmlNodePtr answer = XmlReader::Select(rss.Get(), "rovanresult");
     if (!answer) {
-        m_pCallBack->OnAudioSearchError(m_nID, ASE_ELEMENT_MISSING);
+        ReportError(ASE_ELEMENT_MISSING);
         return;
     }
     if (pCorrection) {
@@ -165,17 +165,19 @@ void CAudioSongSearchThread::ReadAnswer(IXMLDOMDocument* pDoc, AUDIORESULTLIST& 
     CXmlPtr<IXMLDOMNodeList> children;
     long count = 0;
     if (answer->get_childNodes(children.Out()) != S_OK || !children || children->get_length(&count) != S_OK) {
-        m_pCallBack->OnAudioSearchError(m_nID, ASE_ELEMENT_MISSING);
+        ReportError(ASE_ELEMENT_MISSING);
         return;
     }
+    int items = 0;
     for (long i = 0; i < count; ++i) {
         if (m_bStop) return;
         CXmlNodePtr child;
         if (children->get_item(i, child.Out()) != S_OK || !child) {
-            m_pCallBack->OnAudioSearchError(m_nID, ASE_ELEMENT_MISSING);
+            ReportError(ASE_ELEMENT_MISSING);
             return;
         }
         if (XmlReader::Name(child.Get()) != "item") continue;
+        if (++items > kMaxItems) return;
         AUDIORESULTUINT result;
         if (ReadItem(child.Get(), bDocument, result)) results.AddTail(result);
     }
@@ -210,7 +212,7 @@ bool CAudioSongSearchThread::ReadItem(IXMLDOMNode* pItem, bool bDocument, AUDIOR
     for (size_t k = 0; k < count; ++k) {
         auto is = [&](const char* name) { return std::strcmp(names[k], name) == 0; };
         if (!found[k]) {
-            m_pCallBack->OnAudioSearchError(m_nID, ASE_ELEMENT_MISSING);
+            ReportError(ASE_ELEMENT_MISSING);
             continue;
         }
         CString text = texts[k].Trim();

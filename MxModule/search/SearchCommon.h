@@ -11,8 +11,8 @@ namespace SearchCommon {
 CString ServerAddress(LPCSTR pszName);
 
 // Titles, artists and albums as file names can hold them: trimmed, then every control character, space,
-// 0x7F-0x81 byte and \ / * " : | < > ? replaced by a space, so the text keeps its length; a byte from
-// 0x82 up starts a two-byte character, kept whole.
+// stray byte from 0x7F up and \ / * " : | < > ? replaced by a space, so the text keeps its length;
+// two- and four-byte characters of the code page stay whole (a GBK character may start with 0x81).
 CString CleanName(CString strText);
 
 }  // namespace SearchCommon

@@ -38,29 +38,39 @@ int CVideoSearch::StartNewSearch(CString strKeyword, HWND hWnd) {
     return id;
 }
 
-HWND CVideoSearch::Window(int nID) {
+void CVideoSearch::Send(int nID, UINT nMsg, LPARAM lParam) {
+    HWND window = nullptr;
+    {
+        CCriticalSectionGuard guard(&m_csLock);
+        VIDEOSEARCHTHREADINFO info;
+        if (!m_mapThreads.Lookup(nID, info) || !info.hWnd) return;
+        window = info.hWnd;
+        m_mapSending[nID] = GetWindowThreadProcessId(window, nullptr);
+    }
+    SendMessageA(window, nMsg, WPARAM(nID), lParam);
     CCriticalSectionGuard guard(&m_csLock);
-    VIDEOSEARCHTHREADINFO info;
-    return m_mapThreads.Lookup(nID, info) ? info.hWnd : nullptr;
+    m_mapSending.erase(nID);
+}
+
+bool CVideoSearch::SendsToCaller(int nID) {
+    auto it = m_mapSending.find(nID);
+    return it != m_mapSending.end() && it->second == GetCurrentThreadId();
 }
 
 void CVideoSearch::OnBeginSearch(int nID, CString strKeyword) {
-    if (HWND window = Window(nID))
-        SendMessageA(window, WM_MX_BEGIN_VIDEO_SEARCH, WPARAM(nID), reinterpret_cast<LPARAM>(&strKeyword));
+    Send(nID, WM_MX_BEGIN_VIDEO_SEARCH, reinterpret_cast<LPARAM>(&strKeyword));
 }
 
 void CVideoSearch::OnEndSearchResult(int nID, CString strKeyword, VIDEORESULTLIST* pResults) {
-    HWND window = Window(nID);
-    if (!window) return;
     VIDEOSEARCHRESULTINFO info;
     info.strKeyword = strKeyword;
     for (POSITION pos = pResults ? pResults->GetHeadPosition() : nullptr; pos;)
         info.listResult.AddTail(pResults->GetNext(pos));
-    SendMessageA(window, WM_MX_VIDEO_SEARCH_RESULT, WPARAM(nID), reinterpret_cast<LPARAM>(&info));
+    Send(nID, WM_MX_VIDEO_SEARCH_RESULT, reinterpret_cast<LPARAM>(&info));
 }
 
 void CVideoSearch::OnVideoSearchError(int nID, VideoSearchErrorCode nCode) {
-    if (HWND window = Window(nID)) SendMessageA(window, WM_MX_VIDEOSEARCH_ERROR, WPARAM(nID), LPARAM(nCode));
+    Send(nID, WM_MX_VIDEOSEARCH_ERROR, LPARAM(nCode));
 }
 
 void CVideoSearch::OnVideoSearchThreadExit(int nID) {
@@ -85,6 +95,11 @@ int CVideoSearch::StopSingalVideoSearchThread(int nID) {
         if (!m_mapThreads.Lookup(nID, info) || !info.pThread) return -1;
         copy = SearchCommon::WaitableCopy(info.pThread->m_hThread);
         info.pThread->Stop();
+        // Stopped from inside the message the worker is sending: it goes on once the handler returns.
+        if (copy && SendsToCaller(nID)) {
+            CloseHandle(copy);
+            return 0;
+        }
     }
     if (!copy) return -1;
     SearchCommon::WaitAndClose(copy, true);
@@ -100,8 +115,8 @@ int CVideoSearch::StopAllVideoSearchThread() {
             VIDEOSEARCHTHREADINFO info;
             m_mapThreads.GetNextAssoc(pos, id, info);
             if (!info.pThread) continue;
-            copies.push_back(SearchCommon::WaitableCopy(info.pThread->m_hThread));
             info.pThread->Stop();
+            if (!SendsToCaller(id)) copies.push_back(SearchCommon::WaitableCopy(info.pThread->m_hThread));
         }
     }
     for (HANDLE copy : copies) SearchCommon::WaitAndClose(copy, true);

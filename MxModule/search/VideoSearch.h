@@ -2,6 +2,8 @@
 // reports are sent (the objects live for the call only), the exit report posted.
 #pragma once
 
+#include <map>
+
 #include "MxModule/search/VideoSearchThreadBase.h"
 #include "platform/collections.h"
 #include "platform/threads.h"
@@ -27,7 +29,9 @@ public:
     // The search's identifier, or -1 (no window, an empty keyword, every identifier in use).
     int StartNewSearch(CString strKeyword, HWND hWnd);
     // nID 0 stops every search; always waits. While waiting, messages sent to the caller's windows are
-    // handled, so a worker sending to them can end. -1 for a search that is not running.
+    // handled, so a worker sending to them can end; a search whose message the caller is handling is
+    // stopped without waiting. -1 for a search that is not running. The manager must not be destroyed
+    // from inside one of its own messages.
     int StopVideoSearchThread(int nID);
 
 protected:
@@ -35,9 +39,13 @@ protected:
     int StopAllVideoSearchThread();
 
 private:
-    HWND Window(int nID);
+    // Sends to the search's window, noting meanwhile which thread the worker waits for.
+    void Send(int nID, UINT nMsg, LPARAM lParam);
+    // Whether the search's worker is inside a send to the calling thread (under the lock).
+    bool SendsToCaller(int nID);
 
     HWND m_hDefaultWnd = nullptr;
     CCriticalSection m_csLock;
     CMap<int, int, VIDEOSEARCHTHREADINFO, VIDEOSEARCHTHREADINFO> m_mapThreads{10};
+    std::map<int, DWORD> m_mapSending;  // search identifier -> thread of the window it is sending to
 };

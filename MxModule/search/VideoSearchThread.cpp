@@ -22,7 +22,8 @@ void CVideoSearchThread::Fetch(VIDEORESULTLIST& results) {
         return;
     }
     // The video server listens on its own port; the keyword goes in unencoded.
-    CString address = SearchCommon::ServerAddress("Video") + ":8088/vc/xml_play.jsp?query=" + keyword;
+    CString server = SearchCommon::ServerAddress("Video");
+    CString address = server + ":8088/vc/xml_play.jsp?query=" + keyword;
     if (m_bStop) return;
     CXmlPtr<IXMLDOMDocument> doc = XmlReader::CreateDocument();
     if (!doc) {
@@ -30,7 +31,7 @@ void CVideoSearchThread::Fetch(VIDEORESULTLIST& results) {
         return;
     }
     if (m_bStop) return;
-    if (!XmlReader::Load(doc.Get(), address)) {
+    if (server.IsEmpty() || !XmlReader::Load(doc.Get(), address)) {
         m_pCallBack->OnVideoSearchError(m_nID, VSE_LOAD_FAILED);
         return;
     }
@@ -48,6 +49,7 @@ void CVideoSearchThread::ReadAnswer(IXMLDOMDocument* pDoc, VIDEORESULTLIST& resu
         m_pCallBack->OnVideoSearchError(m_nID, VSE_ELEMENT_MISSING);
         return;
     }
+    int items = 0;
     for (long i = 0; i < count; ++i) {
         if (m_bStop) return;
         CXmlNodePtr item;
@@ -56,6 +58,7 @@ void CVideoSearchThread::ReadAnswer(IXMLDOMDocument* pDoc, VIDEORESULTLIST& resu
             return;
         }
         if (XmlReader::Name(item.Get()) != "item") continue;
+        if (++items > kMaxItems) return;
         VIDEORESULTUINT video;
         const char* const elements[] = {"title", "piclink", "playinfo", "width", "height"};
         CString texts[5];

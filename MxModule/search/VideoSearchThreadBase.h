@@ -33,4 +33,6 @@ public:
     int m_nID = 0;
     HANDLE m_hThread = INVALID_HANDLE_VALUE;
     std::atomic<int> m_bStop{0};
+
+    static const int kMaxItems = 1000;  // entries read from one answer at most
 };

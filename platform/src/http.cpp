@@ -5,6 +5,7 @@
 #include <openssl/crypto.h>
 
 #include <atomic>
+#include <cctype>
 #include <mutex>
 
 #include "platform/testhooks.h"
@@ -13,6 +14,8 @@ namespace {
 
 std::atomic<long> g_connectMs{10000};
 std::atomic<long> g_totalMs{30000};
+std::mutex g_connectToLock;
+std::string g_connectTo;
 
 struct Sink {
     std::string* body;
@@ -31,9 +34,13 @@ std::string Escaped(const std::string& url) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(url.size());
-    for (unsigned char c : url) {
+    for (size_t i = 0; i < url.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(url[i]);
+        // A '%' that starts no escape is the text's own, and '#' would end the address.
+        bool escape = c == '%' && i + 2 < url.size() && isxdigit(static_cast<unsigned char>(url[i + 1])) &&
+                      isxdigit(static_cast<unsigned char>(url[i + 2]));
         bool plain = c > 0x20 && c < 0x7F && c != '"' && c != '<' && c != '>' && c != '\\' && c != '^' &&
-                     c != '`' && c != '{' && c != '|' && c != '}';
+                     c != '`' && c != '{' && c != '|' && c != '}' && c != '#' && (c != '%' || escape);
         if (plain) {
             out += char(c);
         } else {
@@ -46,6 +53,11 @@ std::string Escaped(const std::string& url) {
 }
 
 }  // namespace
+
+void MxSetHttpConnectTo(const char* mapping) {
+    std::lock_guard<std::mutex> guard(g_connectToLock);
+    g_connectTo = mapping ? mapping : "";
+}
 
 void MxSetHttpTimeouts(DWORD connectMs, DWORD totalMs) {
     g_connectMs = connectMs ? long(connectMs) : 10000;
@@ -76,7 +88,14 @@ bool HttpGet(const std::string& utf8Url, size_t maxBytes, std::string& body) {
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "MxModule");
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Write);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    curl_slist* connectTo = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(g_connectToLock);
+        if (!g_connectTo.empty()) connectTo = curl_slist_append(nullptr, g_connectTo.c_str());
+    }
+    if (connectTo) curl_easy_setopt(curl, CURLOPT_CONNECT_TO, connectTo);
     CURLcode code = curl_easy_perform(curl);
+    curl_slist_free_all(connectTo);
     curl_easy_cleanup(curl);
     // The TLS library keeps state per thread; a search thread's is freed here, not at a process exit
     // that may come before the thread is gone.

@@ -1,5 +1,6 @@
 // The XML document service over libxml2: a parsed tree shared by the document and every node taken
 // from it, so a node stays readable after the document (or a reload) released the tree it came from.
+#include <libxml/SAX2.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
@@ -23,7 +24,17 @@ const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0
 
 namespace {
 
-const size_t kMaxDocument = 16u << 20;
+// Bounds of what a document may cost: a server's answer is small (a few hundred items), a local file
+// (another player's library) may be large.
+const size_t kMaxAnswerBytes = 4u << 20, kMaxAnswerElements = 200000;
+const size_t kMaxFileBytes = 64u << 20, kMaxFileElements = 4000000;
+
+// What the parser's handlers keep for one parse.
+struct PARSESTATE {
+    bool bRefused = false;
+    size_t nElements = 0;
+    size_t nMaxElements = 0;
+};
 
 thread_local int t_comInits = 0;
 std::atomic<int> g_failCreations{0};
@@ -95,8 +106,22 @@ std::string Trimmed(const std::string& s) {
 // A document that declares an entity is refused before anything could expand it.
 void RefuseEntity(void* ctx, const xmlChar*, int, const xmlChar*, const xmlChar*, xmlChar*) {
     xmlParserCtxtPtr parser = static_cast<xmlParserCtxtPtr>(ctx);
-    parser->_private = parser;  // marks the refusal
+    static_cast<PARSESTATE*>(parser->_private)->bRefused = true;
     xmlStopParser(parser);
+}
+
+// Elements are counted as they come, so a flood of tiny ones is refused before it fills memory.
+void CountElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri, int nbNamespaces,
+                  const xmlChar** namespaces, int nbAttributes, int nbDefaulted, const xmlChar** attributes) {
+    xmlParserCtxtPtr parser = static_cast<xmlParserCtxtPtr>(ctx);
+    PARSESTATE* state = static_cast<PARSESTATE*>(parser->_private);
+    if (++state->nElements > state->nMaxElements) {
+        state->bRefused = true;
+        xmlStopParser(parser);
+        return;
+    }
+    xmlSAX2StartElementNs(ctx, localname, prefix, uri, nbNamespaces, namespaces, nbAttributes, nbDefaulted,
+                          attributes);
 }
 
 // The encoding an answer declares, for the few names read as their GB18030 superset.
@@ -117,15 +142,19 @@ const char* OverriddenEncoding(const std::string& data) {
     return nullptr;
 }
 
-xmlDocPtr Parse(const std::string& data) {
+xmlDocPtr Parse(const std::string& data, size_t nMaxElements) {
     static std::once_flag once;
     std::call_once(once, [] { xmlInitParser(); });
     xmlParserCtxtPtr parser = xmlNewParserCtxt();
     if (!parser) return nullptr;
+    PARSESTATE state;
+    state.nMaxElements = nMaxElements;
+    parser->_private = &state;
     parser->sax->entityDecl = RefuseEntity;
+    parser->sax->startElementNs = CountElement;
     xmlDocPtr doc = xmlCtxtReadMemory(parser, data.data(), int(data.size()), nullptr, OverriddenEncoding(data),
                                       XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-    if (doc && (parser->_private || !parser->wellFormed)) {
+    if (doc && (state.bRefused || !parser->wellFormed)) {
         xmlFreeDoc(doc);
         doc = nullptr;
     }
@@ -133,17 +162,20 @@ xmlDocPtr Parse(const std::string& data) {
     return doc;
 }
 
-bool ReadSource(const std::string& utf8, std::string& data) {
+bool IsHttp(const std::string& utf8) {
     std::string lower = utf8.substr(0, 8);
     for (char& c : lower) c = char(tolower(static_cast<unsigned char>(c)));
-    if (lower.rfind("http://", 0) == 0 || lower.rfind("https://", 0) == 0)
-        return mxp::HttpGet(utf8, kMaxDocument, data);
+    return lower.rfind("http://", 0) == 0 || lower.rfind("https://", 0) == 0;
+}
+
+bool ReadSource(const std::string& utf8, std::string& data) {
+    if (IsHttp(utf8)) return mxp::HttpGet(utf8, kMaxAnswerBytes, data);
     CString path = MxUtf8ToAnsi(utf8);
     CFile file;
     if (!file.Open(path, CFile::modeRead | CFile::shareDenyWrite)) return false;
     try {
         DWORD length = file.GetLength();
-        if (length > kMaxDocument) return false;
+        if (length > kMaxFileBytes) return false;
         data.resize(length);
         data.resize(file.Read(&data[0], length));
     } catch (CFileException* e) {
@@ -352,9 +384,9 @@ HRESULT CXmlDocument::load(VARIANT source, VARIANT_BOOL* ok) {
     *ok = VARIANT_FALSE;
     if (source.vt != VT_BSTR) return E_INVALIDARG;
     m_tree.reset();
-    std::string data;
-    if (!ReadSource(BstrUtf8(source.bstrVal), data)) return S_FALSE;
-    xmlDocPtr doc = Parse(data);
+    std::string data, address = BstrUtf8(source.bstrVal);
+    if (!ReadSource(address, data)) return S_FALSE;
+    xmlDocPtr doc = Parse(data, IsHttp(address) ? kMaxAnswerElements : kMaxFileElements);
     if (!doc) return S_FALSE;
     m_tree = std::make_shared<Tree>(doc);
     *ok = VARIANT_TRUE;

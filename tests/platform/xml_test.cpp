@@ -69,6 +69,11 @@ TEST_F(XmlTest, HostileOrBrokenAnswersAreNotLoaded) {
         {"/undeclared", "<rss><a>&nothing;</a></rss>", 200},
         {"/error", "<rss><a>an error page</a></rss>", 500},
         {"/empty", "", 200},
+        {"/flood", "<rss>" + [] {
+             std::string a;
+             for (int i = 0; i < 250000; ++i) a += "<a/>";
+             return a;
+         }() + "</rss>", 200},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
@@ -98,7 +103,7 @@ TEST_F(XmlTest, EndlessAnswerIsCutAtTheSizeCap) {
     });
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ("(not loaded)", TextOfA(huge.Base() + "/huge"));
-    EXPECT_GT(sent.load(), size_t(8) << 20);  // the answer really came, and was given up past the cap
+    EXPECT_GT(sent.load(), size_t(2) << 20);  // the answer really came, and was given up past the cap
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 

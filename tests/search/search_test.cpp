@@ -67,7 +67,7 @@ protected:
 };
 
 TEST_F(SearchTest, OnlineAnswersGiveTheirResultsAndErrors) {
-    const std::string gbk = "\xC4\xE3\xBA\xC3";  // 你好
+    const std::string gbk = "\xC4\xE3\xBA\xC3\x81\x30\x8B\x32\x81\x40";  // 你好ö丂: four bytes, a 0x81 lead
     struct Case {
         const char* name;
         std::string answer;  // served at /so.php unless empty
@@ -87,7 +87,7 @@ TEST_F(SearchTest, OnlineAnswersGiveTheirResultsAndErrors) {
          "BEGIN_SONG_SEARCH,SEARCH_ERROR 2,END_SONG_SEARCH 1,THREAD_EXIT", "t|Ar|Al|mp3|4000|0|240|u1 u2\n"},
         {"GB2312 answer", Answer(Item("MP3", gbk), "GB2312"), "k", AST_ONLINE,
          "BEGIN_SONG_SEARCH,END_SONG_SEARCH 1,THREAD_EXIT", gbk + "|Ar|Al|mp3|4000|128|240|u1 u2\n"},
-        {"UTF-8 answer", Answer(Item("MP3", "\xE4\xBD\xA0\xE5\xA5\xBD")), "k", AST_ONLINE,
+        {"UTF-8 answer", Answer(Item("MP3", "\xE4\xBD\xA0\xE5\xA5\xBD\xC3\xB6\xE4\xB8\x82")), "k", AST_ONLINE,
          "BEGIN_SONG_SEARCH,END_SONG_SEARCH 1,THREAD_EXIT", gbk + "|Ar|Al|mp3|4000|128|240|u1 u2\n"},
         {"result document", "", server.Base() + "/doc.xml", AST_RESULT_DOCUMENT,
          "BEGIN_SONG_SEARCH,END_SONG_SEARCH 1,THREAD_EXIT", "d|Ar|Al|mp3|9|0|0|u\n"},
@@ -109,9 +109,17 @@ TEST_F(SearchTest, OnlineAnswersGiveTheirResultsAndErrors) {
     EXPECT_EQ("/so.php?ac=so&key=" + std::string("%C4%E3%BA%C3%20x"), [&] {
         FixtureServer answering;
         registry_string<std::string>("SOFTWARE\\Tamborinebox\\Servers\\SongSearch", HKEY_CURRENT_USER) = answering.Base();
-        Songs(" " + gbk + " x ", AST_ONLINE);
+        Songs(" \xC4\xE3\xBA\xC3 x ", AST_ONLINE);
         return answering.Targets().at(0);
     }());
+    // A flood of empty items: at most 1,000 read, at most 100 errors told.
+    std::string flood;
+    for (int i = 0; i < 3000; ++i) flood += "<item/>";
+    server.Serve("/so.php", Answer(flood));
+    registry_string<std::string>("SOFTWARE\\Tamborinebox\\Servers\\SongSearch", HKEY_CURRENT_USER) = server.Base();
+    std::vector<RECEIVEDMSG> messages = Songs("k", AST_ONLINE);
+    ASSERT_EQ(103u, messages.size());
+    EXPECT_EQ(1000u, messages[101].vecSongs.size());
 }
 
 TEST_F(SearchTest, CorrectionAndHintComeWithoutItems) {
@@ -173,11 +181,14 @@ TEST_F(SearchTest, LyricRequestsAndAnswers) {
          "BEGIN_LYRIC_SEARCH,SEARCH_ERROR 5,END_LYRIC_SEARCH 1,THREAD_EXIT"},
         {"x", "  ", LSRT_OEM, "", "SEARCH_ERROR 3,THREAD_EXIT"},
         {"/doc.xml", "", LSRT_ADDRESS, "/doc.xml", "BEGIN_LYRIC_SEARCH,SEARCH_ERROR 5,THREAD_EXIT"},
+        {"C:\\none.xml", "", LSRT_ADDRESS, "", "BEGIN_LYRIC_SEARCH,SEARCH_ERROR 4,THREAD_EXIT"},
+        {"", "100% #1", LSRT_OEM, "/coo/oem/oem_lyric.so?query=100%25%20%231",
+         "BEGIN_LYRIC_SEARCH,END_LYRIC_SEARCH 1,THREAD_EXIT"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.target);
         size_t before = server.Targets().size();
-        std::string first = c.form == LSRT_ADDRESS ? server.Base() + c.first : c.first;
+        std::string first = c.form == LSRT_ADDRESS && c.first[0] == '/' ? server.Base() + c.first : c.first;
         int id = search.LyricSearch(first.c_str(), c.second.c_str(), sink.GetHwnd(), c.form);
         ASSERT_TRUE(sink.PumpUntilExit(id, 10000));
         std::vector<RECEIVEDMSG> messages = sink.Messages(id);
@@ -200,19 +211,7 @@ TEST_F(SearchTest, VideoAnswersStopAtTheFirstIncompleteItem) {
     server.Serve("/vc/xml_play.jsp", "<rss><channel><x/>" + item + "<height>240</height></item>" + item +
                                          "</item>" + item + "<height>1</height></item></channel></rss>");
     registry_string<std::string>("SOFTWARE\\Tamborinebox\\Servers\\Video", HKEY_CURRENT_USER) = "http://127.0.0.1";
-    // The video server's port is fixed: a fixture on another port answers through a forwarder on 8088 when
-    // it can be had; otherwise the load fails as an unreachable server does.
-    httplib::Server forward;
-    forward.Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
-        httplib::Client client("127.0.0.1", server.Port());
-        auto answer = client.Get(req.target.c_str());
-        res.set_content(answer ? answer->body : "", "text/xml");
-    });
-    bool bound = forward.bind_to_port("127.0.0.1", 8088);
-    std::thread listener([&] {
-        if (bound) forward.listen_after_bind();
-    });
-    while (bound && !forward.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    MxSetHttpConnectTo(("127.0.0.1:8088:127.0.0.1:" + std::to_string(server.Port())).c_str());
     CMessageSink videoSink(CMessageSink::kVideoSearch);
     CVideoSearch videos;
     struct Case {
@@ -220,8 +219,7 @@ TEST_F(SearchTest, VideoAnswersStopAtTheFirstIncompleteItem) {
         const char* sequence;
     } cases[] = {
         {"   ", "BEGIN_VIDEO_SEARCH,SEARCH_ERROR 0,VIDEO_SEARCH_RESULT,THREAD_EXIT"},
-        {"k", bound ? "BEGIN_VIDEO_SEARCH,SEARCH_ERROR 2,VIDEO_SEARCH_RESULT 1,THREAD_EXIT"
-                    : "BEGIN_VIDEO_SEARCH,SEARCH_ERROR 1,VIDEO_SEARCH_RESULT,THREAD_EXIT"},
+        {"k", "BEGIN_VIDEO_SEARCH,SEARCH_ERROR 2,VIDEO_SEARCH_RESULT 1,THREAD_EXIT"},
     };
     for (const Case& c : cases) {
         int id = videos.StartNewSearch(c.keyword, videoSink.GetHwnd());
@@ -234,12 +232,20 @@ TEST_F(SearchTest, VideoAnswersStopAtTheFirstIncompleteItem) {
                                                  v.strPlayInfo.str() + " " + std::to_string(v.nWidth) + " " +
                                                  std::to_string(v.nHeight));
     }
-    // A stop from the window's own thread, while the worker sends to that window, does not dead-lock.
+    // A stop from the window's own thread, while the worker sends to that window, does not dead-lock,
+    // nor one from inside the handler of the message the worker is sending.
     int id = videos.StartNewSearch("k", videoSink.GetHwnd());
     EXPECT_EQ(0, videos.StopVideoSearchThread(id));
     EXPECT_EQ(-1, videos.StopVideoSearchThread(id));
-    forward.stop();
-    listener.join();
+    id = videos.StartNewSearch("k", videoSink.GetHwnd());
+    videoSink.m_fnOnMessage = [&](const RECEIVEDMSG& m) {
+        if (m.nMessage == WM_MX_BEGIN_VIDEO_SEARCH) {
+            EXPECT_EQ(0, videos.StopVideoSearchThread(id));
+        }
+    };
+    ASSERT_TRUE(videoSink.PumpUntilExit(id, 10000));
+    EXPECT_EQ("BEGIN_VIDEO_SEARCH,THREAD_EXIT", Sequence(videoSink.Messages(id), CMessageSink::kVideoSearch));
+    MxSetHttpConnectTo(nullptr);
 }
 
 TEST_F(SearchTest, StartAndStopRules) {
@@ -266,16 +272,26 @@ TEST_F(SearchTest, StartAndStopRules) {
     EXPECT_EQ("BEGIN_SONG_SEARCH,THREAD_EXIT", Sequence(sink.Messages(slow), CMessageSink::kAudioSearch));
 
     // A window gone before the answer: the blocks meant for it are freed (the leak checker would tell).
-    server.SetDelay(200);
+    server.SetDelay(100);
     int orphan = search.StartNewSearch(nullptr, "k", AST_ONLINE, other.GetHwnd(), ASRT_DEFAULT, 0, 0);
     other.Destroy();
-    EXPECT_EQ(0, search.StopAudioSearchThread(orphan, 1));
+    Sleep(800);
+    EXPECT_EQ(-1, search.StopAudioSearchThread(orphan, 1));  // it ended on its own, its result block unposted
 }
 
 TEST_F(SearchTest, XmlServiceUnavailableAndUnconfiguredServer) {
-    MxFailNextDocumentCreations(1);
+    MxFailNextDocumentCreations(3);
     EXPECT_EQ("BEGIN_SONG_SEARCH,SEARCH_ERROR 6,END_SONG_SEARCH 0,THREAD_EXIT",
               Sequence(Songs("k", AST_ONLINE), CMessageSink::kAudioSearch));
+    int id = search.LyricSearch("a", "t", sink.GetHwnd(), LSRT_OEM);
+    ASSERT_TRUE(sink.PumpUntilExit(id, 10000));
+    EXPECT_EQ("BEGIN_LYRIC_SEARCH,SEARCH_ERROR 6,THREAD_EXIT", Sequence(sink.Messages(id), CMessageSink::kAudioSearch));
+    CMessageSink videoSink(CMessageSink::kVideoSearch);
+    CVideoSearch videos;
+    id = videos.StartNewSearch("k", videoSink.GetHwnd());
+    ASSERT_TRUE(videoSink.PumpUntilExit(id, 10000));
+    EXPECT_EQ("BEGIN_VIDEO_SEARCH,SEARCH_ERROR 3,VIDEO_SEARCH_RESULT,THREAD_EXIT",
+              Sequence(videoSink.Messages(id), CMessageSink::kVideoSearch));
     RegDeleteKeyA(HKEY_CURRENT_USER, "SOFTWARE\\Tamborinebox\\Servers");
     EXPECT_EQ("BEGIN_SONG_SEARCH,SEARCH_ERROR 1,END_SONG_SEARCH 0,THREAD_EXIT",
               Sequence(Songs("k", AST_ONLINE), CMessageSink::kAudioSearch));

@@ -88,8 +88,10 @@ const char kServersKey[] = "SOFTWARE\\Tamborinebox\\Servers\\";
 void ShowServers(bool json) {
     if (json) std::cout << "{";
     for (size_t i = 0; i < 4; ++i) {
-        registry_string<std::string> value(std::string(kServersKey) + kServers[i], HKEY_CURRENT_USER);
-        std::string address = value.exists() ? std::string(value) : "";
+        // The module falls back to the machine's setting when the user has none.
+        registry_string<std::string> user(std::string(kServersKey) + kServers[i], HKEY_CURRENT_USER),
+            machine(std::string(kServersKey) + kServers[i], HKEY_LOCAL_MACHINE);
+        std::string address = user.exists() ? std::string(user) : machine.exists() ? std::string(machine) : "";
         if (json) std::cout << (i ? ", " : "") << JsonString(kServers[i]) << ": " << JsonString(address);
         else std::cout << kServers[i] << std::string(17 - std::string(kServers[i]).size(), ' ')
                        << (address.empty() ? "(not set)" : address) << "\n";

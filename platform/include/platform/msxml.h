@@ -4,8 +4,9 @@
 //
 // What this service does with an answer: the declared encoding is honoured (GB2312 and GBK are read as
 // GB18030, their superset); no entity is ever expanded and no DTD or external entity is loaded (a
-// document that declares entities is refused); an answer above 16 MiB is refused; an HTTP load gives up
-// after 10 s without a connection, 30 s in all, or 5 redirects. selectSingleNode knows bare element names
+// document that declares entities is refused); an HTTP answer above 4 MiB or 200,000 elements is refused
+// (a file: 64 MiB, 4,000,000 elements); an HTTP load gives up after 10 s without a connection, 30 s in
+// all, or 5 redirects. selectSingleNode knows bare element names
 // only ("rss", "item"): the first child element of that name.
 #pragma once
 

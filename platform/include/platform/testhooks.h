@@ -20,3 +20,7 @@ void MxFailNextDocumentCreations(int count);
 
 // Time limits of the XML service's HTTP loads (0 restores 10 s to connect, 30 s in all).
 void MxSetHttpTimeouts(DWORD connectMs, DWORD totalMs);
+
+// Makes the XML service's HTTP loads connect elsewhere: "HOST:PORT:CONNECT-HOST:CONNECT-PORT" (libcurl's
+// CONNECT_TO form), e.g. "127.0.0.1:8088:127.0.0.1:40123"; null or "" removes it.
+void MxSetHttpConnectTo(const char* mapping);
