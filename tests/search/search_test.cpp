@@ -53,7 +53,9 @@ protected:
     }
     // Song results as "title|artist|album|type|size|bitrate|duration|url" lines.
     static std::string Summary(const RECEIVEDMSG& m) {
-        std::string out;
+        std::string out = m.strText[2].IsEmpty() && m.hint.strHref.IsEmpty()
+                              ? ""
+                              : "qc " + m.strText[2].str() + ", hint " + m.hint.strHref.str() + " " + m.hint.strText.str() + "\n";
         for (const AUDIORESULTUINT& r : m.vecSongs)
             out += r.strSong.str() + "|" + r.strArtist.str() + "|" + r.strAlbum.str() + "|" + r.strType.str() + "|" +
                    std::to_string(r.dwFileLength) + "|" + std::to_string(r.dwBitrate) + "|" +
@@ -78,6 +80,8 @@ TEST_F(SearchTest, OnlineAnswersGiveTheirResultsAndErrors) {
     } cases[] = {
         {"keyword of spaces", "", "   ", AST_ONLINE, "BEGIN_SONG_SEARCH,SEARCH_ERROR 0,END_SONG_SEARCH 0,THREAD_EXIT", ""},
         {"answer not found", "", "k", AST_ONLINE, "BEGIN_SONG_SEARCH,SEARCH_ERROR 1,END_SONG_SEARCH 0,THREAD_EXIT", ""},
+        {"correction and hint without items", Answer("<qc> Beyond </qc><hint href=\"/so.php?key=b\"> more </hint>"),
+         "beyonf", AST_ONLINE, "BEGIN_SONG_SEARCH,END_SONG_SEARCH 0,THREAD_EXIT", "qc Beyond, hint /so.php?key=b more\n"},
         {"no rovanresult", "<rss><other/></rss>", "k", AST_ONLINE,
          "BEGIN_SONG_SEARCH,SEARCH_ERROR 2,END_SONG_SEARCH 0,THREAD_EXIT", ""},
         {"types and names", Answer(Item("WMA", " a/b:c*d ") + Item("RM", "skipped") + Item("mp3", "")), "k", AST_ONLINE,
@@ -122,15 +126,6 @@ TEST_F(SearchTest, OnlineAnswersGiveTheirResultsAndErrors) {
     EXPECT_EQ(1000u, messages[101].vecSongs.size());
 }
 
-TEST_F(SearchTest, CorrectionAndHintComeWithoutItems) {
-    server.Serve("/so.php", Answer("<qc> Beyond </qc><hint href=\"/so.php?key=b\"> more </hint>"));
-    std::vector<RECEIVEDMSG> messages = Songs("beyonf", AST_ONLINE);
-    ASSERT_EQ("BEGIN_SONG_SEARCH,END_SONG_SEARCH 0,THREAD_EXIT", Sequence(messages, CMessageSink::kAudioSearch));
-    EXPECT_EQ("Beyond", messages[1].strText[2].str());
-    EXPECT_EQ("/so.php?key=b", messages[1].hint.strHref.str());
-    EXPECT_EQ("more", messages[1].hint.strText.str());
-}
-
 TEST_F(SearchTest, LibrarySearchesFollowTheirTypes) {
     Start();
     ASSERT_EQ(1, Db()->AddPlayList("list"));
@@ -138,8 +133,17 @@ TEST_F(SearchTest, LibrarySearchesFollowTheirTypes) {
     DBRECORD r;
     ASSERT_EQ(1, Db()->GetSongInfo("C:\\music\\a.mp3", &r));
     r.Artist = "Joe";
+    r.Album = "Al";
+    r.FileLength = "4000";
     r.Bitrate = "192";
     ASSERT_EQ(1, Db()->UpdateSongInfo("C:\\music\\a.mp3", &r, DBRECORD::kAllFields));
+    AUDIORESULTUINT found;  // as an online result of that song would come
+    found.strArtist = "Joe";
+    found.strAlbum = "Al";
+    found.dwFileLength = 4000;
+    EXPECT_EQ(1, CFileOperateManager::CheckFileImported(&found));
+    found.dwFileLength = 4001;
+    EXPECT_EQ(0, CFileOperateManager::CheckFileImported(&found));
     server.Serve("/so.php", Answer(Item("MP3", "online")));
     auto urls = [](const RECEIVEDMSG& m) {
         std::string out;
@@ -295,23 +299,6 @@ TEST_F(SearchTest, XmlServiceUnavailableAndUnconfiguredServer) {
     RegDeleteKeyA(HKEY_CURRENT_USER, "SOFTWARE\\Tamborinebox\\Servers");
     EXPECT_EQ("BEGIN_SONG_SEARCH,SEARCH_ERROR 1,END_SONG_SEARCH 0,THREAD_EXIT",
               Sequence(Songs("k", AST_ONLINE), CMessageSink::kAudioSearch));
-}
-
-TEST_F(SearchTest, CheckFileImportedAsksByArtistAlbumAndLength) {
-    Start();
-    DBRECORD r;
-    r.FileName = "C:\\a.mp3";
-    r.Artist = "Ar";
-    r.Album = "Al";
-    r.FileLength = "4000";
-    ASSERT_EQ(1, Db()->AddSongInfo(&r, 0));
-    AUDIORESULTUINT found;
-    found.strArtist = "Ar";
-    found.strAlbum = "Al";
-    found.dwFileLength = 4000;
-    EXPECT_EQ(1, CFileOperateManager::CheckFileImported(&found));
-    found.dwFileLength = 4001;
-    EXPECT_EQ(0, CFileOperateManager::CheckFileImported(&found));
 }
 
 TEST(SearchMessages, NumbersFrontEndsRelyOn) {
