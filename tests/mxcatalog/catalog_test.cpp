@@ -112,7 +112,7 @@ TEST(CatalogRequest, AnswersReadTheSameInGb2312AndUtf8) {
     s.nId = 7;
     s.strType = "MP3";
     s.strTitle = "清晨 & <晨曲>";
-    s.strArtist = "合成乐团";
+    s.strArtist = "合成\uE81E乐团";  // a character GB18030 has no code for
     s.strAlbum = "示例\x01曲集";  // a control byte XML cannot carry
     s.nSize = 12336;
     s.nBitrate = 128;
@@ -132,10 +132,10 @@ TEST(CatalogRequest, AnswersReadTheSameInGb2312AndUtf8) {
         std::string song = SongAnswer({other, s, s}, "", "h:1", !gb);
         EXPECT_EQ(song.find("encoding=\"GB2312\"") != std::string::npos, gb);
         EXPECT_EQ(Texts(song, "/rss/rovanresult/item[2]/*", gb),
-                  "MP3|清晨 & <晨曲>|合成乐团|示例曲集|12336|128|261|128kbps|太阳升起|http://h:1/files/9|http://h:1/files/7");
+                  "MP3|清晨 & <晨曲>|合成\uE81E乐团|示例曲集|12336|128|261|128kbps|太阳升起|http://h:1/files/9|http://h:1/files/7");
         EXPECT_EQ(Texts(song, "/rss/rovanresult/item[1]/lyricURL", gb), "");
-        EXPECT_EQ(Texts(song, "/rss/rovanresult/hint", gb), "合成乐团");
-        EXPECT_EQ(Texts(song, "/rss/rovanresult/hint/@href", gb), "http://h:1/so.php?ac=so&key=%BA%CF%B3%C9%C0%D6%CD%C5");
+        EXPECT_EQ(Texts(song, "/rss/rovanresult/hint", gb), "合成\uE81E乐团");
+        EXPECT_EQ(Texts(song, "/rss/rovanresult/hint/@href", gb), "http://h:1/so.php?ac=so&key=%BA%CF%B3%C9%20%C0%D6%CD%C5");
         EXPECT_EQ(Texts(SongAnswer({}, "Old Radio", "h:1", !gb), "/rss/rovanresult/qc", gb), "Old Radio");
         EXPECT_EQ(Texts(LyricAnswer({{"清晨", "合成乐团", "", "[00:01]太阳\n"}}, !gb), "/rss/rovanresult/item/*", gb),
                   "清晨|合成乐团||[00:01]太阳\n");
