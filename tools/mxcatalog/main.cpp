@@ -117,6 +117,11 @@ const char* MimeOf(const std::string& path) {
 
 void ServeFile(CCatalogIndex& index, const httplib::Request& req, httplib::Response& res) {
     const std::string& digits = req.matches[1];
+    // One range at most: the library would answer any number of them, each as large as the file.
+    if (req.get_header_value_count("Range") > 1 || req.get_header_value("Range").find(',') != std::string::npos) {
+        res.status = 416;
+        return;
+    }
     if (digits.size() > 18) {
         res.status = 404;
         return;
@@ -141,6 +146,11 @@ void ServeFile(CCatalogIndex& index, const httplib::Request& req, httplib::Respo
 }
 
 void Setup(httplib::Server& server, int port) {
+    // Address reuse only: with port reuse a second server could share the port and take half the requests.
+    server.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     server.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
         t_start = std::chrono::steady_clock::now();
         t_bStarted = true;
