@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -217,7 +218,17 @@ TEST(CatalogIndex, ServesOnlyFilesWhoseRealPathIsInsideTheFolders) {
     ASSERT_EQ(found.size(), 1u);
     int64_t size;
     std::string real;
-    EXPECT_EQ(index.OpenServable(found[0].nId, size, real), -1);
+    const int64_t lastId = found[0].nId;
+    EXPECT_EQ(index.OpenServable(lastId, size, real), -1);
+    // An indexed file swapped for a pipe is refused at once, by the file service and the lyric search.
+    fs::remove(music + "/later.lrc");
+    ASSERT_EQ(mkfifo((music + "/later.lrc").c_str(), 0600), 0);
+    for (int64_t id = 1; id <= lastId; ++id) {
+        int fd = index.OpenServable(id, size, real);
+        EXPECT_TRUE(fd < 0 || real.find("later") == std::string::npos);
+        if (fd >= 0) close(fd);
+    }
+    EXPECT_TRUE(index.FindLyrics("later", 10).empty());
     // An indexed file swapped for a link to the outside after indexing is refused too.
     fs::remove(music + "/later.lrc");
     fs::create_symlink(outside, music + "/later.lrc");

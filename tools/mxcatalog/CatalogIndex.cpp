@@ -120,12 +120,32 @@ std::string CollapseBlanks(const std::string& s) {
     return out;
 }
 
+// A regular file opened for reading, links not followed; -1 for anything else. Opened without waiting
+// first, so that a pipe or a device put in the folder cannot hold the thread up.
+int OpenRegular(const char* path) {
+    int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st;
+    int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 bool ReadBounded(const std::string& path, int64_t limit, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
+    int fd = OpenRegular(path.c_str());
+    if (fd < 0) return false;
     bytes.assign(size_t(limit), '\0');
-    in.read(&bytes[0], limit);
-    bytes.resize(size_t(in.gcount()));
+    size_t got = 0;
+    for (ssize_t n; got < bytes.size() && (n = read(fd, &bytes[got], bytes.size() - got)) != 0;) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
+        got += size_t(n);
+    }
+    close(fd);
+    bytes.resize(got);
     return true;
 }
 
@@ -257,7 +277,11 @@ bool CCatalogIndex::ReadFileRow(const std::string& strPath, int64_t nSize, int64
         }
     } else if (kind == KIND_VIDEO) {
         row.strTitle = stem;
-        if (!VideoFrameSize(strPath, row.nWidth, row.nHeight)) row.nWidth = row.nHeight = 0;
+        int fd = OpenRegular(strPath.c_str());
+        FILE* f = fd < 0 ? nullptr : fdopen(fd, "rb");
+        if (!f && fd >= 0) close(fd);
+        if (!f || !VideoFrameSize(f, row.nWidth, row.nHeight)) row.nWidth = row.nHeight = 0;
+        if (f) std::fclose(f);
     } else if (kind == KIND_LYRIC) {
         std::string bytes;
         if (ReadBounded(strPath, MAX_LYRIC_BYTES, bytes)) row.strTitle = LyricPreview(LyricText(bytes));
@@ -536,7 +560,7 @@ int CCatalogIndex::OpenServable(int64_t nId, int64_t& nSize, std::string& strRea
     Release(db);
     char real[PATH_MAX];
     if (path.empty() || !realpath(path.c_str(), real) || !UnderRoot(real)) return -1;
-    int fd = open(real, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    int fd = OpenRegular(real);
     if (fd < 0) return -1;
     // The file opened is the one checked: its own name, read back from the descriptor.
     char opened[PATH_MAX];
