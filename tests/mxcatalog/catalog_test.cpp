@@ -149,6 +149,19 @@ TEST(CatalogIndex, FindsWordsPrefixesAndChineseRunsAndCorrectsCloseMisspellings)
     mxtest::TempMachine machine;
     CCatalogIndex index;
     std::string error;
+    {
+        // Another program's database named by mistake is refused, not emptied.
+        sqlite3* other = nullptr;
+        sqlite3_open((machine.root() + "/other.db").c_str(), &other);
+        sqlite3_exec(other, "CREATE TABLE files(id INTEGER PRIMARY KEY); INSERT INTO files VALUES(1)", nullptr, nullptr, nullptr);
+        CCatalogIndex wrong;
+        EXPECT_FALSE(wrong.Open(machine.root() + "/other.db", error));
+        sqlite3_stmt* q = nullptr;
+        sqlite3_prepare_v2(other, "SELECT count(*) FROM files", -1, &q, nullptr);
+        EXPECT_TRUE(sqlite3_step(q) == SQLITE_ROW && sqlite3_column_int(q, 0) == 1);
+        sqlite3_finalize(q);
+        sqlite3_close(other);
+    }
     ASSERT_TRUE(index.Open(machine.root() + "/index.db", error)) << error;
     ASSERT_TRUE(index.PutRows({Song("/m/a.mp3", "Old Radio", "Tone Generator"), Song("/m/b.wma", "月亮代表我的心", "邓丽君", KIND_WMA),
                                Song("/m/c.mp3", "Morning \"Live\"", "Synth Ensemble"), Song("/m/v.flv", "Old Radio", "", KIND_VIDEO)}));
@@ -239,6 +252,14 @@ TEST(CatalogIndex, ServesOnlyFilesWhoseRealPathIsInsideTheFolders) {
     }
     EXPECT_TRUE(refused);
     EXPECT_EQ(index.Refresh().nRemoved, 2);  // the swapped file and the row outside leave the index
+    // A file added later never takes an id given before: old addresses do not name it.
+    mxtest::WriteHostFile(music + "/new.lrc", "[00:01]y");
+    EXPECT_EQ(index.Refresh().nAdded, 1);
+    for (int64_t id = 1; id <= lastId; ++id) {
+        int fd = index.OpenServable(id, size, real);
+        EXPECT_TRUE(fd < 0 || real.find("new.lrc") == std::string::npos) << id;
+        if (fd >= 0) close(fd);
+    }
 }
 
 TEST(CatalogServer, AnswersEachRequestOverAGeneratedFolder) {

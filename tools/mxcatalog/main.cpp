@@ -62,12 +62,6 @@ bool OpenIndex(CCatalogIndex& index, const std::vector<std::string>& music, std:
     return true;
 }
 
-void PrintCount(const char* what, const REFRESHCOUNT& c, double seconds) {
-    std::lock_guard<std::mutex> lock(g_csLog);
-    std::fprintf(stderr, "mxcatalog: %s: %d added, %d updated, %d removed, %d unchanged, %d unreadable (%.2f s)\n", what,
-                 c.nAdded, c.nUpdated, c.nRemoved, c.nUnchanged, c.nUnreadable, seconds);
-}
-
 // Printable for the log: control bytes and quotes escaped, long targets cut.
 std::string Shown(const std::string& s) {
     std::string out;
@@ -83,6 +77,16 @@ std::string Shown(const std::string& s) {
     }
     if (s.size() > 300) out += "...";
     return out;
+}
+
+void PrintCount(const char* what, const REFRESHCOUNT& c, double seconds) {
+    std::lock_guard<std::mutex> lock(g_csLog);
+    for (const auto& failed : c.vecFailed) std::fprintf(stderr, "mxcatalog: cannot read %s\n", Shown(failed).c_str());
+    if (c.nFailed) {
+        std::fprintf(stderr, "mxcatalog: %d folders or files could not be read; %d indexed files below them kept\n", c.nFailed, c.nKept);
+    }
+    std::fprintf(stderr, "mxcatalog: %s: %d added, %d updated, %d removed, %d unchanged, %d unreadable (%.2f s)\n", what,
+                 c.nAdded, c.nUpdated, c.nRemoved, c.nUnchanged, c.nUnreadable, seconds);
 }
 
 std::string RawQuery(const httplib::Request& req) {
