@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -112,7 +113,7 @@ TEST(CatalogRequest, AnswersReadTheSameInGb2312AndUtf8) {
     s.nId = 7;
     s.strType = "MP3";
     s.strTitle = "清晨 & <晨曲>";
-    s.strArtist = "合成乐团";
+    s.strArtist = "合成\uE81E乐团";  // a character GB18030 has no code for
     s.strAlbum = "示例\x01曲集";  // a control byte XML cannot carry
     s.nSize = 12336;
     s.nBitrate = 128;
@@ -132,10 +133,10 @@ TEST(CatalogRequest, AnswersReadTheSameInGb2312AndUtf8) {
         std::string song = SongAnswer({other, s, s}, "", "h:1", !gb);
         EXPECT_EQ(song.find("encoding=\"GB2312\"") != std::string::npos, gb);
         EXPECT_EQ(Texts(song, "/rss/rovanresult/item[2]/*", gb),
-                  "MP3|清晨 & <晨曲>|合成乐团|示例曲集|12336|128|261|128kbps|太阳升起|http://h:1/files/9|http://h:1/files/7");
+                  "MP3|清晨 & <晨曲>|合成\uE81E乐团|示例曲集|12336|128|261|128kbps|太阳升起|http://h:1/files/9|http://h:1/files/7");
         EXPECT_EQ(Texts(song, "/rss/rovanresult/item[1]/lyricURL", gb), "");
-        EXPECT_EQ(Texts(song, "/rss/rovanresult/hint", gb), "合成乐团");
-        EXPECT_EQ(Texts(song, "/rss/rovanresult/hint/@href", gb), "http://h:1/so.php?ac=so&key=%BA%CF%B3%C9%C0%D6%CD%C5");
+        EXPECT_EQ(Texts(song, "/rss/rovanresult/hint", gb), "合成\uE81E乐团");
+        EXPECT_EQ(Texts(song, "/rss/rovanresult/hint/@href", gb), "http://h:1/so.php?ac=so&key=%BA%CF%B3%C9%20%C0%D6%CD%C5");
         EXPECT_EQ(Texts(SongAnswer({}, "Old Radio", "h:1", !gb), "/rss/rovanresult/qc", gb), "Old Radio");
         EXPECT_EQ(Texts(LyricAnswer({{"清晨", "合成乐团", "", "[00:01]太阳\n"}}, !gb), "/rss/rovanresult/item/*", gb),
                   "清晨|合成乐团||[00:01]太阳\n");
@@ -148,6 +149,19 @@ TEST(CatalogIndex, FindsWordsPrefixesAndChineseRunsAndCorrectsCloseMisspellings)
     mxtest::TempMachine machine;
     CCatalogIndex index;
     std::string error;
+    {
+        // Another program's database named by mistake is refused, not emptied.
+        sqlite3* other = nullptr;
+        sqlite3_open((machine.root() + "/other.db").c_str(), &other);
+        sqlite3_exec(other, "CREATE TABLE files(id INTEGER PRIMARY KEY); INSERT INTO files VALUES(1)", nullptr, nullptr, nullptr);
+        CCatalogIndex wrong;
+        EXPECT_FALSE(wrong.Open(machine.root() + "/other.db", error));
+        sqlite3_stmt* q = nullptr;
+        sqlite3_prepare_v2(other, "SELECT count(*) FROM files", -1, &q, nullptr);
+        EXPECT_TRUE(sqlite3_step(q) == SQLITE_ROW && sqlite3_column_int(q, 0) == 1);
+        sqlite3_finalize(q);
+        sqlite3_close(other);
+    }
     ASSERT_TRUE(index.Open(machine.root() + "/index.db", error)) << error;
     ASSERT_TRUE(index.PutRows({Song("/m/a.mp3", "Old Radio", "Tone Generator"), Song("/m/b.wma", "月亮代表我的心", "邓丽君", KIND_WMA),
                                Song("/m/c.mp3", "Morning \"Live\"", "Synth Ensemble"), Song("/m/v.flv", "Old Radio", "", KIND_VIDEO)}));
@@ -217,7 +231,17 @@ TEST(CatalogIndex, ServesOnlyFilesWhoseRealPathIsInsideTheFolders) {
     ASSERT_EQ(found.size(), 1u);
     int64_t size;
     std::string real;
-    EXPECT_EQ(index.OpenServable(found[0].nId, size, real), -1);
+    const int64_t lastId = found[0].nId;
+    EXPECT_EQ(index.OpenServable(lastId, size, real), -1);
+    // An indexed file swapped for a pipe is refused at once, by the file service and the lyric search.
+    fs::remove(music + "/later.lrc");
+    ASSERT_EQ(mkfifo((music + "/later.lrc").c_str(), 0600), 0);
+    for (int64_t id = 1; id <= lastId; ++id) {
+        int fd = index.OpenServable(id, size, real);
+        EXPECT_TRUE(fd < 0 || real.find("later") == std::string::npos);
+        if (fd >= 0) close(fd);
+    }
+    EXPECT_TRUE(index.FindLyrics("later", 10).empty());
     // An indexed file swapped for a link to the outside after indexing is refused too.
     fs::remove(music + "/later.lrc");
     fs::create_symlink(outside, music + "/later.lrc");
@@ -228,6 +252,14 @@ TEST(CatalogIndex, ServesOnlyFilesWhoseRealPathIsInsideTheFolders) {
     }
     EXPECT_TRUE(refused);
     EXPECT_EQ(index.Refresh().nRemoved, 2);  // the swapped file and the row outside leave the index
+    // A file added later never takes an id given before: old addresses do not name it.
+    mxtest::WriteHostFile(music + "/new.lrc", "[00:01]y");
+    EXPECT_EQ(index.Refresh().nAdded, 1);
+    for (int64_t id = 1; id <= lastId; ++id) {
+        int fd = index.OpenServable(id, size, real);
+        EXPECT_TRUE(fd < 0 || real.find("new.lrc") == std::string::npos) << id;
+        if (fd >= 0) close(fd);
+    }
 }
 
 TEST(CatalogServer, AnswersEachRequestOverAGeneratedFolder) {
@@ -282,6 +314,18 @@ TEST(CatalogServer, AnswersEachRequestOverAGeneratedFolder) {
     auto file = songs.Get(url.substr(url.find("/files/")).c_str());
     ASSERT_TRUE(file);
     EXPECT_EQ(file->body, mxtest::ReadHostFile(music + "/morning.mp3"));
+    // One range is served; several are refused rather than each sent in full.
+    struct RANGE {
+        const char* range;
+        int status;
+        std::string body;
+    } ranges[] = {{"bytes=4-7", 206, file->body.substr(4, 4)}, {"bytes=0-,0-", 416, ""}};
+    for (const auto& r : ranges) {
+        auto part = songs.Get(url.substr(url.find("/files/")).c_str(), {{"Range", r.range}});
+        ASSERT_TRUE(part);
+        EXPECT_EQ(part->status, r.status) << r.range;
+        EXPECT_EQ(part->body, r.body) << r.range;
+    }
     auto lyric = songs.Get("/coo/rovanmbox/2008/lyric.so?query=合成乐团 清晨&ext=mbox");
     ASSERT_TRUE(lyric);
     EXPECT_EQ(Texts(lyric->body, "//item/geci", true), "[00:01.00]清晨\n");

@@ -1,30 +1,29 @@
 #include "CatalogIndex.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <cstring>
 #include <unordered_map>
 
 #include "MxModule/MxModule.h"
 #include "VideoSize.h"
 
 namespace mxcatalog {
-namespace fs = std::filesystem;
 
 namespace {
 
 constexpr int64_t MAX_LYRIC_BYTES = 1 << 20;
 
+// Ids are never given twice (AUTOINCREMENT): an address handed out earlier never names another file.
 const char* SCHEMA =
-    "PRAGMA journal_mode=WAL;"
-    "PRAGMA synchronous=NORMAL;"
-    "CREATE TABLE IF NOT EXISTS files(id INTEGER PRIMARY KEY, path TEXT UNIQUE NOT NULL, stem TEXT NOT NULL,"
+    "CREATE TABLE IF NOT EXISTS files(id INTEGER PRIMARY KEY AUTOINCREMENT, path TEXT UNIQUE NOT NULL, stem TEXT NOT NULL,"
     " kind INTEGER NOT NULL, size INTEGER, mtime INTEGER, title TEXT, artist TEXT, album TEXT, bitrate INTEGER,"
     " duration INTEGER, width INTEGER, height INTEGER, ltitle TEXT, lartisttitle TEXT, ltitleartist TEXT);"
     "CREATE INDEX IF NOT EXISTS files_stem ON files(stem, kind);"
@@ -34,7 +33,14 @@ const char* SCHEMA =
     "CREATE VIRTUAL TABLE IF NOT EXISTS words USING fts5(title, artist, album, name, tokenize='unicode61', prefix='1 2');"
     "CREATE VIRTUAL TABLE IF NOT EXISTS vwords USING fts5(title, name, tokenize='unicode61', prefix='1 2');";
 
-constexpr int SCHEMA_VERSION = 1;
+constexpr int SCHEMA_VERSION = 2;
+// Marks a database as an mxcatalog index ("MxCI"); one without it is touched only when it is empty or
+// is an index written before the mark (layout 1, nothing but this index's own tables).
+constexpr int64_t APPLICATION_ID = 0x4D784349;
+const char* FOREIGN_OBJECTS =
+    "SELECT count(*) FROM sqlite_master WHERE name NOT IN ('files', 'words', 'vwords', 'files_stem', 'files_ltitle',"
+    " 'files_lartisttitle', 'files_ltitleartist') AND name NOT LIKE 'words\\_%' ESCAPE '\\'"
+    " AND name NOT LIKE 'vwords\\_%' ESCAPE '\\' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'";
 
 // Matches ranked for an answer: a key that matches more songs than this is ranked among the first of
 // them only, so that a one-letter key costs no more than a precise one.
@@ -120,12 +126,32 @@ std::string CollapseBlanks(const std::string& s) {
     return out;
 }
 
+// A regular file opened for reading, links not followed; -1 for anything else. Opened without waiting
+// first, so that a pipe or a device put in the folder cannot hold the thread up.
+int OpenRegular(const char* path) {
+    int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st;
+    int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 bool ReadBounded(const std::string& path, int64_t limit, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
+    int fd = OpenRegular(path.c_str());
+    if (fd < 0) return false;
     bytes.assign(size_t(limit), '\0');
-    in.read(&bytes[0], limit);
-    bytes.resize(size_t(in.gcount()));
+    size_t got = 0;
+    for (ssize_t n; got < bytes.size() && (n = read(fd, &bytes[got], bytes.size() - got)) != 0;) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
+        got += size_t(n);
+    }
+    close(fd);
+    bytes.resize(got);
     return true;
 }
 
@@ -143,24 +169,47 @@ bool CCatalogIndex::Open(const std::string& strDbPath, std::string& strError) {
         return false;
     }
     sqlite3_busy_timeout(m_pWriter, 5000);
-    // The index only mirrors the folders: one of another layout is dropped and made again.
-    int version = -1;
-    {
-        CStatement q(m_pWriter, "PRAGMA user_version");
-        if (q.Step()) version = int(q.Int(0));
-    }
-    char* message = nullptr;
-    if (version != SCHEMA_VERSION) {
-        sqlite3_exec(m_pWriter, "DROP TABLE IF EXISTS files; DROP TABLE IF EXISTS words; DROP TABLE IF EXISTS vwords;",
-                     nullptr, nullptr, nullptr);
-    }
-    std::string schema = std::string(SCHEMA) + "PRAGMA user_version=" + std::to_string(SCHEMA_VERSION) + ";";
-    if (sqlite3_exec(m_pWriter, schema.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-        strError = message ? message : "cannot create the index";
-        sqlite3_free(message);
+    auto number = [this](const char* sql, int64_t& n) {
+        CStatement q(m_pWriter, sql);
+        if (!q.Step()) return false;
+        n = q.Int(0);
+        return true;
+    };
+    int64_t application = 0, version = 0, foreign = 0, objects = 0, tables = 0;
+    if (!number("PRAGMA application_id", application) || !number("PRAGMA user_version", version) ||
+        !number(FOREIGN_OBJECTS, foreign) || !number("SELECT count(*) FROM sqlite_master", objects) ||
+        !number("SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN ('files', 'words', 'vwords')", tables)) {
+        strError = sqlite3_errmsg(m_pWriter);
         return false;
     }
-    return true;
+    bool unmarked = application == 0 && foreign == 0 && (objects == 0 || (version == 1 && tables == 3));
+    if (application != APPLICATION_ID && !unmarked) {
+        strError = "not an mxcatalog index (it holds other data); left untouched";
+        return false;
+    }
+    auto exec = [this, &strError](const std::string& sql) {
+        char* message = nullptr;
+        if (sqlite3_exec(m_pWriter, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) return true;
+        strError = message ? message : "cannot write the index";
+        sqlite3_free(message);
+        return false;
+    };
+    if (!exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; BEGIN IMMEDIATE")) return false;
+    // The index only mirrors the folders: one of another layout is made again, its ids not given again.
+    bool ok = true;
+    if (objects > 0 && version != SCHEMA_VERSION) {
+        int64_t last = 0;
+        number("SELECT max(id) FROM files", last);
+        int64_t seq = 0;
+        if (number("SELECT seq FROM sqlite_sequence WHERE name='files'", seq)) last = std::max(last, seq);
+        ok = exec("DROP TABLE IF EXISTS files; DROP TABLE IF EXISTS words; DROP TABLE IF EXISTS vwords;") && exec(SCHEMA) &&
+             (last <= 0 || exec("INSERT INTO sqlite_sequence(name, seq) VALUES('files', " + std::to_string(last) + ")"));
+    } else {
+        ok = exec(SCHEMA);
+    }
+    ok = ok && exec("PRAGMA application_id=" + std::to_string(APPLICATION_ID) + "; PRAGMA user_version=" + std::to_string(SCHEMA_VERSION));
+    sqlite3_exec(m_pWriter, ok ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
+    return ok;
 }
 
 bool CCatalogIndex::SetRoots(const std::vector<std::string>& roots, std::string& strError) {
@@ -257,7 +306,11 @@ bool CCatalogIndex::ReadFileRow(const std::string& strPath, int64_t nSize, int64
         }
     } else if (kind == KIND_VIDEO) {
         row.strTitle = stem;
-        if (!VideoFrameSize(strPath, row.nWidth, row.nHeight)) row.nWidth = row.nHeight = 0;
+        int fd = OpenRegular(strPath.c_str());
+        FILE* f = fd < 0 ? nullptr : fdopen(fd, "rb");
+        if (!f && fd >= 0) close(fd);
+        if (!f || !VideoFrameSize(f, row.nWidth, row.nHeight)) row.nWidth = row.nHeight = 0;
+        if (f) std::fclose(f);
     } else if (kind == KIND_LYRIC) {
         std::string bytes;
         if (ReadBounded(strPath, MAX_LYRIC_BYTES, bytes)) row.strTitle = LyricPreview(LyricText(bytes));
@@ -337,32 +390,65 @@ REFRESHCOUNT CCatalogIndex::Refresh(const std::atomic<bool>* pStop) {
         if (!batch.empty()) PutRows(batch);
         batch.clear();
     };
+    // Folders that could not be read whole: what the index holds below them stays.
+    std::vector<std::string> kept;
+    auto failed = [&](const std::string& path, int error) {
+        ++count.nFailed;
+        if (count.vecFailed.size() < 10) count.vecFailed.push_back(path + ": " + std::strerror(error));
+        kept.push_back(path);
+    };
     for (const auto& root : m_vecRoots) {
-        std::error_code ec;
-        fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
-        for (; !ec && it != end && !stopped(); it.increment(ec)) {
-            std::error_code e2;
+        std::vector<std::string> dirs{root};
+        while (!dirs.empty() && !stopped()) {
+            std::string dir = std::move(dirs.back());
+            dirs.pop_back();
             // Links are never followed: what is served stays inside the folder.
-            if (it->is_symlink(e2) || !it->is_regular_file(e2)) continue;
-            std::string path = it->path().string();
-            if (KindOfName(path) < 0) continue;
-            struct stat st;
-            if (lstat(path.c_str(), &st) != 0) continue;
-            int64_t mtime = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-            auto k = known.find(path);
-            if (k != known.end()) {
-                k->second.bSeen = true;
-                if (k->second.nSize == st.st_size && k->second.nMtime == mtime) {
-                    ++count.nUnchanged;
+            int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            DIR* d = dfd < 0 ? nullptr : fdopendir(dfd);
+            if (!d) {
+                failed(dir, errno);
+                if (dfd >= 0) close(dfd);
+                continue;
+            }
+            std::string prefix = dir == "/" ? dir : dir + "/";
+            while (!stopped()) {
+                errno = 0;
+                struct dirent* e = readdir(d);
+                if (!e) {
+                    if (errno) failed(dir, errno);
+                    break;
+                }
+                std::string name = e->d_name;
+                if (name == "." || name == "..") continue;
+                std::string path = prefix + name;
+                struct stat st;
+                if (fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                    failed(path, errno);
                     continue;
                 }
+                if (S_ISDIR(st.st_mode)) {
+                    dirs.push_back(path);
+                    continue;
+                }
+                // Only regular files: a pipe or a device would hold the reader up.
+                if (!S_ISREG(st.st_mode) || KindOfName(path) < 0) continue;
+                int64_t mtime = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+                auto k = known.find(path);
+                if (k != known.end()) {
+                    k->second.bSeen = true;
+                    if (k->second.nSize == st.st_size && k->second.nMtime == mtime) {
+                        ++count.nUnchanged;
+                        continue;
+                    }
+                }
+                CATALOGROW row;
+                if (!ReadFileRow(path, st.st_size, mtime, row)) continue;
+                if (row.nKind == KIND_UNREADABLE) ++count.nUnreadable;
+                ++(k == known.end() ? count.nAdded : count.nUpdated);
+                batch.push_back(std::move(row));
+                if (batch.size() >= 256) flush();
             }
-            CATALOGROW row;
-            if (!ReadFileRow(path, st.st_size, mtime, row)) continue;
-            if (row.nKind == KIND_UNREADABLE) ++count.nUnreadable;
-            ++(k == known.end() ? count.nAdded : count.nUpdated);
-            batch.push_back(std::move(row));
-            if (batch.size() >= 256) flush();
+            closedir(d);
         }
     }
     flush();
@@ -374,6 +460,14 @@ REFRESHCOUNT CCatalogIndex::Refresh(const std::atomic<bool>* pStop) {
     CStatement unvword(m_pWriter, "DELETE FROM vwords WHERE rowid=?1");
     for (const auto& k : known) {
         if (k.second.bSeen) continue;
+        bool below = false;
+        for (const auto& p : kept) {
+            below = below || p == "/" || k.first == p || (k.first.compare(0, p.size(), p) == 0 && k.first[p.size()] == '/');
+        }
+        if (below) {
+            ++count.nKept;
+            continue;
+        }
         drop.Bind(1, k.second.nId).Run();
         unword.Bind(1, k.second.nId).Run();
         unvword.Bind(1, k.second.nId).Run();
@@ -536,7 +630,7 @@ int CCatalogIndex::OpenServable(int64_t nId, int64_t& nSize, std::string& strRea
     Release(db);
     char real[PATH_MAX];
     if (path.empty() || !realpath(path.c_str(), real) || !UnderRoot(real)) return -1;
-    int fd = open(real, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    int fd = OpenRegular(real);
     if (fd < 0) return -1;
     // The file opened is the one checked: its own name, read back from the descriptor.
     char opened[PATH_MAX];

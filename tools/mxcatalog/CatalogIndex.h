@@ -29,6 +29,9 @@ struct CATALOGROW {
 
 struct REFRESHCOUNT {
     int nAdded = 0, nUpdated = 0, nRemoved = 0, nUnchanged = 0, nUnreadable = 0;
+    int nFailed = 0;  // folders and entries that could not be read
+    int nKept = 0;    // files not found again but kept, being below one of those
+    std::vector<std::string> vecFailed;  // the first few, with their reasons
 };
 
 class CCatalogIndex {
@@ -43,7 +46,8 @@ public:
     // The folders served; each kept as its real path. False when one does not exist.
     bool SetRoots(const std::vector<std::string>& roots, std::string& strError);
     // Brings the index up to the folders: files whose size and modification time are unchanged are not
-    // read again; new and changed files are read; files gone are dropped. Stops early when *pStop.
+    // read again; new and changed files are read; files gone are dropped, unless they lie below something
+    // the walk could not read. Stops early when *pStop.
     REFRESHCOUNT Refresh(const std::atomic<bool>* pStop = nullptr);
     // Puts rows as they are (the refresh's own step; benchmarks fill an index with it).
     bool PutRows(const std::vector<CATALOGROW>& rows);

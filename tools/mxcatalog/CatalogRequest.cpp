@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 
 namespace mxcatalog {
@@ -167,10 +168,34 @@ bool IsUtf8(const std::string& bytes) {
 
 bool GbToUtf8(const std::string& gb, std::string& utf8) { return Convert("UTF-8", "GB18030", gb, utf8); }
 
-std::string Utf8ToGb(const std::string& utf8) {
-    std::string out;
-    // GB18030 holds every code point, so only invalid input can fail, and CleanUtf8 removed that.
-    if (!Convert("GB18030", "UTF-8", CleanUtf8(utf8), out)) out.clear();
+std::string Utf8ToGb(const std::string& utf8, bool bXml) {
+    std::string clean = CleanUtf8(utf8), out;
+    if (Convert("GB18030", "UTF-8", clean, out)) return out;
+    // A few private-use characters whose characters have since got code points of their own have no
+    // GB18030 code: the text is converted a character at a time and those are written otherwise.
+    out.clear();
+    iconv_t cd = iconv_open("GB18030", "UTF-8");
+    if (cd == iconv_t(-1)) return out;
+    for (size_t i = 0; i < clean.size();) {
+        uint32_t cp = 0;
+        size_t len = 1;
+        NextCodePoint(clean, i, cp, len);  // valid: CleanUtf8 made it so
+        char buf[16];
+        char* src = &clean[i];
+        size_t srcLeft = len;
+        char* dst = buf;
+        size_t dstLeft = sizeof buf;
+        if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) != size_t(-1) && srcLeft == 0) {
+            out.append(buf, sizeof buf - dstLeft);
+        } else {
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+            char ref[16];
+            std::snprintf(ref, sizeof ref, "&#x%X;", unsigned(cp));
+            out += bXml ? ref : " ";
+        }
+        i += len;
+    }
+    iconv_close(cd);
     return out;
 }
 
@@ -373,7 +398,7 @@ std::string SongAnswer(const std::vector<SONGITEM>& items, const std::string& st
     if (!artist.empty()) {
         // The follow-up search goes back to this server with the artist as the module sends keys: GBK.
         body += "<hint href=\"";
-        AppendEscaped(body, "http://" + strHost + "/so.php?ac=so&key=" + PercentEncode(Utf8ToGb(artist)));
+        AppendEscaped(body, "http://" + strHost + "/so.php?ac=so&key=" + PercentEncode(Utf8ToGb(artist, false)));
         body += "\">";
         AppendEscaped(body, artist);
         body += "</hint>";

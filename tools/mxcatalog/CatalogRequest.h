@@ -20,8 +20,10 @@ std::string PercentEncode(const std::string& bytes);
 bool IsUtf8(const std::string& bytes);
 // Strict GB18030 (a superset of GBK) to UTF-8; false when the bytes are not valid GB18030.
 bool GbToUtf8(const std::string& gb, std::string& utf8);
-// UTF-8 to GB18030 bytes; invalid UTF-8 is first made valid (U+FFFD).
-std::string Utf8ToGb(const std::string& utf8);
+// UTF-8 to GB18030 bytes; invalid UTF-8 is first made valid (U+FFFD). A character GB18030 cannot
+// encode becomes a character reference (&#xE81E;) when bXml, else a blank (a search key then still
+// finds the words around it).
+std::string Utf8ToGb(const std::string& utf8, bool bXml = true);
 // Valid UTF-8 without the characters XML 1.0 forbids (invalid bytes become U+FFFD, control characters
 // other than tab, line feed and carriage return are dropped).
 std::string CleanUtf8(const std::string& bytes);

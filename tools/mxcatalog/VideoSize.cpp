@@ -189,9 +189,7 @@ bool Mp4FrameSize(const uint8_t* pData, size_t nSize, int& nWidth, int& nHeight)
     return Mp4FrameSize(read, nSize, nWidth, nHeight);
 }
 
-bool VideoFrameSize(const std::string& hostPath, int& nWidth, int& nHeight) {
-    FILE* f = std::fopen(hostPath.c_str(), "rb");
-    if (!f) return false;
+bool VideoFrameSize(FILE* f, int& nWidth, int& nHeight) {
     bool ok = false;
     std::vector<uint8_t> head(64 * 1024);
     size_t got = std::fread(head.data(), 1, head.size(), f);
@@ -204,7 +202,6 @@ bool VideoFrameSize(const std::string& hostPath, int& nWidth, int& nHeight) {
         };
         if (end > 0) ok = Mp4FrameSize(read, uint64_t(end), nWidth, nHeight);
     }
-    std::fclose(f);
     return ok;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -17,7 +18,8 @@ bool FlvFrameSize(const uint8_t* pData, size_t nSize, int& nWidth, int& nHeight)
 // Width and height of the first track header (tkhd) with a non-zero size, 16.16 fixed point.
 bool Mp4FrameSize(const READAT& read, uint64_t nFileSize, int& nWidth, int& nHeight);
 bool Mp4FrameSize(const uint8_t* pData, size_t nSize, int& nWidth, int& nHeight);
-// Either, by the file's first bytes; false for anything else or an unreadable file.
-bool VideoFrameSize(const std::string& hostPath, int& nWidth, int& nHeight);
+// Either, by the file's first bytes; false for anything else or an unreadable file. The file is read
+// from its start and left open.
+bool VideoFrameSize(FILE* f, int& nWidth, int& nHeight);
 
 }  // namespace mxcatalog

@@ -62,12 +62,6 @@ bool OpenIndex(CCatalogIndex& index, const std::vector<std::string>& music, std:
     return true;
 }
 
-void PrintCount(const char* what, const REFRESHCOUNT& c, double seconds) {
-    std::lock_guard<std::mutex> lock(g_csLog);
-    std::fprintf(stderr, "mxcatalog: %s: %d added, %d updated, %d removed, %d unchanged, %d unreadable (%.2f s)\n", what,
-                 c.nAdded, c.nUpdated, c.nRemoved, c.nUnchanged, c.nUnreadable, seconds);
-}
-
 // Printable for the log: control bytes and quotes escaped, long targets cut.
 std::string Shown(const std::string& s) {
     std::string out;
@@ -83,6 +77,16 @@ std::string Shown(const std::string& s) {
     }
     if (s.size() > 300) out += "...";
     return out;
+}
+
+void PrintCount(const char* what, const REFRESHCOUNT& c, double seconds) {
+    std::lock_guard<std::mutex> lock(g_csLog);
+    for (const auto& failed : c.vecFailed) std::fprintf(stderr, "mxcatalog: cannot read %s\n", Shown(failed).c_str());
+    if (c.nFailed) {
+        std::fprintf(stderr, "mxcatalog: %d folders or files could not be read; %d indexed files below them kept\n", c.nFailed, c.nKept);
+    }
+    std::fprintf(stderr, "mxcatalog: %s: %d added, %d updated, %d removed, %d unchanged, %d unreadable (%.2f s)\n", what,
+                 c.nAdded, c.nUpdated, c.nRemoved, c.nUnchanged, c.nUnreadable, seconds);
 }
 
 std::string RawQuery(const httplib::Request& req) {
@@ -117,6 +121,11 @@ const char* MimeOf(const std::string& path) {
 
 void ServeFile(CCatalogIndex& index, const httplib::Request& req, httplib::Response& res) {
     const std::string& digits = req.matches[1];
+    // One range at most: the library would answer any number of them, each as large as the file.
+    if (req.get_header_value_count("Range") > 1 || req.get_header_value("Range").find(',') != std::string::npos) {
+        res.status = 416;
+        return;
+    }
     if (digits.size() > 18) {
         res.status = 404;
         return;
@@ -141,6 +150,11 @@ void ServeFile(CCatalogIndex& index, const httplib::Request& req, httplib::Respo
 }
 
 void Setup(httplib::Server& server, int port) {
+    // Address reuse only: with port reuse a second server could share the port and take half the requests.
+    server.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     server.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
         t_start = std::chrono::steady_clock::now();
         t_bStarted = true;
