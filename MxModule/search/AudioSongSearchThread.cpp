@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "MxModule/foundation/MxPublic.h"
 #include "MxModule/foundation/XmlReader.h"
@@ -12,6 +13,18 @@
 namespace {
 
 DWORD Decimal(const CString& s) { return DWORD(std::atoi(s)); }
+
+// The song server reads keys as GBK (GB18030): text of another system code page is turned into it.
+CString Gbk(const CString& text) {
+    UINT acp = GetACP();
+    if (acp == 936 || acp == 54936 || text.IsEmpty()) return text;
+    std::u16string wide(size_t(text.GetLength()), u'\0');
+    int n = MultiByteToWideChar(CP_ACP, 0, text, text.GetLength(), &wide[0], int(wide.size()));
+    std::string out(size_t(n > 0 ? n : 0) * 4, '\0');
+    int m = WideCharToMultiByte(54936, 0, wide.data(), n, &out[0], int(out.size()), nullptr, nullptr);
+    out.resize(size_t(m > 0 ? m : 0));
+    return CString(std::move(out));
+}
 
 }  // namespace
 
@@ -126,7 +139,7 @@ void CAudioSongSearchThread::OnlineSearch(AUDIORESULTLIST& results, unsigned lon
         return;
     }
     CString server = bDocument ? CString() : SearchCommon::ServerAddress("SongSearch");
-    CString address = bDocument ? keyword : server + "/so.php" + "?ac=so&key=" + CMxPublic::URLEncode(keyword);
+    CString address = bDocument ? keyword : server + "/so.php" + "?ac=so&key=" + CMxPublic::URLEncode(Gbk(keyword));
     if (m_bStop) return;
     CXmlPtr<IXMLDOMDocument> doc = XmlReader::CreateDocument();
     if (!doc) {

@@ -99,12 +99,22 @@ std::vector<int> Wait(CMessageSink& sink, int id, const char* what) {
 }
 
 // Every error is a line; the search failed (status 1) unless all were elements missing from an answer
-// that still gave its results.
-int Report(const std::vector<int>& codes, const char* (*meaning)(int), int missingElement, int missingLyricElement) {
+// that still gave results. A load that failed for want of a server says how to name one.
+int Report(const std::vector<int>& codes, const char* (*meaning)(int), int missingElement, int missingLyricElement,
+           bool anyResult, const char* server) {
     int status = 0;
     for (int code : codes) {
         std::cerr << "mxbox: error " << code << ": " << meaning(code) << "\n";
-        if (code != missingElement && code != missingLyricElement) status = 1;
+        if ((code != missingElement && code != missingLyricElement) || !anyResult) status = 1;
+    }
+    bool loadFailed = false;
+    for (int code : codes)  // VSE_LOAD_FAILED has the song search's number
+        loadFailed = loadFailed || code == ASE_LOAD_FAILED || code == ASE_LYRIC_LOAD_FAILED;
+    if (loadFailed && server) {
+        registry_string<std::string> user(std::string("SOFTWARE\\Tamborinebox\\Servers\\") + server, HKEY_CURRENT_USER),
+            machine(std::string("SOFTWARE\\Tamborinebox\\Servers\\") + server, HKEY_LOCAL_MACHINE);
+        if (!user.exists() && !machine.exists())
+            std::cerr << "mxbox: no " << server << " server is set: mxbox settings servers use HOST[:PORT]\n";
     }
     return status;
 }
@@ -130,6 +140,19 @@ int Search(const SearchArgs& a) {
         names.AddTail(Ansi(w, "KEYWORD"));
     }
     if (type != AST_ONLINE && type != AST_RESULT_DOCUMENT) Library();
+    if (type == AST_PLAYLISTS) {
+        if (a.words.empty()) throw CLI::RuntimeError(Fail("name the playlists to list"));
+        CList<CString, CString> known(10);
+        Library()->GetAllPlaylists(&known);
+        for (POSITION pos = names.GetHeadPosition(); pos;) {
+            const CString& name = names.GetNext(pos);
+            bool found = false;
+            for (POSITION k = known.GetHeadPosition(); k && !found;) found = known.GetNext(k) == name;
+            if (!found) throw CLI::RuntimeError(Fail(Utf8(name) + ": no such playlist"));
+        }
+    }
+    // The listings take no keyword, but the module wants one for every type but two.
+    if (type == AST_ALL_LOCAL_SONGS && joined.empty()) joined = "*";
     CMessageSink sink(CMessageSink::kAudioSearch);
     CAudioSearch search;
     int id = search.StartNewSearch(&names, type == AST_PLAYLISTS ? CString() : Ansi(joined, "KEYWORD"), type,
@@ -171,7 +194,10 @@ int Search(const SearchArgs& a) {
                 std::cout << "See also: " << Utf8(m->hint.strText) << " (" << Utf8(m->hint.strHref) << ")\n";
         }
     }
-    return Report(codes, AudioErrorMeaning, ASE_ELEMENT_MISSING, ASE_LYRIC_ELEMENT_MISSING);
+    bool anyResult = false;
+    for (const RECEIVEDMSG* m : ends) anyResult = anyResult || !m->vecSongs.empty();
+    return Report(codes, AudioErrorMeaning, ASE_ELEMENT_MISSING, ASE_LYRIC_ELEMENT_MISSING, anyResult,
+                  type == AST_ONLINE || type == AST_ONLINE_THEN_LIBRARY ? "SongSearch" : nullptr);
 }
 
 struct LyricArgs {
@@ -188,8 +214,11 @@ int Lyrics(const LyricArgs& a) {
     int id = search.LyricSearch(Ansi(first, "ARTIST"), Ansi(second, "TITLE"), sink.GetHwnd(),
                                 LyricSearchResultType(a.form));
     std::vector<int> codes = Wait(sink, id, "lyric search");
+    bool anyResult = false, ended = false;
     for (const RECEIVEDMSG& m : sink.Messages(id)) {
         if (m.nMessage != WM_MX_END_LYRIC_SEARCH) continue;
+        ended = true;
+        anyResult = !m.vecLyrics.empty();
         if (a.json) {
             std::cout << "[";
             for (size_t i = 0; i < m.vecLyrics.size(); ++i) {
@@ -206,7 +235,9 @@ int Lyrics(const LyricArgs& a) {
                           << "\n" << Utf8(l.strLyric) << "\n";
         }
     }
-    return Report(codes, AudioErrorMeaning, ASE_ELEMENT_MISSING, ASE_LYRIC_ELEMENT_MISSING);
+    if (!ended && a.json) std::cout << "[]\n";  // the search ended early: nothing found
+    return Report(codes, AudioErrorMeaning, ASE_ELEMENT_MISSING, ASE_LYRIC_ELEMENT_MISSING, anyResult,
+                  a.form == LSRT_ADDRESS ? nullptr : "Lyric");
 }
 
 int Video(const std::string& keyword, bool json) {
@@ -214,8 +245,10 @@ int Video(const std::string& keyword, bool json) {
     CVideoSearch search;
     int id = search.StartNewSearch(Ansi(keyword, "KEYWORD"), sink.GetHwnd());
     std::vector<int> codes = Wait(sink, id, "video search");
+    bool anyResult = false;
     for (const RECEIVEDMSG& m : sink.Messages(id)) {
         if (m.nMessage != WM_MX_VIDEO_SEARCH_RESULT) continue;
+        anyResult = !m.vecVideos.empty();
         if (json) {
             std::cout << "[";
             for (size_t i = 0; i < m.vecVideos.size(); ++i) {
@@ -239,7 +272,7 @@ int Video(const std::string& keyword, bool json) {
             PrintTable(rows);
         }
     }
-    return Report(codes, VideoErrorMeaning, VSE_ELEMENT_MISSING, VSE_ELEMENT_MISSING);
+    return Report(codes, VideoErrorMeaning, VSE_ELEMENT_MISSING, VSE_ELEMENT_MISSING, anyResult, "Video");
 }
 
 }  // namespace

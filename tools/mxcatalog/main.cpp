@@ -155,6 +155,14 @@ void Setup(httplib::Server& server, int port) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
+    // Slow or idle clients must not hold every worker: many workers, and short waits for each read
+    // and between requests on one connection.
+    server.new_task_queue = [] { return new httplib::ThreadPool(64); };
+    server.set_read_timeout(3, 0);
+    server.set_write_timeout(10, 0);
+    server.set_keep_alive_timeout(2);
+    server.set_keep_alive_max_count(20);
+    server.set_payload_max_length(64 * 1024);
     server.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
         t_start = std::chrono::steady_clock::now();
         t_bStarted = true;
@@ -299,7 +307,8 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return app.exit(e);
+        int status = app.exit(e);  // --help is 0; a usage error is 1, as every other failure
+        return status == 0 ? 0 : 1;
     }
     try {
         if (*cmdServe) return Serve(serve);
