@@ -80,7 +80,7 @@ TEST_F(XmlTest, HostileOrBrokenAnswersAreNotLoaded) {
         server.Serve(c.path, c.body, c.status);
         auto start = std::chrono::steady_clock::now();
         EXPECT_EQ("(not loaded)", TextOfA(server.Base() + c.path));
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     }
     EXPECT_EQ("(not loaded)", TextOfA("http://127.0.0.1:1/nothing-listens"));
     EXPECT_EQ("(not loaded)", TextOfA("C:\\no such file.xml"));
