@@ -7,8 +7,12 @@
 #include <mutex>
 #include <string>
 
+#include "MxModule/fileops/FileOperateManager.h"
 #include "MxModule/foundation/MxFile.h"
 #include "platform/digest.h"
+#include "platform/files.h"
+#include "platform/shell.h"
+#include "platform/version.h"
 
 namespace {
 bool IsUrlSafe(unsigned char c) {
@@ -29,6 +33,51 @@ std::string RoundTrip(const std::string& text) {
     std::string out(size_t(narrow), '\0');
     WideCharToMultiByte(CP_ACP, 0, w.c_str(), -1, &out[0], narrow, nullptr, nullptr);
     return out;  // with its terminator
+}
+
+// The fixed file information of a program's version resource.
+bool FixedFileInfo(const CString& strPath, VS_FIXEDFILEINFO& info) {
+    DWORD dwHandle = 0;
+    DWORD dwSize = GetFileVersionInfoSizeA(strPath, &dwHandle);
+    if (dwSize == 0) return false;
+    std::unique_ptr<BYTE[]> block(new BYTE[dwSize]);
+    LPVOID pValue = nullptr;
+    UINT uLen = 0;
+    if (!GetFileVersionInfoA(strPath, dwHandle, dwSize, block.get()) ||
+        !VerQueryValueA(block.get(), "\\", &pValue, &uLen) || uLen < sizeof info) {
+        return false;
+    }
+    std::memcpy(&info, pValue, sizeof info);
+    return true;
+}
+
+CString FourPartVersion(DWORD dwMS, DWORD dwLS) {
+    CString strVersion;
+    strVersion.Format("%d.%d.%d.%d", HIWORD(dwMS), LOWORD(dwMS), HIWORD(dwLS), LOWORD(dwLS));
+    return strVersion;
+}
+
+// Each entry of a folder other than "." and "..", in the order the system lists them.
+template <typename Visit>
+void ForEachEntry(const CString& strFolder, Visit visit) {
+    WIN32_FIND_DATAA data;
+    HANDLE hFind = FindFirstFileA(strFolder + "\\*.*", &data);
+    if (hFind == INVALID_HANDLE_VALUE) return;
+    do {
+        if (std::strcmp(data.cFileName, ".") != 0 && std::strcmp(data.cFileName, "..") != 0) visit(data);
+    } while (FindNextFileA(hFind, &data));
+    FindClose(hFind);
+}
+
+// Links are not entered: a link to one of its own parents would make the walk endless.
+bool IsFolderToEnter(const WIN32_FIND_DATAA& data) {
+    return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool IsAudioByContent(const CString& strPath) {
+    VelaPlayerFileType nClass = FILETYPE_UNKNOWN, nFormat = FILETYPE_UNKNOWN;
+    CFileOperateManager::GetFileType(strPath, nClass, nFormat, 1);
+    return nClass == FILETYPE_AUDIO;
 }
 }  // namespace
 
@@ -181,4 +230,129 @@ CString CMxPublic::GbkLiteral(const char* pszGbk) {
         }
     }
     return converted->emplace(std::make_pair(pszGbk, acp), text).first->second;
+}
+
+CString CMxPublic::GetExeVersion(CString strPath) {
+    VS_FIXEDFILEINFO info;
+    return FixedFileInfo(strPath, info) ? FourPartVersion(info.dwFileVersionMS, info.dwFileVersionLS) : CString();
+}
+
+CString CMxPublic::GetInternalProductVersion(CString strPath) {
+    VS_FIXEDFILEINFO info;
+    return FixedFileInfo(strPath, info) ? FourPartVersion(info.dwProductVersionMS, info.dwProductVersionLS) : CString();
+}
+
+int CMxPublic::IsEmptyDirectory(CString strFolder) {
+    int bEmpty = 1;
+    ForEachEntry(strFolder, [&bEmpty](const WIN32_FIND_DATAA& data) {
+        if (!(data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))) bEmpty = 0;
+    });
+    return bEmpty;
+}
+
+int CMxPublic::RemoveMultiDirectory(CString strTop, CString strFolder) {
+    if (strFolder.Find(':') < 0) return 0;
+    while (strFolder.CompareNoCase(strTop) != 0) {
+        if (!RemoveDirectoryA(strFolder)) return 0;
+        int nSlash = strFolder.ReverseFind('\\');
+        if (nSlash < 0) break;
+        strFolder = strFolder.Left(nSlash);
+    }
+    return 1;
+}
+
+CString CMxPublic::GetMusicBoxDir(int nFolder) {
+    LPITEMIDLIST pidl = nullptr;
+    if (FAILED(SHGetFolderLocation(nullptr, nFolder, nullptr, 0, &pidl)) || !pidl) {
+        char szModule[MAX_PATH] = {0};
+        GetModuleFileNameA(nullptr, szModule, MAX_PATH);
+        CString strModule(szModule);
+        int nSlash = strModule.ReverseFind('\\');
+        return nSlash < 0 ? strModule : strModule.Left(nSlash);
+    }
+    char szPath[MAX_PATH] = {0};
+    CString strPath;
+    if (SHGetPathFromIDListA(pidl, szPath)) strPath = szPath;
+    LPMALLOC pMalloc = nullptr;
+    if (SUCCEEDED(SHGetMalloc(&pMalloc)) && pMalloc) {
+        pMalloc->Free(pidl);
+        pMalloc->Release();
+    }
+    // ReverseFind sees whole characters, so a trail byte 0x5C is never taken for the separator.
+    if (!strPath.IsEmpty() && strPath.ReverseFind('\\') == strPath.GetLength() - 1) strPath = strPath.Left(strPath.GetLength() - 1);
+    return strPath;
+}
+
+BOOL CMxPublic::GetDisksProperty(HANDLE hDevice, PSTORAGE_DEVICE_DESCRIPTOR pDevDesc) {
+    if (!pDevDesc) return FALSE;
+    STORAGE_PROPERTY_QUERY query;
+    std::memset(&query, 0, sizeof query);
+    query.PropertyId = StorageDeviceProperty;
+    query.QueryType = PropertyStandardQuery;
+    DWORD dwReturned = 0;
+    return DeviceIoControl(hDevice, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, pDevDesc, pDevDesc->Size,
+                           &dwReturned, nullptr);
+}
+
+int CMxPublic::IsLocalDriver(CString strDrive) {
+    if (strDrive.IsEmpty()) return 0;
+    char szRoot[] = {strDrive[0], ':', '\0'};
+    if (GetDriveTypeA(szRoot) != DRIVE_FIXED) return 0;
+    CString strVolume;
+    strVolume.Format("\\\\?\\%c:", strDrive[0]);
+    HANDLE hDevice = CreateFileA(strVolume, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (hDevice == INVALID_HANDLE_VALUE) return 0;
+    const DWORD kDescSize = 0x227;
+    std::unique_ptr<BYTE[]> buffer(new BYTE[kDescSize]());
+    auto* pDesc = reinterpret_cast<PSTORAGE_DEVICE_DESCRIPTOR>(buffer.get());
+    pDesc->Size = kDescSize;
+    int bLocal = GetDisksProperty(hDevice, pDesc) && pDesc->BusType != BusTypeUsb ? 1 : 0;
+    CloseHandle(hDevice);
+    return bLocal;
+}
+
+void CMxPublic::GetNeedSearchPaths(CList<CString, CString>* pList) {
+    if (!pList) return;
+    pList->RemoveAll();
+    pList->AddTail(GetMusicBoxDir(CSIDL_DESKTOP));
+    pList->AddTail(GetMusicBoxDir(CSIDL_MYMUSIC));
+    for (char cLetter = 'A'; cLetter <= 'Z'; ++cLetter) {
+        CString strDrive;
+        strDrive.Format("%c:", cLetter);
+        if (IsLocalDriver(strDrive) == 1) GetNeedSearchPaths(strDrive, pList);
+    }
+}
+
+void CMxPublic::GetNeedSearchPaths(CString strFolder, CList<CString, CString>* pList) {
+    if (!pList) return;
+    // "music", "song", "album" in GBK, then in capitals
+    static const char* const kKeywords[] = {"\xD2\xF4\xC0\xD6", "\xB8\xE8", "\xD7\xA8\xBC\xAD", "MUSIC", "SONG", "ALBUM"};
+    ForEachEntry(strFolder, [&](const WIN32_FIND_DATAA& data) {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+        CString strPath = strFolder + "\\" + data.cFileName;
+        for (const char* pszKeyword : kKeywords) {
+            if (std::strstr(data.cFileName, GbkLiteral(pszKeyword)) != nullptr) {
+                pList->AddTail(strPath);
+                return;
+            }
+        }
+        if (IsFolderToEnter(data)) GetNeedSearchPaths(strPath, pList);
+    });
+}
+
+int CMxPublic::CheckValidFile(CString strPath) {
+    DWORD dwAttributes = GetFileAttributesA(strPath);
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
+    return IsAudioByContent(strPath) ? 1 : 0;
+}
+
+void CMxPublic::CheckDownloadPathInfo(CString strFolder, DWORD& nCount) {
+    ForEachEntry(strFolder, [&](const WIN32_FIND_DATAA& data) {
+        CString strPath = strFolder + "\\" + data.cFileName;
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            if (IsAudioByContent(strPath)) ++nCount;
+        } else if (IsFolderToEnter(data)) {
+            CheckDownloadPathInfo(strPath, nCount);
+        }
+    });
 }

@@ -1,8 +1,10 @@
 // Stateless utilities of the module: URL coding, code-page repair and conversion, case-blind search,
-// the web-address test, and file digests and sizes.
+// the web-address test, file digests and sizes, and disk, folder and program-version helpers.
 #pragma once
 
 #include "MxModule/MxExport.h"
+#include "platform/collections.h"
+#include "platform/drives.h"
 #include "platform/text.h"
 
 class MX_EXPORT CMxPublic {
@@ -31,4 +33,30 @@ public:
     // One of the module's GBK literals in the system code page: the same bytes under 936 and 54936
     // (GB18030 extends GBK), converted once per code page otherwise.
     static CString GbkLiteral(const char* pszGbk);
+
+    // "%d.%d.%d.%d" of the file or product version in a program's version resource; "" without one.
+    static CString GetExeVersion(CString strPath);
+    static CString GetInternalProductVersion(CString strPath);
+    // 1 when the folder holds nothing but hidden or system entries, or cannot be listed; else 0.
+    static int IsEmptyDirectory(CString strFolder);
+    // Removes the folder and then each parent up to, not including, strTop. 0 when a removal fails or
+    // the folder has no drive.
+    static int RemoveMultiDirectory(CString strTop, CString strFolder);
+    // A shell folder (CSIDL number) without a trailing ""; the program's folder when the shell does not
+    // know it, "" when it has no file-system path.
+    static CString GetMusicBoxDir(int nFolder);
+    // The storage device property of a volume handle into pDevDesc (its Size field says how much fits).
+    static BOOL GetDisksProperty(HANDLE hDevice, PSTORAGE_DEVICE_DESCRIPTOR pDevDesc);
+    // 1 for a fixed drive that is not attached by USB ("C:" or "C:\..."), else 0.
+    static int IsLocalDriver(CString strDrive);
+    // The desktop, the music folder, then the music folders found on each local drive from A to Z.
+    static void GetNeedSearchPaths(CList<CString, CString>* pList);
+    // Appends each folder below strFolder whose name holds a music keyword; other folders are searched.
+    static void GetNeedSearchPaths(CString strFolder, CList<CString, CString>* pList);
+
+protected:
+    // Whether the file exists and is a supported audio file by its content.
+    static int CheckValidFile(CString strPath);
+    // Adds the audio files (by content) at any depth below the folder to nCount.
+    static void CheckDownloadPathInfo(CString strFolder, DWORD& nCount);
 };

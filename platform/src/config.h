@@ -40,4 +40,7 @@ bool HostToWindows(const std::vector<Drive>& drives, UINT codePage, const std::s
 void RegistryCloseDatabase();
 void FilesReset();
 
+// CloseHandle of a volume handle (drives); FALSE with ERROR_INVALID_HANDLE for any other value.
+BOOL CloseVolumeHandle(HANDLE h);
+
 }  // namespace mxp

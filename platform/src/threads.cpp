@@ -13,6 +13,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "config.h"
 #include "platform/testhooks.h"
 #include "threadexit.h"
 
@@ -139,10 +140,7 @@ BOOL CloseHandle(HANDLE hObject) {
     std::shared_ptr<ThreadObject> released;  // dropped outside the table's lock
     std::lock_guard<std::mutex> guard(g_handleLock);
     auto it = g_handles.find(reinterpret_cast<uintptr_t>(hObject));
-    if (it == g_handles.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (it == g_handles.end()) return mxp::CloseVolumeHandle(hObject);
     released = std::move(it->second);
     g_handles.erase(it);
     return TRUE;

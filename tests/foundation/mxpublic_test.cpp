@@ -1,8 +1,13 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <string>
 #include <thread>
 #include <tuple>
 #include <vector>
 
+#include "support/AudioBuilders.h"
+#include "support/PeBuilder.h"
 #include "support/TempMachine.h"
 
 namespace {
@@ -222,6 +227,126 @@ TEST_F(MxLogTest, ConcurrentWritersKeepLinesWhole) {
         ASSERT_EQ(std::string(40, text[pos]) + "\r\n", text.substr(pos, 42));
     }
     EXPECT_EQ(800u, lines);
+}
+
+// The audio checks the playlist readers use are protected; the tests reach them through a subclass.
+struct PublicProbe : CMxPublic {
+    using CMxPublic::CheckDownloadPathInfo;
+    using CMxPublic::CheckValidFile;
+};
+
+std::vector<std::string> Items(const CList<CString, CString>& list) {
+    std::vector<std::string> out;
+    for (POSITION pos = list.GetHeadPosition(); pos;) out.push_back(list.GetNext(pos).str());
+    return out;
+}
+
+TEST_F(MxPublicTest, ProgramVersionsAreFourNumbersOrEmpty) {
+    WriteHostFile(machine.HostC("app.exe"), mxtest::VersionedPe(0x00020001, 0x0000000F, 0x00030000, 0xFFFF0007));
+    WriteHostFile(machine.HostC("notes.txt"), "not a program");
+    EXPECT_STREQ("2.1.0.15", CMxPublic::GetExeVersion("C:\\app.exe"));
+    EXPECT_STREQ("3.0.65535.7", CMxPublic::GetInternalProductVersion("C:\\app.exe"));
+    for (const char* path : {"C:\\notes.txt", "C:\\absent.exe", ""}) {
+        EXPECT_STREQ("", CMxPublic::GetExeVersion(path)) << path;
+        EXPECT_STREQ("", CMxPublic::GetInternalProductVersion(path)) << path;
+    }
+}
+
+TEST_F(MxPublicTest, FoldersHoldingOnlyHiddenEntriesCountAsEmpty) {
+    const std::vector<std::pair<std::vector<std::string>, int>> cases = {
+        {{}, 1}, {{".hidden"}, 1}, {{".cache/"}, 1}, {{".hidden", "a.txt"}, 0}, {{"sub/"}, 0},
+    };
+    int n = 0;
+    for (const auto& [entries, empty] : cases) {
+        std::string folder = "e" + std::to_string(n++);
+        mkdir(machine.HostC(folder).c_str(), 0777);
+        for (const std::string& e : entries) {
+            if (e.back() == '/') mkdir(machine.HostC(folder + "/" + e).c_str(), 0777);
+            else WriteHostFile(machine.HostC(folder + "/" + e), "x");
+        }
+        EXPECT_EQ(empty, CMxPublic::IsEmptyDirectory(CString("C:\\") + folder.c_str())) << folder;
+    }
+    EXPECT_EQ(1, CMxPublic::IsEmptyDirectory("C:\\absent"));
+}
+
+TEST_F(MxPublicTest, RemovingAFolderAndItsParentsStopsAtTheTop) {
+    auto make = [this] {
+        for (const char* d : {"A", "A/B", "A/B/C"}) mkdir(machine.HostC(d).c_str(), 0777);
+    };
+    make();
+    EXPECT_EQ(1, CMxPublic::RemoveMultiDirectory("C:\\A", "C:\\A\\B\\C"));
+    EXPECT_TRUE(mxtest::HostExists(machine.HostC("A")));
+    EXPECT_FALSE(mxtest::HostExists(machine.HostC("A/B")));
+    make();
+    EXPECT_EQ(1, CMxPublic::RemoveMultiDirectory("c:\\a", "C:\\A\\B\\C"));  // the top compares without case
+    EXPECT_FALSE(mxtest::HostExists(machine.HostC("A/B")));
+    make();
+    WriteHostFile(machine.HostC("A/B/keep.txt"), "x");
+    EXPECT_EQ(0, CMxPublic::RemoveMultiDirectory("C:\\A", "C:\\A\\B\\C"));  // B is not empty: it stays
+    EXPECT_TRUE(mxtest::HostExists(machine.HostC("A/B/keep.txt")));
+    EXPECT_FALSE(mxtest::HostExists(machine.HostC("A/B/C")));
+    EXPECT_EQ(0, CMxPublic::RemoveMultiDirectory("A", "A\\B"));  // no drive
+}
+
+TEST_F(MxPublicTest, ShellFoldersLoseTheirTrailingSeparatorAndUnknownOnesGiveTheProgramFolder) {
+    setenv("MX_FOLDER_MUSIC", "C:\\My Music\\", 1);
+    setenv("MX_DRIVES", ("C:=" + machine.HostC() + ";Z:=/").c_str(), 1);
+    MxPlatformReload();
+    EXPECT_STREQ("C:\\users\\tester\\Desktop", CMxPublic::GetMusicBoxDir(CSIDL_DESKTOP));
+    EXPECT_STREQ("C:\\My Music", CMxPublic::GetMusicBoxDir(CSIDL_MYMUSIC));
+    char module[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameA(nullptr, module, MAX_PATH), 0u);
+    std::string folder = module;
+    EXPECT_EQ(folder.substr(0, folder.rfind('\\')), CMxPublic::GetMusicBoxDir(0x25).str());
+}
+
+// Fixed drives on any bus but USB are local; removable, network and unknown drives are not.
+TEST_F(MxPublicTest, LocalDrivesAreFixedAndNotOnUsb) {
+    const std::string d = machine.HostD();
+    setenv("MX_DRIVES", ("C:=" + machine.HostC() + ",fixed,sata;D:=" + d + ",removable,usb;E:=" + d + ",fixed,usb;F:=" + d +
+                         ",fixed,nvme;G:=" + d + ",removable,sata;N:=" + d + ",network").c_str(), 1);
+    MxPlatformReload();
+    const std::vector<std::pair<const char*, int>> cases = {
+        {"C:", 1}, {"c:\\music", 1}, {"D:", 0}, {"E:", 0}, {"F:", 1}, {"G:", 0}, {"N:", 0}, {"Q:", 0}, {"", 0},
+    };
+    for (const auto& [drive, local] : cases) EXPECT_EQ(local, CMxPublic::IsLocalDriver(drive)) << drive;
+}
+
+// Keywords match case-sensitively: "MUSIC" is listed and not entered, "Music" is searched further.
+// Only local drives are searched, and links are not followed.
+TEST_F(MxPublicTest, MusicFoldersAreFoundByCaseSensitiveKeywords) {
+    for (const char* d : {"a", "a/MUSIC", "a/MUSIC/SONG", "b", "b/Music", "b/Music/Rock SONG", "c", "songs", "songs/x"}) {
+        mkdir(machine.HostC(d).c_str(), 0777);
+    }
+    mkdir(machine.HostC("c/" + std::string("我的音乐")).c_str(), 0777);
+    WriteHostFile(machine.HostC("songs/ALBUM.mp3"), "x");  // a file, not a folder
+    mkdir(machine.HostD("MUSIC").c_str(), 0777);          // D: is removable
+    ASSERT_EQ(0, symlink(machine.HostC().c_str(), machine.HostC("loop").c_str()));
+    CList<CString, CString> list;
+    list.AddTail("stale");
+    CMxPublic::GetNeedSearchPaths(&list);
+    const std::vector<std::string> expected = {
+        "C:\\users\\tester\\Desktop", "C:\\users\\tester\\Music", "C:\\a\\MUSIC", "C:\\b\\Music\\Rock SONG",
+        "C:\\c\\" + Gbk("我的音乐").str(),
+    };
+    EXPECT_EQ(expected, Items(list));
+    CMxPublic::GetNeedSearchPaths(nullptr);
+}
+
+TEST_F(MxPublicTest, AudioFilesAreRecognisedByContentAtAnyDepth) {
+    const std::string mp3 = mxtest::Frames(mxtest::Mpeg1Layer3Header128(), 417, 3);
+    WriteHostFile(machine.HostC("dl/a.mp3"), mp3);
+    WriteHostFile(machine.HostC("dl/fake.mp3"), "abc");
+    WriteHostFile(machine.HostC("dl/x/y/b.MP3"), mp3);
+    WriteHostFile(machine.HostC("dl/x/notes.txt"), mp3);
+    mkdir(machine.HostC("dl/dir.mp3").c_str(), 0777);
+    const std::vector<std::pair<const char*, int>> files = {
+        {"C:\\dl\\a.mp3", 1}, {"C:\\dl\\fake.mp3", 0}, {"C:\\dl\\x\\notes.txt", 0}, {"C:\\dl\\dir.mp3", 0}, {"C:\\dl\\none.mp3", 0},
+    };
+    for (const auto& [path, valid] : files) EXPECT_EQ(valid, PublicProbe::CheckValidFile(path)) << path;
+    DWORD count = 5;
+    PublicProbe::CheckDownloadPathInfo("C:\\dl", count);
+    EXPECT_EQ(7u, count);  // added to what was there
 }
 
 }  // namespace

@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/drives.h"
+#include "platform/version.h"
+#include "support/PeBuilder.h"
 #include "support/TempMachine.h"
 
 namespace {
@@ -414,6 +417,96 @@ TEST_F(FilesTest, ShellFoldersComeFromTheMachineOrTheHostHomeAndAreCreatedOnlyWh
     EXPECT_STREQ("C:\\users\\tester\\AppData\\Local", path);
     setenv("HOME", oldHome.c_str(), 1);
     setenv("USER", oldUser.c_str(), 1);
+}
+
+// Damaged program files fail the version calls cleanly; only an intact image yields its information.
+TEST_F(FilesTest, VersionInformationOfIntactAndDamagedProgramFiles) {
+    const std::string good = mxtest::VersionedPe(0x00020001, 0x0000000F, 0x00030000, 0x00070001);
+    auto patched = [&good](size_t at, uint32_t v, int n) {
+        std::string b = good;
+        mxtest::PutLe(b, at, v, n);
+        return b;
+    };
+    struct Case {
+        const char* what;
+        std::string bytes;
+        DWORD fileMS;  // 0: no fixed information
+    };
+    const std::vector<Case> cases = {
+        {"intact", good, 0x00020001},
+        {"cut in the section table", good.substr(0, 0x150), 0},
+        {"cut in the version block", good.substr(0, 0x270), 0},
+        {"header far past the end", patched(0x3C, 0x7FFFFFF0u, 4), 0},
+        {"65535 sections", patched(0x46, 0xFFFF, 2), 0},
+        {"huge data size", patched(0x24C, 0xFFFFFFFFu, 4), 0},
+        {"data outside every section", patched(0x248, 0xFFFFFFF0u, 4), 0},
+        {"name directory is its own language level", patched(0x22C, 0x80000018u, 4), 0},
+        {"65535 type entries", patched(0x20E, 0xFFFF, 2), 0},
+        {"block longer than its resource", patched(0x258, 0xFFFF, 2), 0},
+        {"wrong signature", patched(0x280, 0x12345678u, 4), 0},
+        {"plain text", "MZ is not enough", 0},
+    };
+    for (const Case& c : cases) {
+        WriteHostFile(machine.HostC("v.exe"), c.bytes);
+        DWORD size = GetFileVersionInfoSizeA("C:\\v.exe", nullptr);
+        std::vector<BYTE> block(size + 1);
+        LPVOID value = nullptr;
+        UINT len = 0;
+        DWORD fileMS = 0;
+        if (size && GetFileVersionInfoA("C:\\v.exe", 0, size, block.data()) && VerQueryValueA(block.data(), "\\", &value, &len)) {
+            fileMS = static_cast<VS_FIXEDFILEINFO*>(value)->dwFileVersionMS;
+        }
+        EXPECT_EQ(c.fileMS, fileMS) << c.what;
+    }
+    EXPECT_EQ(0u, GetFileVersionInfoSizeA("C:\\absent.exe", nullptr));
+    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError());
+    // A copy cut short of the fixed information has no fixed information.
+    WriteHostFile(machine.HostC("v.exe"), good);
+    BYTE shortBlock[60];
+    LPVOID value = nullptr;
+    UINT len = 0;
+    ASSERT_TRUE(GetFileVersionInfoA("C:\\v.exe", 0, sizeof shortBlock, shortBlock));
+    EXPECT_FALSE(VerQueryValueA(shortBlock, "\\", &value, &len));
+}
+
+// Volume handles report the bus of the drive map; only volumes of known drives open.
+TEST_F(FilesTest, VolumesReportTheirBusFromTheDriveMap) {
+    setenv("MX_DRIVES", ("C:=" + machine.HostC() + ",fixed,sata;D:=" + machine.HostD() + ",removable,usb;E:=" + machine.HostD() +
+                         ",fixed,USB;F:=" + machine.HostD() + ",fixed,nvme;N:=" + machine.HostD() + ",network").c_str(), 1);
+    MxPlatformReload();
+    struct Case {
+        const char* name;
+        DWORD error;  // of CreateFileA, 0 when it opens
+        STORAGE_BUS_TYPE bus;
+        BOOLEAN removable;
+    };
+    const std::vector<Case> cases = {
+        {"\\\\?\\C:", 0, BusTypeSata, 0}, {"\\\\.\\d:", 0, BusTypeUsb, 1}, {"\\\\?\\E:", 0, BusTypeUsb, 0},
+        {"\\\\?\\F:", 0, BusTypeNvme, 0}, {"\\\\?\\N:", ERROR_FILE_NOT_FOUND, BusTypeUnknown, 0},
+        {"\\\\?\\Q:", ERROR_FILE_NOT_FOUND, BusTypeUnknown, 0}, {"C:\\a.txt", ERROR_NOT_SUPPORTED, BusTypeUnknown, 0},
+    };
+    for (const Case& c : cases) {
+        HANDLE h = CreateFileA(c.name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_EQ(c.error, h == INVALID_HANDLE_VALUE ? GetLastError() : 0) << c.name;
+        if (h == INVALID_HANDLE_VALUE) continue;
+        STORAGE_PROPERTY_QUERY query = {StorageDeviceProperty, PropertyStandardQuery, {0}};
+        alignas(8) BYTE buffer[551] = {0};
+        auto* desc = reinterpret_cast<STORAGE_DEVICE_DESCRIPTOR*>(buffer);
+        DWORD got = 0;
+        ASSERT_TRUE(DeviceIoControl(h, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, buffer, sizeof buffer, &got, nullptr));
+        EXPECT_EQ(c.bus, desc->BusType) << c.name;
+        EXPECT_EQ(c.removable, desc->RemovableMedia) << c.name;
+        EXPECT_EQ(desc->Size, got);
+        // A buffer for the header alone still learns the whole size.
+        STORAGE_DEVICE_DESCRIPTOR header;
+        ASSERT_TRUE(DeviceIoControl(h, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, &header, 8, &got, nullptr));
+        EXPECT_EQ(8u, got);
+        EXPECT_EQ(desc->Size, header.Size);
+        EXPECT_FALSE(DeviceIoControl(h, 0x70000, &query, sizeof query, buffer, sizeof buffer, &got, nullptr));
+        EXPECT_TRUE(CloseHandle(h));
+        EXPECT_FALSE(CloseHandle(h));
+        EXPECT_EQ(DWORD(ERROR_INVALID_HANDLE), GetLastError());
+    }
 }
 
 }  // namespace
