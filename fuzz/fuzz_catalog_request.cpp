@@ -1,5 +1,6 @@
 // Arbitrary bytes as catalog requests: query decoding, the full-text query built from a key (which
-// SQLite must accept), the three answers (which must be well-formed XML), lyric texts and video sizes.
+// SQLite must accept), the answers (which must be well-formed XML), download requests, ranges and
+// dates, lyric texts and video sizes.
 #include <libxml/parser.h>
 #include <sqlite3.h>
 
@@ -60,6 +61,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         v.strTitle = text;
         MustParse(VideoAnswer({v}, "h", true), false);
     }
+    int64_t id = 0, first = 0, length = 0, seconds = 0;
+    if (DownloadId(raw, id) && id < 0) abort();
+    std::string mirror = MirrorBase(raw);
+    MustParse(DownloadAnswer(int64_t(size), {raw, mirror}, raw, false), true);
+    // A range answered always lies inside the file.
+    const int64_t fileSize = int64_t(size % 1000);
+    if (ResolveRange(raw, fileSize, first, length) == RANGE_PART && (first < 0 || length < 1 || first + length > fileSize)) abort();
+    if (ParseHttpDate(raw, seconds) && HttpDate(seconds).substr(5) != raw.substr(5)) abort();  // the day name is not checked
+    IfRangeHolds(raw, EntityTag(int64_t(size), seconds), seconds);
     LyricPreview(LyricText(raw));
     int w = 0, h = 0;
     FlvFrameSize(data, size, w, h);

@@ -142,7 +142,57 @@ TEST(CatalogRequest, AnswersReadTheSameInGb2312AndUtf8) {
                   "清晨|合成乐团||[00:01]太阳\n");
         EXPECT_EQ(Texts(VideoAnswer({v}, "h:8088", !gb), "/rss/channel/item/*", gb),
                   "夜景|http://h:8088/files/4|http://h:8088/files/3|320|240");
+        EXPECT_EQ(Texts(DownloadAnswer(12336, {"http://h:1/files/7", "http://m/?a&b"}, "清晨 & 晨曲.mp3", !gb), "/downloadList/@filename|/downloadList/*", gb),
+                  "清晨 & 晨曲.mp3|12336|http://h:1/files/7\nhttp://m/?a&b");
     }
+}
+
+TEST(CatalogRequest, AnswersOneSatisfiableRangeOfTheSameVersionAndReadsDownloadRequests) {
+    struct RANGEROW {
+        const char* header;
+        int64_t size;
+        RangeAnswer answer;
+        int64_t first = 0, length = 0;
+    } ranges[] = {
+        {"", 100, RANGE_WHOLE, 0, 100},           {"items=0-1", 100, RANGE_WHOLE, 0, 100},
+        {"bytes=4-7", 100, RANGE_PART, 4, 4},      {"bytes=90-500", 100, RANGE_PART, 90, 10},
+        {"bytes=-10", 100, RANGE_PART, 90, 10},    {"bytes=-500", 100, RANGE_PART, 0, 100},
+        {"bytes=0-99999999999999999999999", 100, RANGE_PART, 0, 100},
+        {"bytes=100-", 100, RANGE_UNSATISFIABLE},  {"bytes=99999999999999999999999-", 100, RANGE_UNSATISFIABLE},
+        {"bytes=-0", 100, RANGE_UNSATISFIABLE},    {"bytes=0-", 0, RANGE_UNSATISFIABLE},
+        {"bytes=7-4", 100, RANGE_UNSATISFIABLE},   {"bytes=0-1,5-6", 100, RANGE_UNSATISFIABLE},
+        {"bytes=a-", 100, RANGE_UNSATISFIABLE},
+    };
+    for (const auto& r : ranges) {
+        int64_t first = -1, length = -1;
+        EXPECT_EQ(ResolveRange(r.header, r.size, first, length), r.answer) << r.header;
+        if (r.answer != RANGE_UNSATISFIABLE) {
+            EXPECT_EQ(std::make_pair(first, length), std::make_pair(r.first, r.length)) << r.header;
+        }
+    }
+    const int64_t modified = 784111777;  // Sun, 06 Nov 1994 08:49:37 GMT
+    struct IFRANGEROW {
+        const char* value;
+        bool holds;
+    } ifRanges[] = {
+        {"\"64-5\"", true},  {"W/\"64-5\"", false},  {"\"64-6\"", false},  {"", false},
+        {"Sun, 06 Nov 1994 08:49:37 GMT", true}, {"Sun, 06 Nov 1994 08:49:38 GMT", false},
+        {"Sunday, 06-Nov-94 08:49:37 GMT", false}, {"Sun, 31 Feb 1994 08:49:37 GMT", false},
+    };
+    for (const auto& r : ifRanges) EXPECT_EQ(IfRangeHolds(r.value, "\"64-5\"", modified), r.holds) << r.value;
+    EXPECT_EQ(HttpDate(modified), "Sun, 06 Nov 1994 08:49:37 GMT");
+    EXPECT_EQ(HttpDate(1709208000), "Thu, 29 Feb 2024 12:00:00 GMT");
+    struct IDROW {
+        const char* query;
+        int64_t id;  // 0: refused
+    } ids[] = {{"id=7", 7}, {"key=a&id=12", 12}, {"id=", 0}, {"id=7x", 0}, {"id=-1", 0}, {"id=1234567890123456789", 0}, {"ids=7", 0}};
+    for (const auto& r : ids) {
+        int64_t id = 0;
+        EXPECT_EQ(DownloadId(r.query, id) ? id : 0, r.id) << r.query;
+    }
+    EXPECT_EQ(MirrorBase("http://m:81//"), "http://m:81");
+    EXPECT_EQ(MirrorBase("HTTPS://M/x"), "HTTPS://M/x");
+    for (const char* bad : {"ftp://m", "http://", "http:///x", "http://m/a b", "http://m/?q", "http://m/\n"}) EXPECT_EQ(MirrorBase(bad), "") << bad;
 }
 
 TEST(CatalogIndex, FindsWordsPrefixesAndChineseRunsAndCorrectsCloseMisspellings) {
@@ -264,7 +314,7 @@ TEST(CatalogIndex, ServesOnlyFilesWhoseRealPathIsInsideTheFolders) {
 
 TEST(CatalogServer, AnswersEachRequestOverAGeneratedFolder) {
     mxtest::TempMachine machine;
-    std::string music = machine.HostD("music");
+    std::string music = machine.HostD("music"), copies = machine.HostD("copies");
     std::string gbk = [] {
         CString t = mxtest::Gbk("清晨");
         return std::string(t, size_t(t.GetLength()));
@@ -278,6 +328,7 @@ TEST(CatalogServer, AnswersEachRequestOverAGeneratedFolder) {
     mxtest::WriteHostFile(music + "/morning.lrc", "[00:01.00]" + gbk + "\n");
     mxtest::WriteHostFile(music + "/clips/night.flv", Flv(160, 120));
     mxtest::WriteHostFile(music + "/clips/night.jpg", "\xFF\xD8\xFF");
+    mxtest::WriteHostFile(copies + "/morning.mp3", mxtest::ReadHostFile(music + "/morning.mp3"));  // another folder, the same song
 
     int probe = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
@@ -297,34 +348,56 @@ TEST(CatalogServer, AnswersEachRequestOverAGeneratedFolder) {
     pid_t pid = fork();
     if (pid == 0) {
         execl(MXCATALOG_PATH, "mxcatalog", "serve", "--music", music.c_str(), "--port", ports[0].c_str(), "--video-port",
-              ports[1].c_str(), "--index", db.c_str(), "--listen", "127.0.0.1", static_cast<char*>(nullptr));
+              ports[1].c_str(), "--index", db.c_str(), "--listen", "127.0.0.1", "--music", copies.c_str(), "--mirror",
+              "http://mirror.example:81/", static_cast<char*>(nullptr));
         _exit(127);
     }
     httplib::Client songs("127.0.0.1", port), videos("127.0.0.1", videoPort);
     std::string answer;
-    for (int i = 0; i < 200 && Texts(answer, "//item/title", true) != "清晨"; ++i) {
+    for (int i = 0; i < 200 && Texts(answer, "//item/title", true) != "清晨|清晨"; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         auto res = songs.Get("/so.php?ac=so&key=%C7%E5%B3%BF");
         answer = res ? res->body : "";
     }
-    EXPECT_EQ(Texts(answer, "//item/*[name()!='urls' and name()!='lyricURL']", true), "MP3|清晨|合成乐团||" +
+    EXPECT_EQ(Texts(answer, "//item[lyric!='']/*[name()!='urls' and name()!='lyricURL']", true), "MP3|清晨|合成乐团||" +
               std::to_string(fs::file_size(music + "/morning.mp3")) + "|128|5|128kbps|清晨");
-    std::string url = Texts(answer, "//item/urls", true);
+    std::string url = Texts(answer, "//item[lyric!='']/urls", true), copy = Texts(answer, "//item[lyric='']/urls", true);
     ASSERT_EQ(url.rfind("http://127.0.0.1:" + ports[0] + "/files/", 0), 0u) << answer;
-    auto file = songs.Get(url.substr(url.find("/files/")).c_str());
+    const std::string path = url.substr(url.find("/files/"));
+    auto file = songs.Get(path.c_str());
     ASSERT_TRUE(file);
     EXPECT_EQ(file->body, mxtest::ReadHostFile(music + "/morning.mp3"));
-    // One range is served; several are refused rather than each sent in full.
+    // The download address lists the song's copy in the other folder, then the mirror.
+    auto list = songs.Get(("/djurl.php?id=" + path.substr(7)).c_str());
+    ASSERT_TRUE(list);
+    EXPECT_EQ(Texts(list->body, "/downloadList/@filename|/downloadList/*", true), "morning.mp3|" + std::to_string(file->body.size()) + "|" + url +
+              "\n" + copy + "\nhttp://mirror.example:81" + path);
+    // One range is served, of the version the client holds; several, or one past the end, are refused
+    // rather than each sent in full.
+    const std::string etag = file->get_header_value("ETag"), size = std::to_string(file->body.size());
+    EXPECT_EQ(file->get_header_value("Accept-Ranges"), "bytes");
+    EXPECT_EQ(etag.substr(0, 1), "\"");
     struct RANGE {
         const char* range;
+        std::string ifRange;
         int status;
-        std::string body;
-    } ranges[] = {{"bytes=4-7", 206, file->body.substr(4, 4)}, {"bytes=0-,0-", 416, ""}};
+        std::string body, contentRange;
+    } ranges[] = {
+        {"bytes=4-7", etag, 206, file->body.substr(4, 4), "bytes 4-7/" + size},
+        {"bytes=4-7", file->get_header_value("Last-Modified"), 206, file->body.substr(4, 4), "bytes 4-7/" + size},
+        {"bytes=4-7", "\"0-0\"", 200, file->body, ""},
+        {"bytes=0-,0-", "", 416, "", "bytes */" + size},
+        {"bytes=99999-", "", 416, "", "bytes */" + size},
+    };
     for (const auto& r : ranges) {
-        auto part = songs.Get(url.substr(url.find("/files/")).c_str(), {{"Range", r.range}});
+        httplib::Headers headers = {{"Range", r.range}};
+        if (!r.ifRange.empty()) headers.emplace("If-Range", r.ifRange);
+        auto part = songs.Get(path.c_str(), headers);
         ASSERT_TRUE(part);
-        EXPECT_EQ(part->status, r.status) << r.range;
-        EXPECT_EQ(part->body, r.body) << r.range;
+        EXPECT_EQ(part->status, r.status) << r.range << " " << r.ifRange;
+        EXPECT_EQ(part->body, r.body) << r.range << " " << r.ifRange;
+        EXPECT_EQ(part->get_header_value("Content-Range"), r.contentRange) << r.range << " " << r.ifRange;
+        EXPECT_EQ(part->get_header_value("Content-Type").find("multipart"), std::string::npos) << r.range;
     }
     auto lyric = songs.Get("/coo/rovanmbox/2008/lyric.so?query=合成乐团 清晨&ext=mbox");
     ASSERT_TRUE(lyric);

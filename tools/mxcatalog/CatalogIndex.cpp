@@ -646,4 +646,31 @@ int CCatalogIndex::OpenServable(int64_t nId, int64_t& nSize, std::string& strRea
     return fd;
 }
 
+std::vector<int64_t> CCatalogIndex::SameNameIds(int64_t nId) {
+    std::vector<int64_t> ids;
+    sqlite3* db = Reader();
+    {
+        std::string path;
+        CStatement q(db, "SELECT path FROM files WHERE id=?1 AND kind>0");
+        q.Bind(1, nId);
+        if (q.Step()) path = q.Text(0);
+        // The folders never nest (SetRoots merged them), so the file lies under one of them at most.
+        std::string relative;
+        for (const auto& root : m_vecRoots) {
+            std::string prefix = root == "/" ? root : root + "/";
+            if (path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0) relative = path.substr(prefix.size());
+        }
+        CStatement find(db, "SELECT id FROM files WHERE path=?1 AND kind>0");
+        for (const auto& root : m_vecRoots) {
+            std::string other = (root == "/" ? root : root + "/") + relative;
+            if (relative.empty() || other == path) continue;
+            find.Reset();
+            find.Bind(1, other);
+            if (find.Step()) ids.push_back(find.Int(0));
+        }
+    }
+    Release(db);
+    return ids;
+}
+
 }  // namespace mxcatalog

@@ -61,6 +61,10 @@ public:
     // Opens an indexed file for reading when its real path lies under a served folder: a file descriptor
     // (the caller closes it), its size and its real path; -1 otherwise.
     int OpenServable(int64_t nId, int64_t& nSize, std::string& strRealPath);
+    // The other indexed files with the same name relative to their served folder as nId's file, one
+    // folder after the other (copies of it when their size is the same; the caller checks that on the
+    // files it opens).
+    std::vector<int64_t> SameNameIds(int64_t nId);
 
     // Reads one file into a row (its metadata through the module's readers); false when the kind is not
     // one the catalog holds.

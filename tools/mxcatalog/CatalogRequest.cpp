@@ -112,6 +112,42 @@ std::string Finish(const std::string& body, bool bUtf8) {
 
 std::string FileUrl(const std::string& host, int64_t id) { return "http://" + host + "/files/" + std::to_string(id); }
 
+// Decimal digits only; saturates rather than overflows (a range past any file is as good as any other).
+bool Digits(const std::string& s, int64_t& n) {
+    if (s.empty()) return false;
+    n = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') return false;
+        n = n > (INT64_MAX - 9) / 10 ? INT64_MAX : n * 10 + (c - '0');
+    }
+    return true;
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date, and back (no time zone, no locale involved).
+int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
+    y -= m <= 2;
+    int64_t era = (y >= 0 ? y : y - 399) / 400;
+    int64_t yoe = y - era * 400;
+    int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+void CivilFromDays(int64_t z, int64_t& y, int& m, int& d) {
+    z += 719468;
+    int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    int64_t doe = z - era * 146097;
+    int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    int64_t mp = (5 * doy + 2) / 153;
+    d = int(doy - (153 * mp + 2) / 5 + 1);
+    m = int(mp < 10 ? mp + 3 : mp - 9);
+    y = yoe + era * 400 + (m <= 2);
+}
+
+const char* const DAY_NAMES[] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};  // 1970-01-01 was a Thursday
+const char* const MONTH_NAMES[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
 }  // namespace
 
 bool PercentDecode(const std::string& in, bool bPlusIsSpace, std::string& out) {
@@ -483,6 +519,106 @@ std::string LyricPreview(const std::string& utf8) {
         return line;
     }
     return std::string();
+}
+
+bool DownloadId(const std::string& query, int64_t& nId) {
+    std::string digits;
+    return RawParam(query, "id", digits) && digits.size() <= 18 && Digits(digits, nId);
+}
+
+std::string DownloadAnswer(int64_t nSize, const std::vector<std::string>& urls, const std::string& strFileName, bool bUtf8) {
+    std::string body = "<downloadList filename=\"", lines;
+    AppendEscaped(body, strFileName);
+    body += "\">";
+    Element(body, "size", std::to_string(nSize));
+    for (const auto& url : urls) lines += (lines.empty() ? "" : "\n") + url;
+    Element(body, "urls", lines);
+    body += "</downloadList>\n";
+    return Finish(body, bUtf8);
+}
+
+std::string MirrorBase(const std::string& url) {
+    std::string lower = FoldAscii(url);
+    size_t head = lower.rfind("http://", 0) == 0 ? 7 : lower.rfind("https://", 0) == 0 ? 8 : 0;
+    if (head == 0) return std::string();
+    for (char c : url) {
+        if (static_cast<unsigned char>(c) <= 0x20 || static_cast<unsigned char>(c) >= 0x7F || c == '?' || c == '#') return std::string();
+    }
+    std::string base = url;
+    while (base.size() > head && base.back() == '/') base.pop_back();
+    return base.size() > head && base[head] != '/' ? base : std::string();
+}
+
+RangeAnswer ResolveRange(const std::string& header, int64_t nSize, int64_t& nFirst, int64_t& nLength) {
+    nFirst = 0;
+    nLength = nSize;
+    std::string h = Trim(header);
+    // A unit other than bytes is not ours to refuse: the whole file is the answer.
+    if (FoldAscii(h.substr(0, 6)) != "bytes=") return RANGE_WHOLE;
+    std::string set = Trim(h.substr(6));
+    size_t dash = set.find('-');
+    if (set.find(',') != std::string::npos || dash == std::string::npos) return RANGE_UNSATISFIABLE;
+    std::string a = Trim(set.substr(0, dash)), b = Trim(set.substr(dash + 1));
+    int64_t first = 0, last = INT64_MAX;
+    if (a.empty()) {
+        // The last n bytes.
+        if (!Digits(b, last) || last == 0 || nSize <= 0) return RANGE_UNSATISFIABLE;
+        nLength = std::min(last, nSize);
+        nFirst = nSize - nLength;
+        return RANGE_PART;
+    }
+    if (!Digits(a, first) || (!b.empty() && (!Digits(b, last) || last < first)) || first >= nSize) return RANGE_UNSATISFIABLE;
+    nFirst = first;
+    nLength = std::min(last, nSize - 1) - first + 1;
+    return RANGE_PART;
+}
+
+std::string HttpDate(int64_t nSeconds) {
+    int64_t days = nSeconds >= 0 ? nSeconds / 86400 : (nSeconds - 86399) / 86400, y;
+    int64_t rest = nSeconds - days * 86400;
+    int m, d;
+    CivilFromDays(days, y, m, d);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%s, %02d %s %04lld %02d:%02d:%02d GMT", DAY_NAMES[((days % 7) + 7) % 7], d, MONTH_NAMES[m - 1],
+                  static_cast<long long>(y), int(rest / 3600), int(rest / 60 % 60), int(rest % 60));
+    return buf;
+}
+
+bool ParseHttpDate(const std::string& text, int64_t& nSeconds) {
+    // "Sun, 06 Nov 1994 08:49:37 GMT"
+    if (text.size() != 29 || text.compare(3, 2, ", ") != 0 || text[7] != ' ' || text[11] != ' ' || text[16] != ' ' || text[19] != ':' ||
+        text[22] != ':' || text.compare(25, 4, " GMT") != 0) {
+        return false;
+    }
+    int64_t day, year, hour, minute, second;
+    if (!Digits(text.substr(5, 2), day) || !Digits(text.substr(12, 4), year) || !Digits(text.substr(17, 2), hour) ||
+        !Digits(text.substr(20, 2), minute) || !Digits(text.substr(23, 2), second)) {
+        return false;
+    }
+    int month = 0;
+    while (month < 12 && text.compare(8, 3, MONTH_NAMES[month]) != 0) ++month;
+    if (month == 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59) return false;
+    int64_t days = DaysFromCivil(year, month + 1, day);
+    int64_t y;
+    int m, d;
+    CivilFromDays(days, y, m, d);
+    if (m != month + 1 || d != day) return false;  // 31 Feb and the like
+    nSeconds = days * 86400 + hour * 3600 + minute * 60 + second;
+    return true;
+}
+
+std::string EntityTag(int64_t nSize, int64_t nMtimeNs) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "\"%llx-%llx\"", static_cast<unsigned long long>(nSize), static_cast<unsigned long long>(nMtimeNs));
+    return buf;
+}
+
+bool IfRangeHolds(const std::string& ifRange, const std::string& strETag, int64_t nMtimeSeconds) {
+    std::string value = Trim(ifRange);
+    // A weak tag ("W/...") never matches: a range needs the very bytes.
+    if (value.empty() || value[0] == '"' || value.rfind("W/", 0) == 0) return value == strETag;
+    int64_t seconds = 0;
+    return ParseHttpDate(value, seconds) && seconds == nMtimeSeconds;
 }
 
 }  // namespace mxcatalog

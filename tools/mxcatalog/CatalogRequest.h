@@ -85,6 +85,28 @@ std::string VideoAnswer(const std::vector<VIDEOITEM>& items, const std::string& 
 // A Host header fit to put into addresses (letters, digits, '.', '-', ':', '[', ']'), else empty.
 std::string SafeHost(const std::string& host);
 
+// The file of a download-address request: id=DIGITS (at most 18); false when absent or not a number.
+bool DownloadId(const std::string& query, int64_t& nId);
+// The download-address answer: downloadList with the file's name (attribute filename), its size and its
+// addresses, one a line.
+std::string DownloadAnswer(int64_t nSize, const std::vector<std::string>& urls, const std::string& strFileName, bool bUtf8);
+// A mirror's base address as given on the command line, without a final '/'; empty when it is not an
+// http or https address or holds blanks or control characters (it ends up in an answer's address list).
+std::string MirrorBase(const std::string& url);
+
+// What a Range header asks of a file of nSize bytes. Several ranges are refused: each may be as large
+// as the file.
+enum RangeAnswer { RANGE_WHOLE, RANGE_PART, RANGE_UNSATISFIABLE };
+RangeAnswer ResolveRange(const std::string& header, int64_t nSize, int64_t& nFirst, int64_t& nLength);
+// An HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT") and back; the parse takes that form only.
+std::string HttpDate(int64_t nSeconds);
+bool ParseHttpDate(const std::string& text, int64_t& nSeconds);
+// The strong entity tag of a file's version: its size and modification time, quoted.
+std::string EntityTag(int64_t nSize, int64_t nMtimeNs);
+// Whether an If-Range value still names the file: its entity tag (strong comparison) or its
+// modification date to the second.
+bool IfRangeHolds(const std::string& ifRange, const std::string& strETag, int64_t nMtimeSeconds);
+
 // The text of a lyric file: UTF-8 after a byte-order mark or when valid, UTF-16 after its mark, else GBK.
 std::string LyricText(const std::string& bytes);
 // The first line of a lyric that holds words, without its time tags: the preview of song answers.

@@ -33,6 +33,7 @@ struct SERVEARGS {
     std::string strIndex;
     std::string strListen = "0.0.0.0";
     bool bUtf8 = false;
+    std::vector<std::string> vecMirrors;
 };
 
 std::mutex g_csLog;
@@ -120,12 +121,10 @@ const char* MimeOf(const std::string& path) {
 }
 
 void ServeFile(CCatalogIndex& index, const httplib::Request& req, httplib::Response& res) {
+    // The range is answered here, whole or refused; the library must not cut the answer again (nor label
+    // a refusal multipart).
+    const_cast<httplib::Request&>(req).ranges.clear();
     const std::string& digits = req.matches[1];
-    // One range at most: the library would answer any number of them, each as large as the file.
-    if (req.get_header_value_count("Range") > 1 || req.get_header_value("Range").find(',') != std::string::npos) {
-        res.status = 416;
-        return;
-    }
     if (digits.size() > 18) {
         res.status = 404;
         return;
@@ -133,20 +132,72 @@ void ServeFile(CCatalogIndex& index, const httplib::Request& req, httplib::Respo
     int64_t size = 0;
     std::string real;
     int fd = index.OpenServable(std::stoll(digits), size, real);
+    struct stat st;
+    if (fd >= 0 && fstat(fd, &st) != 0) close(fd), fd = -1;
     if (fd < 0) {
         res.status = 404;
         res.set_content("no such file\n", "text/plain");
         return;
     }
+    const int64_t mtimeNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    const std::string etag = EntityTag(size, mtimeNs);
+    int64_t first = 0, length = size;
+    RangeAnswer answer = RANGE_WHOLE;
+    if (req.has_header("Range")) {
+        answer = req.get_header_value_count("Range") > 1 ? RANGE_UNSATISFIABLE : ResolveRange(req.get_header_value("Range"), size, first, length);
+        // A client holding another version would splice two files together: it gets the whole new one.
+        if (req.has_header("If-Range") && !IfRangeHolds(req.get_header_value("If-Range"), etag, int64_t(st.st_mtim.tv_sec))) {
+            answer = RANGE_WHOLE, first = 0, length = size;
+        }
+    }
+    if (answer == RANGE_UNSATISFIABLE) {
+        close(fd);
+        res.status = 416;
+        res.set_header("Content-Range", "bytes */" + std::to_string(size));
+        return;
+    }
+    res.set_header("Accept-Ranges", "bytes");
+    res.set_header("ETag", etag);
+    res.set_header("Last-Modified", HttpDate(int64_t(st.st_mtim.tv_sec)));
+    if (answer == RANGE_PART) {
+        res.status = 206;
+        res.set_header("Content-Range", "bytes " + std::to_string(first) + "-" + std::to_string(first + length - 1) + "/" + std::to_string(size));
+    }
     res.set_content_provider(
-        size_t(size), MimeOf(real),
-        [fd](size_t offset, size_t length, httplib::DataSink& sink) {
+        size_t(length), MimeOf(real),
+        [fd, first](size_t offset, size_t want, httplib::DataSink& sink) {
             char buf[64 * 1024];
-            ssize_t n = pread(fd, buf, std::min(length, sizeof buf), off_t(offset));
+            ssize_t n = pread(fd, buf, std::min(want, sizeof buf), off_t(first + int64_t(offset)));
             if (n <= 0) return false;  // the file shrank under us: the connection ends
             return sink.write(buf, size_t(n));
         },
         [fd](bool) { close(fd); });
+}
+
+// The addresses of a file: this server's, then its copies under the other folders (same relative name,
+// same size), then the mirrors'. None when the id names no servable file.
+void ServeDownloadList(CCatalogIndex& index, const std::vector<std::string>& mirrors, const std::string& host, bool bUtf8,
+                       const httplib::Request& req, httplib::Response& res) {
+    int64_t id = 0;
+    if (!DownloadId(RawQuery(req), id)) return BadRequest(res, "expected id=");
+    int64_t size = 0;
+    std::string real;
+    std::vector<std::string> urls;
+    int fd = index.OpenServable(id, size, real);
+    if (fd >= 0) {
+        close(fd);
+        urls.push_back("http://" + host + "/files/" + std::to_string(id));
+        for (int64_t other : index.SameNameIds(id)) {
+            int64_t otherSize = -1;
+            std::string otherReal;
+            int otherFd = index.OpenServable(other, otherSize, otherReal);
+            if (otherFd < 0) continue;
+            close(otherFd);
+            if (otherSize == size) urls.push_back("http://" + host + "/files/" + std::to_string(other));
+        }
+        for (const auto& mirror : mirrors) urls.push_back(mirror + "/files/" + std::to_string(id));
+    }
+    SendXml(res, DownloadAnswer(fd >= 0 ? size : 0, urls, fd >= 0 ? real.substr(real.rfind('/') + 1) : std::string(), bUtf8), bUtf8);
 }
 
 void Setup(httplib::Server& server, int port) {
@@ -200,6 +251,11 @@ int Serve(const SERVEARGS& a) {
     signal(SIGPIPE, SIG_IGN);
 
     auto started = std::chrono::steady_clock::now();
+    std::vector<std::string> mirrors;
+    for (const auto& given : a.vecMirrors) {
+        mirrors.push_back(MirrorBase(given));
+        if (mirrors.back().empty()) return Fail("--mirror " + given + ": not an http or https address");
+    }
     CCatalogIndex index;
     if (!OpenIndex(index, a.vecMusic, a.strIndex)) return 1;
 
@@ -240,6 +296,12 @@ int Serve(const SERVEARGS& a) {
         std::vector<VIDEOITEM> items;
         if (!Trim(text).empty()) items = index.SearchVideos(Trim(text), MAX_ANSWER_ITEMS);
         SendXml(res, VideoAnswer(items, HostOf(req, videoPort), utf8), utf8);
+    });
+    songs.Get("/djurl.php", [&index, &mirrors, utf8, songPort](const httplib::Request& req, httplib::Response& res) {
+        ServeDownloadList(index, mirrors, HostOf(req, songPort), utf8, req, res);
+    });
+    videos.Get("/djurl.php", [&index, &mirrors, utf8, videoPort](const httplib::Request& req, httplib::Response& res) {
+        ServeDownloadList(index, mirrors, HostOf(req, videoPort), utf8, req, res);
     });
     auto file = [&index](const httplib::Request& req, httplib::Response& res) { ServeFile(index, req, res); };
     songs.Get(R"(/files/(\d+))", file);
@@ -299,6 +361,8 @@ int main(int argc, char** argv) {
     cmdServe->add_option("--index", serve.strIndex, "Index file (default $XDG_CACHE_HOME/mxcatalog/index.db)");
     cmdServe->add_option("--listen", serve.strListen, "Address to listen on (default 0.0.0.0)");
     cmdServe->add_flag("--utf8", serve.bUtf8, "Answer in UTF-8 instead of GB2312");
+    cmdServe->add_option("--mirror", serve.vecMirrors, "Another server holding the same files (URL; its address of a file is URL/files/ID)")
+        ->allow_extra_args(false);
     std::vector<std::string> indexDirs;
     std::string indexFile;
     CLI::App* cmdIndex = app.add_subcommand("index", "Bring the index up to date with the music folders and exit");
