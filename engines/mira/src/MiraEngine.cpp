@@ -218,8 +218,6 @@ private:
             }
             if (length >= 0 && first + length > total)
                 return Abort(MIRA_ERR_LONGER, "the range answered does not end at the announced size");
-            Post(m_task, MIRA_MSG_RESUMING);
-            SetText(m_task, "continuing at byte " + std::to_string(m_nOffset));
         } else if (code == 200) {
             if (m_nOffset > 0) {
                 // The server ignored the range: the whole file comes again.
@@ -244,7 +242,12 @@ private:
                 return Abort(MIRA_ERR_DISKFULL, "not enough room on " + root);
             SetTotal(total);
         }
-        if (m_nOffset == 0) SetText(m_task, "receiving");
+        if (code == 206) {
+            Post(m_task, MIRA_MSG_RESUMING);
+            SetText(m_task, "continuing at byte " + std::to_string(m_nOffset));
+        } else {
+            SetText(m_task, "receiving");
+        }
         return 1;
     }
 
@@ -334,10 +337,11 @@ void RunTask(CMiraTask& task) {
         winTarget = task.m_strTarget;
     }
     Post(task, MIRA_MSG_STARTED);
-    std::string hostTarget;
-    if (winTarget.size() < 3 || !MxWindowsPathToHost(winTarget.c_str(), hostTarget))
+    // Both names are looked up the Windows way, so "A.MP3" finds the ".part" of "a.mp3".
+    std::string hostTarget, hostPart;
+    if (winTarget.size() < 3 || !MxWindowsPathToHost(winTarget.c_str(), hostTarget) ||
+        !MxWindowsPathToHost((winTarget + ".part").c_str(), hostPart))
         return End(task, MIRA_STATE_FAILED, MIRA_ERR_ARGUMENTS, "the target is not a path of this machine");
-    std::string hostPart = hostTarget + ".part";
     int fd = open(hostPart.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return End(task, MIRA_STATE_FAILED, MIRA_ERR_WRITE, "the partial file cannot be made");
     // The lock covers other tasks of this process as well as other processes.
@@ -406,7 +410,9 @@ void RunTask(CMiraTask& task) {
         return End(task, MIRA_STATE_FAILED, error, "failed: " + lastWhy);
     }
     Post(task, MIRA_MSG_DATADONE);
-    if (fsync(fd) != 0 || rename(hostPart.c_str(), hostTarget.c_str()) != 0) {
+    // A file of the target's name in another letter case is the one replaced.
+    if (!MxWindowsPathToHost(winTarget.c_str(), hostTarget) || fsync(fd) != 0 ||
+        rename(hostPart.c_str(), hostTarget.c_str()) != 0) {
         close(fd);
         return End(task, MIRA_STATE_FAILED, MIRA_ERR_WRITE, "the finished file cannot be put in place");
     }
