@@ -90,6 +90,13 @@ protected:
               s.Get("/slow", provide("/slow", kSize, 25));
               s.Get("/cut", provide("/cut", kSize, 0));
               s.Get("/short", provide("/short", kSize - 1000, 0));
+              s.Get("/norange", [this](const httplib::Request& req, httplib::Response& res) {
+                  Log(req);
+                  m_nServed += kSize;
+                  const_cast<httplib::Request&>(req).ranges.clear();  // or the library would answer the range
+                  res.status = 200;
+                  res.set_content(m_source, "application/octet-stream");
+              });
               s.Get("/long", [this](const httplib::Request& req, httplib::Response& res) {
                   Log(req);
                   res.status = 206;
@@ -173,6 +180,8 @@ TEST_F(MiraTest, DownloadsReportInOrderResumeAndFallBack) {
          "STARTED,CONNECTING 0,TEXT 3,NEXT,CONNECTING 1,SIZE,DATADONE,COMPLETED", {""}},
         {"part of a killed process", {"/song"}, kSize / 2, MIRA_STATE_COMPLETED,
          "STARTED,CONNECTING 0,SIZE,RESUMING,DATADONE,COMPLETED", {half}},
+        {"range ignored", {"/norange"}, kSize / 3, MIRA_STATE_COMPLETED,
+         "STARTED,CONNECTING 0,RESTARTING,SIZE,DATADONE,COMPLETED", {"bytes=" + std::to_string(kSize / 3) + "-"}},
         {"shorter than announced", {"/short"}, 0, MIRA_STATE_FAILED, "STARTED,CONNECTING 0,SIZE,TEXT 4,FAILED 4",
          {"", "bytes=" + std::to_string(kSize - 1000) + "-"}},
         {"longer than announced", {"/long"}, 0, MIRA_STATE_FAILED, "STARTED,CONNECTING 0,TEXT 5,FAILED 5", {""}},
@@ -190,8 +199,10 @@ TEST_F(MiraTest, DownloadsReportInOrderResumeAndFallBack) {
         m_nCuts = 0;
         m_nServed = 0;
 
+        auto begin = std::chrono::steady_clock::now();
         MIRATASK task = Start(row.paths);
         EXPECT_EQ(row.state, MiraWaitDownload(task));
+        auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin);
         Pump();
         int progress = 0;
         EXPECT_EQ(row.sequence, Sequence(&progress));
@@ -199,14 +210,17 @@ TEST_F(MiraTest, DownloadsReportInOrderResumeAndFallBack) {
         ASSERT_EQ(1, MiraGetStatusInfo(task, status));
         EXPECT_EQ(row.state, static_cast<int>(status[0]));
         if (row.state == MIRA_STATE_COMPLETED) {
+            // Progress comes at most every 100 ms.
             EXPECT_GE(progress, 1);
-            EXPECT_EQ(m_source, ReadHostFile(machine.HostC("song.mp3")));
+            EXPECT_LE(progress, took.count() / 100 + 1);
+            EXPECT_TRUE(m_source == ReadHostFile(machine.HostC("song.mp3")));
             EXPECT_FALSE(HostExists(machine.HostC("song.mp3.part")));
             EXPECT_EQ(static_cast<long long>(kSize), Int64At(status + 800));
             EXPECT_EQ(static_cast<long long>(kSize), Int64At(status + 808));
             EXPECT_STREQ("completed", reinterpret_cast<const char*>(status + 512));
-            // Bytes already on disk are never fetched again.
-            EXPECT_EQ(kSize - row.partBytes, m_nServed.load());
+            // Bytes already on disk are never fetched again (unless the server ignores the range).
+            EXPECT_EQ(row.ranges[0].empty() || row.paths[0] == "/norange" ? kSize : kSize - row.partBytes,
+                      m_nServed.load());
         } else {
             EXPECT_FALSE(HostExists(machine.HostC("song.mp3")));
         }
@@ -230,7 +244,7 @@ TEST_F(MiraTest, PauseKeepsThePartCancelRemovesItAndFallsSilent) {
     EXPECT_FALSE(HostExists(machine.HostC("song.mp3")));
     m_nServed = 0;
     EXPECT_EQ(MIRA_STATE_COMPLETED, MiraWaitDownload(Start({"/song"})));
-    EXPECT_EQ(m_source, ReadHostFile(machine.HostC("song.mp3")));
+    EXPECT_TRUE(m_source == ReadHostFile(machine.HostC("song.mp3")));
     EXPECT_EQ(kSize - kept, m_nServed.load());
     EXPECT_EQ("bytes=" + std::to_string(kept) + "-", Ranges().back());
 
@@ -261,7 +275,7 @@ TEST_F(MiraTest, TasksRunTogetherButNeverTwoOnOneTarget) {
     EXPECT_EQ(MIRA_ERR_BUSY, static_cast<int>(status[4]));
     for (MIRATASK task : tasks) EXPECT_EQ(MIRA_STATE_COMPLETED, MiraWaitDownload(task));
     for (const std::string& path : {machine.HostC("a.mp3"), machine.HostC("b.mp3"), machine.HostD("c.mp3")})
-        EXPECT_EQ(m_source, ReadHostFile(path)) << path;
+        EXPECT_TRUE(m_source == ReadHostFile(path)) << path;
     // Unusable calls fail cleanly and waiting on them does not hang.
     const char* none[] = {nullptr};
     MIRATASK idle = CreateMiraTask();
