@@ -1,6 +1,9 @@
 // The download engine against an HTTP server inside the test process: message order, resumed and
 // fallen-back transfers, sizes that differ from the announced one, pause and cancel, the share records.
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <cstring>
@@ -294,6 +297,41 @@ TEST_F(MiraTest, FullDiskFailsBeforeWriting) {
     Pump();
     EXPECT_EQ("STARTED,CONNECTING 0,TEXT 7,FAILED 7", Sequence());
     EXPECT_FALSE(HostExists(machine.HostC("song.mp3")));
+}
+
+// Run by KilledProcessLeavesAPartThatIsContinued in a child process, which is killed half-way.
+TEST(MiraChild, DownloadUntilKilled) {
+    const char* url = getenv("MIRA_CHILD_URL");
+    if (!url) GTEST_SKIP() << "only as a child process";
+    MIRATASK task = CreateMiraTask();
+    EXPECT_EQ(1, MiraDownloadUrllist(task, &url, 1, "C:\\song.mp3"));
+    MiraWaitDownload(task);
+}
+
+TEST_F(MiraTest, KilledProcessLeavesAPartThatIsContinued) {
+    std::string url = server.Base() + "/slow";
+    setenv("MIRA_CHILD_URL", url.c_str(), 1);
+    pid_t child = 0;
+    char exe[] = "/proc/self/exe", filter[] = "--gtest_filter=MiraChild.*";
+    char* argv[] = {exe, filter, nullptr};
+    ASSERT_EQ(0, posix_spawn(&child, exe, nullptr, nullptr, argv, environ));
+    unsetenv("MIRA_CHILD_URL");
+    struct stat st {};
+    for (int i = 0; i < 2500 && (stat(machine.HostC("song.mp3.part").c_str(), &st) != 0 || st.st_size < 64 * 1024); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    size_t kept = ReadHostFile(machine.HostC("song.mp3.part")).size();
+    ASSERT_GE(kept, 64u * 1024);
+    ASSERT_LT(kept, kSize);
+    EXPECT_FALSE(HostExists(machine.HostC("song.mp3")));
+
+    EXPECT_EQ(MIRA_STATE_COMPLETED, MiraWaitDownload(Start({"/song"})));
+    EXPECT_EQ("bytes=" + std::to_string(kept) + "-", Ranges().back());
+    EXPECT_EQ(kSize - kept, m_nServed.load());
+    EXPECT_TRUE(m_source == ReadHostFile(machine.HostC("song.mp3")));
 }
 
 TEST(MiraShare, RecordsFollowCommitsAndMoves) {
