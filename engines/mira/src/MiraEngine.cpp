@@ -368,7 +368,8 @@ void RunTask(CMiraTask& task) {
             task.m_strText = "connecting to address " + std::to_string(i + 1) + " of " + std::to_string(urls.size());
         }
         Post(task, MIRA_MSG_CONNECTING, static_cast<LPARAM>(i));
-        // A cut transfer that brought bytes is continued at once; two fruitless tries end the address.
+        // A cut transfer that brought bytes is continued at once; an address that cannot be reached, or
+        // is cut three times running before any byte, is left for the next one.
         int fruitless = 0, restarts = 0;
         std::string why;
         for (;;) {
@@ -383,9 +384,11 @@ void RunTask(CMiraTask& task) {
                 if (++restarts <= 2) continue;
                 error = MIRA_ERR_HTTP;
                 why = "the server does not answer ranges consistently";
-            } else if (error == MIRA_ERR_SHORTER || error == MIRA_ERR_CONNECT) {
-                fruitless = progressed ? 0 : fruitless + 1;
-                if (fruitless <= 2) continue;
+            } else if ((error == MIRA_ERR_SHORTER || error == MIRA_ERR_CONNECT) && progressed) {
+                fruitless = 0;
+                continue;
+            } else if (error == MIRA_ERR_SHORTER && ++fruitless <= 2) {
+                continue;  // answered, then cut before any byte: worth another try
             }
             lastWhy = why;
             SetText(task, "address " + std::to_string(i + 1) + " failed: " + why);

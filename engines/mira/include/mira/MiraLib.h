@@ -5,6 +5,8 @@
 // TARGET, so the final name never holds a partial file. A ".part" left behind (a pause, a cut
 // connection, a killed process) is continued with a range request by the next task on the same target.
 // An address that fails hands over to the next one; the task fails when the last one has failed.
+// A ".part" is trusted by its length alone: a server that changed the file in between is not noticed
+// unless its total size changed too.
 //
 // Messages: posted (PostMessageA) to the window given to MiraSetCallback, wParam 0 unless stated:
 //   0x2400 MIRA_MSG_STARTED      the task began working on its list
@@ -19,6 +21,9 @@
 //   0x2402 MIRA_MSG_COMPLETED    the file is complete under its final name          (last message)
 //   0x2420 MIRA_MSG_PAUSED       paused; the ".part" stays for a later task          (last message)
 //   0x2430 MIRA_MSG_FAILED       every address failed; lParam: the last MIRA_ERR_    (last message)
+// In order: STARTED; for each address tried CONNECTING, then [RESTARTING] SIZEKNOWN [RESUMING] PROGRESS...
+// DATADONE when it delivers, or STATUSTEXT (with the error) and NEXTADDRESS when it fails; then exactly
+// one of COMPLETED, PAUSED or FAILED. A cut transfer is continued from the same address at once.
 // A cancelled task posts nothing once MiraCancelDownloadUrllist has returned. MiraSetBlockMessage with
 // a non-zero value silences a task.
 //
