@@ -209,8 +209,8 @@ private:
             size_t space = m_strContentRange.find(' ');
             if (space != std::string::npos) first = atoll(m_strContentRange.c_str() + space + 1);
             total = ParseTotal(m_strContentRange);
-            if (first != m_nOffset || total <= 0) {
-                // Not the range asked for: start over from the first byte.
+            if (first != m_nOffset || total <= 0 || (m_nTotal > 0 && total != m_nTotal)) {
+                // Not the range asked for, or the file changed since this task's first answer: start over.
                 if (ftruncate(m_fd, 0) != 0) return Abort(MIRA_ERR_WRITE, "the partial file cannot be cut");
                 Post(m_task, MIRA_MSG_RESTARTING);
                 m_nReason = kRestartMark;

@@ -5,8 +5,8 @@
 // TARGET, so the final name never holds a partial file. A ".part" left behind (a pause, a cut
 // connection, a killed process) is continued with a range request by the next task on the same target.
 // An address that fails hands over to the next one; the task fails when the last one has failed.
-// A ".part" is trusted by its length alone: a server that changed the file in between is not noticed
-// unless its total size changed too.
+// A ".part" left by an earlier task is trusted by its length alone (no validator is kept), so a file
+// changed on the server in between is not noticed; within one task a changed total starts it over.
 //
 // Messages: posted (PostMessageA) to the window given to MiraSetCallback, wParam 0 unless stated:
 //   0x2400 MIRA_MSG_STARTED      the task began working on its list
