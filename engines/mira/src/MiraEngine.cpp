@@ -1,0 +1,629 @@
+// The engine: tasks, each with its own thread running libcurl transfers into TARGET.part.
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "MiraCommon.h"
+#include "mira/MiraLib.h"
+#include "platform/files.h"
+
+namespace {
+
+typedef std::chrono::steady_clock Clock;
+
+enum StopKind { kRun = 0, kPause, kCancel, kAbandon };
+
+// What one request at one address came to.
+enum AttemptEnd { kDone, kStopped, kRetryFromZero, kFailed };
+
+struct CMiraTask {
+    std::mutex m_mutex;
+    std::condition_variable m_cvEnded;
+    // Settings, under m_mutex.
+    HWND m_hWnd = nullptr;
+    bool m_bBlock = false;
+    bool m_bSilent = false;  // cancelled or abandoned: nothing more is posted
+    int m_nMode = MIRA_MODE_HTTP;
+    std::string m_strCaller = "MiraLib";
+    std::vector<std::string> m_vecUrls;
+    std::string m_strTarget;
+    // Status, under m_mutex.
+    int m_nState = MIRA_STATE_IDLE;
+    int m_nError = MIRA_ERR_NONE;
+    int m_nIndex = -1;
+    long long m_nRate = 0, m_nFound = 0, m_nTotal = 0, m_nDone = 0;
+    std::string m_strUrl, m_strText;
+
+    std::atomic<int> m_nStop{kRun};  // read by the transfer's progress callback
+    std::thread m_thread;            // joined only by threads other than itself
+    std::mutex m_joinLock;
+};
+
+std::mutex g_lock;
+std::map<uintptr_t, std::shared_ptr<CMiraTask>> g_mapTasks;
+uintptr_t g_nNextHandle = 1;
+int g_nPort = 0, g_nPortFd = -1, g_nIPCPort = 0;
+std::string g_strUserID;
+std::once_flag g_curlOnce;
+
+std::shared_ptr<CMiraTask> Find(MIRATASK hTask) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    auto it = g_mapTasks.find(reinterpret_cast<uintptr_t>(hTask));
+    return it == g_mapTasks.end() ? nullptr : it->second;
+}
+
+void Post(CMiraTask& task, UINT nMsg, LPARAM lParam = 0) {
+    std::lock_guard<std::mutex> guard(task.m_mutex);
+    if (task.m_bSilent || task.m_bBlock || !task.m_hWnd) return;
+    PostMessageA(task.m_hWnd, nMsg, 0, lParam);
+}
+
+void SetText(CMiraTask& task, const std::string& text) {
+    std::lock_guard<std::mutex> guard(task.m_mutex);
+    task.m_strText = text;
+}
+
+// Stops a running task the given way and waits for its thread.
+void StopAndJoin(CMiraTask& task, StopKind kind) {
+    {
+        std::lock_guard<std::mutex> guard(task.m_mutex);
+        if (kind != kPause) task.m_bSilent = true;
+        if (task.m_nState == MIRA_STATE_RUNNING) task.m_nStop = kind;
+    }
+    std::lock_guard<std::mutex> join(task.m_joinLock);
+    if (task.m_thread.joinable()) task.m_thread.join();
+}
+
+// One transfer from one address into the open ".part".
+class CTransfer {
+public:
+    CTransfer(CMiraTask& task, int fd, const std::string& winTarget) : m_task(task), m_fd(fd), m_winTarget(winTarget) {}
+
+    AttemptEnd Run(const std::string& url, bool& bProgressed, int& nError, std::string& strWhy) {
+        struct stat st {};
+        if (fstat(m_fd, &st) != 0) return Fail(MIRA_ERR_WRITE, "the partial file cannot be read", nError, strWhy);
+        m_nOffset = st.st_size;
+        m_nWritten = 0;
+        m_bDecided = false;
+        m_nReason = MIRA_ERR_NONE;
+        m_strContentRange.clear();
+
+        CURL* curl = curl_easy_init();
+        if (!curl) return Fail(MIRA_ERR_CONNECT, "no transfer handle", nError, strWhy);
+        std::string agent, range = std::to_string(m_nOffset) + "-";
+        {
+            std::lock_guard<std::mutex> guard(m_task.m_mutex);
+            agent = m_task.m_strCaller + " MiraLib/1.0";
+        }
+        char error[CURL_ERROR_SIZE] = "";
+        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(curl, CURLOPT_USERAGENT, agent.c_str());
+        curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
+        curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 10L);
+        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 30L);
+        curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
+        if (m_nOffset > 0) curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
+        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &CTransfer::OnHeader);
+        curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &CTransfer::OnData);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
+        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &CTransfer::OnProgress);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+        m_curl = curl;
+        CURLcode res = curl_easy_perform(curl);
+        if (!m_bDecided && res == CURLE_OK) Decide();  // an empty body
+        long code = 0;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
+        curl_easy_cleanup(curl);
+        m_curl = nullptr;
+        bProgressed = m_nWritten > 0;
+
+        if (m_task.m_nStop != kRun) return kStopped;
+        if (m_nReason == kRestartMark) return kRetryFromZero;
+        if (m_nReason != MIRA_ERR_NONE) return Fail(m_nReason, m_strWhy, nError, strWhy);
+        if (code == 416) {
+            // The range starts at or past the end: a ".part" that already holds the whole file is done.
+            long long total = ParseTotal(m_strContentRange);
+            if (total > 0 && total == m_nOffset) {
+                SetTotal(total);
+                return kDone;
+            }
+            if (ftruncate(m_fd, 0) != 0) return Fail(MIRA_ERR_WRITE, "the partial file cannot be cut", nError, strWhy);
+            Post(m_task, MIRA_MSG_RESTARTING);
+            return kRetryFromZero;
+        }
+        if (res != CURLE_OK) {
+            int reason = res == CURLE_PARTIAL_FILE ? MIRA_ERR_SHORTER : MIRA_ERR_CONNECT;
+            return Fail(reason, error[0] ? error : curl_easy_strerror(res), nError, strWhy);
+        }
+        if (m_nTotal > 0 && m_nOffset + m_nWritten < m_nTotal)
+            return Fail(MIRA_ERR_SHORTER, "the server sent fewer bytes than it announced", nError, strWhy);
+        if (m_nTotal <= 0) SetTotal(m_nOffset + m_nWritten);
+        return kDone;
+    }
+
+    long long Total() const { return m_nTotal; }
+
+private:
+    static constexpr int kRestartMark = -1;
+
+    static AttemptEnd Fail(int reason, const std::string& why, int& nError, std::string& strWhy) {
+        nError = reason;
+        strWhy = why;
+        return kFailed;
+    }
+
+    static long long ParseTotal(const std::string& contentRange) {
+        size_t slash = contentRange.rfind('/');
+        if (slash == std::string::npos || slash + 1 >= contentRange.size() || contentRange[slash + 1] == '*') return -1;
+        return atoll(contentRange.c_str() + slash + 1);
+    }
+
+    void SetTotal(long long total) {
+        bool changed;
+        {
+            std::lock_guard<std::mutex> guard(m_task.m_mutex);
+            changed = m_task.m_nTotal != total;
+            m_task.m_nTotal = total;
+        }
+        m_nTotal = total;
+        if (changed) Post(m_task, MIRA_MSG_SIZEKNOWN);
+    }
+
+    // Stops the transfer for a reason of ours (the write callback's short count aborts it).
+    size_t Abort(int reason, const std::string& why) {
+        m_nReason = reason;
+        m_strWhy = why;
+        return 0;
+    }
+
+    // At the first body byte: is this answer the file, from where, and how long?
+    size_t Decide() {
+        m_bDecided = true;
+        long code = 0;
+        curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &code);
+        curl_off_t length = -1;
+        curl_easy_getinfo(m_curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        long long total = 0;
+        if (code == 206) {
+            long long first = -1;
+            size_t space = m_strContentRange.find(' ');
+            if (space != std::string::npos) first = atoll(m_strContentRange.c_str() + space + 1);
+            total = ParseTotal(m_strContentRange);
+            if (first != m_nOffset || total <= 0 || (m_nTotal > 0 && total != m_nTotal)) {
+                // Not the range asked for, or the file changed since this task's first answer: start over.
+                if (ftruncate(m_fd, 0) != 0) return Abort(MIRA_ERR_WRITE, "the partial file cannot be cut");
+                Post(m_task, MIRA_MSG_RESTARTING);
+                m_nReason = kRestartMark;
+                return 0;
+            }
+            if (length >= 0 && first + length > total)
+                return Abort(MIRA_ERR_LONGER, "the range answered does not end at the announced size");
+        } else if (code == 200) {
+            if (m_nOffset > 0) {
+                // The server ignored the range: the whole file comes again.
+                if (ftruncate(m_fd, 0) != 0) return Abort(MIRA_ERR_WRITE, "the partial file cannot be cut");
+                Post(m_task, MIRA_MSG_RESTARTING);
+                m_nOffset = 0;
+                std::lock_guard<std::mutex> guard(m_task.m_mutex);
+                m_task.m_nDone = 0;
+            }
+            total = length >= 0 ? length : 0;
+        } else if (code == 416) {
+            return 0;  // judged after the transfer, with the announced size
+        } else {
+            return Abort(MIRA_ERR_HTTP, "the server answered " + std::to_string(code));
+        }
+        if (total > 0) {
+            // Room for what is still to come.
+            ULARGE_INTEGER avail{}, all{}, freeBytes{};
+            std::string root = m_winTarget.substr(0, 3);
+            if (GetDiskFreeSpaceExA(root.c_str(), &avail, &all, &freeBytes) &&
+                static_cast<long long>(avail.QuadPart) < total - m_nOffset)
+                return Abort(MIRA_ERR_DISKFULL, "not enough room on " + root);
+            SetTotal(total);
+        }
+        if (code == 206) {
+            Post(m_task, MIRA_MSG_RESUMING);
+            SetText(m_task, "continuing at byte " + std::to_string(m_nOffset));
+        } else {
+            SetText(m_task, "receiving");
+        }
+        return 1;
+    }
+
+    static size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+        auto* self = static_cast<CTransfer*>(user);
+        std::string line(data, size * count);
+        if (line.size() > 14 && strncasecmp(line.c_str(), "content-range:", 14) == 0) {
+            size_t b = line.find_first_not_of(" \t", 14), e = line.find_last_not_of(" \t\r\n");
+            self->m_strContentRange = b == std::string::npos || e < b ? "" : line.substr(b, e - b + 1);
+        } else if (line.compare(0, 5, "HTTP/") == 0) {
+            self->m_strContentRange.clear();  // a redirect's headers do not count
+        }
+        return size * count;
+    }
+
+    static size_t OnData(char* data, size_t size, size_t count, void* user) {
+        auto* self = static_cast<CTransfer*>(user);
+        size_t n = size * count;
+        if (!self->m_bDecided && self->Decide() == 0) return 0;
+        if (self->m_nReason != MIRA_ERR_NONE) return 0;
+        long long at = self->m_nOffset + self->m_nWritten;
+        if (self->m_nTotal > 0 && at + static_cast<long long>(n) > self->m_nTotal)
+            return self->Abort(MIRA_ERR_LONGER, "the server sent more bytes than it announced");
+        for (size_t put = 0; put < n;) {
+            ssize_t w = pwrite(self->m_fd, data + put, n - put, at + static_cast<long long>(put));
+            if (w <= 0) return self->Abort(errno == ENOSPC ? MIRA_ERR_DISKFULL : MIRA_ERR_WRITE, strerror(errno));
+            put += static_cast<size_t>(w);
+        }
+        self->m_nWritten += static_cast<long long>(n);
+        {
+            std::lock_guard<std::mutex> guard(self->m_task.m_mutex);
+            self->m_task.m_nDone = self->m_nOffset + self->m_nWritten;
+        }
+        auto now = Clock::now();
+        if (now - self->m_lastPost >= std::chrono::milliseconds(100)) {
+            self->m_lastPost = now;
+            Post(self->m_task, MIRA_MSG_PROGRESS);
+        }
+        return n;
+    }
+
+    static int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+        auto* self = static_cast<CTransfer*>(user);
+        auto now = Clock::now();
+        long long done = self->m_nOffset + self->m_nWritten;
+        if (now - self->m_rateStart >= std::chrono::seconds(1)) {
+            double secs = std::chrono::duration<double>(now - self->m_rateStart).count();
+            std::lock_guard<std::mutex> guard(self->m_task.m_mutex);
+            self->m_task.m_nRate = static_cast<long long>((done - self->m_nRateBytes) / secs);
+            self->m_rateStart = now;
+            self->m_nRateBytes = done;
+        }
+        return self->m_task.m_nStop != kRun ? 1 : 0;
+    }
+
+    CMiraTask& m_task;
+    int m_fd;
+    std::string m_winTarget;
+    CURL* m_curl = nullptr;
+    long long m_nOffset = 0, m_nWritten = 0, m_nTotal = 0, m_nRateBytes = 0;
+    bool m_bDecided = false;
+    int m_nReason = MIRA_ERR_NONE;
+    std::string m_strWhy, m_strContentRange;
+    Clock::time_point m_lastPost{}, m_rateStart = Clock::now();
+};
+
+void End(CMiraTask& task, int state, int error, const std::string& text) {
+    {
+        std::lock_guard<std::mutex> guard(task.m_mutex);
+        task.m_nState = state;
+        task.m_nError = error;
+        task.m_strText = text;
+        task.m_nRate = 0;
+    }
+    if (state == MIRA_STATE_COMPLETED) Post(task, MIRA_MSG_COMPLETED);
+    if (state == MIRA_STATE_PAUSED) Post(task, MIRA_MSG_PAUSED);
+    if (state == MIRA_STATE_FAILED) Post(task, MIRA_MSG_FAILED, error);
+    task.m_cvEnded.notify_all();
+}
+
+void RunTask(CMiraTask& task) {
+    std::vector<std::string> urls;
+    std::string winTarget;
+    {
+        std::lock_guard<std::mutex> guard(task.m_mutex);
+        urls = task.m_vecUrls;
+        winTarget = task.m_strTarget;
+    }
+    Post(task, MIRA_MSG_STARTED);
+    // Both names are looked up the Windows way, so "A.MP3" finds the ".part" of "a.mp3".
+    std::string hostTarget, hostPart;
+    if (winTarget.size() < 3 || !MxWindowsPathToHost(winTarget.c_str(), hostTarget) ||
+        !MxWindowsPathToHost((winTarget + ".part").c_str(), hostPart))
+        return End(task, MIRA_STATE_FAILED, MIRA_ERR_ARGUMENTS, "the target is not a path of this machine");
+    int fd = open(hostPart.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return End(task, MIRA_STATE_FAILED, MIRA_ERR_WRITE, "the partial file cannot be made");
+    // The lock covers other tasks of this process as well as other processes.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return End(task, MIRA_STATE_FAILED, MIRA_ERR_BUSY, "another download writes this target");
+    }
+    struct stat st {};
+    fstat(fd, &st);
+    {
+        std::lock_guard<std::mutex> guard(task.m_mutex);
+        task.m_nFound = task.m_nDone = st.st_size;
+    }
+
+    CTransfer transfer(task, fd, winTarget);
+    int error = MIRA_ERR_NONE;
+    bool done = false;
+    std::string lastWhy;
+    for (size_t i = 0; i < urls.size() && !done && task.m_nStop == kRun; ++i) {
+        {
+            std::lock_guard<std::mutex> guard(task.m_mutex);
+            task.m_nIndex = static_cast<int>(i);
+            task.m_strUrl = urls[i];
+            task.m_strText = "connecting to address " + std::to_string(i + 1) + " of " + std::to_string(urls.size());
+        }
+        Post(task, MIRA_MSG_CONNECTING, static_cast<LPARAM>(i));
+        // A cut transfer that brought bytes is continued at once; an address that cannot be reached, or
+        // is cut three times running before any byte, is left for the next one.
+        int fruitless = 0, restarts = 0;
+        std::string why;
+        for (;;) {
+            bool progressed = false;
+            AttemptEnd end = transfer.Run(urls[i], progressed, error, why);
+            if (end == kDone) {
+                done = true;
+                break;
+            }
+            if (end == kStopped) break;
+            if (end == kRetryFromZero) {
+                if (++restarts <= 2) continue;
+                error = MIRA_ERR_HTTP;
+                why = "the server does not answer ranges consistently";
+            } else if ((error == MIRA_ERR_SHORTER || error == MIRA_ERR_CONNECT) && progressed) {
+                fruitless = 0;
+                continue;
+            } else if (error == MIRA_ERR_SHORTER && ++fruitless <= 2) {
+                continue;  // answered, then cut before any byte: worth another try
+            }
+            lastWhy = why;
+            SetText(task, "address " + std::to_string(i + 1) + " failed: " + why);
+            Post(task, MIRA_MSG_STATUSTEXT, error);
+            if (i + 1 < urls.size() && task.m_nStop == kRun) Post(task, MIRA_MSG_NEXTADDRESS);
+            break;
+        }
+    }
+
+    int stop = task.m_nStop;
+    if (stop == kCancel) {
+        unlink(hostPart.c_str());
+        close(fd);
+        return End(task, MIRA_STATE_CANCELLED, MIRA_ERR_NONE, "cancelled");
+    }
+    if (stop != kRun) {
+        close(fd);
+        return End(task, MIRA_STATE_PAUSED, MIRA_ERR_NONE, "paused");
+    }
+    if (!done) {
+        close(fd);
+        return End(task, MIRA_STATE_FAILED, error, "failed: " + lastWhy);
+    }
+    Post(task, MIRA_MSG_DATADONE);
+    // A file of the target's name in another letter case is the one replaced.
+    if (!MxWindowsPathToHost(winTarget.c_str(), hostTarget) || fsync(fd) != 0 ||
+        rename(hostPart.c_str(), hostTarget.c_str()) != 0) {
+        close(fd);
+        return End(task, MIRA_STATE_FAILED, MIRA_ERR_WRITE, "the finished file cannot be put in place");
+    }
+    close(fd);
+    End(task, MIRA_STATE_COMPLETED, MIRA_ERR_NONE, "completed");
+}
+
+// Starts the task's thread on its current list; false when it is running already.
+bool Start(const std::shared_ptr<CMiraTask>& task) {
+    std::lock_guard<std::mutex> join(task->m_joinLock);
+    {
+        std::lock_guard<std::mutex> guard(task->m_mutex);
+        if (task->m_nState == MIRA_STATE_RUNNING) return false;
+    }
+    if (task->m_thread.joinable()) task->m_thread.join();
+    {
+        std::lock_guard<std::mutex> guard(task->m_mutex);
+        task->m_nState = MIRA_STATE_RUNNING;
+        task->m_nError = MIRA_ERR_NONE;
+        task->m_nIndex = -1;
+        task->m_nTotal = task->m_nDone = task->m_nFound = task->m_nRate = 0;
+        task->m_strUrl.clear();
+        task->m_strText = "starting";
+        task->m_bSilent = false;
+        task->m_nStop = kRun;
+    }
+    try {
+        task->m_thread = std::thread([task] { RunTask(*task); });
+    } catch (...) {
+        End(*task, MIRA_STATE_FAILED, MIRA_ERR_ARGUMENTS, "no thread for the task");
+        return false;
+    }
+    return true;
+}
+
+void PutInt(unsigned char* p, long long value, int bytes) {
+    for (int i = 0; i < bytes; ++i) p[i] = static_cast<unsigned char>(static_cast<unsigned long long>(value) >> (8 * i));
+}
+
+}  // namespace
+
+extern "C" {
+
+int MiraInitLibrary(void) {
+    std::call_once(g_curlOnce, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    std::lock_guard<std::mutex> guard(g_lock);
+    if (g_nPortFd < 0) g_nPort = mira::OpenPort(g_nPortFd);
+    return g_nPort != 0 ? 1 : 0;
+}
+
+void MiraFiniLibrary(void) {
+    std::vector<std::shared_ptr<CMiraTask>> tasks;
+    {
+        std::lock_guard<std::mutex> guard(g_lock);
+        for (auto& entry : g_mapTasks) tasks.push_back(entry.second);
+        mira::ClosePort(g_nPortFd);
+        g_nPort = 0;
+    }
+    for (auto& task : tasks) StopAndJoin(*task, kAbandon);
+}
+
+void MiraSetIPCPort(int nPort) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    g_nIPCPort = nPort;
+}
+
+void MiraSetUserID(const char* pszUserID) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    g_strUserID = pszUserID ? pszUserID : "";
+}
+
+int MiraGetPort(void) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    return g_nPort;
+}
+
+MIRATASK CreateMiraTask(void) {
+    std::call_once(g_curlOnce, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    try {
+        auto task = std::make_shared<CMiraTask>();
+        std::lock_guard<std::mutex> guard(g_lock);
+        uintptr_t handle = g_nNextHandle++;
+        g_mapTasks[handle] = task;
+        return reinterpret_cast<MIRATASK>(handle);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void DestroyMiraTask(MIRATASK hTask) {
+    std::shared_ptr<CMiraTask> task;
+    {
+        std::lock_guard<std::mutex> guard(g_lock);
+        auto it = g_mapTasks.find(reinterpret_cast<uintptr_t>(hTask));
+        if (it == g_mapTasks.end()) return;
+        task = it->second;
+        g_mapTasks.erase(it);
+    }
+    StopAndJoin(*task, kAbandon);
+}
+
+void MiraSetCallback(MIRATASK hTask, HWND hWnd, int) {
+    if (auto task = Find(hTask)) {
+        std::lock_guard<std::mutex> guard(task->m_mutex);
+        task->m_hWnd = hWnd;
+    }
+}
+
+void MiraSetBlockMessage(MIRATASK hTask, int bBlock) {
+    if (auto task = Find(hTask)) {
+        std::lock_guard<std::mutex> guard(task->m_mutex);
+        task->m_bBlock = bBlock != 0;
+    }
+}
+
+void MiraSetDownloadMode(MIRATASK hTask, int nMode) {
+    if (auto task = Find(hTask)) {
+        std::lock_guard<std::mutex> guard(task->m_mutex);
+        task->m_nMode = nMode;
+    }
+}
+
+void MiraSetCaller(MIRATASK hTask, const char* pszCaller) {
+    if (auto task = Find(hTask)) {
+        std::string caller = pszCaller ? std::string(pszCaller).substr(0, 256) : "";
+        // Header text: no line breaks or other control bytes.
+        for (char& c : caller)
+            if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+        std::lock_guard<std::mutex> guard(task->m_mutex);
+        task->m_strCaller = caller.empty() ? "MiraLib" : caller;
+    }
+}
+
+int MiraDownloadUrllist(MIRATASK hTask, const char** ppszUrls, int nCount, const char* pszTarget) {
+    auto task = Find(hTask);
+    if (!task) return 0;
+    std::vector<std::string> urls;
+    if (ppszUrls)
+        for (int i = 0; i < nCount; ++i)
+            if (ppszUrls[i] && *ppszUrls[i]) urls.push_back(ppszUrls[i]);
+    {
+        std::lock_guard<std::mutex> guard(task->m_mutex);
+        if (task->m_nState == MIRA_STATE_RUNNING) return 0;
+        if (urls.empty() || !pszTarget || !*pszTarget) {
+            task->m_nState = MIRA_STATE_FAILED;
+            task->m_nError = MIRA_ERR_ARGUMENTS;
+            task->m_strText = "no address or no target";
+            task->m_cvEnded.notify_all();
+            return 0;
+        }
+        task->m_vecUrls = urls;
+        task->m_strTarget = pszTarget;
+    }
+    return Start(task) ? 1 : 0;
+}
+
+int MiraResumeDownloadUrllist(MIRATASK hTask) {
+    auto task = Find(hTask);
+    if (!task) return 0;
+    {
+        std::lock_guard<std::mutex> guard(task->m_mutex);
+        if (task->m_vecUrls.empty() || (task->m_nState != MIRA_STATE_PAUSED && task->m_nState != MIRA_STATE_FAILED))
+            return 0;
+    }
+    return Start(task) ? 1 : 0;
+}
+
+int MiraWaitDownload(MIRATASK hTask) {
+    auto task = Find(hTask);
+    if (!task) return -1;
+    std::unique_lock<std::mutex> lock(task->m_mutex);
+    task->m_cvEnded.wait(lock, [&] { return task->m_nState != MIRA_STATE_RUNNING; });
+    return task->m_nState;
+}
+
+void MiraPauseDownloadUrllist(MIRATASK hTask) {
+    if (auto task = Find(hTask)) {
+        std::lock_guard<std::mutex> guard(task->m_mutex);
+        if (task->m_nState == MIRA_STATE_RUNNING && task->m_nStop == kRun) task->m_nStop = kPause;
+    }
+}
+
+void MiraCancelDownloadUrllist(MIRATASK hTask) {
+    if (auto task = Find(hTask)) {
+        std::lock_guard<std::mutex> guard(task->m_mutex);
+        task->m_bSilent = true;
+        if (task->m_nState == MIRA_STATE_RUNNING) task->m_nStop = kCancel;
+    }
+}
+
+int MiraGetStatusInfo(MIRATASK hTask, void* pBuffer) {
+    if (!pBuffer) return 0;
+    auto* p = static_cast<unsigned char*>(pBuffer);
+    memset(p, 0, MIRA_STATUS_SIZE);
+    auto task = Find(hTask);
+    if (!task) return 0;
+    std::lock_guard<std::mutex> guard(task->m_mutex);
+    PutInt(p + 0, task->m_nState, 4);
+    PutInt(p + 4, task->m_nError, 4);
+    PutInt(p + 8, task->m_nIndex, 4);
+    PutInt(p + 12, static_cast<long long>(task->m_vecUrls.size()), 4);
+    PutInt(p + 16, task->m_nRate, 8);
+    PutInt(p + 24, task->m_nFound, 8);
+    mira::CopyField(reinterpret_cast<char*>(p + 32), 256, task->m_strUrl);
+    mira::CopyField(reinterpret_cast<char*>(p + 512), 256, task->m_strText);
+    PutInt(p + 800, task->m_nTotal, 8);
+    PutInt(p + 808, task->m_nDone, 8);
+    return 1;
+}
+
+}  // extern "C"

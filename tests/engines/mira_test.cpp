@@ -1,0 +1,376 @@
+// The download engine against an HTTP server inside the test process: message order, resumed and
+// fallen-back transfers, sizes that differ from the announced one, pause and cancel, the share records.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "mira/MiraLib.h"
+#include "support/FixtureServer.h"
+#include "support/TempMachine.h"
+
+namespace mxtest {
+namespace {
+
+const size_t kSize = 300 * 1024;
+const UINT kMarker = WM_USER + 77;
+
+std::string Source(size_t size = kSize) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    return bytes;
+}
+
+std::vector<std::pair<UINT, LPARAM>> g_received;
+
+LRESULT SinkProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) {
+    if (nMsg >= 0x2400 && nMsg <= 0x2434) g_received.emplace_back(nMsg, lParam);
+    if (nMsg == kMarker) g_received.emplace_back(nMsg, 0);
+    return DefWindowProcA(hWnd, nMsg, wParam, lParam);
+}
+
+// The messages received so far, one word each; progress messages are counted, not listed.
+std::string Sequence(int* progress = nullptr) {
+    std::string out;
+    int count = 0;
+    for (auto& m : g_received) {
+        std::string word;
+        switch (m.first) {
+            case MIRA_MSG_STARTED: word = "STARTED"; break;
+            case MIRA_MSG_CONNECTING: word = "CONNECTING " + std::to_string(m.second); break;
+            case MIRA_MSG_SIZEKNOWN: word = "SIZE"; break;
+            case MIRA_MSG_RESUMING: word = "RESUMING"; break;
+            case MIRA_MSG_RESTARTING: word = "RESTARTING"; break;
+            case MIRA_MSG_PROGRESS: ++count; continue;
+            case MIRA_MSG_DATADONE: word = "DATADONE"; break;
+            case MIRA_MSG_STATUSTEXT: word = "TEXT " + std::to_string(m.second); break;
+            case MIRA_MSG_NEXTADDRESS: word = "NEXT"; break;
+            case MIRA_MSG_COMPLETED: word = "COMPLETED"; break;
+            case MIRA_MSG_PAUSED: word = "PAUSED"; break;
+            case MIRA_MSG_FAILED: word = "FAILED " + std::to_string(m.second); break;
+            case kMarker: word = "MARK"; break;
+            default: word = "?" + std::to_string(m.first);
+        }
+        out += (out.empty() ? "" : ",") + word;
+    }
+    if (progress) *progress = count;
+    return out;
+}
+
+long long Int64At(const unsigned char* p) {
+    unsigned long long v = 0;
+    for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
+    return static_cast<long long>(v);
+}
+
+// Serves Source() at "/song", "/slow" (in paced chunks), "/cut" (the first answer stops half-way),
+// "/short" (announces more than it sends) and "/long" (sends more than it announces); records each
+// request's Range header and the file bytes it sent.
+class MiraTest : public MachineTest {
+protected:
+    MiraTest()
+        : server([this](httplib::Server& s) {
+              auto provide = [this](const std::string& path, size_t limit, int paceMs) {
+                  return [this, path, limit, paceMs](const httplib::Request& req, httplib::Response& res) {
+                      Log(req);
+                      bool cut = path == "/cut" && m_nCuts++ == 0;
+                      res.set_content_provider(kSize, "application/octet-stream",
+                                               [this, cut, limit, paceMs](size_t offset, size_t length, httplib::DataSink& sink) {
+                                                   size_t end = std::min(offset + length, cut ? kSize / 2 : limit);
+                                                   if (offset >= end) return false;
+                                                   size_t n = std::min<size_t>(end - offset, 16 * 1024);
+                                                   if (paceMs) std::this_thread::sleep_for(std::chrono::milliseconds(paceMs));
+                                                   if (!paceMs) m_nServed += n;  // "/slow" may outlive its client
+                                                   return sink.write(m_source.data() + offset, n);
+                                               });
+                  };
+              };
+              s.Get("/song", provide("/song", kSize, 0));
+              s.Get("/slow", provide("/slow", kSize, 25));
+              s.Get("/cut", provide("/cut", kSize, 0));
+              s.Get("/short", provide("/short", kSize - 1000, 0));
+              s.Get("/norange", [this](const httplib::Request& req, httplib::Response& res) {
+                  Log(req);
+                  m_nServed += kSize;
+                  const_cast<httplib::Request&>(req).ranges.clear();  // or the library would answer the range
+                  res.status = 200;
+                  res.set_content(m_source, "application/octet-stream");
+              });
+              s.Get("/long", [this](const httplib::Request& req, httplib::Response& res) {
+                  Log(req);
+                  res.status = 206;
+                  res.set_header("Content-Range", "bytes 0-99/100");
+                  res.set_content(m_source.substr(0, 150), "application/octet-stream");
+              });
+          }) {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = SinkProc;
+        wc.lpszClassName = "MiraTestSink";
+        RegisterClassA(&wc);
+        m_hWnd = CreateWindowExA(0, "MiraTestSink", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        g_received.clear();
+    }
+    ~MiraTest() override {
+        for (MIRATASK task : m_tasks) DestroyMiraTask(task);
+        DestroyWindow(m_hWnd);
+    }
+
+    void Log(const httplib::Request& req) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_ranges.push_back(req.has_header("Range") ? req.get_header_value("Range") : "");
+    }
+    std::vector<std::string> Ranges() {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_ranges;
+    }
+    void Pump() {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    }
+    MIRATASK Start(const std::vector<std::string>& paths, const char* target = "C:\\song.mp3") {
+        MIRATASK task = CreateMiraTask();
+        m_tasks.push_back(task);
+        MiraSetCallback(task, m_hWnd, 0);
+        MiraSetBlockMessage(task, 0);
+        MiraSetDownloadMode(task, MIRA_MODE_HTTP);
+        MiraSetCaller(task, "test");
+        std::vector<std::string> urls;
+        for (auto& p : paths) urls.push_back(p[0] == '/' ? server.Base() + p : p);
+        std::vector<const char*> list;
+        for (auto& u : urls) list.push_back(u.c_str());
+        EXPECT_EQ(1, MiraDownloadUrllist(task, list.data(), static_cast<int>(list.size()), target));
+        return task;
+    }
+    // Waits until the task has written at least `bytes`.
+    static void WaitForBytes(MIRATASK task, long long bytes) {
+        unsigned char status[MIRA_STATUS_SIZE];
+        for (int i = 0; i < 2000; ++i) {
+            MiraGetStatusInfo(task, status);
+            if (Int64At(status + 808) >= bytes) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        ADD_FAILURE() << "the transfer did not start";
+    }
+
+    std::string m_source = Source();
+    std::mutex m_lock;
+    std::vector<std::string> m_ranges;
+    std::atomic<int> m_nCuts{0};
+    std::atomic<size_t> m_nServed{0};
+    FixtureServer server;
+    HWND m_hWnd = nullptr;
+    std::vector<MIRATASK> m_tasks;
+};
+
+TEST_F(MiraTest, DownloadsReportInOrderResumeAndFallBack) {
+    const std::string half = "bytes=" + std::to_string(kSize / 2) + "-";
+    struct Row {
+        const char* name;
+        std::vector<std::string> paths;
+        size_t partBytes;  // a ".part" left by an earlier, killed process
+        int state;
+        std::string sequence;
+        std::vector<std::string> ranges;
+    } rows[] = {
+        {"plain", {"/song"}, 0, MIRA_STATE_COMPLETED, "STARTED,CONNECTING 0,SIZE,DATADONE,COMPLETED", {""}},
+        {"cut connection", {"/cut"}, 0, MIRA_STATE_COMPLETED,
+         "STARTED,CONNECTING 0,SIZE,RESUMING,DATADONE,COMPLETED", {"", half}},
+        {"second address", {"/missing", "/song"}, 0, MIRA_STATE_COMPLETED,
+         "STARTED,CONNECTING 0,TEXT 3,NEXT,CONNECTING 1,SIZE,DATADONE,COMPLETED", {""}},
+        {"part of a killed process", {"/song"}, kSize / 2, MIRA_STATE_COMPLETED,
+         "STARTED,CONNECTING 0,SIZE,RESUMING,DATADONE,COMPLETED", {half}},
+        {"range ignored", {"/norange"}, kSize / 3, MIRA_STATE_COMPLETED,
+         "STARTED,CONNECTING 0,RESTARTING,SIZE,DATADONE,COMPLETED", {"bytes=" + std::to_string(kSize / 3) + "-"}},
+        {"shorter than announced", {"/short"}, 0, MIRA_STATE_FAILED, "STARTED,CONNECTING 0,SIZE,TEXT 4,FAILED 4",
+         {"", "bytes=" + std::to_string(kSize - 1000) + "-"}},
+        {"longer than announced", {"/long"}, 0, MIRA_STATE_FAILED, "STARTED,CONNECTING 0,TEXT 5,FAILED 5", {""}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::remove(machine.HostC("song.mp3").c_str());
+        std::remove(machine.HostC("song.mp3.part").c_str());
+        if (row.partBytes) WriteHostFile(machine.HostC("song.mp3.part"), m_source.substr(0, row.partBytes));
+        g_received.clear();
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_ranges.clear();
+        }
+        m_nCuts = 0;
+        m_nServed = 0;
+
+        auto begin = std::chrono::steady_clock::now();
+        MIRATASK task = Start(row.paths);
+        EXPECT_EQ(row.state, MiraWaitDownload(task));
+        auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin);
+        Pump();
+        int progress = 0;
+        EXPECT_EQ(row.sequence, Sequence(&progress));
+        unsigned char status[MIRA_STATUS_SIZE];
+        ASSERT_EQ(1, MiraGetStatusInfo(task, status));
+        EXPECT_EQ(row.state, static_cast<int>(status[0]));
+        if (row.state == MIRA_STATE_COMPLETED) {
+            // Progress comes at most every 100 ms.
+            EXPECT_GE(progress, 1);
+            EXPECT_LE(progress, took.count() / 100 + 1);
+            EXPECT_TRUE(m_source == ReadHostFile(machine.HostC("song.mp3")));
+            EXPECT_FALSE(HostExists(machine.HostC("song.mp3.part")));
+            EXPECT_EQ(static_cast<long long>(kSize), Int64At(status + 800));
+            EXPECT_EQ(static_cast<long long>(kSize), Int64At(status + 808));
+            EXPECT_STREQ("completed", reinterpret_cast<const char*>(status + 512));
+            // Bytes already on disk are never fetched again (unless the server ignores the range).
+            EXPECT_EQ(row.ranges[0].empty() || row.paths[0] == "/norange" ? kSize : kSize - row.partBytes,
+                      m_nServed.load());
+        } else {
+            EXPECT_FALSE(HostExists(machine.HostC("song.mp3")));
+        }
+        std::vector<std::string> ranges = Ranges();
+        ranges.resize(std::min(ranges.size(), row.ranges.size()));
+        EXPECT_EQ(row.ranges, ranges);
+    }
+}
+
+TEST_F(MiraTest, PauseKeepsThePartCancelRemovesItAndFallsSilent) {
+    // Paused half-way: the ".part" holds what arrived, and the next task on the target continues it.
+    MIRATASK task = Start({"/slow"});
+    WaitForBytes(task, 64 * 1024);
+    MiraPauseDownloadUrllist(task);
+    EXPECT_EQ(MIRA_STATE_PAUSED, MiraWaitDownload(task));
+    Pump();
+    EXPECT_EQ("PAUSED", Sequence().substr(Sequence().rfind(',') + 1));
+    size_t kept = ReadHostFile(machine.HostC("song.mp3.part")).size();
+    EXPECT_GE(kept, 64u * 1024);
+    EXPECT_LT(kept, kSize);
+    EXPECT_FALSE(HostExists(machine.HostC("song.mp3")));
+    m_nServed = 0;
+    EXPECT_EQ(MIRA_STATE_COMPLETED, MiraWaitDownload(Start({"/song"})));
+    EXPECT_TRUE(m_source == ReadHostFile(machine.HostC("song.mp3")));
+    EXPECT_EQ(kSize - kept, m_nServed.load());
+    EXPECT_EQ("bytes=" + std::to_string(kept) + "-", Ranges().back());
+
+    // Cancelled: nothing is posted once the cancel has returned, and no file is left.
+    Pump();
+    g_received.clear();
+    task = Start({"/slow"}, "C:\\other.mp3");
+    WaitForBytes(task, 32 * 1024);
+    MiraCancelDownloadUrllist(task);
+    PostMessageA(m_hWnd, kMarker, 0, 0);
+    EXPECT_EQ(MIRA_STATE_CANCELLED, MiraWaitDownload(task));
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    Pump();
+    std::string sequence = Sequence();
+    EXPECT_EQ("MARK", sequence.substr(sequence.rfind(',') + 1)) << sequence;
+    EXPECT_FALSE(HostExists(machine.HostC("other.mp3")));
+    EXPECT_FALSE(HostExists(machine.HostC("other.mp3.part")));
+}
+
+TEST_F(MiraTest, TasksRunTogetherButNeverTwoOnOneTarget) {
+    std::vector<MIRATASK> tasks;
+    for (const char* target : {"C:\\a.mp3", "C:\\b.mp3", "D:\\c.mp3"}) tasks.push_back(Start({"/slow"}, target));
+    WaitForBytes(tasks[0], 1);
+    MIRATASK clash = Start({"/song"}, "C:\\A.MP3");  // the same file, by Windows rules
+    EXPECT_EQ(MIRA_STATE_FAILED, MiraWaitDownload(clash));
+    unsigned char status[MIRA_STATUS_SIZE];
+    MiraGetStatusInfo(clash, status);
+    EXPECT_EQ(MIRA_ERR_BUSY, static_cast<int>(status[4]));
+    for (MIRATASK task : tasks) EXPECT_EQ(MIRA_STATE_COMPLETED, MiraWaitDownload(task));
+    for (const std::string& path : {machine.HostC("a.mp3"), machine.HostC("b.mp3"), machine.HostD("c.mp3")})
+        EXPECT_TRUE(m_source == ReadHostFile(path)) << path;
+    // Unusable calls fail cleanly and waiting on them does not hang.
+    const char* none[] = {nullptr};
+    MIRATASK idle = CreateMiraTask();
+    m_tasks.push_back(idle);
+    EXPECT_EQ(0, MiraDownloadUrllist(idle, none, 1, "C:\\x.mp3"));
+    EXPECT_EQ(MIRA_STATE_FAILED, MiraWaitDownload(idle));
+    EXPECT_EQ(-1, MiraWaitDownload(reinterpret_cast<MIRATASK>(~uintptr_t(0))));
+    EXPECT_EQ(0, MiraGetStatusInfo(reinterpret_cast<MIRATASK>(~uintptr_t(0)), status));
+}
+
+TEST_F(MiraTest, FullDiskFailsBeforeWriting) {
+    MxSetFreeSpaceOverride('C', 1000);
+    MIRATASK task = Start({"/song"});
+    EXPECT_EQ(MIRA_STATE_FAILED, MiraWaitDownload(task));
+    MxSetFreeSpaceOverride('C', ~0ull);
+    Pump();
+    EXPECT_EQ("STARTED,CONNECTING 0,TEXT 7,FAILED 7", Sequence());
+    EXPECT_FALSE(HostExists(machine.HostC("song.mp3")));
+}
+
+// Run by KilledProcessLeavesAPartThatIsContinued in a child process, which is killed half-way.
+TEST(MiraChild, DownloadUntilKilled) {
+    const char* url = getenv("MIRA_CHILD_URL");
+    if (!url) GTEST_SKIP() << "only as a child process";
+    MIRATASK task = CreateMiraTask();
+    EXPECT_EQ(1, MiraDownloadUrllist(task, &url, 1, "C:\\song.mp3"));
+    MiraWaitDownload(task);
+}
+
+TEST_F(MiraTest, KilledProcessLeavesAPartThatIsContinued) {
+    std::string url = server.Base() + "/slow";
+    setenv("MIRA_CHILD_URL", url.c_str(), 1);
+    pid_t child = 0;
+    char exe[] = "/proc/self/exe", filter[] = "--gtest_filter=MiraChild.*";
+    char* argv[] = {exe, filter, nullptr};
+    ASSERT_EQ(0, posix_spawn(&child, exe, nullptr, nullptr, argv, environ));
+    unsetenv("MIRA_CHILD_URL");
+    struct stat st {};
+    for (int i = 0; i < 2500 && (stat(machine.HostC("song.mp3.part").c_str(), &st) != 0 || st.st_size < 64 * 1024); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    size_t kept = ReadHostFile(machine.HostC("song.mp3.part")).size();
+    ASSERT_GE(kept, 64u * 1024);
+    ASSERT_LT(kept, kSize);
+    EXPECT_FALSE(HostExists(machine.HostC("song.mp3")));
+
+    EXPECT_EQ(MIRA_STATE_COMPLETED, MiraWaitDownload(Start({"/song"})));
+    EXPECT_EQ("bytes=" + std::to_string(kept) + "-", Ranges().back());
+    EXPECT_EQ(kSize - kept, m_nServed.load());
+    EXPECT_TRUE(m_source == ReadHostFile(machine.HostC("song.mp3")));
+}
+
+TEST(MiraShare, RecordsFollowCommitsAndMoves) {
+    TempMachine machine;
+    DWORD first[4] = {}, second[4] = {};
+    GenHWID(first);
+    GenHWID(second);
+    EXPECT_EQ(0, memcmp(first, second, sizeof(first)));
+    EXPECT_NE(0u, first[0] | first[1] | first[2] | first[3]);
+
+    const char md5[] = "0123456789ABCDEF0123456789abcdef", lower[] = "0123456789abcdef0123456789abcdef";
+    EXPECT_FALSE(MiraShareCommitFile("", "C:\\m\\a.mp3", md5));  // no share folder yet
+    mkdir(machine.HostC("share").c_str(), 0777);
+    MiraShareSetRegPath(HKEY_CURRENT_USER, "Software\\Test\\MIRA");
+    MiraShareStart();
+    EXPECT_GT(MiraShareGetIPCPort(), 0);
+    MiraShareSetID3Path("C:\\share");
+    struct Row {
+        const char* name;
+        const char *text, *path, *md5;
+        bool ok;
+    } rows[] = {
+        {"valid", "", "C:\\m\\a.mp3", md5, true},
+        {"short md5", "", "C:\\m\\a.mp3", "0123", false},
+        {"not hexadecimal", "", "C:\\m\\a.mp3", "0123456789abcdef0123456789abcdeg", false},
+        {"line break in path", "", "C:\\m\\a\n.mp3", md5, false},
+        {"no path", "", nullptr, md5, false},
+    };
+    for (const Row& row : rows) EXPECT_EQ(row.ok, MiraShareCommitFile(row.text, row.path, row.md5)) << row.name;
+    EXPECT_EQ(1, MiraShareSetID3(md5, "TAG", 3, "ID3", 3));
+    EXPECT_EQ(0, MiraShareSetID3(md5, nullptr, 3, "ID3", 3));
+    EXPECT_EQ(std::string("MXID3\x01\x03\0\0\0\x03\0\0\0TAGID3", 20),
+              ReadHostFile(machine.HostC("share/") + lower + ".id3"));
+    EXPECT_EQ(1, MiraShareEditID3("C:\\m\\a.mp3", "C:\\n\\a.mp3", 128, 10));
+    EXPECT_EQ(0, MiraShareEditID3("C:\\m\\a.mp3", "C:\\o\\a.mp3", 128, 10));
+    EXPECT_EQ("C:\\n\\a.mp3\n\n128 10\n", ReadHostFile(machine.HostC("share/") + lower + ".rec"));
+    MiraShareFinish();
+    EXPECT_EQ(0, MiraShareGetIPCPort());
+}
+
+}  // namespace
+}  // namespace mxtest
