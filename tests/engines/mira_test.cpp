@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <map>
 #include <thread>
 
 #include "mira/MiraLib.h"
@@ -37,24 +38,17 @@ LRESULT SinkProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) {
 std::string Sequence(int* progress = nullptr) {
     std::string out;
     int count = 0;
+    // A name ending in a space is followed by the message's number.
+    static const std::map<UINT, std::string> names = {
+        {MIRA_MSG_STARTED, "STARTED"}, {MIRA_MSG_CONNECTING, "CONNECTING "}, {MIRA_MSG_SIZEKNOWN, "SIZE"},
+        {MIRA_MSG_RESUMING, "RESUMING"}, {MIRA_MSG_RESTARTING, "RESTARTING"}, {MIRA_MSG_DATADONE, "DATADONE"},
+        {MIRA_MSG_STATUSTEXT, "TEXT "}, {MIRA_MSG_NEXTADDRESS, "NEXT"}, {MIRA_MSG_COMPLETED, "COMPLETED"},
+        {MIRA_MSG_PAUSED, "PAUSED"}, {MIRA_MSG_FAILED, "FAILED "}, {kMarker, "MARK"}};
     for (auto& m : g_received) {
-        std::string word;
-        switch (m.first) {
-            case MIRA_MSG_STARTED: word = "STARTED"; break;
-            case MIRA_MSG_CONNECTING: word = "CONNECTING " + std::to_string(m.second); break;
-            case MIRA_MSG_SIZEKNOWN: word = "SIZE"; break;
-            case MIRA_MSG_RESUMING: word = "RESUMING"; break;
-            case MIRA_MSG_RESTARTING: word = "RESTARTING"; break;
-            case MIRA_MSG_PROGRESS: ++count; continue;
-            case MIRA_MSG_DATADONE: word = "DATADONE"; break;
-            case MIRA_MSG_STATUSTEXT: word = "TEXT " + std::to_string(m.second); break;
-            case MIRA_MSG_NEXTADDRESS: word = "NEXT"; break;
-            case MIRA_MSG_COMPLETED: word = "COMPLETED"; break;
-            case MIRA_MSG_PAUSED: word = "PAUSED"; break;
-            case MIRA_MSG_FAILED: word = "FAILED " + std::to_string(m.second); break;
-            case kMarker: word = "MARK"; break;
-            default: word = "?" + std::to_string(m.first);
-        }
+        if (m.first == MIRA_MSG_PROGRESS && ++count) continue;
+        auto name = names.find(m.first);
+        std::string word = name == names.end() ? "?" + std::to_string(m.first) : name->second;
+        if (word.back() == ' ') word += std::to_string(m.second);
         out += (out.empty() ? "" : ",") + word;
     }
     if (progress) *progress = count;
@@ -108,8 +102,7 @@ protected:
               });
           }) {
         WNDCLASSA wc{};
-        wc.lpfnWndProc = SinkProc;
-        wc.lpszClassName = "MiraTestSink";
+        wc.lpfnWndProc = SinkProc, wc.lpszClassName = "MiraTestSink";
         RegisterClassA(&wc);
         m_hWnd = CreateWindowExA(0, "MiraTestSink", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
         g_received.clear();
@@ -155,6 +148,22 @@ protected:
         }
         ADD_FAILURE() << "the transfer did not start";
     }
+    // The ".part" a paused or killed transfer left: part of the file, and no finished file beside it.
+    size_t KeptPart() {
+        size_t kept = ReadHostFile(machine.HostC("song.mp3.part")).size();
+        EXPECT_GE(kept, 64u * 1024);
+        EXPECT_LT(kept, kSize);
+        EXPECT_FALSE(HostExists(machine.HostC("song.mp3")));
+        return kept;
+    }
+    // A new task on the target asks only for the bytes after the kept part and completes the file.
+    void ExpectPartContinued(size_t kept) {
+        m_nServed = 0;
+        EXPECT_EQ(MIRA_STATE_COMPLETED, MiraWaitDownload(Start({"/song"})));
+        EXPECT_TRUE(m_source == ReadHostFile(machine.HostC("song.mp3")));
+        EXPECT_EQ(kSize - kept, m_nServed.load());
+        EXPECT_EQ("bytes=" + std::to_string(kept) + "-", Ranges().back());
+    }
 
     std::string m_source = Source();
     std::mutex m_lock;
@@ -168,14 +177,8 @@ protected:
 
 TEST_F(MiraTest, DownloadsReportInOrderResumeAndFallBack) {
     const std::string half = "bytes=" + std::to_string(kSize / 2) + "-";
-    struct Row {
-        const char* name;
-        std::vector<std::string> paths;
-        size_t partBytes;  // a ".part" left by an earlier, killed process
-        int state;
-        std::string sequence;
-        std::vector<std::string> ranges;
-    } rows[] = {
+    // partBytes: a ".part" left by an earlier, killed process.
+    struct Row { const char* name; std::vector<std::string> paths; size_t partBytes; int state; std::string sequence; std::vector<std::string> ranges; } rows[] = {
         {"plain", {"/song"}, 0, MIRA_STATE_COMPLETED, "STARTED,CONNECTING 0,SIZE,DATADONE,COMPLETED", {""}},
         {"cut connection", {"/cut"}, 0, MIRA_STATE_COMPLETED,
          "STARTED,CONNECTING 0,SIZE,RESUMING,DATADONE,COMPLETED", {"", half}},
@@ -191,16 +194,11 @@ TEST_F(MiraTest, DownloadsReportInOrderResumeAndFallBack) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        std::remove(machine.HostC("song.mp3").c_str());
-        std::remove(machine.HostC("song.mp3.part").c_str());
+        for (const char* file : {"song.mp3", "song.mp3.part"}) std::remove(machine.HostC(file).c_str());
         if (row.partBytes) WriteHostFile(machine.HostC("song.mp3.part"), m_source.substr(0, row.partBytes));
         g_received.clear();
-        {
-            std::lock_guard<std::mutex> guard(m_lock);
-            m_ranges.clear();
-        }
-        m_nCuts = 0;
-        m_nServed = 0;
+        { std::lock_guard<std::mutex> guard(m_lock); m_ranges.clear(); }
+        m_nCuts = 0, m_nServed = 0;
 
         auto begin = std::chrono::steady_clock::now();
         MIRATASK task = Start(row.paths);
@@ -241,15 +239,7 @@ TEST_F(MiraTest, PauseKeepsThePartCancelRemovesItAndFallsSilent) {
     EXPECT_EQ(MIRA_STATE_PAUSED, MiraWaitDownload(task));
     Pump();
     EXPECT_EQ("PAUSED", Sequence().substr(Sequence().rfind(',') + 1));
-    size_t kept = ReadHostFile(machine.HostC("song.mp3.part")).size();
-    EXPECT_GE(kept, 64u * 1024);
-    EXPECT_LT(kept, kSize);
-    EXPECT_FALSE(HostExists(machine.HostC("song.mp3")));
-    m_nServed = 0;
-    EXPECT_EQ(MIRA_STATE_COMPLETED, MiraWaitDownload(Start({"/song"})));
-    EXPECT_TRUE(m_source == ReadHostFile(machine.HostC("song.mp3")));
-    EXPECT_EQ(kSize - kept, m_nServed.load());
-    EXPECT_EQ("bytes=" + std::to_string(kept) + "-", Ranges().back());
+    ExpectPartContinued(KeptPart());
 
     // Cancelled: nothing is posted once the cancel has returned, and no file is left.
     Pump();
@@ -323,22 +313,13 @@ TEST_F(MiraTest, KilledProcessLeavesAPartThatIsContinued) {
     int status = 0;
     waitpid(child, &status, 0);
     ASSERT_TRUE(WIFSIGNALED(status));
-    size_t kept = ReadHostFile(machine.HostC("song.mp3.part")).size();
-    ASSERT_GE(kept, 64u * 1024);
-    ASSERT_LT(kept, kSize);
-    EXPECT_FALSE(HostExists(machine.HostC("song.mp3")));
-
-    EXPECT_EQ(MIRA_STATE_COMPLETED, MiraWaitDownload(Start({"/song"})));
-    EXPECT_EQ("bytes=" + std::to_string(kept) + "-", Ranges().back());
-    EXPECT_EQ(kSize - kept, m_nServed.load());
-    EXPECT_TRUE(m_source == ReadHostFile(machine.HostC("song.mp3")));
+    ExpectPartContinued(KeptPart());
 }
 
 TEST(MiraShare, RecordsFollowCommitsAndMoves) {
     TempMachine machine;
     DWORD first[4] = {}, second[4] = {};
-    GenHWID(first);
-    GenHWID(second);
+    for (DWORD* id : {first, second}) GenHWID(id);
     EXPECT_EQ(0, memcmp(first, second, sizeof(first)));
     EXPECT_NE(0u, first[0] | first[1] | first[2] | first[3]);
 
@@ -349,11 +330,7 @@ TEST(MiraShare, RecordsFollowCommitsAndMoves) {
     MiraShareStart();
     EXPECT_GT(MiraShareGetIPCPort(), 0);
     MiraShareSetID3Path("C:\\share");
-    struct Row {
-        const char* name;
-        const char *text, *path, *md5;
-        bool ok;
-    } rows[] = {
+    struct Row { const char *name, *text, *path, *md5; bool ok; } rows[] = {
         {"valid", "", "C:\\m\\a.mp3", md5, true},
         {"short md5", "", "C:\\m\\a.mp3", "0123", false},
         {"not hexadecimal", "", "C:\\m\\a.mp3", "0123456789abcdef0123456789abcdeg", false},

@@ -253,26 +253,20 @@ TEST_F(MxPublicTest, ProgramVersionsAreFourNumbersOrEmpty) {
 }
 
 TEST_F(MxPublicTest, FoldersHoldingOnlyHiddenEntriesCountAsEmpty) {
-    const std::vector<std::pair<std::vector<std::string>, int>> cases = {
-        {{}, 1}, {{".hidden"}, 1}, {{".cache/"}, 1}, {{".hidden", "a.txt"}, 0}, {{"sub/"}, 0},
-    };
+    const std::vector<std::pair<std::vector<std::string>, int>> cases = {{{}, 1}, {{".hidden"}, 1}, {{".cache/"}, 1}, {{".hidden", "a.txt"}, 0}, {{"sub/"}, 0}};
     int n = 0;
     for (const auto& [entries, empty] : cases) {
         std::string folder = "e" + std::to_string(n++);
         mkdir(machine.HostC(folder).c_str(), 0777);
-        for (const std::string& e : entries) {
-            if (e.back() == '/') mkdir(machine.HostC(folder + "/" + e).c_str(), 0777);
-            else WriteHostFile(machine.HostC(folder + "/" + e), "x");
-        }
+        for (const std::string& e : entries)
+            if (e.back() == '/') mkdir(machine.HostC(folder + "/" + e).c_str(), 0777); else WriteHostFile(machine.HostC(folder + "/" + e), "x");
         EXPECT_EQ(empty, CMxPublic::IsEmptyDirectory(CString("C:\\") + folder.c_str())) << folder;
     }
     EXPECT_EQ(1, CMxPublic::IsEmptyDirectory("C:\\absent"));
 }
 
 TEST_F(MxPublicTest, RemovingAFolderAndItsParentsStopsAtTheTop) {
-    auto make = [this] {
-        for (const char* d : {"A", "A/B", "A/B/C"}) mkdir(machine.HostC(d).c_str(), 0777);
-    };
+    auto make = [this] { for (const char* d : {"A", "A/B", "A/B/C"}) mkdir(machine.HostC(d).c_str(), 0777); };
     make();
     EXPECT_EQ(1, CMxPublic::RemoveMultiDirectory("C:\\A", "C:\\A\\B\\C"));
     EXPECT_TRUE(mxtest::HostExists(machine.HostC("A")));
@@ -306,29 +300,22 @@ TEST_F(MxPublicTest, LocalDrivesAreFixedAndNotOnUsb) {
     setenv("MX_DRIVES", ("C:=" + machine.HostC() + ",fixed,sata;D:=" + d + ",removable,usb;E:=" + d + ",fixed,usb;F:=" + d +
                          ",fixed,nvme;G:=" + d + ",removable,sata;N:=" + d + ",network").c_str(), 1);
     MxPlatformReload();
-    const std::vector<std::pair<const char*, int>> cases = {
-        {"C:", 1}, {"c:\\music", 1}, {"D:", 0}, {"E:", 0}, {"F:", 1}, {"G:", 0}, {"N:", 0}, {"Q:", 0}, {"", 0},
-    };
+    const std::vector<std::pair<const char*, int>> cases = {{"C:", 1}, {"c:\\music", 1}, {"D:", 0}, {"E:", 0}, {"F:", 1}, {"G:", 0}, {"N:", 0}, {"Q:", 0}, {"", 0}};
     for (const auto& [drive, local] : cases) EXPECT_EQ(local, CMxPublic::IsLocalDriver(drive)) << drive;
 }
 
 // Keywords match case-sensitively: "MUSIC" is listed and not entered, "Music" is searched further.
 // Only local drives are searched, and links are not followed.
 TEST_F(MxPublicTest, MusicFoldersAreFoundByCaseSensitiveKeywords) {
-    for (const char* d : {"a", "a/MUSIC", "a/MUSIC/SONG", "b", "b/Music", "b/Music/Rock SONG", "c", "songs", "songs/x"}) {
-        mkdir(machine.HostC(d).c_str(), 0777);
-    }
-    mkdir(machine.HostC("c/" + std::string("我的音乐")).c_str(), 0777);
+    for (const char* d : {"a", "a/MUSIC", "a/MUSIC/SONG", "b", "b/Music", "b/Music/Rock SONG", "c", "c/我的音乐", "songs", "songs/x"}) mkdir(machine.HostC(d).c_str(), 0777);
     WriteHostFile(machine.HostC("songs/ALBUM.mp3"), "x");  // a file, not a folder
     mkdir(machine.HostD("MUSIC").c_str(), 0777);          // D: is removable
     ASSERT_EQ(0, symlink(machine.HostC().c_str(), machine.HostC("loop").c_str()));
     CList<CString, CString> list;
     list.AddTail("stale");
     CMxPublic::GetNeedSearchPaths(&list);
-    const std::vector<std::string> expected = {
-        "C:\\users\\tester\\Desktop", "C:\\users\\tester\\Music", "C:\\a\\MUSIC", "C:\\b\\Music\\Rock SONG",
-        "C:\\c\\" + Gbk("我的音乐").str(),
-    };
+    const std::vector<std::string> expected = {"C:\\users\\tester\\Desktop", "C:\\users\\tester\\Music", "C:\\a\\MUSIC",
+                                               "C:\\b\\Music\\Rock SONG", "C:\\c\\" + Gbk("我的音乐").str()};
     EXPECT_EQ(expected, Items(list));
     CMxPublic::GetNeedSearchPaths(nullptr);
 }
@@ -340,9 +327,7 @@ TEST_F(MxPublicTest, AudioFilesAreRecognisedByContentAtAnyDepth) {
     WriteHostFile(machine.HostC("dl/x/y/b.MP3"), mp3);
     WriteHostFile(machine.HostC("dl/x/notes.txt"), mp3);
     mkdir(machine.HostC("dl/dir.mp3").c_str(), 0777);
-    const std::vector<std::pair<const char*, int>> files = {
-        {"C:\\dl\\a.mp3", 1}, {"C:\\dl\\fake.mp3", 0}, {"C:\\dl\\x\\notes.txt", 0}, {"C:\\dl\\dir.mp3", 0}, {"C:\\dl\\none.mp3", 0},
-    };
+    const std::vector<std::pair<const char*, int>> files = {{"C:\\dl\\a.mp3", 1}, {"C:\\dl\\fake.mp3", 0}, {"C:\\dl\\x\\notes.txt", 0}, {"C:\\dl\\dir.mp3", 0}, {"C:\\dl\\none.mp3", 0}};
     for (const auto& [path, valid] : files) EXPECT_EQ(valid, PublicProbe::CheckValidFile(path)) << path;
     DWORD count = 5;
     PublicProbe::CheckDownloadPathInfo("C:\\dl", count);

@@ -66,24 +66,14 @@ std::string Flv(double w, double h) {
 
 CATALOGROW Song(const std::string& path, const std::string& title, const std::string& artist, int kind = KIND_MP3) {
     CATALOGROW r;
-    r.strPath = path;
-    r.nKind = kind;
-    r.strTitle = title;
-    r.strArtist = artist;
-    r.strAlbum = "Album";
-    r.nSize = 1000;
+    r.strPath = path, r.nKind = kind, r.strTitle = title, r.strArtist = artist, r.strAlbum = "Album", r.nSize = 1000;
     return r;
 }
 
 }  // namespace
 
 TEST(CatalogRequest, DecodesKeysAsGbkFirstAndQueriesAsUtf8First) {
-    struct ROW {
-        const char* raw;
-        bool song;
-        bool ok;
-        std::string text;
-    } rows[] = {
+    struct ROW { const char* raw; bool song; bool ok; std::string text; } rows[] = {
         {"%C7%E5%B3%BF", true, true, "清晨"},              // GBK, as the module encodes keys
         {"%E6%B8%85", true, true, "清"},                    // not GBK, but UTF-8
         {"Old+Radio", true, true, "Old Radio"},
@@ -98,9 +88,7 @@ TEST(CatalogRequest, DecodesKeysAsGbkFirstAndQueriesAsUtf8First) {
     for (const auto& r : rows) {
         std::string text;
         EXPECT_EQ(r.song ? DecodeSongKey(r.raw, text) : DecodeFreeQuery(r.raw, text), r.ok) << r.raw;
-        if (r.ok) {
-            EXPECT_EQ(text, r.text) << r.raw;
-        }
+        if (r.ok) { EXPECT_EQ(text, r.text) << r.raw; }
     }
     std::string text;
     EXPECT_FALSE(DecodeSongKey(std::string(MAX_QUERY_BYTES + 1, 'a'), text));
@@ -110,25 +98,16 @@ TEST(CatalogRequest, DecodesKeysAsGbkFirstAndQueriesAsUtf8First) {
 
 TEST(CatalogRequest, AnswersReadTheSameInGb2312AndUtf8) {
     SONGITEM s;
-    s.nId = 7;
-    s.strType = "MP3";
+    s.nId = 7, s.strType = "MP3";
     s.strTitle = "清晨 & <晨曲>";
     s.strArtist = "合成\uE81E乐团";  // a character GB18030 has no code for
     s.strAlbum = "示例\x01曲集";  // a control byte XML cannot carry
-    s.nSize = 12336;
-    s.nBitrate = 128;
-    s.nDuration = 261;
-    s.nLyricId = 9;
-    s.strLyric = "太阳升起";
+    s.nSize = 12336, s.nBitrate = 128, s.nDuration = 261, s.nLyricId = 9, s.strLyric = "太阳升起";
     SONGITEM other = s;
-    other.strArtist = "Other";
-    other.nLyricId = 0;
+    other.strArtist = "Other", other.nLyricId = 0;
     VIDEOITEM v;
-    v.nId = 3;
-    v.strTitle = "夜景";
-    v.nPictureId = 4;
-    v.nWidth = 320;
-    v.nHeight = 240;
+    v.nId = 3, v.strTitle = "夜景";
+    v.nPictureId = 4, v.nWidth = 320, v.nHeight = 240;
     for (bool gb : {true, false}) {
         std::string song = SongAnswer({other, s, s}, "", "h:1", !gb);
         EXPECT_EQ(song.find("encoding=\"GB2312\"") != std::string::npos, gb);
@@ -148,12 +127,7 @@ TEST(CatalogRequest, AnswersReadTheSameInGb2312AndUtf8) {
 }
 
 TEST(CatalogRequest, AnswersOneSatisfiableRangeOfTheSameVersionAndReadsDownloadRequests) {
-    struct RANGEROW {
-        const char* header;
-        int64_t size;
-        RangeAnswer answer;
-        int64_t first = 0, length = 0;
-    } ranges[] = {
+    struct RANGEROW { const char* header; int64_t size; RangeAnswer answer; int64_t first = 0, length = 0; } ranges[] = {
         {"", 100, RANGE_WHOLE, 0, 100},           {"items=0-1", 100, RANGE_WHOLE, 0, 100},
         {"bytes=4-7", 100, RANGE_PART, 4, 4},      {"bytes=90-500", 100, RANGE_PART, 90, 10},
         {"bytes=-10", 100, RANGE_PART, 90, 10},    {"bytes=-500", 100, RANGE_PART, 0, 100},
@@ -166,15 +140,10 @@ TEST(CatalogRequest, AnswersOneSatisfiableRangeOfTheSameVersionAndReadsDownloadR
     for (const auto& r : ranges) {
         int64_t first = -1, length = -1;
         EXPECT_EQ(ResolveRange(r.header, r.size, first, length), r.answer) << r.header;
-        if (r.answer != RANGE_UNSATISFIABLE) {
-            EXPECT_EQ(std::make_pair(first, length), std::make_pair(r.first, r.length)) << r.header;
-        }
+        if (r.answer != RANGE_UNSATISFIABLE) { EXPECT_EQ(std::make_pair(first, length), std::make_pair(r.first, r.length)) << r.header; }
     }
     const int64_t modified = 784111777;  // Sun, 06 Nov 1994 08:49:37 GMT
-    struct IFRANGEROW {
-        const char* value;
-        bool holds;
-    } ifRanges[] = {
+    struct IFRANGEROW { const char* value; bool holds; } ifRanges[] = {
         {"\"64-5\"", true},  {"W/\"64-5\"", false},  {"\"64-6\"", false},  {"", false},
         {"Sun, 06 Nov 1994 08:49:37 GMT", true}, {"Sun, 06 Nov 1994 08:49:38 GMT", false},
         {"Sunday, 06-Nov-94 08:49:37 GMT", false}, {"Sun, 31 Feb 1994 08:49:37 GMT", false},
@@ -182,10 +151,7 @@ TEST(CatalogRequest, AnswersOneSatisfiableRangeOfTheSameVersionAndReadsDownloadR
     for (const auto& r : ifRanges) EXPECT_EQ(IfRangeHolds(r.value, "\"64-5\"", modified), r.holds) << r.value;
     EXPECT_EQ(HttpDate(modified), "Sun, 06 Nov 1994 08:49:37 GMT");
     EXPECT_EQ(HttpDate(1709208000), "Thu, 29 Feb 2024 12:00:00 GMT");
-    struct IDROW {
-        const char* query;
-        int64_t id;  // 0: refused
-    } ids[] = {{"id=7", 7}, {"key=a&id=12", 12}, {"id=", 0}, {"id=7x", 0}, {"id=-1", 0}, {"id=1234567890123456789", 0}, {"ids=7", 0}};
+    struct IDROW { const char* query; int64_t id; /* 0: refused */ } ids[] = {{"id=7", 7}, {"key=a&id=12", 12}, {"id=", 0}, {"id=7x", 0}, {"id=-1", 0}, {"id=1234567890123456789", 0}, {"ids=7", 0}};
     for (const auto& r : ids) {
         int64_t id = 0;
         EXPECT_EQ(DownloadId(r.query, id) ? id : 0, r.id) << r.query;
@@ -215,10 +181,7 @@ TEST(CatalogIndex, FindsWordsPrefixesAndChineseRunsAndCorrectsCloseMisspellings)
     ASSERT_TRUE(index.Open(machine.root() + "/index.db", error)) << error;
     ASSERT_TRUE(index.PutRows({Song("/m/a.mp3", "Old Radio", "Tone Generator"), Song("/m/b.wma", "月亮代表我的心", "邓丽君", KIND_WMA),
                                Song("/m/c.mp3", "Morning \"Live\"", "Synth Ensemble"), Song("/m/v.flv", "Old Radio", "", KIND_VIDEO)}));
-    struct ROW {
-        const char* key;
-        std::string titles;
-    } rows[] = {
+    struct ROW { const char* key; std::string titles; } rows[] = {
         {"old radio", "Old Radio"},       {"old RAD", "Old Radio"}, {"rad old", ""},  {"代表", "月亮代表我的心"}, {"邓丽君 月亮", "月亮代表我的心"},
         {"\"live\"", "Morning \"Live\""}, {"c.mp3", "Morning \"Live\""},  {"!!! ？", ""},  {"代我", ""},
     };
@@ -236,11 +199,7 @@ TEST(CatalogIndex, FindsWordsPrefixesAndChineseRunsAndCorrectsCloseMisspellings)
 
 TEST(VideoSize, ReadsFlvMetadataAndMp4TrackHeadersAndRefusesBrokenBoxes) {
     std::string audioTrak = Box("trak", Tkhd(0, 0, 0));
-    struct ROW {
-        std::string bytes;
-        bool ok;
-        int w, h;
-    } rows[] = {
+    struct ROW { std::string bytes; bool ok; int w, h; } rows[] = {
         {Flv(320, 240), true, 320, 240},
         {Flv(320, 240).substr(0, 40), false, 0, 0},  // cut inside the metadata
         {Flv(-5, 1e300), false, 0, 0},
@@ -257,9 +216,7 @@ TEST(VideoSize, ReadsFlvMetadataAndMp4TrackHeadersAndRefusesBrokenBoxes) {
         auto p = reinterpret_cast<const uint8_t*>(r.bytes.data());
         bool ok = r.bytes.compare(0, 3, "FLV") == 0 ? FlvFrameSize(p, r.bytes.size(), w, h) : Mp4FrameSize(p, r.bytes.size(), w, h);
         EXPECT_EQ(ok, r.ok) << "row " << i;
-        if (r.ok) {
-            EXPECT_EQ(std::make_pair(w, h), std::make_pair(r.w, r.h)) << "row " << i;
-        }
+        if (r.ok) { EXPECT_EQ(std::make_pair(w, h), std::make_pair(r.w, r.h)) << "row " << i; }
     }
 }
 
@@ -283,46 +240,39 @@ TEST(CatalogIndex, ServesOnlyFilesWhoseRealPathIsInsideTheFolders) {
     std::string real;
     const int64_t lastId = found[0].nId;
     EXPECT_EQ(index.OpenServable(lastId, size, real), -1);
+    // The real paths of the files served under the ids 1 to `upTo`, one a line.
+    auto served = [&](int64_t upTo) {
+        std::string paths;
+        for (int64_t id = 1; id <= upTo; ++id) {
+            int fd = index.OpenServable(id, size, real);
+            if (fd >= 0) paths += real + "\n", close(fd);
+        }
+        return paths;
+    };
     // An indexed file swapped for a pipe is refused at once, by the file service and the lyric search.
     fs::remove(music + "/later.lrc");
     ASSERT_EQ(mkfifo((music + "/later.lrc").c_str(), 0600), 0);
-    for (int64_t id = 1; id <= lastId; ++id) {
-        int fd = index.OpenServable(id, size, real);
-        EXPECT_TRUE(fd < 0 || real.find("later") == std::string::npos);
-        if (fd >= 0) close(fd);
-    }
+    EXPECT_EQ(served(lastId).find("later"), std::string::npos);
     EXPECT_TRUE(index.FindLyrics("later", 10).empty());
     // An indexed file swapped for a link to the outside after indexing is refused too.
     fs::remove(music + "/later.lrc");
     fs::create_symlink(outside, music + "/later.lrc");
-    bool refused = true;
-    for (int64_t id = 1; id <= 4; ++id) {
-        int fd = index.OpenServable(id, size, real);
-        if (fd >= 0) refused = refused && real.find("secret") == std::string::npos, close(fd);
-    }
-    EXPECT_TRUE(refused);
+    EXPECT_EQ(served(4).find("secret"), std::string::npos);
     EXPECT_EQ(index.Refresh().nRemoved, 2);  // the swapped file and the row outside leave the index
     // A file added later never takes an id given before: old addresses do not name it.
     mxtest::WriteHostFile(music + "/new.lrc", "[00:01]y");
     EXPECT_EQ(index.Refresh().nAdded, 1);
-    for (int64_t id = 1; id <= lastId; ++id) {
-        int fd = index.OpenServable(id, size, real);
-        EXPECT_TRUE(fd < 0 || real.find("new.lrc") == std::string::npos) << id;
-        if (fd >= 0) close(fd);
-    }
+    EXPECT_EQ(served(lastId).find("new.lrc"), std::string::npos);
 }
 
 TEST(CatalogServer, AnswersEachRequestOverAGeneratedFolder) {
     mxtest::TempMachine machine;
     std::string music = machine.HostD("music"), copies = machine.HostD("copies");
-    std::string gbk = [] {
-        CString t = mxtest::Gbk("清晨");
+    auto gbkBytes = [](const char* utf8) {
+        CString t = mxtest::Gbk(utf8);
         return std::string(t, size_t(t.GetLength()));
-    }();
-    std::string artist = [] {
-        CString t = mxtest::Gbk("合成乐团");
-        return std::string(t, size_t(t.GetLength()));
-    }();
+    };
+    std::string gbk = gbkBytes("清晨"), artist = gbkBytes("合成乐团");
     mxtest::WriteHostFile(music + "/morning.mp3", mxtest::Tag(3, mxtest::Frame3("TIT2", '\0' + gbk) + mxtest::Frame3("TPE1", '\0' + artist)) +
                                                       mxtest::Frames(mxtest::Mpeg1Layer3Header128(), 417, 200));
     mxtest::WriteHostFile(music + "/morning.lrc", "[00:01.00]" + gbk + "\n");
@@ -332,8 +282,7 @@ TEST(CatalogServer, AnswersEachRequestOverAGeneratedFolder) {
 
     int probe = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_family = AF_INET, addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof addr;
     ASSERT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     getsockname(probe, reinterpret_cast<sockaddr*>(&addr), &len);
@@ -377,12 +326,7 @@ TEST(CatalogServer, AnswersEachRequestOverAGeneratedFolder) {
     const std::string etag = file->get_header_value("ETag"), size = std::to_string(file->body.size());
     EXPECT_EQ(file->get_header_value("Accept-Ranges"), "bytes");
     EXPECT_EQ(etag.substr(0, 1), "\"");
-    struct RANGE {
-        const char* range;
-        std::string ifRange;
-        int status;
-        std::string body, contentRange;
-    } ranges[] = {
+    struct RANGE { const char* range; std::string ifRange; int status; std::string body, contentRange; } ranges[] = {
         {"bytes=4-7", etag, 206, file->body.substr(4, 4), "bytes 4-7/" + size},
         {"bytes=4-7", file->get_header_value("Last-Modified"), 206, file->body.substr(4, 4), "bytes 4-7/" + size},
         {"bytes=4-7", "\"0-0\"", 200, file->body, ""},
@@ -399,35 +343,31 @@ TEST(CatalogServer, AnswersEachRequestOverAGeneratedFolder) {
         EXPECT_EQ(part->get_header_value("Content-Range"), r.contentRange) << r.range << " " << r.ifRange;
         EXPECT_EQ(part->get_header_value("Content-Type").find("multipart"), std::string::npos) << r.range;
     }
-    auto lyric = songs.Get("/coo/rovanmbox/2008/lyric.so?query=合成乐团 清晨&ext=mbox");
-    ASSERT_TRUE(lyric);
-    EXPECT_EQ(Texts(lyric->body, "//item/geci", true), "[00:01.00]清晨\n");
-    auto reversed = songs.Get("/coo/oem/oem_lyric.so?query=清晨 合成乐团");
-    ASSERT_TRUE(reversed);
-    EXPECT_EQ(Texts(reversed->body, "//item/artist", true), "合成乐团");
-    auto video = videos.Get("/vc/xml_play.jsp?query=night");
-    ASSERT_TRUE(video);
-    EXPECT_EQ(Texts(video->body, "//item/width|//item/height", true), "160|120");
-    EXPECT_NE(Texts(video->body, "//item/piclink", true), "");
-    auto bad = songs.Get("/so.php?ac=so&key=%E");
-    ASSERT_TRUE(bad);
-    EXPECT_EQ(bad->status, 400);
-    EXPECT_EQ(songs.Get("/files/999999")->status, 404);
+    auto body = [](httplib::Client& client, const char* request) {
+        auto res = client.Get(request);
+        return res ? res->body : "<no answer to " + std::string(request) + ">";
+    };
+    EXPECT_EQ(Texts(body(songs, "/coo/rovanmbox/2008/lyric.so?query=合成乐团 清晨&ext=mbox"), "//item/geci", true), "[00:01.00]清晨\n");
+    EXPECT_EQ(Texts(body(songs, "/coo/oem/oem_lyric.so?query=清晨 合成乐团"), "//item/artist", true), "合成乐团");
+    const std::string video = body(videos, "/vc/xml_play.jsp?query=night");
+    EXPECT_EQ(Texts(video, "//item/width|//item/height", true), "160|120");
+    EXPECT_NE(Texts(video, "//item/piclink", true), "");
+    auto bad = songs.Get("/so.php?ac=so&key=%E"), missing = songs.Get("/files/999999");
+    EXPECT_EQ(bad ? bad->status : 0, 400);
+    EXPECT_EQ(missing ? missing->status : 0, 404);
 
     // The module's searches, as mxbox runs them, find the same.
     std::string mxbox = machine.EnvPrefix() + MXBOX_PATH " ";
     int status = 0;
-    mxtest::RunCommand(mxbox + "settings servers use 127.0.0.1:" + ports[0], &status);
-    EXPECT_EQ(status, 0);
-    EXPECT_NE(mxtest::RunCommand(mxbox + "search 清晨 --type online --json", &status).find("\"strArtist\": \"合成乐团\""),
-              std::string::npos);
-    EXPECT_EQ(status, 0);
-    EXPECT_NE(mxtest::RunCommand(mxbox + "lyrics 合成乐团 清晨 --json", &status).find("[00:01.00]清晨"), std::string::npos);
-    EXPECT_EQ(status, 0);
-    if (videoPort == 8088) {
-        EXPECT_NE(mxtest::RunCommand(mxbox + "video night --json", &status).find("\"nWidth\": 160"), std::string::npos);
-        EXPECT_EQ(status, 0);
-    }
+    auto run = [&](const std::string& args) {
+        std::string out = mxtest::RunCommand(mxbox + args, &status);
+        EXPECT_EQ(status, 0) << args;
+        return out;
+    };
+    run("settings servers use 127.0.0.1:" + ports[0]);
+    EXPECT_NE(run("search 清晨 --type online --json").find("\"strArtist\": \"合成乐团\""), std::string::npos);
+    EXPECT_NE(run("lyrics 合成乐团 清晨 --json").find("[00:01.00]清晨"), std::string::npos);
+    if (videoPort == 8088) { EXPECT_NE(run("video night --json").find("\"nWidth\": 160"), std::string::npos); }
     kill(pid, SIGTERM);
     waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);

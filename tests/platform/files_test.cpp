@@ -427,31 +427,22 @@ TEST_F(FilesTest, VersionInformationOfIntactAndDamagedProgramFiles) {
         mxtest::PutLe(b, at, v, n);
         return b;
     };
-    struct Case {
-        const char* what;
-        std::string bytes;
-        DWORD fileMS;  // 0: no fixed information
-    };
+    struct Case { const char* what; std::string bytes; DWORD fileMS; /* 0: no fixed information */ };
     const std::vector<Case> cases = {
-        {"intact", good, 0x00020001},
-        {"cut in the section table", good.substr(0, 0x150), 0},
-        {"cut in the version block", good.substr(0, 0x270), 0},
-        {"header far past the end", patched(0x3C, 0x7FFFFFF0u, 4), 0},
-        {"65535 sections", patched(0x46, 0xFFFF, 2), 0},
-        {"huge data size", patched(0x24C, 0xFFFFFFFFu, 4), 0},
+        {"intact", good, 0x00020001}, {"cut in the section table", good.substr(0, 0x150), 0},
+        {"cut in the version block", good.substr(0, 0x270), 0}, {"header far past the end", patched(0x3C, 0x7FFFFFF0u, 4), 0},
+        {"65535 sections", patched(0x46, 0xFFFF, 2), 0}, {"huge data size", patched(0x24C, 0xFFFFFFFFu, 4), 0},
         {"data outside every section", patched(0x248, 0xFFFFFFF0u, 4), 0},
         {"name directory is its own language level", patched(0x22C, 0x80000018u, 4), 0},
-        {"65535 type entries", patched(0x20E, 0xFFFF, 2), 0},
-        {"block longer than its resource", patched(0x258, 0xFFFF, 2), 0},
-        {"wrong signature", patched(0x280, 0x12345678u, 4), 0},
-        {"plain text", "MZ is not enough", 0},
+        {"65535 type entries", patched(0x20E, 0xFFFF, 2), 0}, {"block longer than its resource", patched(0x258, 0xFFFF, 2), 0},
+        {"wrong signature", patched(0x280, 0x12345678u, 4), 0}, {"plain text", "MZ is not enough", 0},
     };
+    LPVOID value = nullptr;
+    UINT len = 0;
     for (const Case& c : cases) {
         WriteHostFile(machine.HostC("v.exe"), c.bytes);
         DWORD size = GetFileVersionInfoSizeA("C:\\v.exe", nullptr);
         std::vector<BYTE> block(size + 1);
-        LPVOID value = nullptr;
-        UINT len = 0;
         DWORD fileMS = 0;
         if (size && GetFileVersionInfoA("C:\\v.exe", 0, size, block.data()) && VerQueryValueA(block.data(), "\\", &value, &len)) {
             fileMS = static_cast<VS_FIXEDFILEINFO*>(value)->dwFileVersionMS;
@@ -463,8 +454,6 @@ TEST_F(FilesTest, VersionInformationOfIntactAndDamagedProgramFiles) {
     // A copy cut short of the fixed information has no fixed information.
     WriteHostFile(machine.HostC("v.exe"), good);
     BYTE shortBlock[60];
-    LPVOID value = nullptr;
-    UINT len = 0;
     ASSERT_TRUE(GetFileVersionInfoA("C:\\v.exe", 0, sizeof shortBlock, shortBlock));
     EXPECT_FALSE(VerQueryValueA(shortBlock, "\\", &value, &len));
 }
@@ -474,12 +463,7 @@ TEST_F(FilesTest, VolumesReportTheirBusFromTheDriveMap) {
     setenv("MX_DRIVES", ("C:=" + machine.HostC() + ",fixed,sata;D:=" + machine.HostD() + ",removable,usb;E:=" + machine.HostD() +
                          ",fixed,USB;F:=" + machine.HostD() + ",fixed,nvme;N:=" + machine.HostD() + ",network").c_str(), 1);
     MxPlatformReload();
-    struct Case {
-        const char* name;
-        DWORD error;  // of CreateFileA, 0 when it opens
-        STORAGE_BUS_TYPE bus;
-        BOOLEAN removable;
-    };
+    struct Case { const char* name; DWORD error; /* of CreateFileA, 0 when it opens */ STORAGE_BUS_TYPE bus; BOOLEAN removable; };
     const std::vector<Case> cases = {
         {"\\\\?\\C:", 0, BusTypeSata, 0}, {"\\\\.\\d:", 0, BusTypeUsb, 1}, {"\\\\?\\E:", 0, BusTypeUsb, 0},
         {"\\\\?\\F:", 0, BusTypeNvme, 0}, {"\\\\?\\N:", ERROR_FILE_NOT_FOUND, BusTypeUnknown, 0},

@@ -29,10 +29,8 @@ inline std::string VersionedPe(uint32_t fileMS, uint32_t fileLS, uint32_t produc
     PutLe(b, 0x58 + 96 + 16, 0x1000, 4);
     PutLe(b, 0x58 + 96 + 20, uint32_t(block + blockLen), 4);
     b.replace(0x138, 5, ".rsrc");
-    PutLe(b, 0x138 + 8, uint32_t(block + blockLen), 4);
-    PutLe(b, 0x138 + 12, 0x1000, 4);
-    PutLe(b, 0x138 + 16, uint32_t(block + blockLen), 4);
-    PutLe(b, 0x138 + 20, uint32_t(rsrc), 4);
+    const uint32_t section[] = {uint32_t(block + blockLen), 0x1000, uint32_t(block + blockLen), uint32_t(rsrc)};  // sizes and places
+    for (size_t i = 0; i < 4; ++i) PutLe(b, 0x138 + 8 + 4 * i, section[i], 4);
     auto dir = [&b, rsrc](size_t at, uint32_t id, uint32_t target) {
         PutLe(b, rsrc + at + 14, 1, 2);  // one id entry
         PutLe(b, rsrc + at + 16, id, 4);
