@@ -590,7 +590,7 @@ bool ParseHttpDate(const std::string& text, int64_t& nSeconds) {
         text[22] != ':' || text.compare(25, 4, " GMT") != 0) {
         return false;
     }
-    int64_t day, year, hour, minute, second;
+    int64_t day = 0, year = 0, hour = 0, minute = 0, second = 0;
     if (!Digits(text.substr(5, 2), day) || !Digits(text.substr(12, 4), year) || !Digits(text.substr(17, 2), hour) ||
         !Digits(text.substr(20, 2), minute) || !Digits(text.substr(23, 2), second)) {
         return false;
