@@ -54,7 +54,7 @@ void CVideoSearch::Send(int nID, UINT nMsg, LPARAM lParam) {
 
 bool CVideoSearch::SendsToCaller(int nID) {
     auto it = m_mapSending.find(nID);
-    return it != m_mapSending.end() && it->second == GetCurrentThreadId();
+    return it != m_mapSending.end() && it->second == GetCurrentThreadId() && InSendMessage();
 }
 
 void CVideoSearch::OnBeginSearch(int nID, CString strKeyword) {

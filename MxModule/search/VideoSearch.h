@@ -41,7 +41,8 @@ protected:
 private:
     // Sends to the search's window, noting meanwhile which thread the worker waits for.
     void Send(int nID, UINT nMsg, LPARAM lParam);
-    // Whether the search's worker is inside a send to the calling thread (under the lock).
+    // Whether the calling thread is handling a sent message while this search's worker waits on a send to
+    // it: the message is most likely the worker's own, and waiting could never end (under the lock).
     bool SendsToCaller(int nID);
 
     HWND m_hDefaultWnd = nullptr;

@@ -91,6 +91,8 @@ void Answer(SentMessage& s, LRESULT result) {
     g_answered.notify_all();
 }
 
+thread_local int t_inSend = 0;  // window procedures running for messages of other threads
+
 // Runs every message other threads have sent to the calling thread's windows. Called with g_lock held;
 // releases it around each window procedure.
 void DeliverSent(std::unique_lock<std::mutex>& lock, Queue& q) {
@@ -104,13 +106,17 @@ void DeliverSent(std::unique_lock<std::mutex>& lock, Queue& q) {
         }
         WNDPROC proc = w->second.proc;
         lock.unlock();
+        ++t_inSend;
         LRESULT result = proc(s->msg.hwnd, s->msg.message, s->msg.wParam, s->msg.lParam);
+        --t_inSend;
         lock.lock();
         Answer(*s, result);
     }
 }
 
 }  // namespace
+
+BOOL InSendMessage() { return t_inSend > 0; }
 
 WORD RegisterClassA(const WNDCLASSA* c) {
     if (!c || !c->lpszClassName || !c->lpfnWndProc) {
