@@ -96,22 +96,6 @@ int CFileOperateManager::ResumeFileOperateThread(int nID) {
     return nID == 0 ? ResumeAllFileOperateThread() : ResumeSingalFileOperateThread(nID);
 }
 
-namespace {
-// The thread ends and closes its own handle while a stopper may still wait: the stopper waits on a
-// handle of its own, taken while the entry (and so the thread's handle) is known to be alive.
-HANDLE WaitableCopy(HANDLE h) {
-    HANDLE copy = nullptr;
-    if (!IsHandle(h) || !DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
-        return h;
-    return copy;
-}
-
-void WaitAndClose(HANDLE h) {
-    WaitForSingleObject(h, INFINITE);
-    CloseHandle(h);
-}
-}  // namespace
-
 int CFileOperateManager::StopSingalFileOperateThread(int nID, int bWait) {
     HANDLE h = nullptr;
     POSITION waiter = nullptr;
@@ -121,7 +105,7 @@ int CFileOperateManager::StopSingalFileOperateThread(int nID, int bWait) {
         if (!m_mapThreads.Lookup(nID, info) || !info.pThread) return -1;
         if (!IsHandle(info.pThread->m_hThread)) return -1;
         if (bWait) {
-            h = WaitableCopy(info.pThread->m_hThread);
+            h = WaitableThreadCopy(info.pThread->m_hThread);
             waiter = NoteWaiter(nID);
         }
         info.pThread->Stop();
@@ -129,7 +113,7 @@ int CFileOperateManager::StopSingalFileOperateThread(int nID, int bWait) {
         m_mapThreads.SetAt(nID, info);
     }
     if (bWait) {
-        WaitAndClose(h);
+        WaitForThreadAndClose(h, false);
         ForgetWaiters(&waiter, 1);
     }
     return 0;
@@ -147,7 +131,7 @@ int CFileOperateManager::StopAllFileOperateThread(int bWait) {
             m_mapThreads.GetNextAssoc(pos, id, info);
             if (!info.pThread) continue;
             if (bWait && IsHandle(info.pThread->m_hThread)) {
-                handles.push_back(WaitableCopy(info.pThread->m_hThread));
+                handles.push_back(WaitableThreadCopy(info.pThread->m_hThread));
                 waiters.push_back(NoteWaiter(id));
             }
             info.pThread->Stop();
@@ -155,7 +139,7 @@ int CFileOperateManager::StopAllFileOperateThread(int bWait) {
             m_mapThreads.SetAt(id, info);
         }
     }
-    for (HANDLE h : handles) WaitAndClose(h);
+    for (HANDLE h : handles) WaitForThreadAndClose(h, false);
     ForgetWaiters(waiters.data(), waiters.size());
     return 0;
 }

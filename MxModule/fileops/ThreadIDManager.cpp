@@ -1,5 +1,7 @@
 #include "MxModule/fileops/ThreadIDManager.h"
 
+#include "platform/windows.h"
+
 #include "MxModule/foundation/CriticalSectionGuard.h"
 
 CCriticalSection CThreadIDManager::m_csGuard;
@@ -24,4 +26,23 @@ void CThreadIDManager::ReleaseID(int nID) {
     if (nID < 1 || nID > kIDCount) return;  // never an identifier of the pool
     CCriticalSectionGuard guard(&m_csGuard);
     m_listFree.AddTail(nID);
+}
+
+HANDLE WaitableThreadCopy(HANDLE hThread) {
+    HANDLE copy = nullptr;
+    if (hThread == nullptr || hThread == INVALID_HANDLE_VALUE ||
+        !DuplicateHandle(GetCurrentProcess(), hThread, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return nullptr;
+    return copy;
+}
+
+void WaitForThreadAndClose(HANDLE hCopy, bool bPump) {
+    if (!hCopy) return;
+    if (bPump) {
+        MSG msg;
+        while (WaitForSingleObject(hCopy, 10) == WAIT_TIMEOUT) PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    } else {
+        WaitForSingleObject(hCopy, INFINITE);
+    }
+    CloseHandle(hCopy);
 }

@@ -24,3 +24,10 @@ private:
     static std::unique_ptr<CThreadIDManager> m_pInstance;
     CList<int, int> m_listFree;
 };
+
+// Stopping an operation's thread, for every manager. The thread closes its own handle when it ends, so
+// a stopper waits on a copy of its own, taken while the thread is known to be alive (null without a
+// thread), then closes it. With bPump, messages other threads send to the caller's windows are handled
+// while it waits, so a worker blocked sending to them can end.
+HANDLE WaitableThreadCopy(HANDLE hThread);
+void WaitForThreadAndClose(HANDLE hCopy, bool bPump);

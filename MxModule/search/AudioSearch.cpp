@@ -168,13 +168,13 @@ int CAudioSearch::StopSingalAudioSearchThread(int nID, int bWait) {
         CCriticalSectionGuard guard(&m_csLock);
         AUDIOSEARCHTHREADINFO info;
         if (!m_mapThreads.Lookup(nID, info) || !info.pThread) return -1;
-        copy = SearchCommon::WaitableCopy(info.pThread->m_hThread);
+        copy = WaitableThreadCopy(info.pThread->m_hThread);
         info.pThread->Stop();
         info.nReserved = 0;
         m_mapThreads.SetAt(nID, info);
     }
     if (!copy) return -1;
-    if (bWait) SearchCommon::WaitAndClose(copy, false);
+    if (bWait) WaitForThreadAndClose(copy, false);
     else CloseHandle(copy);
     return 0;
 }
@@ -188,12 +188,12 @@ int CAudioSearch::StopAllAudioSearchThread(int bWait) {
             AUDIOSEARCHTHREADINFO info;
             m_mapThreads.GetNextAssoc(pos, id, info);
             if (!info.pThread) continue;
-            copies.push_back(SearchCommon::WaitableCopy(info.pThread->m_hThread));
+            copies.push_back(WaitableThreadCopy(info.pThread->m_hThread));
             info.pThread->Stop();
         }
     }
     for (HANDLE copy : copies) {
-        if (bWait) SearchCommon::WaitAndClose(copy, false);
+        if (bWait) WaitForThreadAndClose(copy, false);
         else if (copy) CloseHandle(copy);
     }
     return 0;

@@ -38,26 +38,3 @@ CString CleanName(CString strText) {
 }
 
 }  // namespace SearchCommon
-
-namespace SearchCommon {
-
-HANDLE WaitableCopy(HANDLE hThread) {
-    HANDLE copy = nullptr;
-    if (hThread == nullptr || hThread == INVALID_HANDLE_VALUE ||
-        !DuplicateHandle(GetCurrentProcess(), hThread, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
-        return nullptr;
-    return copy;
-}
-
-void WaitAndClose(HANDLE hCopy, bool bPump) {
-    if (!hCopy) return;
-    if (bPump) {
-        MSG msg;
-        while (WaitForSingleObject(hCopy, 10) == WAIT_TIMEOUT) PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
-    } else {
-        WaitForSingleObject(hCopy, INFINITE);
-    }
-    CloseHandle(hCopy);
-}
-
-}  // namespace SearchCommon

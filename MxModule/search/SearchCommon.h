@@ -2,7 +2,6 @@
 #pragma once
 
 #include "platform/text.h"
-#include "platform/windows.h"
 
 namespace SearchCommon {
 
@@ -17,13 +16,3 @@ CString CleanName(CString strText);
 
 }  // namespace SearchCommon
 
-namespace SearchCommon {
-
-// A handle of the caller's own to a worker's thread, taken while the worker is known to be alive
-// (the worker closes its handle when it ends); null when there is no thread.
-HANDLE WaitableCopy(HANDLE hThread);
-// Waits for the thread and closes the copy. With bPump, messages sent to the caller's windows are
-// handled meanwhile, so a worker blocked in SendMessage to them can go on.
-void WaitAndClose(HANDLE hCopy, bool bPump);
-
-}  // namespace SearchCommon

@@ -93,7 +93,7 @@ int CVideoSearch::StopSingalVideoSearchThread(int nID) {
         CCriticalSectionGuard guard(&m_csLock);
         VIDEOSEARCHTHREADINFO info;
         if (!m_mapThreads.Lookup(nID, info) || !info.pThread) return -1;
-        copy = SearchCommon::WaitableCopy(info.pThread->m_hThread);
+        copy = WaitableThreadCopy(info.pThread->m_hThread);
         info.pThread->Stop();
         // Stopped from inside the message the worker is sending: it goes on once the handler returns.
         if (copy && SendsToCaller(nID)) {
@@ -102,7 +102,7 @@ int CVideoSearch::StopSingalVideoSearchThread(int nID) {
         }
     }
     if (!copy) return -1;
-    SearchCommon::WaitAndClose(copy, true);
+    WaitForThreadAndClose(copy, true);
     return 0;
 }
 
@@ -116,9 +116,9 @@ int CVideoSearch::StopAllVideoSearchThread() {
             m_mapThreads.GetNextAssoc(pos, id, info);
             if (!info.pThread) continue;
             info.pThread->Stop();
-            if (!SendsToCaller(id)) copies.push_back(SearchCommon::WaitableCopy(info.pThread->m_hThread));
+            if (!SendsToCaller(id)) copies.push_back(WaitableThreadCopy(info.pThread->m_hThread));
         }
     }
-    for (HANDLE copy : copies) SearchCommon::WaitAndClose(copy, true);
+    for (HANDLE copy : copies) WaitForThreadAndClose(copy, true);
     return 0;
 }
