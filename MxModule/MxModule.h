@@ -14,6 +14,9 @@
 
 #include "MxModule/MxExport.h"
 #include "MxModule/fileops/FileOperateCallBack.h"
+#include "MxModule/download/DownloadAVFile.h"
+#include "MxModule/download/DownloadJobThread.h"
+#include "MxModule/download/DownloadManagerWnd.h"
 #include "MxModule/fileops/FileOperateManager.h"
 #include "MxModule/fileops/FileOperateThreadBase.h"
 #include "MxModule/foundation/CriticalSectionGuard.h"

@@ -18,6 +18,7 @@ namespace {
 struct Window {
     WNDPROC proc;
     DWORD thread;
+    LONG_PTR userData = 0;
 };
 
 // A message sent from another thread: the sender waits on `answered` until the owner has run it.
@@ -146,7 +147,7 @@ HWND CreateWindowExA(DWORD, LPCSTR lpClassName, LPCSTR, DWORD, int, int, int, in
     OwnQueue();
     HWND h = reinterpret_cast<HWND>(g_nextHandle);
     g_nextHandle += 4;
-    g_windows[h] = Window{cls->second, GetCurrentThreadId()};
+    g_windows[h] = Window{cls->second, GetCurrentThreadId(), 0};
     return h;
 }
 
@@ -182,6 +183,30 @@ DWORD GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId) {
 }
 
 LRESULT DefWindowProcA(HWND, UINT, WPARAM, LPARAM) { return 0; }
+
+LONG_PTR SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    auto w = LookUpWindow(hWnd);
+    if (w == g_windows.end()) return 0;
+    if (nIndex != GWLP_USERDATA) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    LONG_PTR old = w->second.userData;
+    w->second.userData = dwNewLong;
+    return old;
+}
+
+LONG_PTR GetWindowLongPtrA(HWND hWnd, int nIndex) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    auto w = LookUpWindow(hWnd);
+    if (w == g_windows.end()) return 0;
+    if (nIndex != GWLP_USERDATA) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    return w->second.userData;
+}
 
 BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     std::lock_guard<std::mutex> lock(g_lock);
@@ -301,3 +326,67 @@ CWinThread* AfxGetThread() {
     thread_local CWinThread thread;
     return &thread;
 }
+
+// Window objects: one window class for all of them; the object rides in the window's user data, set by
+// the thread that owns both, so a message never meets a half-made or deleted object.
+CWnd::~CWnd() {
+    if (m_hWnd && GetWindowLongPtrA(m_hWnd, GWLP_USERDATA) == reinterpret_cast<LONG_PTR>(this)) ::DestroyWindow(m_hWnd);
+}
+
+const CRuntimeClass* CWnd::GetRuntimeClass() const {
+    static const CRuntimeClass runtimeClass = {"CWnd"};
+    return &runtimeClass;
+}
+
+BOOL CWnd::CreateEx(DWORD dwExStyle, LPCSTR, LPCSTR lpszWindowName, DWORD dwStyle, int x, int y, int nWidth,
+                    int nHeight, HWND hWndParent, void* nIDorHMenu, LPVOID lpParam) {
+    static const WORD registered = [] {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = &CWnd::AfxWndProc;
+        wc.lpszClassName = "MxAfxWnd";
+        return RegisterClassA(&wc);
+    }();
+    if (!registered || m_hWnd) return FALSE;
+    HWND h = CreateWindowExA(dwExStyle, "MxAfxWnd", lpszWindowName, dwStyle, x, y, nWidth, nHeight, hWndParent,
+                             nIDorHMenu, nullptr, lpParam);
+    if (!h) return FALSE;
+    SetWindowLongPtrA(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    m_hWnd = h;
+    return TRUE;
+}
+
+BOOL CWnd::DestroyWindow() {
+    HWND h = m_hWnd;
+    if (!h) return FALSE;
+    m_hWnd = nullptr;
+    BOOL result = ::DestroyWindow(h);
+    PostNcDestroy();
+    return result;
+}
+
+BOOL CWnd::ShowWindow(int) { return m_hWnd != nullptr; }
+
+const AFX_MSGMAP* CWnd::GetThisMessageMap() {
+    static const AFX_MSGMAP_ENTRY entries[] = {{0, nullptr}};
+    static const AFX_MSGMAP map = {nullptr, entries};
+    return &map;
+}
+
+const AFX_MSGMAP* CWnd::GetMessageMap() const { return GetThisMessageMap(); }
+
+LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    for (const AFX_MSGMAP* map = GetMessageMap(); map; map = map->pfnGetBaseMap ? map->pfnGetBaseMap() : nullptr) {
+        for (const AFX_MSGMAP_ENTRY* e = map->lpEntries; e->pfn; ++e)
+            if (e->nMessage == message) return (this->*e->pfn)(wParam, lParam);
+    }
+    return DefWindowProcA(m_hWnd, message, wParam, lParam);
+}
+
+LRESULT CWnd::AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    CWnd* wnd = reinterpret_cast<CWnd*>(GetWindowLongPtrA(hWnd, GWLP_USERDATA));
+    return wnd ? wnd->WindowProc(message, wParam, lParam) : DefWindowProcA(hWnd, message, wParam, lParam);
+}
+
+IMPLEMENT_DYNAMIC(CFrameWnd, CWnd)
+BEGIN_MESSAGE_MAP(CFrameWnd, CWnd)
+END_MESSAGE_MAP()

@@ -84,10 +84,92 @@ LRESULT DispatchMessageA(const MSG* lpMsg);
 DWORD MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll, DWORD dwMilliseconds,
                                 DWORD dwWakeMask);
 
-// MFC's window and thread objects, as far as the module needs them: the main window of a thread.
+#define GWLP_USERDATA (-21)
+#define SW_HIDE 0
+#define WS_POPUP 0x80000000L
+#define WS_EX_TOOLWINDOW 0x00000080L
+// Only the user-data slot is kept; other indexes fail with ERROR_INVALID_PARAMETER.
+LONG_PTR SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong);
+LONG_PTR GetWindowLongPtrA(HWND hWnd, int nIndex);
+
+// MFC's window objects, as far as the module needs them: a window object whose messages go through a
+// message map, and the main window of a thread. Names a class of the object's run-time class.
+struct CRuntimeClass {
+    LPCSTR m_lpszClassName;
+};
+class CWnd;
+typedef LRESULT (CWnd::*AFX_PMSG)(WPARAM, LPARAM);
+struct AFX_MSGMAP_ENTRY {
+    UINT nMessage;
+    AFX_PMSG pfn;
+};
+struct AFX_MSGMAP {
+    const AFX_MSGMAP* (*pfnGetBaseMap)();
+    const AFX_MSGMAP_ENTRY* lpEntries;
+};
+
+#define DECLARE_DYNAMIC(theClass) \
+public:                            \
+    static const CRuntimeClass class##theClass; \
+    const CRuntimeClass* GetRuntimeClass() const override;
+#define IMPLEMENT_DYNAMIC(theClass, baseClass) \
+    const CRuntimeClass theClass::class##theClass = {#theClass}; \
+    const CRuntimeClass* theClass::GetRuntimeClass() const { return &class##theClass; }
+
+#define DECLARE_MESSAGE_MAP()                      \
+protected:                                         \
+    static const AFX_MSGMAP* GetThisMessageMap();  \
+    const AFX_MSGMAP* GetMessageMap() const override;
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                            \
+    const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); }    \
+    const AFX_MSGMAP* theClass::GetThisMessageMap() {                                     \
+        using ThisClass [[maybe_unused]] = theClass;                                      \
+        typedef baseClass TheBaseClass;                                                   \
+        static const AFX_MSGMAP_ENTRY entries[] = {
+#define ON_MESSAGE(message, memberFxn) \
+    {message, static_cast<AFX_PMSG>(static_cast<LRESULT (ThisClass::*)(WPARAM, LPARAM)>(&ThisClass::memberFxn))},
+#define END_MESSAGE_MAP()                                                            \
+    {0, nullptr}};                                                                   \
+        static const AFX_MSGMAP map = {&TheBaseClass::GetThisMessageMap, entries};   \
+        return &map;                                                                 \
+    }
+
 class CWnd {
 public:
+    CWnd() = default;
+    // A window made by CreateEx goes with its object; one only attached to m_hWnd stays.
+    virtual ~CWnd();
+    CWnd(const CWnd&) = delete;
+    CWnd& operator=(const CWnd&) = delete;
+
+    virtual const CRuntimeClass* GetRuntimeClass() const;
+    // A message-only window (hWndParent must be HWND_MESSAGE) of the calling thread whose messages reach
+    // WindowProc; the class name and styles are taken and ignored.
+    BOOL CreateEx(DWORD dwExStyle, LPCSTR lpszClassName, LPCSTR lpszWindowName, DWORD dwStyle, int x, int y,
+                  int nWidth, int nHeight, HWND hWndParent, void* nIDorHMenu, LPVOID lpParam = nullptr);
+    // Destroys the window (its queued messages are dropped), then calls PostNcDestroy.
+    virtual BOOL DestroyWindow();
+    BOOL ShowWindow(int nCmdShow);
+
     HWND m_hWnd = nullptr;
+
+protected:
+    // Runs the message map's handler of the message, else DefWindowProcA.
+    virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+    virtual void PostNcDestroy() {}
+    virtual const AFX_MSGMAP* GetMessageMap() const;
+    static const AFX_MSGMAP* GetThisMessageMap();
+
+private:
+    static LRESULT AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+};
+
+// A frame deletes itself once its window is destroyed, as MFC's does.
+class CFrameWnd : public CWnd {
+    DECLARE_DYNAMIC(CFrameWnd)
+protected:
+    void PostNcDestroy() override { delete this; }
+    DECLARE_MESSAGE_MAP()
 };
 class CWinThread {
 public:

@@ -1,0 +1,95 @@
+#include "MxModule/download/DownloadManagerWnd.h"
+
+#include <cstring>
+
+#include "mira/MiraLib.h"
+
+int DownloadPercentOf(void* pTask) {
+    unsigned char status[MIRA_STATUS_SIZE] = {};
+    MiraGetStatusInfo(pTask, status);
+    int64_t nTotal = 0;
+    int64_t nDone = 0;
+    std::memcpy(&nTotal, status + 800, 8);
+    std::memcpy(&nDone, status + 808, 8);
+    if (nTotal <= 0) return 0;
+    return static_cast<int>(nDone * 100 / nTotal);
+}
+
+IMPLEMENT_DYNAMIC(CDownloadManagerWnd, CFrameWnd)
+
+BEGIN_MESSAGE_MAP(CDownloadManagerWnd, CFrameWnd)
+ON_MESSAGE(MIRA_MSG_STARTED, OnStarted)
+ON_MESSAGE(MIRA_MSG_SIZEKNOWN, OnProgress)
+ON_MESSAGE(MIRA_MSG_PROGRESS, OnProgress)
+ON_MESSAGE(MIRA_MSG_DATADONE, OnProgress)
+ON_MESSAGE(MIRA_MSG_STATUSTEXT, OnStatusText)
+ON_MESSAGE(MIRA_MSG_PAUSED, OnPaused)
+ON_MESSAGE(MIRA_MSG_FAILED, OnFailed)
+ON_MESSAGE(MIRA_MSG_NEXTADDRESS, OnNextAddress)
+ON_MESSAGE(MIRA_MSG_RESUMING, OnResuming)
+ON_MESSAGE(MIRA_MSG_RESTARTING, OnRestarting)
+ON_MESSAGE(MIRA_MSG_CONNECTING, OnConnecting)
+ON_MESSAGE(MIRA_MSG_COMPLETED, OnCompleted)
+END_MESSAGE_MAP()
+
+void CDownloadManagerWnd::Relay(UINT nMsg, LPARAM lParam) {
+    if (m_hFrontWnd && m_nID) SendMessageA(m_hFrontWnd, nMsg, static_cast<WPARAM>(m_nID), lParam);
+}
+
+LRESULT CDownloadManagerWnd::OnStarted(WPARAM, LPARAM) {
+    Relay(WM_MX_DOWNLOAD_STARTED, 0);
+    return 0;
+}
+
+LRESULT CDownloadManagerWnd::OnProgress(WPARAM, LPARAM) {
+    if (m_hFrontWnd && m_nID) Relay(WM_MX_DOWNLOAD_PROGRESS, DownloadPercentOf(m_pTask));
+    return 0;
+}
+
+LRESULT CDownloadManagerWnd::OnStatusText(WPARAM, LPARAM lParam) {
+    if (!m_hFrontWnd || !m_nID) return 0;
+    unsigned char status[MIRA_STATUS_SIZE] = {};
+    MiraGetStatusInfo(m_pTask, status);
+    DOWNLOADSTATUSTEXT text;
+    std::memcpy(text.szText, status + 512, sizeof(text.szText));
+    text.nParam = static_cast<int32_t>(lParam);
+    HWND hFront = m_hFrontWnd;  // this window may be gone once the first message is handled
+    Relay(WM_MX_DOWNLOAD_STATUS_TEXT, reinterpret_cast<LPARAM>(&text));
+    if (lParam) SendMessageA(hFront, WM_MX_DOWNLOAD_NOTICE, 0, lParam);
+    return 0;
+}
+
+LRESULT CDownloadManagerWnd::OnPaused(WPARAM, LPARAM) {
+    Relay(WM_MX_DOWNLOAD_PAUSED, 0);
+    return 0;
+}
+
+LRESULT CDownloadManagerWnd::OnFailed(WPARAM, LPARAM lParam) {
+    Relay(WM_MX_DOWNLOAD_FAILED, lParam);
+    return 0;
+}
+
+LRESULT CDownloadManagerWnd::OnNextAddress(WPARAM, LPARAM) {
+    Relay(WM_MX_DOWNLOAD_NEXT_ADDRESS, 0);
+    return 0;
+}
+
+LRESULT CDownloadManagerWnd::OnResuming(WPARAM, LPARAM) {
+    Relay(WM_MX_DOWNLOAD_RESUMING, 0);
+    return 0;
+}
+
+LRESULT CDownloadManagerWnd::OnRestarting(WPARAM, LPARAM) {
+    Relay(WM_MX_DOWNLOAD_RESTARTING, 0);
+    return 0;
+}
+
+LRESULT CDownloadManagerWnd::OnConnecting(WPARAM, LPARAM) {
+    Relay(WM_MX_DOWNLOAD_CONNECTING, 0);
+    return 0;
+}
+
+LRESULT CDownloadManagerWnd::OnCompleted(WPARAM, LPARAM) {
+    Relay(WM_MX_DOWNLOAD_COMPLETED, 0);
+    return 0;
+}
