@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "MxModule/fileops/FileOperateAddDownloadThread.h"
 #include "MxModule/fileops/FileOperateAddMultiFilePathThread.h"
 #include "MxModule/fileops/FileOperateImportMultiFilePathThread.h"
 #include "MxModule/fileops/ThreadIDManager.h"
@@ -75,8 +76,14 @@ int CFileOperateManager::AsynMoveAudioPath(CString, HWND) { return -1; }
 int CFileOperateManager::AsynMoveLyricPath(CString, HWND) { return -1; }
 int CFileOperateManager::AsynAutoAddSongs(HWND) { return -1; }
 int CFileOperateManager::AsynAddSelfDircFiles(HWND, CStringList*) { return -1; }
-int CFileOperateManager::AsynAddDownloadFile(CString, AUDIOFILEINFO*, HWND, CString, CString) { return -1; }
 int CFileOperateManager::AsynAddOtherPlayerInfos(CList<PLAYLISTINFO, PLAYLISTINFO&>*, CStringList*, HWND) { return -1; }
+
+int CFileOperateManager::AsynAddDownloadFile(CString strPath, AUDIOFILEINFO* pInfo, HWND hWnd, CString str1, CString str2) {
+    CCriticalSectionGuard guard(&m_csLock);
+    HWND window = WindowFor(hWnd);
+    if (!window || strPath.IsEmpty()) return -1;
+    return Launch(new CFileOperateAddDownloadThread(strPath, pInfo, str1, str2), window, THREAD_PRIORITY_NORMAL);
+}
 
 int CFileOperateManager::CheckFileImported(AUDIORESULTUINT* pResult) {
     if (!pResult) return 0;

@@ -1,5 +1,6 @@
 #include "MessageSink.h"
 
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -83,7 +84,10 @@ void CMessageSink::Handle(UINT nMsg, WPARAM wParam, LPARAM lParam) {
     m.nMessage = nMsg;
     m.wParam = wParam;
     if (m_nSource != kFileOperations) {
-        HandleSearch(m, lParam);
+        if (m_nSource == kDownloads)
+            HandleDownload(m, lParam);
+        else
+            HandleSearch(m, lParam);
         if (m_fnOnMessage) m_fnOnMessage(m);
         m_vecMessages.push_back(std::move(m));
         return;
@@ -207,9 +211,39 @@ void CMessageSink::HandleSearch(RECEIVEDMSG& m, LPARAM lParam) {
     }
 }
 
+// Every block of a download is the sender's: read, never freed.
+void CMessageSink::HandleDownload(RECEIVEDMSG& m, LPARAM lParam) {
+    switch (m.nMessage) {
+        case WM_MX_DOWNLOAD_STATUS_TEXT:
+            if (auto* text = reinterpret_cast<DOWNLOADSTATUSTEXT*>(lParam)) {
+                m.strText[0] = CString(text->szText, int(strnlen(text->szText, sizeof(text->szText))));
+                m.nValue = text->nParam;
+            }
+            break;
+        case WM_MX_DOWNLOAD_RESOLVE_FAILED:
+            if (auto* fail = reinterpret_cast<DOWNLOADFAILINFO*>(lParam)) {
+                m.strText[0] = fail->strUrl;
+                m.nValue = fail->nReason;
+            }
+            break;
+        case WM_MX_DOWNLOAD_FIRST_URL:
+            if (lParam) m.strText[0] = *reinterpret_cast<CString*>(lParam);
+            break;
+        case WM_MX_DOWNLOAD_URL_LIST:
+            if (auto* list = reinterpret_cast<CList<CString, CString>*>(lParam))
+                for (POSITION pos = list->GetHeadPosition(); pos;) m.vecList.push_back(list->GetNext(pos));
+            m.bList = true;
+            break;
+        case WM_MX_DOWNLOAD_JOB_END: ++m_mapExits[m.wParam]; break;
+        default: m.lParam = lParam; break;
+    }
+}
+
 void CMessageSink::PumpPending() {
     MSG msg;
-    while (m_hWnd && PeekMessageA(&msg, m_hWnd, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    // A download's engine messages reach the job's status window first, on this thread too.
+    HWND filter = m_nSource == kDownloads ? nullptr : m_hWnd;
+    while (m_hWnd && PeekMessageA(&msg, filter, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
 }
 
 bool CMessageSink::PumpUntilExit(int nID, DWORD dwTimeout) {
@@ -244,6 +278,20 @@ const char* MessageName(UINT nMsg, CMessageSink::Source nSource) {
                                                        {WM_MX_VIDEO_SEARCH_RESULT, "VIDEO_SEARCH_RESULT"},
                                                        {WM_MX_VIDEOSEARCH_ERROR, "SEARCH_ERROR"},
                                                        {WM_MX_VIDEOSEARCH_THREAD_EXIT, "THREAD_EXIT"}};
+    static const std::map<UINT, const char*> kDownload = {
+        {WM_MX_DOWNLOAD_STARTED, "STARTED"},          {WM_MX_DOWNLOAD_PROGRESS, "PROGRESS"},
+        {WM_MX_DOWNLOAD_STATUS_TEXT, "STATUS_TEXT"},  {WM_MX_DOWNLOAD_PAUSED, "PAUSED"},
+        {WM_MX_DOWNLOAD_FAILED, "FAILED"},            {WM_MX_DOWNLOAD_NEXT_ADDRESS, "NEXT_ADDRESS"},
+        {WM_MX_DOWNLOAD_RESUMING, "RESUMING"},        {WM_MX_DOWNLOAD_RESTARTING, "RESTARTING"},
+        {WM_MX_DOWNLOAD_CONNECTING, "CONNECTING"},    {WM_MX_DOWNLOAD_JOB_END, "JOB_END"},
+        {WM_MX_DOWNLOAD_RESOLVE_FAILED, "RESOLVE_FAILED"}, {WM_MX_DOWNLOAD_FIRST_URL, "FIRST_URL"},
+        {WM_MX_DOWNLOAD_JOB_FINISHED, "JOB_FINISHED"}, {WM_MX_DOWNLOAD_NOTICE, "NOTICE"},
+        {WM_MX_DOWNLOAD_SIZE, "SIZE"},                {WM_MX_DOWNLOAD_URL_LIST, "URL_LIST"},
+        {WM_MX_DOWNLOAD_ENGINE_FAILED, "ENGINE_FAILED"}, {WM_MX_DOWNLOAD_COMPLETED, "COMPLETED"}};
+    if (nSource == CMessageSink::kDownloads) {
+        auto it = kDownload.find(nMsg);
+        return it == kDownload.end() ? "UNKNOWN" : it->second;
+    }
     if (nSource != CMessageSink::kFileOperations) {
         const auto& names = nSource == CMessageSink::kAudioSearch ? kAudio : kVideo;
         auto it = names.find(nMsg);

@@ -19,6 +19,8 @@ struct RECEIVEDMSG {
     int nCode = FOR_NONE;
     bool bList = false;
     std::vector<CString> vecList;
+    // Downloads: the status text or the address (strText[0]), the engine's code or the failure's reason
+    // (nValue), the address list (vecList); a job's end counts as its exit.
     // Searches: texts of the begin and result blocks in strText (keyword or first string, then the
     // sub-keyword or second string, then the correction), the search type in nValue, an error in nCode.
     unsigned long dwValue = 0;
@@ -31,7 +33,7 @@ struct RECEIVEDMSG {
 class CMessageSink {
 public:
     // Whose messages the window takes: the numbers of the managers overlap.
-    enum Source { kFileOperations, kAudioSearch, kVideoSearch };
+    enum Source { kFileOperations, kAudioSearch, kVideoSearch, kDownloads };
     // The window belongs to the calling thread, which must pump it.
     explicit CMessageSink(Source nSource = kFileOperations);
     ~CMessageSink();
@@ -58,6 +60,7 @@ private:
     void Handle(UINT nMsg, WPARAM wParam, LPARAM lParam);
 
     void HandleSearch(RECEIVEDMSG& m, LPARAM lParam);
+    void HandleDownload(RECEIVEDMSG& m, LPARAM lParam);
 
     Source m_nSource;
     HWND m_hWnd = nullptr;

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -59,10 +60,22 @@ int g_nPort = 0, g_nPortFd = -1, g_nIPCPort = 0;
 std::string g_strUserID;
 std::once_flag g_curlOnce;
 
+// The last tasks destroyed, newest last: their status stays readable for the messages still queued
+// for their windows. Handles are never reused, so an old one cannot name a new task.
+constexpr size_t kEndedKept = 64;
+std::deque<std::pair<uintptr_t, std::shared_ptr<CMiraTask>>> g_dequeEnded;
+
 std::shared_ptr<CMiraTask> Find(MIRATASK hTask) {
     std::lock_guard<std::mutex> guard(g_lock);
     auto it = g_mapTasks.find(reinterpret_cast<uintptr_t>(hTask));
     return it == g_mapTasks.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<CMiraTask> FindEnded(MIRATASK hTask) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    for (const auto& ended : g_dequeEnded)
+        if (ended.first == reinterpret_cast<uintptr_t>(hTask)) return ended.second;
+    return nullptr;
 }
 
 void Post(CMiraTask& task, UINT nMsg, LPARAM lParam = 0) {
@@ -515,6 +528,9 @@ void DestroyMiraTask(MIRATASK hTask) {
         g_mapTasks.erase(it);
     }
     StopAndJoin(*task, kAbandon);
+    std::lock_guard<std::mutex> guard(g_lock);
+    g_dequeEnded.emplace_back(reinterpret_cast<uintptr_t>(hTask), task);
+    if (g_dequeEnded.size() > kEndedKept) g_dequeEnded.pop_front();
 }
 
 void MiraSetCallback(MIRATASK hTask, HWND hWnd, int) {
@@ -611,6 +627,7 @@ int MiraGetStatusInfo(MIRATASK hTask, void* pBuffer) {
     auto* p = static_cast<unsigned char*>(pBuffer);
     memset(p, 0, MIRA_STATUS_SIZE);
     auto task = Find(hTask);
+    if (!task) task = FindEnded(hTask);
     if (!task) return 0;
     std::lock_guard<std::mutex> guard(task->m_mutex);
     PutInt(p + 0, task->m_nState, 4);

@@ -129,7 +129,8 @@ MIRA_API int MiraWaitDownload(MIRATASK hTask);
 MIRA_API void MiraPauseDownloadUrllist(MIRATASK hTask);
 // Stops the transfer and removes its ".part"; nothing is posted afterwards.
 MIRA_API void MiraCancelDownloadUrllist(MIRATASK hTask);
-// Fills MIRA_STATUS_SIZE bytes; 0 (buffer zeroed when not null) for an unknown handle, else 1.
+// Fills MIRA_STATUS_SIZE bytes; 0 (buffer zeroed when not null) for an unknown handle, else 1. The last
+// 64 tasks destroyed keep their final status here, for the messages still queued for their windows.
 MIRA_API int MiraGetStatusInfo(MIRATASK hTask, void* pBuffer);
 
 // ---- share companion ----
