@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "MxModule/download/DownloadAVFile.h"
 #include "MxModule/fileops/FileOperateAddMultiFilePathThread.h"
 #include "fileops/FileOpsFixture.h"
 
@@ -162,6 +163,45 @@ TEST_F(CopyTest, FailedFilesAreReportedAndStillCountTowardsThePercentage) {
     EXPECT_EQ((Seq{"BEGIN_COPY_MULTI_FILES 1", "FILEOPERATE_ERROR(a.mp3|\\\\server\\share\\a.mp3)#20", "END_COPY_MULTI_FILES",
                    "THREAD_EXIT"}),
               Copy({"C:\\music"}));
+}
+
+TEST_F(CopyTest, DownloadsJoinTheLibraryUnderTheTagRuleReplacingTheirAddressRecord) {
+    ASSERT_NE(0, CDownloadAVFile::Instance()->InitMira());
+    ASSERT_EQ(1, CFileOperateManager::AddURLToDB("http://h/x.mp3"));
+    const std::string unknown = "\xCE\xB4\xD6\xAA";  // 未知
+    const Seq added = {"DOWNLOAD_NEW_AUDIO_INFO(k|%T|%A)", "BEGIN_COPY_SINGLE_FILE(%N|lib\\%L)", "END_COPY_SINGLE_FILE(%N|lib\\%L)", "THREAD_EXIT"};
+    struct Case {
+        std::string name, bytes, title, artist, recordKey;
+        std::string library, song;  // the copy's name and title ("" when none is made)
+        Seq sequence;
+    } cases[] = {
+        {"a.mp3", Mp3("FileTitle", "FileArtist"), " T ", "A", "http://h/x.mp3", "A-T.mp3", "T", added},
+        {"again.mp3", Mp3("FileTitle", "FileArtist"), "T", "A", "", "A-T1.mp3", "T", added},
+        {"u.mp3", Mp3("FileTitle", "FileArtist"), unknown, "B", "", "B-FileTitle.mp3", "FileTitle", added},
+        {"video.mp3", "not audio", "T", "A", "", "", "", {"FILEOPERATE_ERROR(video.mp3)#13", "THREAD_EXIT"}},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (std::string& line : c.sequence)
+            for (auto [key, value] : {std::pair<std::string, std::string>{"%T", c.song}, {"%A", c.artist}, {"%N", c.name}, {"%L", c.library}})
+                for (size_t at; (at = line.find(key)) != std::string::npos;) line.replace(at, 2, value);
+        AUDIOFILEINFO preferred;
+        preferred.strTitle = c.title.c_str();
+        preferred.strArtist = c.artist.c_str();
+        int id = manager.AsynAddDownloadFile(Song(c.name, c.bytes), &preferred, sink.GetHwnd(), "k", c.recordKey.c_str());
+        ASSERT_TRUE(sink.PumpUntilExit(id, kPatience));
+        EXPECT_EQ(c.sequence, Described(id));
+        if (c.library.empty()) continue;
+        CString path = ("C:\\lib\\" + c.library).c_str();
+        EXPECT_EQ(c.song, Record(path).Song.str());
+        CAudioFileParse parser;
+        AUDIOFILEINFO tags;
+        ASSERT_TRUE(parser.ParseAudioFile(path, &tags, 0, 0, ""));
+        EXPECT_EQ(c.song, tags.strTitle.str());  // the tags were written, an unknown title never
+    }
+    EXPECT_EQ(0, Db()->CheckFileImportedByFileName("http://h/x.mp3"));
+    // The share companion follows each file to its copy in the library.
+    EXPECT_NE("", RunCommand("grep -lx 'C:.lib.B-FileTitle.mp3' '" + machine.HostC("users/tester/AppData/Roaming/Tamborinebox/shareid3") + "'/*.rec"));
 }
 
 }  // namespace
