@@ -32,6 +32,11 @@ int Fail(const std::string& message);
 // JSON string literal of UTF-8 text.
 std::string JsonString(const std::string& utf8);
 
+// What a file operation's result code means, for the terminal.
+const char* FileOperateText(int code);
+// Downloads a song the online search found and files it into the library: 0, or 1 after saying why.
+int DownloadSearchResult(const AUDIORESULTUINT& result);
+
 void AddRegCommand(CLI::App& app);
 void AddMd5Command(CLI::App& app);
 void AddLibraryCommands(CLI::App& app);
@@ -39,5 +44,6 @@ void AddTagCommands(CLI::App& app);
 void AddImportCommands(CLI::App& app);
 void AddSettingsCommands(CLI::App& app);
 void AddSearchCommands(CLI::App& app);
+void AddDownloadCommands(CLI::App& app);
 
 }  // namespace mxbox

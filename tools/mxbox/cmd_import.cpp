@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "MessageSink.h"
+#include "Progress.h"
 #include "cli.h"
 
 namespace mxbox {
@@ -30,60 +31,6 @@ void FailOnSkippedNames() {
 // A path as the library compares it: without regard to letter case.
 std::string Folded(const CString& path) { return MxFoldCase(path).str(); }
 
-const char* CodeText(int code) {
-    switch (code) {
-        case FOR_SUCCESS: return "analysed";
-        case FOR_NO_VALID_PATH: return "none of the given paths exists";
-        case FOR_NO_FILES_FOUND: return "no audio file to copy";
-        case FOR_DISK_FULL: return "not enough free space for the copies";
-        case FOR_NO_DEST_NAME: return "no name for the copy";
-        case FOR_CREATE_FOLDER_FAILED: return "the destination folder cannot be made";
-        case FOR_COPY_FAILED: return "the copy failed";
-        case FOR_NO_DEST_DIRECTORY: return "no library folder is set";
-        case FOR_ALREADY_IMPORTED: return "already in the library";
-        case FOR_DB_WRITE_FAILED: return "the library refused the record";
-        case FOR_DRM_PROTECTED: return "DRM-protected, left out";
-        case FOR_SCRIPT_COMMANDS: return "carries script commands (imported anyway)";
-        case FOR_NAME_NOT_IN_CODE_PAGE: return "skipped: its name has characters the system code page or a Windows name cannot hold";
-        case FOR_FILE_NOT_FOUND: return "the file is gone";
-        case FOR_READ_FAILED: return "cannot be read (no read access, or in use)";
-        case FOR_NOT_AUDIO: return "not a readable MP3 or WMA file";
-        default: return "failed";
-    }
-}
-
-// Progress on stderr: one line redrawn in place on a terminal, plain lines (only on change) otherwise.
-class Progress {
-public:
-    Progress() : m_tty(isatty(fileno(stderr)) != 0) {}
-    ~Progress() { Done(); }
-    void Show(const std::string& text) {
-        if (text == m_last) return;
-        m_last = text;
-        if (m_tty)
-            std::cerr << "\r\033[K" << text << std::flush;
-        else
-            std::cerr << text << "\n";
-    }
-    void Bar(const char* what, size_t done, size_t total, const std::string& item) {
-        const int width = 30;
-        int filled = total ? int(done * width / total) : width;
-        if (!m_tty) {
-            Show(std::string(what) + " " + std::to_string(done) + "/" + std::to_string(total) + (item.empty() ? "" : ": " + item));
-            return;
-        }
-        Show(std::string(what) + " [" + std::string(size_t(filled), '#') + std::string(size_t(width - filled), ' ') + "] " +
-             std::to_string(done) + "/" + std::to_string(total));
-    }
-    void Done() {
-        if (m_tty && !m_last.empty()) std::cerr << "\n";
-        m_last.clear();
-    }
-
-private:
-    bool m_tty;
-    std::string m_last;
-};
 
 // The folder a front end files songs into; an import only needs one to be set.
 CString LibraryFolder() {
@@ -118,11 +65,11 @@ std::vector<CString> RunCopy(CStringList& list, const CString& folder, Progress&
             case WM_MX_BEGIN_COPY_MULTI_FILES: total = size_t(m.lParam); break;
             case WM_MX_FILEOPERATE_ERROR:
                 if (m.strText[0].IsEmpty()) {
-                    fatal = CodeText(m.nCode);
+                    fatal = FileOperateText(m.nCode);
                 } else {
                     failed = m.strText[0];
                     progress.Done();
-                    Fail(Shown(m.strText[0]) + ": " + CodeText(m.nCode));
+                    Fail(Shown(m.strText[0]) + ": " + FileOperateText(m.nCode));
                     if (m.nCode == FOR_NAME_NOT_IN_CODE_PAGE) ++g_nSkippedNames;
                 }
                 break;
@@ -156,7 +103,7 @@ int AnalyseAll(const std::vector<CString>& paths, Progress& progress, bool repor
         if (code != FOR_SUCCESS) {
             ++failed;
             progress.Done();
-            Fail(Shown(paths[i]) + ": " + (code == FOR_DB_WRITE_FAILED ? "not in the library" : CodeText(code)));
+            Fail(Shown(paths[i]) + ": " + (code == FOR_DB_WRITE_FAILED ? "not in the library" : FileOperateText(code)));
         } else if (report) {
             progress.Done();
             DBRECORD r;
@@ -205,7 +152,7 @@ void RunImport(const ImportArgs& a) {
         switch (m.nMessage) {
             case WM_MX_FILEOPERATE_ERROR:
                 if (m.nCode == FOR_NO_VALID_PATH || m.nCode == FOR_NO_DEST_DIRECTORY) {
-                    fatal = CodeText(m.nCode);
+                    fatal = FileOperateText(m.nCode);
                     break;
                 }
                 if (m.nCode == FOR_NAME_NOT_IN_CODE_PAGE) ++g_nSkippedNames;
@@ -213,7 +160,7 @@ void RunImport(const ImportArgs& a) {
                 if (m.nCode == FOR_ALREADY_IMPORTED) ++already;
                 else if (m.nCode == FOR_READ_FAILED || m.nCode == FOR_NOT_AUDIO || m.nCode == FOR_FILE_NOT_FOUND) ++unreadable;
                 else if (m.nCode != FOR_SCRIPT_COMMANDS) ++refused;
-                notes.push_back(Shown(m.strText[0]) + ": " + CodeText(m.nCode));
+                notes.push_back(Shown(m.strText[0]) + ": " + FileOperateText(m.nCode));
                 break;
             case WM_MX_BEGIN_COPY_MULTI_FILES: analysing = size_t(m.lParam); break;
             case WM_MX_END_COPY_ANALYZED_MULTI_FILES: analysed.insert(analysed.end(), m.vecList.begin(), m.vecList.end()); break;
@@ -398,6 +345,28 @@ void AddImportCommands(CLI::App& app) {
     CLI::App* stats = lib->add_subcommand("stats", "Count the songs, types, size and play time of the library");
     stats->add_flag("--json", *json, "Machine-readable output");
     stats->callback([json] { PrintStats(*json); });
+}
+
+const char* FileOperateText(int code) {
+    switch (code) {
+        case FOR_SUCCESS: return "analysed";
+        case FOR_NO_VALID_PATH: return "none of the given paths exists";
+        case FOR_NO_FILES_FOUND: return "no audio file to copy";
+        case FOR_DISK_FULL: return "not enough free space for the copies";
+        case FOR_NO_DEST_NAME: return "no name for the copy";
+        case FOR_CREATE_FOLDER_FAILED: return "the destination folder cannot be made";
+        case FOR_COPY_FAILED: return "the copy failed";
+        case FOR_NO_DEST_DIRECTORY: return "no library folder is set";
+        case FOR_ALREADY_IMPORTED: return "already in the library";
+        case FOR_DB_WRITE_FAILED: return "the library refused the record";
+        case FOR_DRM_PROTECTED: return "DRM-protected, left out";
+        case FOR_SCRIPT_COMMANDS: return "carries script commands (imported anyway)";
+        case FOR_NAME_NOT_IN_CODE_PAGE: return "skipped: its name has characters the system code page or a Windows name cannot hold";
+        case FOR_FILE_NOT_FOUND: return "the file is gone";
+        case FOR_READ_FAILED: return "cannot be read (no read access, or in use)";
+        case FOR_NOT_AUDIO: return "not a readable MP3 or WMA file";
+        default: return "failed";
+    }
 }
 
 }  // namespace mxbox

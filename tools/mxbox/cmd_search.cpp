@@ -123,6 +123,7 @@ struct SearchArgs {
     std::vector<std::string> words;
     std::string type = "both";
     bool json = false;
+    size_t download = 0;  // the result to download and file into the library, from 1
 };
 
 int Search(const SearchArgs& a) {
@@ -196,6 +197,11 @@ int Search(const SearchArgs& a) {
     }
     bool anyResult = false;
     for (const RECEIVEDMSG* m : ends) anyResult = anyResult || !m->vecSongs.empty();
+    if (a.download) {
+        if (ends.empty() || a.download > ends.front()->vecSongs.size())
+            return Fail("there is no result " + std::to_string(a.download) + " to download");
+        return DownloadSearchResult(ends.front()->vecSongs[a.download - 1]);
+    }
     return Report(codes, AudioErrorMeaning, ASE_ELEMENT_MISSING, ASE_LYRIC_ELEMENT_MISSING, anyResult,
                   type == AST_ONLINE || type == AST_ONLINE_THEN_LIBRARY ? "SongSearch" : nullptr);
 }
@@ -285,6 +291,8 @@ void AddSearchCommands(CLI::App& app) {
         ->check(CLI::IsMember({"online", "library", "both", "all", "files", "document", "playlists"}))
         ->capture_default_str();
     s->add_flag("--json", search->json, "Machine-readable output");
+    s->add_option("--download", search->download, "Download result N (of the first list) into the library")
+        ->check(CLI::PositiveNumber);
     s->callback([search] {
         int status = Search(*search);
         if (status) throw CLI::RuntimeError(status);
