@@ -368,6 +368,12 @@ TEST(CatalogServer, AnswersEachRequestOverAGeneratedFolder) {
     EXPECT_NE(run("search 清晨 --type online --json").find("\"strArtist\": \"合成乐团\""), std::string::npos);
     EXPECT_NE(run("lyrics 合成乐团 清晨 --json").find("[00:01.00]清晨"), std::string::npos);
     if (videoPort == 8088) { EXPECT_NE(run("video night --json").find("\"nWidth\": 160"), std::string::npos); }
+    // A result downloaded and filed into the library; a download-address link fetched to a chosen file.
+    run("settings set AudioPath 'C:\\lib'");
+    EXPECT_NE(run("search 清晨 --type online --download 1").find("added to the library: "), std::string::npos);
+    EXPECT_NE(run("library ls").find("/lib/合成乐团-清晨.mp3]"), std::string::npos);
+    run("download '/djurl.php?id=" + path.substr(7) + "' --to " + machine.HostD("got.mp3"));
+    EXPECT_TRUE(mxtest::ReadHostFile(machine.HostD("got.mp3")) == file->body);
     kill(pid, SIGTERM);
     waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
