@@ -39,5 +39,6 @@ void AddTagCommands(CLI::App& app);
 void AddImportCommands(CLI::App& app);
 void AddSettingsCommands(CLI::App& app);
 void AddSearchCommands(CLI::App& app);
+void AddRelocateCommand(CLI::App& app);
 
 }  // namespace mxbox

@@ -168,6 +168,7 @@ int main(int argc, char** argv) {
     mxbox::AddImportCommands(app);
     mxbox::AddSettingsCommands(app);
     mxbox::AddSearchCommands(app);
+    mxbox::AddRelocateCommand(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {
