@@ -34,12 +34,12 @@ struct RelocateArgs {
     std::string lyrics;
 };
 
-// Moves one folder's contents with the module's worker; true when the move ran to its end.
-bool Move(bool bAudio, const CString& oldFolder, const CString& newFolder) {
+// Moves one folder's contents with the module's worker; true when the move ran to its end. Files that
+// stayed behind are counted in `failed`.
+bool Move(bool bAudio, const CString& oldFolder, const CString& newFolder, size_t& failed) {
     CMessageSink sink;
     const bool tty = isatty(fileno(stderr)) != 0;
     unsigned long total = 0;
-    size_t failed = 0;
     bool ended = false;
     std::string fatal;
     sink.m_fnOnMessage = [&](const RECEIVEDMSG& m) {
@@ -88,15 +88,17 @@ void RunRelocate(const RelocateArgs& a) {
     CString& setting = audio ? s.AudioSetting.AudioPath : s.AudioSetting.LyricPath;
     if (setting.IsEmpty()) throw CLI::RuntimeError(Fail(std::string("no ") + (audio ? "AudioPath" : "LyricPath") + " is set"));
     if (setting.CompareNoCase(newFolder) == 0) throw CLI::RuntimeError(Fail("that is the current folder already"));
+    size_t failed = 0;
     // An old folder that was never made holds nothing to move.
     if (GetFileAttributesA(setting) == INVALID_FILE_ATTRIBUTES)
         std::cout << Shown(setting) << " does not exist: nothing to move\n";
-    else if (!Move(audio, setting, newFolder))
+    else if (!Move(audio, setting, newFolder, failed))
         throw CLI::RuntimeError(1);
     // The files are there now: the setting follows them, also when single files stayed behind.
     setting = newFolder;
     settings->SaveCurrentSetting(&s);
     settings->UpdateSetting();
+    if (failed) throw CLI::RuntimeError(Fail(std::to_string(failed) + " files stayed in the old folder"));
 }
 
 }  // namespace
