@@ -6,6 +6,8 @@
 #include "MxModule/fileops/FileOperateAddDownloadThread.h"
 #include "MxModule/fileops/FileOperateAddMultiFilePathThread.h"
 #include "MxModule/fileops/FileOperateImportMultiFilePathThread.h"
+#include "MxModule/fileops/FileOperateMoveAudioPathThread.h"
+#include "MxModule/fileops/FileOperateMoveLyricPathThread.h"
 #include "MxModule/fileops/ThreadIDManager.h"
 #include "MxModule/foundation/CriticalSectionGuard.h"
 #include "MxModule/library/DBOperater.h"
@@ -71,9 +73,25 @@ int CFileOperateManager::AsynAddMultiFilePaths(CStringList* pPaths, HWND hWnd, i
     return Launch(thread, window, THREAD_PRIORITY_HIGHEST);
 }
 
+int CFileOperateManager::AsynMoveAudioPath(CString strOldPath, HWND hWnd) {
+    CCriticalSectionGuard guard(&m_csLock);
+    HWND window = WindowFor(hWnd);
+    if (!window || strOldPath.IsEmpty()) return -1;
+    auto* thread = new CFileOperateMoveAudioPathThread;
+    thread->m_strOldPath = strOldPath;
+    return Launch(thread, window, THREAD_PRIORITY_NORMAL);
+}
+
+int CFileOperateManager::AsynMoveLyricPath(CString strOldPath, HWND hWnd) {
+    CCriticalSectionGuard guard(&m_csLock);
+    HWND window = WindowFor(hWnd);
+    if (!window || strOldPath.IsEmpty()) return -1;
+    auto* thread = new CFileOperateMoveLyricPathThread;
+    thread->m_strOldPath = strOldPath;
+    return Launch(thread, window, THREAD_PRIORITY_NORMAL);
+}
+
 // The workers of these starters are not part of the module yet.
-int CFileOperateManager::AsynMoveAudioPath(CString, HWND) { return -1; }
-int CFileOperateManager::AsynMoveLyricPath(CString, HWND) { return -1; }
 int CFileOperateManager::AsynAutoAddSongs(HWND) { return -1; }
 int CFileOperateManager::AsynAddSelfDircFiles(HWND, CStringList*) { return -1; }
 int CFileOperateManager::AsynAddOtherPlayerInfos(CList<PLAYLISTINFO, PLAYLISTINFO&>*, CStringList*, HWND) { return -1; }

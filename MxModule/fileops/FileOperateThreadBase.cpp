@@ -127,6 +127,15 @@ int CFileOperateThreadBase::Failed(int bOwnThread, FileOperateResultCode nCode, 
     return 0;
 }
 
+bool CFileOperateThreadBase::TooLittleSpaceForMove(const CString& strFrom, ULONGLONG qwTotal) {
+    int fromColon = strFrom.Find(':'), toColon = m_strDestDirectory.Find(':');
+    CString from = fromColon < 0 ? CString() : strFrom.Left(fromColon);
+    CString to = toColon < 0 ? CString() : m_strDestDirectory.Left(toColon);
+    if (from.IsEmpty() || to.IsEmpty() || from.CompareNoCase(to) == 0) return false;
+    ULARGE_INTEGER available{};
+    return GetDiskFreeSpaceExA(to + ":\\", &available, nullptr, nullptr) && qwTotal > available.QuadPart;
+}
+
 int CFileOperateThreadBase::CreateMultiDirectory(CString strPath) {
     int colon = strPath.Find(':');
     if (colon < 0) return 0;

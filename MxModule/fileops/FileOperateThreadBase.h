@@ -66,6 +66,9 @@ protected:
     // A failed precondition: reported on the worker's own thread (the body's result is then 0),
     // returned as the code when the body runs in the caller.
     int Failed(int bOwnThread, FileOperateResultCode nCode, const CString& strText2 = "");
+    // Whether moving qwTotal bytes from strFrom's drive onto the destination's needs more room than it
+    // has. A move within one drive takes none, and a drive that cannot be asked is not tested.
+    bool TooLittleSpaceForMove(const CString& strFrom, ULONGLONG qwTotal);
 
     // One audio file found by a walk, and the folder walked to find it.
     struct OPERATEFILEINFO {

@@ -10,8 +10,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -617,6 +619,102 @@ DWORD CopyHostFile(const Resolved& src, const std::string& dstHost, bool bNew = 
     return ERROR_SUCCESS;
 }
 
+std::atomic<void (*)(int)> g_moveStepHook{nullptr};
+
+void MoveStep(int nStep) {
+    if (auto hook = g_moveStepHook.load()) hook(nStep);
+}
+
+// Makes what was written into the folder's entries durable; a failure here is not the caller's.
+void SyncFolder(const std::string& host) {
+    std::string folder = host.substr(0, host.rfind('/'));
+    int fd = open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    fsync(fd);
+    close(fd);
+}
+
+// A rename that never replaces what is at the target (rename(2) would), also when another process
+// makes it meanwhile; 0 or an errno.
+int RenameNoReplace(const std::string& from, const std::string& to, bool bFolder) {
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    // A file system without the flag: a second link fails on an existing name.
+    if (!bFolder && link(from.c_str(), to.c_str()) == 0) return unlink(from.c_str()) == 0 ? 0 : errno;
+    if (!bFolder && errno != EPERM && errno != EOPNOTSUPP) return errno;
+    struct stat st;
+    if (lstat(to.c_str(), &st) == 0) return EEXIST;
+    return rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+// A move onto another device: the copy gets the target's name only once it is complete and on disk,
+// and the source goes only after that. A move cut short at any point leaves the source whole; at worst
+// both names hold the file.
+DWORD MoveAcrossDevices(const Resolved& src, const std::string& target) {
+    int in = open(src.host.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return ErrnoToWin(errno);
+    // Held until the source is gone: nobody writes to it meanwhile.
+    DWORD e = PlaceShareMarks(in, kRead, kShareRead);
+    if (e) {
+        close(in);
+        return e;
+    }
+    std::string folder = target.substr(0, target.rfind('/'));
+    if (folder.empty()) folder = "/";
+    // An unnamed file vanishes with a process killed while copying; where the file system cannot make
+    // one, a hidden name beside the target stands in, removed on every failure.
+    std::string part;
+    int out = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (out < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        part = folder + "/.mxmove-" + std::to_string(getpid()) + "-" + target.substr(target.rfind('/') + 1);
+        out = open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    }
+    if (out < 0) {
+        e = ErrnoToWin(errno);
+        close(in);
+        return e;
+    }
+    MoveStep(0);
+    e = CopyContents(in, out);
+    MoveStep(1);
+    if (!e) {
+        timespec times[2] = {src.st.st_atim, src.st.st_mtim};
+        futimens(out, times);
+        if (IsReadOnly(src.st)) fchmod(out, src.st.st_mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH) & 07777);
+        if (fsync(out) != 0) e = ErrnoToWin(errno);
+    }
+    MoveStep(2);
+    if (!e) {
+        int named;
+        if (part.empty()) {
+            std::string self = "/proc/self/fd/" + std::to_string(out);
+            named = linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+        } else {
+            named = RenameNoReplace(part, target, false);
+        }
+        if (named) e = named == EEXIST ? DWORD(ERROR_ALREADY_EXISTS) : ErrnoToWin(named);
+    }
+    if (close(out) != 0 && !e) e = ErrnoToWin(errno);
+    if (e) {
+        if (!part.empty()) unlink(part.c_str());
+        close(in);
+        return e;
+    }
+    SyncFolder(target);
+    MoveStep(3);
+    if (unlink(src.host.c_str()) != 0) {
+        // The source stays, so the copy goes: the move did not happen.
+        e = ErrnoToWin(errno);
+        unlink(target.c_str());
+        SyncFolder(target);
+    } else {
+        SyncFolder(src.host);
+    }
+    close(in);
+    MoveStep(4);
+    return e;
+}
+
 }  // namespace
 
 // ---- internal ----
@@ -643,6 +741,8 @@ void mxp::FilesReset() {
     std::lock_guard<std::mutex> lock(g_openLock);
     g_freeOverride.clear();
 }
+
+void MxSetMoveStepHook(void (*pfnHook)(int nStep)) { g_moveStepHook = pfnHook; }
 
 void MxSetFreeSpaceOverride(char driveLetter, ULONGLONG freeBytes) {
     if (driveLetter >= 'a' && driveLetter <= 'z') driveLetter = char(driveLetter - 32);
@@ -953,13 +1053,13 @@ BOOL MoveFileA(LPCSTR lpExisting, LPCSTR lpNew) {
         std::string name = wp.components.empty() ? "" : wp.components.back();
         target = dst.host.substr(0, dst.host.rfind('/') + 1) + mxp::CodePageToUtf8(name.data(), name.size(), GetACP());
     }
-    if (rename(src.host.c_str(), target.c_str()) == 0) return TRUE;
-    if (errno != EXDEV) return Fail(ErrnoToWin(errno));
+    int moved = RenameNoReplace(src.host, target, S_ISDIR(src.st.st_mode));
+    if (moved == 0) return TRUE;
+    if (moved == EEXIST) return Fail(ERROR_ALREADY_EXISTS);  // made meanwhile, by another process
+    if (moved != EXDEV) return Fail(ErrnoToWin(moved));
     if (S_ISDIR(src.st.st_mode)) return Fail(ERROR_NOT_SAME_DEVICE);
-    e = CopyHostFile(src, target);
-    if (e) return Fail(e);
-    unlink(src.host.c_str());
-    return TRUE;
+    e = MoveAcrossDevices(src, target);
+    return e ? Fail(e) : TRUE;
 }
 
 BOOL DeleteFileA(LPCSTR lpFileName) {

@@ -38,7 +38,7 @@ protected:
             std::istringstream in(err);
             std::vector<std::string> errors;  // the lines of stderr that are not progress
             for (std::string line; std::getline(in, line);) {
-                if (line.rfind("importing", 0) && line.rfind("analysing ", 0) && line.rfind("copying ", 0)) errors.push_back(line);
+                if (line.rfind("importing", 0) && line.rfind("analysing ", 0) && line.rfind("copying ", 0) && line.rfind("moving ", 0)) errors.push_back(line);
             }
             EXPECT_EQ(c.error.empty() ? 0u : 1u, errors.size()) << c.args << "\n" << err;
             if (!c.error.empty() && !errors.empty()) {
@@ -144,6 +144,10 @@ TEST_F(MxboxTest, OutputsShowUtf8TextAndHostPaths) {
         {"library ls", 0, "", {"清晨 - 合成乐团 - 示例曲集  [" + machine.HostC("歌/morning.mp3") + "]"}},
         {"import C:/examples C:/备份 --quick", 0, "", {"imported 4 songs: 0 analysed, 4 to analyse later"}},
         {"analyze 'C:\\备份\\'", 0, "", {"备份/morning.mp3: 清晨 - 合成乐团"}},
+        {"relocate --audio 'C:\\新歌'", 0, "", {"audio folder: moved 4 of 4 files to " + machine.HostC("新歌")}},
+        {"library ls", 0, "", {"清晨 - 合成乐团 - 示例曲集  [" + machine.HostC("新歌/合成乐团-清晨.mp3") + "]"}},
+        {"settings show --json", 0, "", {"\"AudioPath\": \"C:\\\\新歌\""}},
+        {"relocate", 1, "mxbox: give one of --audio NEW and --lyrics NEW", {}},
     });
 }
 

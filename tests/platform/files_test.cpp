@@ -1,4 +1,6 @@
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <functional>
@@ -6,6 +8,7 @@
 #include <vector>
 
 #include "platform/drives.h"
+#include "platform/testhooks.h"
 #include "platform/version.h"
 #include "support/PeBuilder.h"
 #include "support/TempMachine.h"
@@ -15,6 +18,7 @@ namespace {
 using mxtest::Gbk;
 using mxtest::HostExists;
 using mxtest::ReadHostFile;
+using mxtest::RunCommand;
 using mxtest::WriteHostFile;
 
 // The Windows error a failed call left, or 0 when it succeeded.
@@ -183,6 +187,52 @@ TEST_F(FilesTest, CopyMoveAndAttributesKeepWindowsRules) {
     EXPECT_TRUE(DeleteFileA("C:\\b.mp3"));
     EXPECT_TRUE(RemoveDirectoryA("C:\\NEW"));
     EXPECT_FALSE(HostExists(machine.HostC("new")));
+}
+
+int g_nKillAtStep = -1;
+
+// A process killed at any step of a move onto another device loses nothing: the source stays whole
+// until the copy is complete under its name, and no part of a copy is ever seen at the target.
+TEST_F(FilesTest, AMoveOntoAnotherDeviceKilledAtAnyStepLosesNothing) {
+    struct stat here {}, shm {};
+    std::string other = "/dev/shm/mxmove-" + std::to_string(getpid());
+    if (stat(machine.root().c_str(), &here) != 0 || stat("/dev/shm", &shm) != 0 || here.st_dev == shm.st_dev ||
+        mkdir(other.c_str(), 0777) != 0)
+        GTEST_SKIP() << "no second device";
+    setenv("MX_DRIVES", ("C:=" + machine.HostC() + ";S:=" + other).c_str(), 1);
+    MxPlatformReload();
+    const std::string bytes(300000, 'm');
+    struct Row {
+        int step;
+        bool sourceKept, targetMade;
+    } rows[] = {{0, true, false}, {1, true, false}, {2, true, false}, {3, true, true}, {4, false, true}};
+    for (const Row& row : rows) {
+        WriteHostFile(machine.HostC("a.mp3"), bytes);
+        unlink((other + "/a.mp3").c_str());
+        pid_t child = fork();
+        if (child == 0) {
+            g_nKillAtStep = row.step;
+            MxSetMoveStepHook([](int step) {
+                if (step == g_nKillAtStep) raise(SIGKILL);
+            });
+            MoveFileA("C:\\a.mp3", "S:\\a.mp3");
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(child, waitpid(child, &status, 0));
+        EXPECT_TRUE(WIFSIGNALED(status)) << row.step;
+        EXPECT_EQ(row.sourceKept ? bytes : "", ReadHostFile(machine.HostC("a.mp3"))) << row.step;
+        EXPECT_EQ(row.targetMade ? bytes : "", ReadHostFile(other + "/a.mp3")) << row.step;
+        EXPECT_EQ(row.targetMade ? "a.mp3\n" : "", RunCommand("ls -A '" + other + "'")) << row.step;
+    }
+    // Whole and uncut, a move takes the file across; it never replaces one that is there.
+    WriteHostFile(machine.HostC("b.mp3"), "b");
+    EXPECT_EQ(DWORD(ERROR_ALREADY_EXISTS), Err(MoveFileA("C:\\b.mp3", "S:\\a.mp3")));
+    unlink((other + "/a.mp3").c_str());
+    EXPECT_TRUE(MoveFileA("C:\\b.mp3", "S:\\a.mp3"));
+    EXPECT_EQ("b", ReadHostFile(other + "/a.mp3"));
+    EXPECT_FALSE(HostExists(machine.HostC("b.mp3")));
+    RunCommand("rm -rf '" + other + "'");
 }
 
 TEST_F(FilesTest, ShareModesAreHonouredBetweenHandles) {

@@ -45,5 +45,6 @@ void AddImportCommands(CLI::App& app);
 void AddSettingsCommands(CLI::App& app);
 void AddSearchCommands(CLI::App& app);
 void AddDownloadCommands(CLI::App& app);
+void AddRelocateCommand(CLI::App& app);
 
 }  // namespace mxbox

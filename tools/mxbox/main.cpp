@@ -169,6 +169,7 @@ int main(int argc, char** argv) {
     mxbox::AddSettingsCommands(app);
     mxbox::AddSearchCommands(app);
     mxbox::AddDownloadCommands(app);
+    mxbox::AddRelocateCommand(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {

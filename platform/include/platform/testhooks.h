@@ -12,6 +12,11 @@ void MxPlatformReload();
 // a value of ~0ull removes the override.
 void MxSetFreeSpaceOverride(char driveLetter, ULONGLONG freeBytes);
 
+// Calls the hook at each step of a move onto another device (0 the unnamed copy is made, 1 its bytes are
+// written, 2 they are on disk, 3 it has the target's name, 4 the source is gone), so that a test can cut
+// the move short there; null removes it.
+void MxSetMoveStepHook(void (*pfnHook)(int nStep));
+
 // Makes the next `count` CreateThread calls fail with error 8, as a machine out of resources would.
 void MxFailNextThreadCreations(int count);
 
