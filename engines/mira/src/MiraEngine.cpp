@@ -120,6 +120,7 @@ public:
         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 30L);
         curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
+        curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 256L * 1024);  // fewer receive and write calls than with 16 KiB
         if (m_nOffset > 0) curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
         curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &CTransfer::OnHeader);
         curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
