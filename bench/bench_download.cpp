@@ -38,7 +38,6 @@ constexpr long long kBig = 1LL << 30, kSmall = 100LL << 20;
 constexpr int kTasks = 8;
 
 std::string g_strSrc, g_strBase;  // the served folder, "http://127.0.0.1:PORT/"
-double g_dCurlRate = 0, g_dFlushedRate = 0;  // MB/s of the peers, for the engine's ratios
 
 unsigned long long Word(unsigned long long i) {  // splitmix64
     unsigned long long z = i * 0x9E3779B97F4A7C15ULL + 0x9E3779B97F4A7C15ULL;
@@ -124,32 +123,49 @@ double CpuSeconds() {
     return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
-// Times each iteration's download(targets) by the clock; checks and removes the files outside it.
-template <class Fn>
-void Measure(benchmark::State& state, const std::string& name, long long size, int count, Fn download) {
+typedef bool (*GETFN)(const std::string& url, const std::vector<std::string>& wins, const std::vector<std::string>& hosts);
+
+// One way of downloading, with the clock and CPU time it has taken so far.
+struct PEER {
+    std::string strName;
+    GETFN pfnGet;
+    double dWall = 0, dCpu = 0;
+};
+
+// Each iteration downloads `count` copies of NAME by every peer in turn, the order rotating so that a
+// burst of load elsewhere on the machine falls on none of them alone; every file is checked and removed
+// outside the clock. The iteration's time is the last peer's (the engine's).
+void Measure(benchmark::State& state, const std::string& name, long long size, int count, std::vector<PEER> peers) {
     std::vector<std::string> hosts, wins;
     for (int i = 0; i < count; ++i) {
         hosts.push_back(mxbench::Machine().HostC("dl" + std::to_string(i) + ".bin"));
         wins.push_back("C:\\dl" + std::to_string(i) + ".bin");
     }
-    double wall = 0, cpu = 0;
+    size_t round = 0;
     for (auto _ : state) {
-        double c0 = CpuSeconds();
-        auto t0 = std::chrono::steady_clock::now();
-        bool ok = download(g_strBase + name, wins, hosts);
-        double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        cpu += CpuSeconds() - c0;
-        wall += secs;
-        state.SetIterationTime(secs);
-        for (const auto& host : hosts) {
-            ok = ok && Generated(host, size, false);
-            std::remove(host.c_str());
+        for (size_t k = 0; k < peers.size(); ++k) {
+            size_t at = (k + round) % peers.size();
+            double c0 = CpuSeconds();
+            auto t0 = std::chrono::steady_clock::now();
+            bool ok = peers[at].pfnGet(g_strBase + name, wins, hosts);
+            double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+            peers[at].dCpu += CpuSeconds() - c0;
+            peers[at].dWall += secs;
+            if (at + 1 == peers.size()) state.SetIterationTime(secs);
+            for (const auto& host : hosts) {
+                ok = ok && Generated(host, size, false);
+                std::remove(host.c_str());
+            }
+            if (!ok) return state.SkipWithError((peers[at].strName + ": a download failed or differs from its source").c_str());
         }
-        if (!ok) return state.SkipWithError("a download failed or differs from its source");
+        ++round;
     }
     double bytes = double(size) * count * double(state.iterations());
-    state.counters["MB/s"] = bytes / 1e6 / wall;
-    state.counters["cpu_s_per_GiB"] = cpu / (bytes / double(1LL << 30));
+    for (const PEER& peer : peers) {
+        state.counters[peer.strName + "_MB/s"] = bytes / 1e6 / peer.dWall;
+        state.counters[peer.strName + "_cpu_s_per_GiB"] = peer.dCpu / (bytes / double(1LL << 30));
+        if (&peer != &peers.back()) state.counters["engine_of_" + peer.strName] = peer.dWall / peers.back().dWall;
+    }
 }
 
 bool EngineGet(const std::string& url, const std::vector<std::string>& wins, const std::vector<std::string>&) {
@@ -191,26 +207,13 @@ bool CurlGet(const std::string& url, const std::vector<std::string>&, const std:
     return fclose(out) == 0 && flushed && res == CURLE_OK;
 }
 
-void BM_CurlGet1GiB(benchmark::State& state) {
-    Measure(state, "big", kBig, 1, CurlGet<false>);
-    g_dCurlRate = state.counters["MB/s"];
+// The engine beside curl, and beside curl that flushes its file as the engine does.
+void BM_Get1GiB(benchmark::State& state) {
+    Measure(state, "big", kBig, 1, {{"curl", CurlGet<false>}, {"curl_fsync", CurlGet<true>}, {"engine", EngineGet}});
 }
-BENCHMARK(BM_CurlGet1GiB)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Get1GiB)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-void BM_CurlGet1GiBFlushed(benchmark::State& state) {
-    Measure(state, "big", kBig, 1, CurlGet<true>);
-    g_dFlushedRate = state.counters["MB/s"];
-}
-BENCHMARK(BM_CurlGet1GiBFlushed)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
-
-void BM_EngineGet1GiB(benchmark::State& state) {
-    Measure(state, "big", kBig, 1, EngineGet);
-    if (g_dCurlRate > 0) state.counters["of_curl"] = state.counters["MB/s"] / g_dCurlRate;
-    if (g_dFlushedRate > 0) state.counters["of_flushed"] = state.counters["MB/s"] / g_dFlushedRate;
-}
-BENCHMARK(BM_EngineGet1GiB)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
-
-void BM_EngineGet8x100MiB(benchmark::State& state) { Measure(state, "small", kSmall, kTasks, EngineGet); }
+void BM_EngineGet8x100MiB(benchmark::State& state) { Measure(state, "small", kSmall, kTasks, {{"engine", EngineGet}}); }
 BENCHMARK(BM_EngineGet8x100MiB)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
