@@ -2,11 +2,12 @@
 // FILE*, default buffer) fetching the same file from the same server, so that the engine's own cost
 // (its write path, status bookkeeping and messages) shows as a ratio; also beside curl with an fsync
 // before close, since the engine makes a file durable before giving it its name (on a slow or busy
-// disk that flush, not the network, sets the pace). Then eight 100 MiB tasks at once, a full download
-// list. The server is a forked child sending with sendfile, so that getrusage(RUSAGE_SELF) counts only
-// the client: CPU seconds per GiB are reported for each. Sources are generated (each 8-byte word a hash
-// of its index) into a temporary folder at start and removed at exit; every download is read back
-// whole and compared word by word, so a failed one cannot look fast.
+// disk that flush, not the network, sets the pace). The three take turns within each round. Then
+// eight 100 MiB tasks at once, a full download list. The server is a forked child sending with
+// sendfile, so that getrusage(RUSAGE_SELF) counts only the client: CPU seconds per GiB are reported for
+// each. Sources are generated (each 8-byte word a hash of its index) into a temporary folder at start
+// and removed at exit; every download is read back whole and compared word by word, so a failed one
+// cannot look fast.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
