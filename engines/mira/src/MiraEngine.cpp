@@ -108,7 +108,7 @@ public:
     AttemptEnd Run(const std::string& url, bool& bProgressed, int& nError, std::string& strWhy) {
         struct stat st {};
         if (fstat(m_fd, &st) != 0) return Fail(MIRA_ERR_WRITE, "the partial file cannot be read", nError, strWhy);
-        m_nOffset = st.st_size;
+        m_nOffset = m_nSynced = st.st_size;
         m_nWritten = 0;
         m_bDecided = false;
         m_nReason = MIRA_ERR_NONE;
@@ -133,6 +133,7 @@ public:
         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 30L);
         curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
+        curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 256L * 1024);  // fewer receive and write calls than with 16 KiB
         if (m_nOffset > 0) curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
         curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &CTransfer::OnHeader);
         curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
@@ -178,6 +179,7 @@ public:
 
 private:
     static constexpr int kRestartMark = -1;
+    static constexpr long long kWriteBackStep = 8LL << 20;
 
     static AttemptEnd Fail(int reason, const std::string& why, int& nError, std::string& strWhy) {
         nError = reason;
@@ -290,6 +292,7 @@ private:
             put += static_cast<size_t>(w);
         }
         self->m_nWritten += static_cast<long long>(n);
+        self->StartWriteBack(at + static_cast<long long>(n));
         {
             std::lock_guard<std::mutex> guard(self->m_task.m_mutex);
             self->m_task.m_nDone = self->m_nOffset + self->m_nWritten;
@@ -300,6 +303,15 @@ private:
             Post(self->m_task, MIRA_MSG_PROGRESS);
         }
         return n;
+    }
+
+    // The finished file is flushed before its rename; starting the write-back as the bytes arrive lets the
+    // disk work beside the network instead of after it. Only a hint: the final fsync reports the errors.
+    void StartWriteBack(long long end) {
+        if (m_nSynced > end) m_nSynced = 0;  // the part was started over
+        if (end - m_nSynced < kWriteBackStep) return;
+        sync_file_range(m_fd, m_nSynced, end - m_nSynced, SYNC_FILE_RANGE_WRITE);
+        m_nSynced = end;
     }
 
     static int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
@@ -320,7 +332,7 @@ private:
     int m_fd;
     std::string m_winTarget;
     CURL* m_curl = nullptr;
-    long long m_nOffset = 0, m_nWritten = 0, m_nTotal = 0, m_nRateBytes = 0;
+    long long m_nOffset = 0, m_nWritten = 0, m_nTotal = 0, m_nRateBytes = 0, m_nSynced = 0;
     bool m_bDecided = false;
     int m_nReason = MIRA_ERR_NONE;
     std::string m_strWhy, m_strContentRange;
