@@ -1,6 +1,5 @@
 // Download jobs against an HTTP server inside the test process: the messages of a job in order, the
 // resolution of download-address links, the caller's name, and a cancel that silences the job.
-#include <algorithm>
 #include <memory>
 
 #include "MessageSink.h"
@@ -120,13 +119,14 @@ TEST_F(DownloadTest, CancelSilencesTheJobAndRemovesItsPart) {
         if (m.nMessage != WM_MX_DOWNLOAD_PROGRESS || cancelled) return;
         EXPECT_LE(0, CDownloadAVFile::Instance()->GetDownloadPercent(id));
         cancelled = true;  // from inside the status window's own relay, which must not outlive it
+        std::this_thread::sleep_for(std::chrono::milliseconds(350));  // more progress is queued meanwhile
         CDownloadAVFile::Instance()->DelMultiDownload(id);
     };
     ASSERT_TRUE(sink->PumpUntilExit(id, 20000));
-    std::vector<std::string> words = Words();
-    auto progress = std::find_if(words.begin(), words.end(), [](const std::string& w) { return w.rfind("PROGRESS", 0) == 0; });
-    ASSERT_NE(words.end(), progress);
-    EXPECT_EQ(std::vector<std::string>{"JOB_END"}, std::vector<std::string>(progress + 1, words.end()));
+    std::vector<std::string> after;  // every message after the first progress, the one cancelled in
+    for (const RECEIVEDMSG& m : sink->Messages())
+        if (!after.empty() || m.nMessage == WM_MX_DOWNLOAD_PROGRESS) after.push_back(MessageName(m.nMessage, CMessageSink::kDownloads));
+    EXPECT_EQ((std::vector<std::string>{"PROGRESS", "JOB_FINISHED", "JOB_END"}), after);
     EXPECT_EQ(-1, CDownloadAVFile::Instance()->GetDownloadPercent(id));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\dl\\song.mp3"));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\dl\\song.mp3.part"));
