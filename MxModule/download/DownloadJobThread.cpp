@@ -47,11 +47,12 @@ int GetDownloadURLs(CString strUrl, unsigned long& nSize, CList<CString, CString
     if (!urls) return 0;
     CString text = XmlReader::Text(urls.Get());
     text.Trim();
-    for (int at = text.Find('\n'); at >= 0; at = text.Find('\n')) {
-        pList->AddTail(text.Left(at));
-        text = text.Mid(at + 1);
+    int start = 0;
+    for (int at = text.Find('\n'); at >= 0; at = text.Find('\n', start)) {
+        pList->AddTail(text.Mid(start, at - start));
+        start = at + 1;
     }
-    if (!text.IsEmpty()) pList->AddTail(text);
+    if (start < text.GetLength()) pList->AddTail(text.Mid(start));
     return 1;
 }
 

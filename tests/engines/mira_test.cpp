@@ -257,7 +257,7 @@ TEST_F(MiraTest, PauseKeepsThePartCancelRemovesItAndFallsSilent) {
     EXPECT_FALSE(HostExists(machine.HostC("other.mp3.part")));
 }
 
-TEST_F(MiraTest, TasksRunTogetherButNeverTwoOnOneTarget) {
+TEST_F(MiraTest, TasksRunTogetherUpToTheSettingsCountButNeverTwoOnOneTarget) {
     std::vector<MIRATASK> tasks;
     for (const char* target : {"C:\\a.mp3", "C:\\b.mp3", "D:\\c.mp3"}) tasks.push_back(Start({"/slow"}, target));
     WaitForBytes(tasks[0], 1);
@@ -269,6 +269,23 @@ TEST_F(MiraTest, TasksRunTogetherButNeverTwoOnOneTarget) {
     for (MIRATASK task : tasks) EXPECT_EQ(MIRA_STATE_COMPLETED, MiraWaitDownload(task));
     for (const std::string& path : {machine.HostC("a.mp3"), machine.HostC("b.mp3"), machine.HostD("c.mp3")})
         EXPECT_TRUE(m_source == ReadHostFile(path)) << path;
+    // With the settings' MaxDownloadCount at 1, one transfer runs and the other waits its turn.
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Tamborinebox\\Setting\\Download", 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    DWORD one = 1;
+    RegSetValueExA(key, "MaxDownloadCount", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
+    RegCloseKey(key);
+    MIRATASK turns[] = {Start({"/slow"}, "C:\\e.mp3"), Start({"/slow"}, "C:\\f.mp3")};
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    std::string texts;
+    for (MIRATASK task : turns) {
+        MiraGetStatusInfo(task, status);
+        texts += std::string(reinterpret_cast<char*>(status + 512)) + (Int64At(status + 808) > 0 ? " (bytes)|" : "|");
+    }
+    EXPECT_TRUE(texts == "receiving (bytes)|waiting for a free download slot|" ||
+                texts == "waiting for a free download slot|receiving (bytes)|") << texts;
+    for (MIRATASK task : turns) EXPECT_EQ(MIRA_STATE_COMPLETED, MiraWaitDownload(task));
     // Unusable calls fail cleanly and waiting on them does not hang.
     const char* none[] = {nullptr};
     MIRATASK idle = CreateMiraTask();

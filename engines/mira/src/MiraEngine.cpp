@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <climits>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -353,6 +355,46 @@ void End(CMiraTask& task, int state, int error, const std::string& text) {
     task.m_cvEnded.notify_all();
 }
 
+// Transfers running at once: the settings' MaxDownloadCount (1 to 5) when the user has one; without
+// it every task runs at once. A task waiting for its turn holds its ".part" and can be paused or cancelled.
+std::mutex g_slotLock;
+std::condition_variable g_slotFree;
+int g_nRunning = 0;
+
+int SlotLimit() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Tamborinebox\\Setting\\Download", 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return INT_MAX;
+    DWORD type = 0, value = 0, size = sizeof value;
+    LONG result = RegQueryValueExA(key, "MaxDownloadCount", nullptr, &type, reinterpret_cast<LPBYTE>(&value), &size);
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS || type != REG_DWORD) return INT_MAX;
+    return std::min(std::max(static_cast<int>(value), 1), 5);
+}
+
+class CSlot {
+public:
+    explicit CSlot(CMiraTask& task) {
+        const int limit = SlotLimit();
+        std::unique_lock<std::mutex> lock(g_slotLock);
+        if (g_nRunning >= limit) SetText(task, "waiting for a free download slot");
+        while (g_nRunning >= limit && task.m_nStop == kRun) g_slotFree.wait_for(lock, std::chrono::milliseconds(100));
+        m_bHeld = task.m_nStop == kRun;
+        g_nRunning += m_bHeld;
+    }
+    ~CSlot() {
+        if (!m_bHeld) return;
+        std::lock_guard<std::mutex> lock(g_slotLock);
+        --g_nRunning;
+        g_slotFree.notify_all();
+    }
+    CSlot(const CSlot&) = delete;
+    CSlot& operator=(const CSlot&) = delete;
+
+private:
+    bool m_bHeld = false;
+};
+
 void RunTask(CMiraTask& task) {
     std::vector<std::string> urls;
     std::string winTarget;
@@ -381,6 +423,7 @@ void RunTask(CMiraTask& task) {
         task.m_nFound = task.m_nDone = st.st_size;
     }
 
+    CSlot slot(task);
     CTransfer transfer(task, fd, winTarget);
     int error = MIRA_ERR_NONE;
     bool done = false;

@@ -24,6 +24,9 @@
 // In order: STARTED; for each address tried CONNECTING, then [RESTARTING] SIZEKNOWN [RESUMING] PROGRESS...
 // DATADONE when it delivers, or STATUSTEXT (with the error) and NEXTADDRESS when it fails; then exactly
 // one of COMPLETED, PAUSED or FAILED. A cut transfer is continued from the same address at once.
+// At most the settings' MaxDownloadCount (HKEY_CURRENT_USER SOFTWARE\Tamborinebox\Setting\Download, 1 to 5)
+// transfers run at once; with no such value, all do. A task waiting for its turn is running (its ".part"
+// held, its status text saying so) between STARTED and its first CONNECTING.
 // A cancelled task posts nothing once MiraCancelDownloadUrllist has returned. MiraSetBlockMessage with
 // a non-zero value silences a task.
 //
