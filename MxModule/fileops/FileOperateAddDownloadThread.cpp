@@ -36,17 +36,6 @@ int CFileOperateAddDownloadThread::Fail(int bOwnThread, FileOperateResultCode nC
     return 0;
 }
 
-void CFileOperateAddDownloadThread::ShareTagLengths(const CString& strOldPath, const CString& strNewPath) {
-    CAudioFileParse parser;
-    AUDIOFILEINFO info;
-    CString path = strNewPath;
-    parser.ParseAudioFile(path, &info, 0, 0, "");
-    int nHeader = 0, nTail = 0;
-    parser.GetHeaderInfo(nHeader);
-    parser.GetTailInfo(nTail);
-    CDownloadAVFile::Instance()->ShareEditID3(strOldPath, path, nTail, nHeader);
-}
-
 int CFileOperateAddDownloadThread::Run(int bOwnThread) {
     if (IsStopped()) return 0;
     if (m_strDestDirectory.IsEmpty()) return Fail(bOwnThread, FOR_NO_DEST_DIRECTORY);
@@ -85,12 +74,7 @@ int CFileOperateAddDownloadThread::Run(int bOwnThread) {
     CAudioFileParse parser;
     CString before = m_strPath;
     parser.ParseAudioFile(m_strPath, &info, 1, 1, "");
-    {
-        int nHeader = 0, nTail = 0;
-        parser.GetHeaderInfo(nHeader);
-        parser.GetTailInfo(nTail);
-        share->ShareEditID3(before, m_strPath, nTail, nHeader);
-    }
+    ShareMovedFile(before, m_strPath, &parser);
     if (parser.m_bDRM) return Fail(bOwnThread, FOR_DRM_PROTECTED, m_strKey);
     if (parser.m_bScriptCommand && bOwnThread)
         m_pCallBack->OnFileOperateError(m_nID, m_strPath, m_strKey, FOR_SCRIPT_COMMANDS, "", "");
@@ -126,7 +110,7 @@ int CFileOperateAddDownloadThread::Run(int bOwnThread) {
         copied = CopyFileA(m_strPath, dest, TRUE);
     }
     if (!copied) return Fail(bOwnThread, FOR_COPY_FAILED, dest);
-    ShareTagLengths(m_strPath, dest);
+    ShareMovedFile(m_strPath, dest);
 
     CString type = CFileOperateManager::GetFileType(dest, nClass, nFormat, 1);
     DBRECORD record = mxfileops::AnalysedRecord(dest, info, type, CMxPublic::GetFileLen(dest));

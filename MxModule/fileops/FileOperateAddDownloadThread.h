@@ -27,6 +27,4 @@ public:
 private:
     // Reports a failure that ends the body: on its own thread as an error report, else as the result.
     int Fail(int bOwnThread, FileOperateResultCode nCode, const CString& strText2 = "");
-    // Tells the share companion the tag lengths of the file now at strNewPath.
-    static void ShareTagLengths(const CString& strOldPath, const CString& strNewPath);
 };

@@ -2,10 +2,9 @@
 
 #include <cstdlib>
 
-#include "MxModule/download/DownloadAVFile.h"
 #include "MxModule/foundation/MxPublic.h"
 #include "MxModule/library/DBOperater.h"
-#include "MxModule/metadata/AudioFileParse.h"
+#include "MxModule/metadata/AudioFileInfo.h"
 #include "platform/files.h"
 
 int CFileOperateMoveAudioPathThread::Run(int bOwnThread) {
@@ -83,14 +82,7 @@ int CFileOperateMoveAudioPathThread::Run(int bOwnThread) {
         if (bOwnThread) m_pCallBack->OnEndMoveOneOfMultiFiles(m_nID, source, dest, percent);
 
         // The share companion serves files by path and needs to know the tag blocks around the audio.
-        CAudioFileParse parser;
-        AUDIOFILEINFO info;
-        CString parsed = dest;
-        parser.ParseAudioFile(parsed, &info, 0, 0, "");
-        int headerLength = 0, tailLength = 0;
-        parser.GetHeaderInfo(headerLength);
-        parser.GetTailInfo(tailLength);
-        CDownloadAVFile::Instance()->ShareEditID3(source, dest, tailLength, headerLength);
+        ShareMovedFile(source, dest);
         if (!recorded) m_pCallBack->OnFileOperateError(m_nID, source, dest, FOR_DB_WRITE_FAILED, "", "");
     }
     if (bOwnThread) m_pCallBack->OnEndMoveMultiFiles(m_nID);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "MxModule/download/DownloadAVFile.h"
 #include "MxModule/fileops/FileOperateManager.h"
 #include "MxModule/foundation/MxFile.h"
 #include "MxModule/foundation/MxPublic.h"
@@ -10,6 +11,7 @@
 #include "MxModule/library/DBOperater.h"
 #include "MxModule/library/LibraryFormat.h"
 #include "MxModule/metadata/AudioFileInfo.h"
+#include "MxModule/metadata/AudioFileParse.h"
 #include "platform/files.h"
 
 namespace {
@@ -297,4 +299,18 @@ CString CFileOperateThreadBase::MakeDestFileName(CString strSource, AUDIOFILEINF
                          static_cast<LPCSTR>(extension));
     }
     return candidate;
+}
+
+void CFileOperateThreadBase::ShareMovedFile(const CString& strOldPath, const CString& strNewPath, CAudioFileParse* pParsed) {
+    CAudioFileParse parser;
+    if (!pParsed) {
+        AUDIOFILEINFO info;
+        CString path = strNewPath;
+        parser.ParseAudioFile(path, &info, 0, 0, "");
+        pParsed = &parser;
+    }
+    int nHeader = 0, nTail = 0;
+    pParsed->GetHeaderInfo(nHeader);
+    pParsed->GetTailInfo(nTail);
+    CDownloadAVFile::Instance()->ShareEditID3(strOldPath, strNewPath, nTail, nHeader);
 }

@@ -13,6 +13,7 @@
 #include "platform/threads.h"
 
 struct AUDIOFILEINFO;
+class CAudioFileParse;
 
 class MX_EXPORT CFileOperateThreadBase {
 public:
@@ -49,6 +50,10 @@ public:
     // The text with the characters a file name cannot hold turned into spaces; "未知" when nothing usable
     // is left or the system refuses the name.
     static CString MakeLegalFileName(CString strText);
+
+    // Tells the download library's share companion that the file of strOldPath now lies at strNewPath,
+    // with the tag lengths found there (by pParsed when it has read that file, else read anew).
+    static void ShareMovedFile(const CString& strOldPath, const CString& strNewPath, CAudioFileParse* pParsed = nullptr);
 
     // Sorts given paths into files and folders, without trailing backslashes; missing paths are dropped.
     static void SortPaths(const CStringList& paths, CStringList& files, CStringList& folders);
