@@ -18,27 +18,22 @@ int DownloadPercentOf(void* pTask) {
 IMPLEMENT_DYNAMIC(CDownloadManagerWnd, CFrameWnd)
 
 BEGIN_MESSAGE_MAP(CDownloadManagerWnd, CFrameWnd)
-ON_MESSAGE(MIRA_MSG_STARTED, OnStarted)
+ON_MESSAGE(MIRA_MSG_STARTED, OnEngine<WM_MX_DOWNLOAD_STARTED>)
 ON_MESSAGE(MIRA_MSG_SIZEKNOWN, OnProgress)
 ON_MESSAGE(MIRA_MSG_PROGRESS, OnProgress)
 ON_MESSAGE(MIRA_MSG_DATADONE, OnProgress)
 ON_MESSAGE(MIRA_MSG_STATUSTEXT, OnStatusText)
-ON_MESSAGE(MIRA_MSG_PAUSED, OnPaused)
+ON_MESSAGE(MIRA_MSG_PAUSED, OnEngine<WM_MX_DOWNLOAD_PAUSED>)
 ON_MESSAGE(MIRA_MSG_FAILED, OnFailed)
-ON_MESSAGE(MIRA_MSG_NEXTADDRESS, OnNextAddress)
-ON_MESSAGE(MIRA_MSG_RESUMING, OnResuming)
-ON_MESSAGE(MIRA_MSG_RESTARTING, OnRestarting)
-ON_MESSAGE(MIRA_MSG_CONNECTING, OnConnecting)
-ON_MESSAGE(MIRA_MSG_COMPLETED, OnCompleted)
+ON_MESSAGE(MIRA_MSG_NEXTADDRESS, OnEngine<WM_MX_DOWNLOAD_NEXT_ADDRESS>)
+ON_MESSAGE(MIRA_MSG_RESUMING, OnEngine<WM_MX_DOWNLOAD_RESUMING>)
+ON_MESSAGE(MIRA_MSG_RESTARTING, OnEngine<WM_MX_DOWNLOAD_RESTARTING>)
+ON_MESSAGE(MIRA_MSG_CONNECTING, OnEngine<WM_MX_DOWNLOAD_CONNECTING>)
+ON_MESSAGE(MIRA_MSG_COMPLETED, OnEngine<WM_MX_DOWNLOAD_COMPLETED>)
 END_MESSAGE_MAP()
 
 void CDownloadManagerWnd::Relay(UINT nMsg, LPARAM lParam) {
     if (m_hFrontWnd && m_nID) SendMessageA(m_hFrontWnd, nMsg, static_cast<WPARAM>(m_nID), lParam);
-}
-
-LRESULT CDownloadManagerWnd::OnStarted(WPARAM, LPARAM) {
-    Relay(WM_MX_DOWNLOAD_STARTED, 0);
-    return 0;
 }
 
 LRESULT CDownloadManagerWnd::OnProgress(WPARAM, LPARAM) {
@@ -59,37 +54,8 @@ LRESULT CDownloadManagerWnd::OnStatusText(WPARAM, LPARAM lParam) {
     return 0;
 }
 
-LRESULT CDownloadManagerWnd::OnPaused(WPARAM, LPARAM) {
-    Relay(WM_MX_DOWNLOAD_PAUSED, 0);
-    return 0;
-}
-
 LRESULT CDownloadManagerWnd::OnFailed(WPARAM, LPARAM lParam) {
     Relay(WM_MX_DOWNLOAD_FAILED, lParam);
     return 0;
 }
 
-LRESULT CDownloadManagerWnd::OnNextAddress(WPARAM, LPARAM) {
-    Relay(WM_MX_DOWNLOAD_NEXT_ADDRESS, 0);
-    return 0;
-}
-
-LRESULT CDownloadManagerWnd::OnResuming(WPARAM, LPARAM) {
-    Relay(WM_MX_DOWNLOAD_RESUMING, 0);
-    return 0;
-}
-
-LRESULT CDownloadManagerWnd::OnRestarting(WPARAM, LPARAM) {
-    Relay(WM_MX_DOWNLOAD_RESTARTING, 0);
-    return 0;
-}
-
-LRESULT CDownloadManagerWnd::OnConnecting(WPARAM, LPARAM) {
-    Relay(WM_MX_DOWNLOAD_CONNECTING, 0);
-    return 0;
-}
-
-LRESULT CDownloadManagerWnd::OnCompleted(WPARAM, LPARAM) {
-    Relay(WM_MX_DOWNLOAD_COMPLETED, 0);
-    return 0;
-}

@@ -44,16 +44,15 @@ public:
     int m_nID = 0;
 
 protected:
-    LRESULT OnStarted(WPARAM wParam, LPARAM lParam);
+    // An engine message relayed as the front-end message nMsg, with lParam 0.
+    template <UINT nMsg>
+    LRESULT OnEngine(WPARAM, LPARAM) {
+        Relay(nMsg, 0);
+        return 0;
+    }
     LRESULT OnProgress(WPARAM wParam, LPARAM lParam);
     LRESULT OnStatusText(WPARAM wParam, LPARAM lParam);
-    LRESULT OnPaused(WPARAM wParam, LPARAM lParam);
     LRESULT OnFailed(WPARAM wParam, LPARAM lParam);
-    LRESULT OnNextAddress(WPARAM wParam, LPARAM lParam);
-    LRESULT OnResuming(WPARAM wParam, LPARAM lParam);
-    LRESULT OnRestarting(WPARAM wParam, LPARAM lParam);
-    LRESULT OnConnecting(WPARAM wParam, LPARAM lParam);
-    LRESULT OnCompleted(WPARAM wParam, LPARAM lParam);
     DECLARE_MESSAGE_MAP()
 
 private:

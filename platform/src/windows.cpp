@@ -184,28 +184,32 @@ DWORD GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId) {
 
 LRESULT DefWindowProcA(HWND, UINT, WPARAM, LPARAM) { return 0; }
 
+namespace {
+
+// The window's user-data slot, or null (with the error set). Called with g_lock held.
+LONG_PTR* UserData(HWND hWnd, int nIndex) {
+    auto w = LookUpWindow(hWnd);
+    if (w == g_windows.end()) return nullptr;
+    if (nIndex == GWLP_USERDATA) return &w->second.userData;
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+}
+
+}  // namespace
+
 LONG_PTR SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong) {
     std::lock_guard<std::mutex> lock(g_lock);
-    auto w = LookUpWindow(hWnd);
-    if (w == g_windows.end()) return 0;
-    if (nIndex != GWLP_USERDATA) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    LONG_PTR old = w->second.userData;
-    w->second.userData = dwNewLong;
+    LONG_PTR* slot = UserData(hWnd, nIndex);
+    if (!slot) return 0;
+    LONG_PTR old = *slot;
+    *slot = dwNewLong;
     return old;
 }
 
 LONG_PTR GetWindowLongPtrA(HWND hWnd, int nIndex) {
     std::lock_guard<std::mutex> lock(g_lock);
-    auto w = LookUpWindow(hWnd);
-    if (w == g_windows.end()) return 0;
-    if (nIndex != GWLP_USERDATA) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    return w->second.userData;
+    LONG_PTR* slot = UserData(hWnd, nIndex);
+    return slot ? *slot : 0;
 }
 
 BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
