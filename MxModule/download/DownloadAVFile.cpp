@@ -184,6 +184,10 @@ int CDownloadAVFile::ShareEditID3(const char* pszOldPath, const char* pszNewPath
 }
 
 void CDownloadAVFile::AddDownloadIDTaskPair(int nID, void* pTask, CDownloadManagerWnd* pWnd) {
+    // A job that ended gave its identifier back, and the front end may never have deleted it: its
+    // window goes now, and the identifier names the new job alone.
+    void* pOld = nullptr;
+    if (m_mapWindows.Lookup(nID, pOld) && pOld != pWnd) static_cast<CDownloadManagerWnd*>(pOld)->DestroyWindow();
     m_mapTasks.SetAt(nID, pTask);
     m_mapWindows.SetAt(nID, pWnd);
 }

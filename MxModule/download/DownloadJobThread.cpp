@@ -11,6 +11,8 @@
 
 namespace {
 
+constexpr int kMaxAddresses = 64;
+
 // The resolver's own link: the download-address server's address of "/djurl.php", lower case.
 CString ResolverPrefix() {
     CString server = SearchCommon::ServerAddress("DownloadAddress");
@@ -47,12 +49,14 @@ int GetDownloadURLs(CString strUrl, unsigned long& nSize, CList<CString, CString
     if (!urls) return 0;
     CString text = XmlReader::Text(urls.Get());
     text.Trim();
+    // A hostile answer may list millions: a file has a few mirrors, and each failing address costs a
+    // connection time-out and two messages.
     int start = 0;
-    for (int at = text.Find('\n'); at >= 0; at = text.Find('\n', start)) {
+    for (int at = text.Find('\n'); at >= 0 && pList->GetCount() < kMaxAddresses; at = text.Find('\n', start)) {
         pList->AddTail(text.Mid(start, at - start));
         start = at + 1;
     }
-    if (start < text.GetLength()) pList->AddTail(text.Mid(start));
+    if (start < text.GetLength() && pList->GetCount() < kMaxAddresses) pList->AddTail(text.Mid(start));
     return 1;
 }
 

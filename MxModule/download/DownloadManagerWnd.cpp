@@ -48,9 +48,11 @@ LRESULT CDownloadManagerWnd::OnStatusText(WPARAM, LPARAM lParam) {
     DOWNLOADSTATUSTEXT text;
     std::memcpy(text.szText, status + 512, sizeof(text.szText));
     text.nParam = static_cast<int32_t>(lParam);
-    HWND hFront = m_hFrontWnd;  // this window may be gone once the first message is handled
+    // The front end may delete the job while it handles the text: then no notice follows (window
+    // handles are never reused, so a gone one stays gone).
+    HWND hFront = m_hFrontWnd, hSelf = m_hWnd;
     Relay(WM_MX_DOWNLOAD_STATUS_TEXT, reinterpret_cast<LPARAM>(&text));
-    if (lParam) SendMessageA(hFront, WM_MX_DOWNLOAD_NOTICE, 0, lParam);
+    if (lParam && IsWindow(hSelf)) SendMessageA(hFront, WM_MX_DOWNLOAD_NOTICE, 0, lParam);
     return 0;
 }
 

@@ -25,8 +25,6 @@ constexpr DWORD kDurationMask = 1u << 5;
 constexpr DWORD kOpinionMask = 1u << 6;
 constexpr DWORD kMD5Mask = 1u << 10;
 constexpr DWORD kCanPlayMask = 1u << 11;
-// What the user gave the song in the library and no tag holds: the rating, the address, the extras.
-constexpr DWORD kUserFields = kOpinionMask | 1u << 13 | 1u << 16 | 1u << 17 | 1u << 18;
 
 int UpdateOneField(const CString& strPath, CString DBRECORD::*field, const CString& value, DWORD dwMask) {
     DBRECORD record;
@@ -74,7 +72,7 @@ FileOperateResultCode CFileOperateManager::AnalyzingFile(CString strPath, AUDIOF
     CString type = GetFileType(working, nClass, nFormat, 1);
     DBRECORD record = mxfileops::AnalysedRecord(working, info, type, CMxPublic::GetFileLen(working));
     // Analysing a library song again keeps what the user gave it.
-    if (!CDBOperater::Instance()->UpdateSongInfo(strPath, &record, DBRECORD::kAllFields & ~kUserFields))
+    if (!CDBOperater::Instance()->UpdateSongInfo(strPath, &record, DBRECORD::kAllFields & ~mxfileops::kUserFields))
         return FOR_DB_WRITE_FAILED;
     if (pInfo) *pInfo = info;
     return FOR_SUCCESS;

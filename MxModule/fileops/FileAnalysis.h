@@ -7,6 +7,9 @@
 
 namespace mxfileops {
 
+// What the user gave the song in the library and no tag holds: the rating, the address, the extras.
+constexpr DWORD kUserFields = 1u << 6 | 1u << 13 | 1u << 16 | 1u << 17 | 1u << 18;
+
 // A default record with the tag values, the type text, the size and the analysed mark.
 DBRECORD AnalysedRecord(const CString& strPath, const AUDIOFILEINFO& info, const CString& strType, DWORD dwSize);
 

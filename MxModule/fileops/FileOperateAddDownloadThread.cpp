@@ -7,6 +7,7 @@
 #include "MxModule/library/DBOperater.h"
 #include "MxModule/library/LibraryFormat.h"
 #include "MxModule/metadata/AudioFileParse.h"
+#include "MxModule/search/SearchCommon.h"
 #include "platform/files.h"
 
 namespace {
@@ -79,17 +80,26 @@ int CFileOperateAddDownloadThread::Run(int bOwnThread) {
     if (parser.m_bScriptCommand && bOwnThread)
         m_pCallBack->OnFileOperateError(m_nID, m_strPath, m_strKey, FOR_SCRIPT_COMMANDS, "", "");
 
+    // A result's text that is the file's own as the search cleans names ("AC DC" for "AC/DC") keeps the
+    // file's, in the tags, the record and the name.
+    const CString fileTexts[] = {info.strTitle, info.strArtist, info.strAlbum};
+    CString* preferredTexts[] = {&m_infoPreferred.strTitle, &m_infoPreferred.strArtist, &m_infoPreferred.strAlbum};
+    for (int k = 0; m_pPreferred && k < 3; ++k)
+        if (!fileTexts[k].IsEmpty() && SearchCommon::CleanName(fileTexts[k]) == SearchCommon::CleanName(*preferredTexts[k]))
+            *preferredTexts[k] = fileTexts[k];
     CString dest = MakeDestFileName(m_strPath, &info, m_pPreferred);
     if (dest.IsEmpty()) return Fail(bOwnThread, FOR_NO_DEST_NAME);
     if (m_pPreferred) {
         // The tag record now holds the known preferred texts and, where the result knew none, the file's
-        // own: an unknown title never replaces a good one in the file.
-        AUDIOFILEINFO written = m_infoPreferred;
-        written.strTitle = info.strTitle;
-        written.strArtist = info.strArtist;
-        written.strAlbum = info.strAlbum;
-        CAudioFileParse writer;
-        writer.SetAudioFileInfo(m_strPath, &written, 7);
+        // own: an unknown title never replaces a good one, and tags that already say it stay untouched.
+        if (info.strTitle != fileTexts[0] || info.strArtist != fileTexts[1] || info.strAlbum != fileTexts[2]) {
+            AUDIOFILEINFO written = m_infoPreferred;
+            written.strTitle = info.strTitle;
+            written.strArtist = info.strArtist;
+            written.strAlbum = info.strAlbum;
+            CAudioFileParse writer;
+            writer.SetAudioFileInfo(m_strPath, &written, 7);
+        }
         if (bOwnThread) m_pCallBack->OnDownloadSetNewAudioInfo(m_nID, m_strKey, info.strTitle, info.strArtist);
     }
 
@@ -119,15 +129,23 @@ int CFileOperateAddDownloadThread::Run(int bOwnThread) {
         if (Known(m_pPreferred->strArtist)) record.Artist = m_pPreferred->strArtist;
         if (Known(m_pPreferred->strAlbum)) record.Album = m_pPreferred->strAlbum;
     }
+    // A record that exists keeps what the user gave it (the rating, the extras) when the local file
+    // replaces it.
     CDBOperater* db = CDBOperater::Instance();
+    const DWORD dwMask = DBRECORD::kAllFields & ~mxfileops::kUserFields;
     int stored = 0;
     if (db->CheckFileImportedByFileName(dest))
-        stored = db->UpdateSongInfo(dest, &record, 0x7FFFF);
+        stored = db->UpdateSongInfo(dest, &record, dwMask);
     else if (!m_strRecordKey.IsEmpty() && db->CheckFileImportedByFileName(m_strRecordKey))
-        stored = db->UpdateSongInfo(m_strRecordKey, &record, 0x7FFFF);
+        stored = db->UpdateSongInfo(m_strRecordKey, &record, dwMask);
     else
         stored = db->AddSongInfo(&record, 0);
-    if (!stored) return Fail(bOwnThread, FOR_DB_WRITE_FAILED, dest);
+    if (!stored) {
+        // The copy is this worker's own (never made over a file): it goes, and the share record with it.
+        ShareMovedFile(dest, m_strPath);
+        DeleteFileA(dest);
+        return Fail(bOwnThread, FOR_DB_WRITE_FAILED, dest);
+    }
     if (bOwnThread) m_pCallBack->OnEndCopySingleFile(m_nID, m_strPath, dest);
     return 0;
 }

@@ -178,6 +178,7 @@ TEST_F(CopyTest, DownloadsJoinTheLibraryUnderTheTagRuleReplacingTheirAddressReco
         {"a.mp3", Mp3("FileTitle", "FileArtist"), " T ", "A", "http://h/x.mp3", "A-T.mp3", "T", added},
         {"again.mp3", Mp3("FileTitle", "FileArtist"), "T", "A", "", "A-T1.mp3", "T", added},
         {"u.mp3", Mp3("FileTitle", "FileArtist"), unknown, "B", "", "B-FileTitle.mp3", "FileTitle", added},
+        {"clean.mp3", Mp3("What? Now", "FileArtist"), "What  Now", "A", "", "A-What  Now.mp3", "What? Now", added},  // as searches clean it
         {"video.mp3", "not audio", "T", "A", "", "", "", {"FILEOPERATE_ERROR(video.mp3)#13", "THREAD_EXIT"}},
     };
     for (Case& c : cases) {

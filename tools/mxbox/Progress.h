@@ -14,6 +14,7 @@ class Progress {
 public:
     Progress() : m_tty(isatty(fileno(stderr)) != 0) {}
     ~Progress() { Done(); }
+    bool Tty() const { return m_tty; }
     void Show(const std::string& text) {
         if (text == m_last) return;
         m_last = text;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "MessageSink.h"
+#include "MxModule/foundation/XmlReader.h"
 #include "Progress.h"
 #include "cli.h"
 #include "mira/MiraLib.h"
@@ -34,12 +35,31 @@ long long StatusInt(const unsigned char* status, size_t at) {
     return value;
 }
 
-// The file name an address suggests: its last path part, else "download".
-CString NameOf(const std::string& url) {
-    std::string path = url.substr(0, url.find_first_of("?#"));
-    std::string name = path.substr(path.find_last_of('/') + 1);
-    if (path.find("://") + 3 > path.find_last_of('/') || name.empty() || name == "djurl.php") name = "download";
-    return CFileOperateThreadBase::MakeLegalFileName(Ansi(name, "URL"));
+// The file name a download-address link's answer gives, or "".
+CString AnswerFileName(const CString& link) {
+    CoInitialize(nullptr);
+    CString name;
+    {
+        CXmlPtr<IXMLDOMDocument> doc = XmlReader::CreateDocument();
+        CXmlNodePtr root;
+        if (doc && XmlReader::Load(doc.Get(), link)) root = XmlReader::Select(doc.Get(), "downloadList");
+        if (root) XmlReader::Attribute(root.Get(), "filename", name);
+    }
+    CoUninitialize();
+    return name;
+}
+
+// The file name an address suggests: the name a download-address server gives, else the address's last
+// path part, else "download".
+CString NameOf(const CString& url) {
+    CString name;
+    if (url.Find("/djurl.php") >= 0) name = AnswerFileName(url);
+    if (name.IsEmpty()) {
+        CString path = url.SpanExcluding("?#");
+        int slash = path.ReverseFind('/');
+        if (path.Find("://") + 3 <= slash) name = path.Mid(slash + 1);
+    }
+    return CFileOperateThreadBase::MakeLegalFileName(name.IsEmpty() || name == "djurl.php" ? CString("download") : name);
 }
 
 CString TempFolder() {
@@ -66,12 +86,10 @@ int RunJob(const std::vector<CString>& urls, const CString& target) {
     g_interrupted = 0;
     Progress progress;
     DWORD start = GetTickCount();
-    bool pausing = false;
+    int shown = -1;  // the last tenth shown when stderr is not a terminal
     while (!sink.PumpUntilExit(id, 200)) {
-        if (g_interrupted && !pausing) {
-            pausing = true;
-            engine->PauseMultiDownload(id);
-        }
+        // Asked again each time: a pause before the transfer began (still resolving) must not be lost.
+        if (g_interrupted) engine->PauseMultiDownload(id);
         unsigned char status[MIRA_STATUS_SIZE] = {};
         if (!MiraGetStatusInfo(task, status)) continue;
         long long total = StatusInt(status, 800), done = StatusInt(status, 808), found = StatusInt(status, 24);
@@ -85,6 +103,8 @@ int RunJob(const std::vector<CString>& urls, const CString& target) {
                    "] " + std::to_string(percent) + "% of " + Bytes(total);
             if (rate > 0) line += ", " + Bytes((long long)rate) + "/s, " + std::to_string((long long)((total - done) / rate)) + " s left";
         }
+        if (!progress.Tty() && (total <= 0 || int(done * 10 / total) == shown)) continue;
+        if (total > 0) shown = int(done * 10 / total);
         progress.Show(line);
     }
     progress.Done();
@@ -107,6 +127,11 @@ int RunJob(const std::vector<CString>& urls, const CString& target) {
                 break;
             default: break;
         }
+    }
+    if (why.empty()) {  // how the engine ended it, e.g. a target it cannot write
+        unsigned char status[MIRA_STATUS_SIZE] = {};
+        MiraGetStatusInfo(task, status);
+        why = reinterpret_cast<const char*>(status + 512);
     }
     return Fail(why.empty() ? "the download failed" : why);
 }
@@ -153,9 +178,16 @@ int Download(const DownloadArgs& a) {
     }
     bool temporary = a.to.empty() && a.import;
     CString target;
-    if (!a.to.empty()) target = SongPath(a.to);
-    else if (temporary) target = TempFolder() + "\\" + NameOf(a.urls.front());
-    else target = SongPath(Utf8(NameOf(a.urls.front())));
+    if (!a.to.empty()) {
+        target = SongPath(a.to);
+    } else if (temporary) {
+        // Filed by content: a name without a type is taken as MP3, and corrected when it is not.
+        CString name = NameOf(urls.front());
+        target = TempFolder() + "\\" + name + (name.Find('.') < 0 ? ".mp3" : "");
+        DeleteFileA(target);  // a finished copy an earlier run could not file; a ".part" stays
+    } else {
+        target = SongPath(Utf8(NameOf(urls.front())));
+    }
     if (GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES)
         return Fail(Shown(target) + " exists: choose another name with --to");
     int status = RunJob(urls, target);
@@ -164,7 +196,7 @@ int Download(const DownloadArgs& a) {
         return status;
     }
     status = Import(target, nullptr, urls.front());
-    if (temporary && !status) DeleteFileA(target);
+    if (temporary) DeleteFileA(target);
     return status;
 }
 
@@ -183,7 +215,7 @@ int DownloadSearchResult(const AUDIORESULTUINT& r) {
     preferred.strArtist = r.strArtist;
     preferred.strAlbum = r.strAlbum;
     status = Import(target, &preferred, urls.front());
-    if (!status) DeleteFileA(target);
+    DeleteFileA(target);
     return status;
 }
 

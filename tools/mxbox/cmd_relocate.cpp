@@ -77,6 +77,15 @@ bool Move(bool bAudio, const CString& oldFolder, const CString& newFolder, size_
     return ended || fatal == CodeText(FOR_NO_FILES_FOUND);
 }
 
+// Makes the folder and its missing parents.
+bool MakeFolder(const CString& folder) {
+    for (int at = folder.Find('\\', 3);; at = folder.Find('\\', at + 1)) {
+        CString part = at < 0 ? folder : folder.Left(at);
+        if (GetFileAttributesA(part) == INVALID_FILE_ATTRIBUTES && !CreateDirectoryA(part, nullptr)) return false;
+        if (at < 0) return true;
+    }
+}
+
 void RunRelocate(const RelocateArgs& a) {
     if (a.audio.empty() == a.lyrics.empty()) throw CLI::RuntimeError(Fail("give one of --audio NEW and --lyrics NEW"));
     const bool audio = !a.audio.empty();
@@ -88,17 +97,25 @@ void RunRelocate(const RelocateArgs& a) {
     CString& setting = audio ? s.AudioSetting.AudioPath : s.AudioSetting.LyricPath;
     if (setting.IsEmpty()) throw CLI::RuntimeError(Fail(std::string("no ") + (audio ? "AudioPath" : "LyricPath") + " is set"));
     if (setting.CompareNoCase(newFolder) == 0) throw CLI::RuntimeError(Fail("that is the current folder already"));
+    // The new folder must be one, or one that can be made, before anything moves.
+    DWORD attributes = GetFileAttributesA(newFolder);
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        throw CLI::RuntimeError(Fail(Shown(newFolder) + ": a file, not a folder"));
+    if (attributes == INVALID_FILE_ATTRIBUTES && !MakeFolder(newFolder))
+        throw CLI::RuntimeError(Fail(Shown(newFolder) + ": the folder cannot be made"));
     size_t failed = 0;
     // An old folder that was never made holds nothing to move.
     if (GetFileAttributesA(setting) == INVALID_FILE_ATTRIBUTES)
         std::cout << Shown(setting) << " does not exist: nothing to move\n";
     else if (!Move(audio, setting, newFolder, failed))
         throw CLI::RuntimeError(1);
-    // The files are there now: the setting follows them, also when single files stayed behind.
+    // The setting follows once every file has: until then the same command moves the rest.
+    if (failed)
+        throw CLI::RuntimeError(Fail(std::to_string(failed) + " files stayed in " + Shown(setting) + ", which stays the " +
+                                     (audio ? "AudioPath" : "LyricPath") + "; the same command moves the rest"));
     setting = newFolder;
     settings->SaveCurrentSetting(&s);
     settings->UpdateSetting();
-    if (failed) throw CLI::RuntimeError(Fail(std::to_string(failed) + " files stayed in the old folder"));
 }
 
 }  // namespace

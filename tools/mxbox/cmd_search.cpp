@@ -197,13 +197,12 @@ int Search(const SearchArgs& a) {
     }
     bool anyResult = false;
     for (const RECEIVEDMSG* m : ends) anyResult = anyResult || !m->vecSongs.empty();
-    if (a.download) {
-        if (ends.empty() || a.download > ends.front()->vecSongs.size())
-            return Fail("there is no result " + std::to_string(a.download) + " to download");
-        return DownloadSearchResult(ends.front()->vecSongs[a.download - 1]);
-    }
-    return Report(codes, AudioErrorMeaning, ASE_ELEMENT_MISSING, ASE_LYRIC_ELEMENT_MISSING, anyResult,
-                  type == AST_ONLINE || type == AST_ONLINE_THEN_LIBRARY ? "SongSearch" : nullptr);
+    int status = Report(codes, AudioErrorMeaning, ASE_ELEMENT_MISSING, ASE_LYRIC_ELEMENT_MISSING, anyResult,
+                        type == AST_ONLINE || type == AST_ONLINE_THEN_LIBRARY ? "SongSearch" : nullptr);
+    if (!a.download) return status;
+    if (ends.empty() || a.download > ends.front()->vecSongs.size())
+        return Fail("there is no result " + std::to_string(a.download) + " to download");
+    return DownloadSearchResult(ends.front()->vecSongs[a.download - 1]);
 }
 
 struct LyricArgs {
@@ -292,7 +291,7 @@ void AddSearchCommands(CLI::App& app) {
         ->capture_default_str();
     s->add_flag("--json", search->json, "Machine-readable output");
     s->add_option("--download", search->download, "Download result N (of the first list) into the library")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Range(size_t(1), size_t(100000)));
     s->callback([search] {
         int status = Search(*search);
         if (status) throw CLI::RuntimeError(status);
