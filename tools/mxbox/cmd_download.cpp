@@ -151,7 +151,8 @@ int Import(const CString& path, AUDIOFILEINFO* preferred, const CString& address
     for (const RECEIVEDMSG& m : sink.Messages(id)) {
         if (m.nMessage == WM_MX_END_COPY_SINGLE_FILE) std::cout << "added to the library: " << Shown(m.strText[1]) << "\n";
         if (m.nMessage != WM_MX_FILEOPERATE_ERROR) continue;
-        Fail(Shown(m.strText[0]) + ": " + FileOperateText(m.nCode));
+        Fail(Shown(m.strText[0]) + ": " + FileOperateText(m.nCode) +
+             (m.nCode != FOR_SCRIPT_COMMANDS && !m.strText[1].IsEmpty() ? " (" + Shown(m.strText[1]) + ")" : ""));
         status = m.nCode == FOR_SCRIPT_COMMANDS ? status : 1;
     }
     return status;

@@ -71,7 +71,7 @@ bool Move(bool bAudio, const CString& oldFolder, const CString& newFolder, size_
     sink.PumpUntilExit(id, INFINITE);
     if (tty && total) std::cerr << "\n";
     if (!fatal.empty() && fatal != CodeText(FOR_NO_FILES_FOUND)) throw CLI::RuntimeError(Fail(fatal));
-    std::cout << (bAudio ? "audio" : "lyric") << " folder: moved " << total - failed << " of " << total << " files to "
+    std::cout << (bAudio ? "audio" : "lyric") << " folder: moved " << (total > failed ? total - failed : 0) << " of " << total << " files to "
               << Shown(newFolder) << "\n";
     // An old folder with nothing to move still gives way to the new one.
     return ended || fatal == CodeText(FOR_NO_FILES_FOUND);
