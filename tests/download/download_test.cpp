@@ -128,6 +128,9 @@ TEST_F(DownloadTest, CancelSilencesTheJobAndRemovesItsPart) {
         if (!after.empty() || m.nMessage == WM_MX_DOWNLOAD_PROGRESS) after.push_back(MessageName(m.nMessage, CMessageSink::kDownloads));
     EXPECT_EQ((std::vector<std::string>{"PROGRESS", "JOB_FINISHED", "JOB_END"}), after);
     EXPECT_EQ(-1, CDownloadAVFile::Instance()->GetDownloadPercent(id));
+    EXPECT_EQ(-1, CDownloadAVFile::Instance()->GetDownloadPercent(0));
+    std::list<CString> none;
+    EXPECT_EQ(-1, CDownloadAVFile::Instance()->AddMultiDownload(nullptr, &none, "C:\\dl\\x.mp3", sink->GetHwnd(), ""));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\dl\\song.mp3"));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\dl\\song.mp3.part"));
 }
