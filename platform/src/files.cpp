@@ -760,6 +760,12 @@ BOOL MxHostPathToWindows(const std::string& hostPath, CString& winPath) {
     return TRUE;
 }
 
+int MxRenameNoReplace(const std::string& fromHost, const std::string& toHost) {
+    struct stat st;
+    if (lstat(fromHost.c_str(), &st) != 0) return errno;
+    return RenameNoReplace(fromHost, toHost, S_ISDIR(st.st_mode));
+}
+
 BOOL MxWindowsPathToHost(LPCSTR winPath, std::string& hostPath) {
     Resolved r;
     DWORD e = Resolve(winPath, r);
