@@ -29,7 +29,8 @@
 //   0x2431 MIRA_MSG_NEXTADDRESS  an address failed (after its MIRA_MSG_STATUSTEXT); the next one follows
 //   0x2402 MIRA_MSG_COMPLETED    the file is complete under its final name          (last message)
 //   0x2420 MIRA_MSG_PAUSED       paused; the ".part" stays for a later task          (last message)
-//   0x2430 MIRA_MSG_FAILED       every address failed; lParam: the last MIRA_ERR_    (last message)
+//   0x2430 MIRA_MSG_FAILED       every address failed, or the target was taken; lParam: the MIRA_ERR_
+//                                (last message)
 // In order: STARTED; for each address tried CONNECTING, then [RESTARTING] SIZEKNOWN [RESUMING] PROGRESS...
 // DATADONE when it delivers, or STATUSTEXT (with the error) and NEXTADDRESS when it fails; then exactly
 // one of COMPLETED, PAUSED or FAILED, posted before MiraWaitDownload can return (so a caller that
