@@ -589,36 +589,6 @@ DWORD CopyContents(int in, int out) {
     }
 }
 
-// Copies a file's bytes, read-only bit and modification time; a failed copy leaves no partial file.
-DWORD CopyHostFile(const Resolved& src, const std::string& dstHost, bool bNew = false) {
-    int in = open(src.host.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return ErrnoToWin(errno);
-    // The source is read sharing reads only; the target is written exclusively, and is truncated only
-    // once no other process holds it.
-    DWORD e = PlaceShareMarks(in, kRead, kShareRead);
-    // bNew: the target must not exist, also when another process makes it meanwhile.
-    int out = e ? -1 : open(dstHost.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | (bNew ? O_EXCL : 0), 0666);
-    if (!e && out < 0) e = errno == EEXIST ? DWORD(ERROR_FILE_EXISTS) : ErrnoToWin(errno);
-    if (!e) e = PlaceShareMarks(out, kWrite, 0);
-    if (!e && ftruncate(out, 0) != 0) e = ErrnoToWin(errno);
-    if (e) {
-        close(in);
-        if (out >= 0) close(out);
-        return e;
-    }
-    e = CopyContents(in, out);
-    close(in);
-    if (close(out) != 0 && !e) e = ErrnoToWin(errno);
-    if (e) {
-        unlink(dstHost.c_str());
-        return e;
-    }
-    timespec times[2] = {src.st.st_atim, src.st.st_mtim};
-    utimensat(AT_FDCWD, dstHost.c_str(), times, 0);
-    if (IsReadOnly(src.st)) chmod(dstHost.c_str(), src.st.st_mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH) & 07777);
-    return ERROR_SUCCESS;
-}
-
 std::atomic<void (*)(int)> g_moveStepHook{nullptr};
 
 void MoveStep(int nStep) {
@@ -647,6 +617,90 @@ int RenameNoReplace(const std::string& from, const std::string& to, bool bFolder
     return rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
+// A hidden name beside a target, for a file on its way there; never the same twice in this process.
+std::string HiddenName(const std::string& folder, const std::string& target, const char* kind) {
+    static std::atomic<unsigned> s_nNext{0};
+    return folder + "/.mx" + kind + "-" + std::to_string(getpid()) + "-" + std::to_string(s_nNext++) + "-" +
+           target.substr(target.rfind('/') + 1);
+}
+
+// Copies a file's bytes, read-only bit and times into an unnamed file beside the target (a hidden name
+// where the file system cannot make one), flushed before it takes the target's name: a copy cut short at
+// any point, also by a killed process, leaves the target as it was. bNew: the name is taken only while
+// free, also when another process makes it meanwhile; otherwise the copy replaces the target whole.
+DWORD CopyHostFile(const Resolved& src, const std::string& dstHost, bool bNew = false) {
+    int in = open(src.host.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return ErrnoToWin(errno);
+    // The source is read sharing reads only; a target that is replaced is held for writing alone until
+    // then, so no other process has it open meanwhile.
+    DWORD e = PlaceShareMarks(in, kRead, kShareRead);
+    int old = -1;
+    struct stat oldSt {};
+    if (!e && !bNew) {
+        old = open(dstHost.c_str(), O_RDWR | O_CLOEXEC);
+        if (old >= 0) {
+            e = PlaceShareMarks(old, kWrite, 0);
+            if (!e && fstat(old, &oldSt) != 0) e = ErrnoToWin(errno);
+        } else if (errno != ENOENT) {
+            e = ErrnoToWin(errno);
+        }
+    }
+    std::string folder = dstHost.substr(0, dstHost.rfind('/'));
+    if (folder.empty()) folder = "/";
+    std::string part;
+    int out = -1;
+    if (!e) {
+        out = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (out < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+            part = HiddenName(folder, dstHost, "copy");
+            out = open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        }
+        if (out < 0) e = ErrnoToWin(errno);
+    }
+    if (!e) {
+        MoveStep(0);
+        e = CopyContents(in, out);
+        MoveStep(1);
+    }
+    if (!e) {
+        timespec times[2] = {src.st.st_atim, src.st.st_mtim};
+        futimens(out, times);
+        // A replaced target keeps its mode, as when it was written over.
+        mode_t mode = old >= 0 ? oldSt.st_mode & 07777 : 0;
+        if (old >= 0) fchmod(out, mode);
+        if (IsReadOnly(src.st)) fchmod(out, src.st.st_mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH) & 07777);
+        if (fsync(out) != 0) e = ErrnoToWin(errno);
+        MoveStep(2);
+    }
+    if (!e) {
+        int named = 0;
+        std::string self = "/proc/self/fd/" + std::to_string(out);
+        if (bNew && part.empty()) {
+            named = linkat(AT_FDCWD, self.c_str(), AT_FDCWD, dstHost.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+        } else if (bNew) {
+            named = RenameNoReplace(part, dstHost, false);
+        } else {
+            // An unnamed file cannot be renamed over the target: it takes a hidden name for that moment.
+            if (part.empty()) {
+                part = HiddenName(folder, dstHost, "copy");
+                named = linkat(AT_FDCWD, self.c_str(), AT_FDCWD, part.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+                if (named) part.clear();
+            }
+            if (!named) named = rename(part.c_str(), dstHost.c_str()) == 0 ? 0 : errno;
+        }
+        if (named) e = named == EEXIST ? DWORD(ERROR_FILE_EXISTS) : ErrnoToWin(named);
+    }
+    if (out >= 0) close(out);
+    if (e && !part.empty()) unlink(part.c_str());
+    if (!e) {
+        SyncFolder(dstHost);
+        MoveStep(3);
+    }
+    close(in);
+    if (old >= 0) close(old);
+    return e;
+}
+
 // A move onto another device: the copy gets the target's name only once it is complete and on disk,
 // and the source goes only after that. A move cut short at any point leaves the source whole; at worst
 // both names hold the file.
@@ -666,7 +720,7 @@ DWORD MoveAcrossDevices(const Resolved& src, const std::string& target) {
     std::string part;
     int out = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (out < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-        part = folder + "/.mxmove-" + std::to_string(getpid()) + "-" + target.substr(target.rfind('/') + 1);
+        part = HiddenName(folder, target, "move");
         out = open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     }
     if (out < 0) {
@@ -758,6 +812,12 @@ BOOL MxHostPathToWindows(const std::string& hostPath, CString& winPath) {
     if (!mxp::HostToWindows(config().drives, GetACP(), HostNormalize(hostPath), out)) return FALSE;
     winPath = CString(out);
     return TRUE;
+}
+
+int MxRenameNoReplace(const std::string& fromHost, const std::string& toHost) {
+    struct stat st;
+    if (lstat(fromHost.c_str(), &st) != 0) return errno;
+    return RenameNoReplace(fromHost, toHost, S_ISDIR(st.st_mode));
 }
 
 BOOL MxWindowsPathToHost(LPCSTR winPath, std::string& hostPath) {

@@ -4,7 +4,9 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -63,7 +65,8 @@ long long Int64At(const unsigned char* p) {
 
 // Serves Source() at "/song", "/slow" (in paced chunks), "/cut" (the first answer stops half-way),
 // "/short" (announces more than it sends) and "/long" (sends more than it announces); records each
-// request's Range header and the file bytes it sent.
+// request's Range header and the file bytes it sent. Those of Source() carry the ETag of the version
+// served (m_nVersion 1: another file, m_changed) and answer a range whose If-Range names another one whole.
 class MiraTest : public MachineTest {
 protected:
     MiraTest()
@@ -72,14 +75,20 @@ protected:
                   return [this, path, limit, paceMs](const httplib::Request& req, httplib::Response& res) {
                       Log(req);
                       bool cut = path == "/cut" && m_nCuts++ == 0;
+                      const int version = m_nVersion;
+                      const std::string etag = "\"v" + std::to_string(version) + "\"";
+                      res.set_header("ETag", etag);
+                      if (req.has_header("If-Range") && req.get_header_value("If-Range") != etag)
+                          const_cast<httplib::Request&>(req).ranges.clear();
+                      const std::string* source = version ? &m_changed : &m_source;
                       res.set_content_provider(kSize, "application/octet-stream",
-                                               [this, cut, limit, paceMs](size_t offset, size_t length, httplib::DataSink& sink) {
+                                               [this, source, cut, limit, paceMs](size_t offset, size_t length, httplib::DataSink& sink) {
                                                    size_t end = std::min(offset + length, cut ? kSize / 2 : limit);
                                                    if (offset >= end) return false;
                                                    size_t n = std::min<size_t>(end - offset, 16 * 1024);
                                                    if (paceMs) std::this_thread::sleep_for(std::chrono::milliseconds(paceMs));
                                                    if (!paceMs) m_nServed += n;  // "/slow" may outlive its client
-                                                   return sink.write(m_source.data() + offset, n);
+                                                   return sink.write(source->data() + offset, n);
                                                });
                   };
               };
@@ -166,6 +175,8 @@ protected:
     }
 
     std::string m_source = Source();
+    std::string m_changed = std::string(Source()).replace(1000, 3, "new");
+    std::atomic<int> m_nVersion{0};
     std::mutex m_lock;
     std::vector<std::string> m_ranges;
     std::atomic<int> m_nCuts{0};
@@ -178,24 +189,28 @@ protected:
 TEST_F(MiraTest, DownloadsReportInOrderResumeAndFallBack) {
     const std::string half = "bytes=" + std::to_string(kSize / 2) + "-";
     // partBytes: a ".part" left by an earlier, killed process.
-    struct Row { const char* name; std::vector<std::string> paths; size_t partBytes; int state; std::string sequence; std::vector<std::string> ranges; } rows[] = {
-        {"plain", {"/song"}, 0, MIRA_STATE_COMPLETED, "STARTED,CONNECTING 0,SIZE,DATADONE,COMPLETED", {""}},
+    // partKept, targetBefore: a failed task keeps its ".part"; a file that was at the target already.
+    struct Row { const char* name; std::vector<std::string> paths; size_t partBytes; int state; std::string sequence; std::vector<std::string> ranges; bool partKept; const char* targetBefore; } rows[] = {
+        {"plain", {"/song"}, 0, MIRA_STATE_COMPLETED, "STARTED,CONNECTING 0,SIZE,DATADONE,COMPLETED", {""}, false, nullptr},
         {"cut connection", {"/cut"}, 0, MIRA_STATE_COMPLETED,
-         "STARTED,CONNECTING 0,SIZE,RESUMING,DATADONE,COMPLETED", {"", half}},
+         "STARTED,CONNECTING 0,SIZE,RESUMING,DATADONE,COMPLETED", {"", half}, false, nullptr},
         {"second address", {"/missing", "/song"}, 0, MIRA_STATE_COMPLETED,
-         "STARTED,CONNECTING 0,TEXT 3,NEXT,CONNECTING 1,SIZE,DATADONE,COMPLETED", {""}},
+         "STARTED,CONNECTING 0,TEXT 3,NEXT,CONNECTING 1,SIZE,DATADONE,COMPLETED", {""}, false, nullptr},
         {"part of a killed process", {"/song"}, kSize / 2, MIRA_STATE_COMPLETED,
-         "STARTED,CONNECTING 0,SIZE,RESUMING,DATADONE,COMPLETED", {half}},
+         "STARTED,CONNECTING 0,SIZE,RESUMING,DATADONE,COMPLETED", {half}, false, nullptr},
         {"range ignored", {"/norange"}, kSize / 3, MIRA_STATE_COMPLETED,
-         "STARTED,CONNECTING 0,RESTARTING,SIZE,DATADONE,COMPLETED", {"bytes=" + std::to_string(kSize / 3) + "-"}},
+         "STARTED,CONNECTING 0,RESTARTING,SIZE,DATADONE,COMPLETED", {"bytes=" + std::to_string(kSize / 3) + "-"}, false, nullptr},
         {"shorter than announced", {"/short"}, 0, MIRA_STATE_FAILED, "STARTED,CONNECTING 0,SIZE,TEXT 4,FAILED 4",
-         {"", "bytes=" + std::to_string(kSize - 1000) + "-"}},
-        {"longer than announced", {"/long"}, 0, MIRA_STATE_FAILED, "STARTED,CONNECTING 0,TEXT 5,FAILED 5", {""}},
+         {"", "bytes=" + std::to_string(kSize - 1000) + "-"}, true, nullptr},
+        {"longer than announced", {"/long"}, 0, MIRA_STATE_FAILED, "STARTED,CONNECTING 0,TEXT 5,FAILED 5", {""}, false, nullptr},
+        {"missing address", {"/missing"}, 0, MIRA_STATE_FAILED, "STARTED,CONNECTING 0,TEXT 3,FAILED 3", {}, false, nullptr},
+        {"target taken", {"/song"}, 0, MIRA_STATE_FAILED, "STARTED,CONNECTING 0,SIZE,DATADONE,FAILED 9", {""}, true, "mine"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         for (const char* file : {"song.mp3", "song.mp3.part"}) std::remove(machine.HostC(file).c_str());
         if (row.partBytes) WriteHostFile(machine.HostC("song.mp3.part"), m_source.substr(0, row.partBytes));
+        if (row.targetBefore) WriteHostFile(machine.HostC("SONG.MP3"), row.targetBefore);
         g_received.clear();
         { std::lock_guard<std::mutex> guard(m_lock); m_ranges.clear(); }
         m_nCuts = 0, m_nServed = 0;
@@ -219,11 +234,20 @@ TEST_F(MiraTest, DownloadsReportInOrderResumeAndFallBack) {
             EXPECT_EQ(static_cast<long long>(kSize), Int64At(status + 800));
             EXPECT_EQ(static_cast<long long>(kSize), Int64At(status + 808));
             EXPECT_STREQ("completed", reinterpret_cast<const char*>(status + 512));
+            EXPECT_GT(0, getxattr(machine.HostC("song.mp3").c_str(), "user.mira.validator", nullptr, 0));
             // Bytes already on disk are never fetched again (unless the server ignores the range).
             EXPECT_EQ(row.ranges[0].empty() || row.paths[0] == "/norange" ? kSize : kSize - row.partBytes,
                       m_nServed.load());
+        } else if (row.targetBefore) {
+            // Never replaced; the finished file waits as the ".part".
+            EXPECT_EQ(row.targetBefore, ReadHostFile(machine.HostC("SONG.MP3")));
+            EXPECT_FALSE(HostExists(machine.HostC("song.mp3")));
+            EXPECT_TRUE(m_source == ReadHostFile(machine.HostC("song.mp3.part")));
+            EXPECT_NE(nullptr, strstr(reinterpret_cast<const char*>(status + 512), "target exists"));
+            std::remove(machine.HostC("SONG.MP3").c_str());
         } else {
             EXPECT_FALSE(HostExists(machine.HostC("song.mp3")));
+            EXPECT_EQ(row.partKept, HostExists(machine.HostC("song.mp3.part")));
         }
         std::vector<std::string> ranges = Ranges();
         ranges.resize(std::min(ranges.size(), row.ranges.size()));
@@ -255,6 +279,45 @@ TEST_F(MiraTest, PauseKeepsThePartCancelRemovesItAndFallsSilent) {
     EXPECT_EQ("MARK", sequence.substr(sequence.rfind(',') + 1)) << sequence;
     EXPECT_FALSE(HostExists(machine.HostC("other.mp3")));
     EXPECT_FALSE(HostExists(machine.HostC("other.mp3.part")));
+
+    // The source changed between pause and resume: the ".part" starts over, and the file is the new source.
+    task = Start({"/slow"}, "C:\\changed.mp3");
+    WaitForBytes(task, 64 * 1024);
+    MiraPauseDownloadUrllist(task);
+    EXPECT_EQ(MIRA_STATE_PAUSED, MiraWaitDownload(task));
+    m_nVersion = 1;
+    Pump();
+    g_received.clear();
+    EXPECT_EQ(1, MiraResumeDownloadUrllist(task));
+    EXPECT_EQ(MIRA_STATE_COMPLETED, MiraWaitDownload(task));
+    EXPECT_TRUE(m_changed == ReadHostFile(machine.HostC("changed.mp3")));
+    Pump();
+    EXPECT_EQ("STARTED,CONNECTING 0,RESTARTING,SIZE,DATADONE,COMPLETED", Sequence());
+    m_nVersion = 0;
+
+    // Asked before the list comes: a cancel sticks; a pause ends the task paused at once, until resumed.
+    const std::string url = server.Base() + "/song";
+    const char* list[] = {url.c_str()};
+    struct Row { const char* name; void (*stop)(MIRATASK); int accepted, state; const char* sequence; } rows[] = {
+        {"cancel", MiraCancelDownloadUrllist, 0, MIRA_STATE_CANCELLED, ""},
+        {"pause", MiraPauseDownloadUrllist, 1, MIRA_STATE_PAUSED, "PAUSED"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        MIRATASK idle = CreateMiraTask();
+        m_tasks.push_back(idle);
+        MiraSetCallback(idle, m_hWnd, 0);
+        g_received.clear();
+        row.stop(idle);
+        EXPECT_EQ(row.accepted, MiraDownloadUrllist(idle, list, 1, "C:\\idle.mp3"));
+        EXPECT_EQ(row.state, MiraWaitDownload(idle));
+        Pump();
+        EXPECT_EQ(row.sequence, Sequence());
+        EXPECT_FALSE(HostExists(machine.HostC("idle.mp3.part")));
+        EXPECT_EQ(row.accepted, MiraResumeDownloadUrllist(idle));
+        EXPECT_EQ(row.accepted ? MIRA_STATE_COMPLETED : MIRA_STATE_CANCELLED, MiraWaitDownload(idle));
+        EXPECT_TRUE((row.accepted ? m_source : "") == ReadHostFile(machine.HostC("idle.mp3")));
+    }
 }
 
 TEST_F(MiraTest, TasksRunTogetherUpToTheSettingsCountButNeverTwoOnOneTarget) {
@@ -294,9 +357,21 @@ TEST_F(MiraTest, TasksRunTogetherUpToTheSettingsCountButNeverTwoOnOneTarget) {
     EXPECT_EQ(MIRA_STATE_FAILED, MiraWaitDownload(idle));
     EXPECT_EQ(-1, MiraWaitDownload(reinterpret_cast<MIRATASK>(~uintptr_t(0))));
     EXPECT_EQ(0, MiraGetStatusInfo(reinterpret_cast<MIRATASK>(~uintptr_t(0)), status));
+    // A caller that destroys each task as soon as its wait returns still receives every last message.
+    Pump();
+    g_received.clear();
+    for (int i = 0; i < 30; ++i) {
+        MIRATASK task = Start({"/missing"}, "C:\\gone.mp3");
+        MiraWaitDownload(task);
+        DestroyMiraTask(task);
+        m_tasks.pop_back();
+    }
+    Pump();
+    EXPECT_EQ(30, std::count_if(g_received.begin(), g_received.end(), [](const std::pair<UINT, LPARAM>& m) { return m.first == MIRA_MSG_FAILED; }));
 }
 
-TEST_F(MiraTest, FullDiskFailsBeforeWriting) {
+TEST_F(MiraTest, FullDiskFailsBeforeWritingAndDropsThePart) {
+    WriteHostFile(machine.HostC("song.mp3.part"), m_source.substr(0, kSize / 2));
     MxSetFreeSpaceOverride('C', 1000);
     MIRATASK task = Start({"/song"});
     EXPECT_EQ(MIRA_STATE_FAILED, MiraWaitDownload(task));
@@ -304,6 +379,7 @@ TEST_F(MiraTest, FullDiskFailsBeforeWriting) {
     Pump();
     EXPECT_EQ("STARTED,CONNECTING 0,TEXT 7,FAILED 7", Sequence());
     EXPECT_FALSE(HostExists(machine.HostC("song.mp3")));
+    EXPECT_FALSE(HostExists(machine.HostC("song.mp3.part")));
 }
 
 // Run by KilledProcessLeavesAPartThatIsContinued in a child process, which is killed half-way.

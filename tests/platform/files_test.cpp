@@ -191,8 +191,9 @@ TEST_F(FilesTest, CopyMoveAndAttributesKeepWindowsRules) {
 
 int g_nKillAtStep = -1;
 
-// A process killed at any step of a move onto another device loses nothing: the source stays whole
-// until the copy is complete under its name, and no part of a copy is ever seen at the target.
+// A process killed at any step of a move onto another device, or of a copy over a file, loses nothing:
+// the source stays whole until the copy is complete under its name, no part of a copy is ever seen at the
+// target, and a copied-over target holds its old bytes until the new ones are whole.
 TEST_F(FilesTest, AMoveOntoAnotherDeviceKilledAtAnyStepLosesNothing) {
     struct stat here {}, shm {};
     std::string other = "/dev/shm/mxmove-" + std::to_string(getpid());
@@ -203,27 +204,33 @@ TEST_F(FilesTest, AMoveOntoAnotherDeviceKilledAtAnyStepLosesNothing) {
     MxPlatformReload();
     const std::string bytes(300000, 'm');
     struct Row {
+        bool copy;
         int step;
         bool sourceKept, targetMade;
-    } rows[] = {{0, true, false}, {1, true, false}, {2, true, false}, {3, true, true}, {4, false, true}};
+    } rows[] = {{false, 0, true, false}, {false, 1, true, false}, {false, 2, true, false}, {false, 3, true, true},
+                {false, 4, false, true}, {true, 0, true, false}, {true, 1, true, false}, {true, 2, true, false},
+                {true, 3, true, true}};
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.copy ? "copy" : "move");
         WriteHostFile(machine.HostC("a.mp3"), bytes);
         unlink((other + "/a.mp3").c_str());
+        if (row.copy) WriteHostFile(other + "/a.mp3", "old");
         pid_t child = fork();
         if (child == 0) {
             g_nKillAtStep = row.step;
             MxSetMoveStepHook([](int step) {
                 if (step == g_nKillAtStep) raise(SIGKILL);
             });
-            MoveFileA("C:\\a.mp3", "S:\\a.mp3");
+            if (row.copy) CopyFileA("C:\\a.mp3", "S:\\a.mp3", FALSE);
+            else MoveFileA("C:\\a.mp3", "S:\\a.mp3");
             _exit(0);
         }
         int status = 0;
         ASSERT_EQ(child, waitpid(child, &status, 0));
         EXPECT_TRUE(WIFSIGNALED(status)) << row.step;
         EXPECT_EQ(row.sourceKept ? bytes : "", ReadHostFile(machine.HostC("a.mp3"))) << row.step;
-        EXPECT_EQ(row.targetMade ? bytes : "", ReadHostFile(other + "/a.mp3")) << row.step;
-        EXPECT_EQ(row.targetMade ? "a.mp3\n" : "", RunCommand("ls -A '" + other + "'")) << row.step;
+        EXPECT_EQ(row.targetMade ? bytes : row.copy ? "old" : "", ReadHostFile(other + "/a.mp3")) << row.step;
+        EXPECT_EQ(row.targetMade || row.copy ? "a.mp3\n" : "", RunCommand("ls -A '" + other + "'")) << row.step;
     }
     // Whole and uncut, a move takes the file across; it never replaces one that is there.
     WriteHostFile(machine.HostC("b.mp3"), "b");

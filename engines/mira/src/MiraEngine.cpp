@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,6 +40,8 @@ struct CMiraTask {
     HWND m_hWnd = nullptr;
     bool m_bBlock = false;
     bool m_bSilent = false;  // cancelled or abandoned: nothing more is posted
+    bool m_bCancelled = false;     // cancelled before it ever started: it never starts
+    bool m_bPausePending = false;  // paused before it started: the next start ends paused at once
     int m_nMode = MIRA_MODE_HTTP;
     std::string m_strCaller = "MiraLib";
     std::vector<std::string> m_vecUrls;
@@ -80,10 +83,15 @@ std::shared_ptr<CMiraTask> FindEnded(MIRATASK hTask) {
     return nullptr;
 }
 
-void Post(CMiraTask& task, UINT nMsg, LPARAM lParam = 0) {
-    std::lock_guard<std::mutex> guard(task.m_mutex);
+// With m_mutex held.
+void PostLocked(CMiraTask& task, UINT nMsg, LPARAM lParam = 0) {
     if (task.m_bSilent || task.m_bBlock || !task.m_hWnd) return;
     PostMessageA(task.m_hWnd, nMsg, 0, lParam);
+}
+
+void Post(CMiraTask& task, UINT nMsg, LPARAM lParam = 0) {
+    std::lock_guard<std::mutex> guard(task.m_mutex);
+    PostLocked(task, nMsg, lParam);
 }
 
 void SetText(CMiraTask& task, const std::string& text) {
@@ -102,10 +110,41 @@ void StopAndJoin(CMiraTask& task, StopKind kind) {
     if (task.m_thread.joinable()) task.m_thread.join();
 }
 
+// The validator kept with a ".part" in an extended attribute: "TOTAL VALIDATOR", the total size and the
+// strong ETag (else the Last-Modified date) of the answer that began it.
+const char kValidatorName[] = "user.mira.validator";
+
+bool ReadValidator(int fd, long long& total, std::string& validator) {
+    char buf[320];
+    ssize_t n = fgetxattr(fd, kValidatorName, buf, sizeof buf - 1);
+    if (n <= 0) return false;
+    buf[n] = 0;
+    char* end = nullptr;
+    total = strtoll(buf, &end, 10);
+    if (end == buf || *end != ' ' || total <= 0 || !end[1]) return false;
+    validator = end + 1;
+    // It goes into a request header: no control bytes.
+    for (char c : validator)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+    return true;
+}
+
+// Without a validator (or where the file system keeps no attributes) the ".part" is continued by its length.
+void WriteValidator(int fd, long long total, const std::string& validator) {
+    if (total <= 0 || validator.empty() || validator.size() > 256) {
+        fremovexattr(fd, kValidatorName);
+        return;
+    }
+    std::string value = std::to_string(total) + " " + validator;
+    fsetxattr(fd, kValidatorName, value.data(), value.size(), 0);
+}
+
 // One transfer from one address into the open ".part".
 class CTransfer {
 public:
-    CTransfer(CMiraTask& task, int fd, const std::string& winTarget) : m_task(task), m_fd(fd), m_winTarget(winTarget) {}
+    CTransfer(CMiraTask& task, int fd, const std::string& winTarget) : m_task(task), m_fd(fd), m_winTarget(winTarget) {
+        if (!ReadValidator(m_fd, m_nPartTotal, m_strValidator)) m_nPartTotal = 0, m_strValidator.clear();
+    }
 
     AttemptEnd Run(const std::string& url, bool& bProgressed, int& nError, std::string& strWhy) {
         struct stat st {};
@@ -115,6 +154,8 @@ public:
         m_bDecided = false;
         m_nReason = MIRA_ERR_NONE;
         m_strContentRange.clear();
+        m_strETag.clear();
+        m_strLastModified.clear();
 
         CURL* curl = curl_easy_init();
         if (!curl) return Fail(MIRA_ERR_CONNECT, "no transfer handle", nError, strWhy);
@@ -136,7 +177,15 @@ public:
         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 30L);
         curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
         curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 256L * 1024);  // fewer receive and write calls than with 16 KiB
-        if (m_nOffset > 0) curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
+        struct curl_slist* headers = nullptr;
+        if (m_nOffset > 0) {
+            curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
+            // The rest of the same file, or the whole of a changed one.
+            if (!m_strValidator.empty()) {
+                headers = curl_slist_append(nullptr, ("If-Range: " + m_strValidator).c_str());
+                curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+            }
+        }
         curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &CTransfer::OnHeader);
         curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &CTransfer::OnData);
@@ -150,6 +199,7 @@ public:
         long code = 0;
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
         curl_easy_cleanup(curl);
+        curl_slist_free_all(headers);
         m_curl = nullptr;
         bProgressed = m_nWritten > 0;
 
@@ -163,7 +213,7 @@ public:
                 SetTotal(total);
                 return kDone;
             }
-            if (ftruncate(m_fd, 0) != 0) return Fail(MIRA_ERR_WRITE, "the partial file cannot be cut", nError, strWhy);
+            if (!Forget()) return Fail(MIRA_ERR_WRITE, "the partial file cannot be cut", nError, strWhy);
             Post(m_task, MIRA_MSG_RESTARTING);
             return kRetryFromZero;
         }
@@ -178,6 +228,15 @@ public:
     }
 
     long long Total() const { return m_nTotal; }
+
+    // Empties the ".part" and drops its validator: what it held is not continued.
+    bool Forget() {
+        if (ftruncate(m_fd, 0) != 0) return false;
+        WriteValidator(m_fd, 0, "");
+        m_strValidator.clear();
+        m_nPartTotal = 0;
+        return true;
+    }
 
 private:
     static constexpr int kRestartMark = -1;
@@ -226,9 +285,13 @@ private:
             size_t space = m_strContentRange.find(' ');
             if (space != std::string::npos) first = atoll(m_strContentRange.c_str() + space + 1);
             total = ParseTotal(m_strContentRange);
-            if (first != m_nOffset || total <= 0 || (m_nTotal > 0 && total != m_nTotal)) {
-                // Not the range asked for, or the file changed since this task's first answer: start over.
-                if (ftruncate(m_fd, 0) != 0) return Abort(MIRA_ERR_WRITE, "the partial file cannot be cut");
+            std::string answer = AnswerValidator();
+            bool otherFile = (m_nTotal > 0 && total != m_nTotal) || (m_nPartTotal > 0 && total != m_nPartTotal) ||
+                             (!answer.empty() && !m_strValidator.empty() &&
+                              (answer[0] == '"') == (m_strValidator[0] == '"') && answer != m_strValidator);
+            if (first != m_nOffset || total <= 0 || otherFile) {
+                // Not the range asked for, or not the file the ".part" began: start over.
+                if (!Forget()) return Abort(MIRA_ERR_WRITE, "the partial file cannot be cut");
                 Post(m_task, MIRA_MSG_RESTARTING);
                 m_nReason = kRestartMark;
                 return 0;
@@ -237,14 +300,17 @@ private:
                 return Abort(MIRA_ERR_LONGER, "the range answered does not end at the announced size");
         } else if (code == 200) {
             if (m_nOffset > 0) {
-                // The server ignored the range: the whole file comes again.
-                if (ftruncate(m_fd, 0) != 0) return Abort(MIRA_ERR_WRITE, "the partial file cannot be cut");
+                // The server ignored the range, or the file changed since the ".part" began: it comes whole.
+                if (!Forget()) return Abort(MIRA_ERR_WRITE, "the partial file cannot be cut");
                 Post(m_task, MIRA_MSG_RESTARTING);
                 m_nOffset = 0;
                 std::lock_guard<std::mutex> guard(m_task.m_mutex);
                 m_task.m_nDone = 0;
             }
             total = length >= 0 ? length : 0;
+            m_strValidator = AnswerValidator();
+            m_nPartTotal = total;
+            WriteValidator(m_fd, m_nPartTotal, m_strValidator);
         } else if (code == 416) {
             return 0;  // judged after the transfer, with the announced size
         } else {
@@ -268,14 +334,32 @@ private:
         return 1;
     }
 
+    // The answer's strong ETag, else its Last-Modified date; "" when it has neither. A weak ETag cannot
+    // vouch for a range.
+    std::string AnswerValidator() const {
+        if (m_strETag.size() >= 2 && m_strETag[0] == '"') return m_strETag;
+        return m_strLastModified;
+    }
+
+    static std::string HeaderValue(const std::string& line, size_t from) {
+        size_t b = line.find_first_not_of(" \t", from), e = line.find_last_not_of(" \t\r\n");
+        return b == std::string::npos || e < b ? "" : line.substr(b, e - b + 1);
+    }
+
     static size_t OnHeader(char* data, size_t size, size_t count, void* user) {
         auto* self = static_cast<CTransfer*>(user);
         std::string line(data, size * count);
         if (line.size() > 14 && strncasecmp(line.c_str(), "content-range:", 14) == 0) {
-            size_t b = line.find_first_not_of(" \t", 14), e = line.find_last_not_of(" \t\r\n");
-            self->m_strContentRange = b == std::string::npos || e < b ? "" : line.substr(b, e - b + 1);
+            self->m_strContentRange = HeaderValue(line, 14);
+        } else if (line.size() > 5 && strncasecmp(line.c_str(), "etag:", 5) == 0) {
+            self->m_strETag = HeaderValue(line, 5);
+        } else if (line.size() > 14 && strncasecmp(line.c_str(), "last-modified:", 14) == 0) {
+            self->m_strLastModified = HeaderValue(line, 14);
         } else if (line.compare(0, 5, "HTTP/") == 0) {
-            self->m_strContentRange.clear();  // a redirect's headers do not count
+            // A redirect's headers do not count.
+            self->m_strContentRange.clear();
+            self->m_strETag.clear();
+            self->m_strLastModified.clear();
         }
         return size * count;
     }
@@ -337,21 +421,24 @@ private:
     long long m_nOffset = 0, m_nWritten = 0, m_nTotal = 0, m_nRateBytes = 0, m_nSynced = 0;
     bool m_bDecided = false;
     int m_nReason = MIRA_ERR_NONE;
-    std::string m_strWhy, m_strContentRange;
+    std::string m_strWhy, m_strContentRange, m_strETag, m_strLastModified;
+    // The ".part"'s validator and total; empty and 0 when it has none.
+    std::string m_strValidator;
+    long long m_nPartTotal = 0;
     Clock::time_point m_lastPost{}, m_rateStart = Clock::now();
 };
 
 void End(CMiraTask& task, int state, int error, const std::string& text) {
-    {
-        std::lock_guard<std::mutex> guard(task.m_mutex);
-        task.m_nState = state;
-        task.m_nError = error;
-        task.m_strText = text;
-        task.m_nRate = 0;
-    }
-    if (state == MIRA_STATE_COMPLETED) Post(task, MIRA_MSG_COMPLETED);
-    if (state == MIRA_STATE_PAUSED) Post(task, MIRA_MSG_PAUSED);
-    if (state == MIRA_STATE_FAILED) Post(task, MIRA_MSG_FAILED, error);
+    // The last message goes out in the same locked step as the state: a waiter that destroys the task
+    // as soon as it sees the end cannot silence it in between.
+    std::lock_guard<std::mutex> guard(task.m_mutex);
+    task.m_nState = state;
+    task.m_nError = error;
+    task.m_strText = text;
+    task.m_nRate = 0;
+    if (state == MIRA_STATE_COMPLETED) PostLocked(task, MIRA_MSG_COMPLETED);
+    if (state == MIRA_STATE_PAUSED) PostLocked(task, MIRA_MSG_PAUSED);
+    if (state == MIRA_STATE_FAILED) PostLocked(task, MIRA_MSG_FAILED, error);
     task.m_cvEnded.notify_all();
 }
 
@@ -395,6 +482,27 @@ private:
     bool m_bHeld = false;
 };
 
+// Opens and locks the ".part": its descriptor, -1 when it cannot be made, -2 when another task holds it.
+// One that the holder removed while this task waited for the lock is opened again, so that no byte goes
+// to a file without a name.
+int OpenPart(const std::string& hostPart) {
+    for (int tries = 0; tries < 5; ++tries) {
+        int fd = open(hostPart.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) return -1;
+        // The lock covers other tasks of this process as well as other processes.
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            close(fd);
+            return -2;
+        }
+        struct stat held {}, named {};
+        if (fstat(fd, &held) == 0 && stat(hostPart.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+            held.st_ino == named.st_ino)
+            return fd;
+        close(fd);
+    }
+    return -1;
+}
+
 void RunTask(CMiraTask& task) {
     std::vector<std::string> urls;
     std::string winTarget;
@@ -409,13 +517,9 @@ void RunTask(CMiraTask& task) {
     if (winTarget.size() < 3 || !MxWindowsPathToHost(winTarget.c_str(), hostTarget) ||
         !MxWindowsPathToHost((winTarget + ".part").c_str(), hostPart))
         return End(task, MIRA_STATE_FAILED, MIRA_ERR_ARGUMENTS, "the target is not a path of this machine");
-    int fd = open(hostPart.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    int fd = OpenPart(hostPart);
+    if (fd == -2) return End(task, MIRA_STATE_FAILED, MIRA_ERR_BUSY, "another download writes this target");
     if (fd < 0) return End(task, MIRA_STATE_FAILED, MIRA_ERR_WRITE, "the partial file cannot be made");
-    // The lock covers other tasks of this process as well as other processes.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        close(fd);
-        return End(task, MIRA_STATE_FAILED, MIRA_ERR_BUSY, "another download writes this target");
-    }
     struct stat st {};
     fstat(fd, &st);
     {
@@ -458,6 +562,7 @@ void RunTask(CMiraTask& task) {
             } else if (error == MIRA_ERR_SHORTER && ++fruitless <= 2) {
                 continue;  // answered, then cut before any byte: worth another try
             }
+            if (error == MIRA_ERR_LONGER) transfer.Forget();  // bytes of a server that miscounts: not continued
             lastWhy = why;
             SetText(task, "address " + std::to_string(i + 1) + " failed: " + why);
             Post(task, MIRA_MSG_STATUSTEXT, error);
@@ -477,37 +582,62 @@ void RunTask(CMiraTask& task) {
         return End(task, MIRA_STATE_PAUSED, MIRA_ERR_NONE, "paused");
     }
     if (!done) {
+        // A ".part" with nothing in it, or one that would only hold a full disk, is not kept.
+        if (fstat(fd, &st) == 0 && (st.st_size == 0 || error == MIRA_ERR_DISKFULL || error == MIRA_ERR_LONGER))
+            unlink(hostPart.c_str());
         close(fd);
         return End(task, MIRA_STATE_FAILED, error, "failed: " + lastWhy);
     }
     Post(task, MIRA_MSG_DATADONE);
-    // A file of the target's name in another letter case is the one replaced.
-    if (!MxWindowsPathToHost(winTarget.c_str(), hostTarget) || fsync(fd) != 0 ||
-        rename(hostPart.c_str(), hostTarget.c_str()) != 0) {
+    // A file of the target's name (in any letter case) is never replaced: the finished ".part" stays.
+    int named = !MxWindowsPathToHost(winTarget.c_str(), hostTarget) ? EINVAL
+                : fsync(fd) != 0                                    ? errno
+                                                                    : MxRenameNoReplace(hostPart, hostTarget);
+    if (named == EEXIST) {
+        close(fd);
+        return End(task, MIRA_STATE_FAILED, MIRA_ERR_EXISTS, "the target exists; the finished file stays as its .part");
+    }
+    if (named != 0) {
         close(fd);
         return End(task, MIRA_STATE_FAILED, MIRA_ERR_WRITE, "the finished file cannot be put in place");
     }
+    fremovexattr(fd, kValidatorName);  // the finished file does not carry it
     close(fd);
     End(task, MIRA_STATE_COMPLETED, MIRA_ERR_NONE, "completed");
 }
 
-// Starts the task's thread on its current list; false when it is running already.
-bool Start(const std::shared_ptr<CMiraTask>& task) {
+// Starts the task's thread, on a new list when one is given, else on its last: false when it is running
+// already or was cancelled before it ever started. A pause asked before the start ends it paused at once.
+bool Start(const std::shared_ptr<CMiraTask>& task, const std::vector<std::string>* urls = nullptr,
+           const char* target = nullptr) {
     std::lock_guard<std::mutex> join(task->m_joinLock);
     {
         std::lock_guard<std::mutex> guard(task->m_mutex);
-        if (task->m_nState == MIRA_STATE_RUNNING) return false;
+        if (task->m_nState == MIRA_STATE_RUNNING || task->m_bCancelled) return false;
     }
     if (task->m_thread.joinable()) task->m_thread.join();
     {
         std::lock_guard<std::mutex> guard(task->m_mutex);
-        task->m_nState = MIRA_STATE_RUNNING;
+        if (task->m_bCancelled) return false;
+        if (urls) {
+            task->m_vecUrls = *urls;
+            task->m_strTarget = target;
+        }
         task->m_nError = MIRA_ERR_NONE;
         task->m_nIndex = -1;
         task->m_nTotal = task->m_nDone = task->m_nFound = task->m_nRate = 0;
         task->m_strUrl.clear();
-        task->m_strText = "starting";
         task->m_bSilent = false;
+        if (task->m_bPausePending) {
+            task->m_bPausePending = false;
+            task->m_nState = MIRA_STATE_PAUSED;
+            task->m_strText = "paused";
+            PostLocked(*task, MIRA_MSG_PAUSED);
+            task->m_cvEnded.notify_all();
+            return true;
+        }
+        task->m_nState = MIRA_STATE_RUNNING;
+        task->m_strText = "starting";
         task->m_nStop = kRun;
     }
     try {
@@ -629,7 +759,7 @@ int MiraDownloadUrllist(MIRATASK hTask, const char** ppszUrls, int nCount, const
             if (ppszUrls[i] && *ppszUrls[i]) urls.push_back(ppszUrls[i]);
     {
         std::lock_guard<std::mutex> guard(task->m_mutex);
-        if (task->m_nState == MIRA_STATE_RUNNING) return 0;
+        if (task->m_nState == MIRA_STATE_RUNNING || task->m_bCancelled) return 0;
         if (urls.empty() || !pszTarget || !*pszTarget) {
             task->m_nState = MIRA_STATE_FAILED;
             task->m_nError = MIRA_ERR_ARGUMENTS;
@@ -637,10 +767,8 @@ int MiraDownloadUrllist(MIRATASK hTask, const char** ppszUrls, int nCount, const
             task->m_cvEnded.notify_all();
             return 0;
         }
-        task->m_vecUrls = urls;
-        task->m_strTarget = pszTarget;
     }
-    return Start(task) ? 1 : 0;
+    return Start(task, &urls, pszTarget) ? 1 : 0;
 }
 
 int MiraResumeDownloadUrllist(MIRATASK hTask) {
@@ -666,6 +794,7 @@ void MiraPauseDownloadUrllist(MIRATASK hTask) {
     if (auto task = Find(hTask)) {
         std::lock_guard<std::mutex> guard(task->m_mutex);
         if (task->m_nState == MIRA_STATE_RUNNING && task->m_nStop == kRun) task->m_nStop = kPause;
+        if (task->m_nState == MIRA_STATE_IDLE) task->m_bPausePending = true;  // asked before the start
     }
 }
 
@@ -674,6 +803,13 @@ void MiraCancelDownloadUrllist(MIRATASK hTask) {
         std::lock_guard<std::mutex> guard(task->m_mutex);
         task->m_bSilent = true;
         if (task->m_nState == MIRA_STATE_RUNNING) task->m_nStop = kCancel;
+        if (task->m_nState == MIRA_STATE_IDLE) {
+            // Asked before the start (the caller may still be preparing the list): the task never starts.
+            task->m_bCancelled = true;
+            task->m_nState = MIRA_STATE_CANCELLED;
+            task->m_strText = "cancelled";
+            task->m_cvEnded.notify_all();
+        }
     }
 }
 

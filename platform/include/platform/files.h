@@ -90,6 +90,9 @@ BOOL MxHostPathToWindows(const std::string& hostPath, CString& winPath);
 // The host path a Windows path names, existing components in their on-disk letter case; FALSE with the
 // last error set when the drive is unknown or the name is invalid.
 BOOL MxWindowsPathToHost(LPCSTR winPath, std::string& hostPath);
+// Renames a host file or folder without ever replacing what is at the target, also when another process
+// makes it meanwhile: 0, or an errno (EEXIST when the target is taken).
+int MxRenameNoReplace(const std::string& fromHost, const std::string& toHost);
 // fopen for a Windows path (the CRT's narrow fopen); null with the last error set on failure.
 FILE* MxFOpen(LPCSTR winPath, LPCSTR mode);
 // What GetFileInformationByHandle tells of a handle opened on the path (links followed), without the

@@ -13,8 +13,8 @@ void MxPlatformReload();
 void MxSetFreeSpaceOverride(char driveLetter, ULONGLONG freeBytes);
 
 // Calls the hook at each step of a move onto another device (0 the unnamed copy is made, 1 its bytes are
-// written, 2 they are on disk, 3 it has the target's name, 4 the source is gone), so that a test can cut
-// the move short there; null removes it.
+// written, 2 they are on disk, 3 it has the target's name, 4 the source is gone), and of CopyFileA
+// (steps 0 to 3), so that a test can cut the move or copy short there; null removes it.
 void MxSetMoveStepHook(void (*pfnHook)(int nStep));
 
 // Makes the next `count` CreateThread calls fail with error 8, as a machine out of resources would.

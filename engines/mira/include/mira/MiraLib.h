@@ -2,11 +2,20 @@
 //
 // Engine: a task downloads one file from a list of HTTP(S) addresses to a target given as a Windows
 // path (seen through the drive map). Bytes go to TARGET + ".part"; only a complete file is renamed to
-// TARGET, so the final name never holds a partial file. A ".part" left behind (a pause, a cut
-// connection, a killed process) is continued with a range request by the next task on the same target.
+// TARGET, so the final name never holds a partial file. That rename never replaces a file (in any letter
+// case) already at TARGET: the task then fails with MIRA_ERR_EXISTS and the finished ".part" stays.
+// A ".part" left behind (a pause, a cut connection, a killed process) is continued with a range request
+// by the next task on the same target.
 // An address that fails hands over to the next one; the task fails when the last one has failed.
-// A ".part" left by an earlier task is trusted by its length alone (no validator is kept), so a file
-// changed on the server in between is not noticed; within one task a changed total starts it over.
+// Validator: a ".part" keeps, in its extended attribute "user.mira.validator" ("TOTAL VALIDATOR"), the
+// total size and the strong ETag (else the Last-Modified date) of the answer that began it; a range
+// request for it carries If-Range with that validator. A whole answer (200) to it, a total that differs,
+// or another ETag / date in the range answer starts the ".part" over (MIRA_MSG_RESTARTING), so the
+// bytes of another file are never joined to it. A ".part" without the attribute (its server sent
+// neither header, its file system keeps no attributes, or an older task made it) cannot be checked and
+// is continued by its length alone. The finished file does not keep the attribute.
+// A failed task removes its ".part" when it holds no byte, and after MIRA_ERR_LONGER or MIRA_ERR_DISKFULL
+// (bytes of a server that miscounts, or a file that cannot fit); otherwise it stays to be continued.
 //
 // Messages: posted (PostMessageA) to the window given to MiraSetCallback, wParam 0 unless stated:
 //   0x2400 MIRA_MSG_STARTED      the task began working on its list
@@ -20,15 +29,22 @@
 //   0x2431 MIRA_MSG_NEXTADDRESS  an address failed (after its MIRA_MSG_STATUSTEXT); the next one follows
 //   0x2402 MIRA_MSG_COMPLETED    the file is complete under its final name          (last message)
 //   0x2420 MIRA_MSG_PAUSED       paused; the ".part" stays for a later task          (last message)
-//   0x2430 MIRA_MSG_FAILED       every address failed; lParam: the last MIRA_ERR_    (last message)
+//   0x2430 MIRA_MSG_FAILED       every address failed, or the target was taken; lParam: the MIRA_ERR_
+//                                (last message)
 // In order: STARTED; for each address tried CONNECTING, then [RESTARTING] SIZEKNOWN [RESUMING] PROGRESS...
 // DATADONE when it delivers, or STATUSTEXT (with the error) and NEXTADDRESS when it fails; then exactly
-// one of COMPLETED, PAUSED or FAILED. A cut transfer is continued from the same address at once.
+// one of COMPLETED, PAUSED or FAILED, posted before MiraWaitDownload can return (so a caller that
+// destroys the task as soon as the wait returns still receives it). A cut transfer is continued from
+// the same address at once.
 // At most the settings' MaxDownloadCount (HKEY_CURRENT_USER SOFTWARE\Tamborinebox\Setting\Download, 1 to 5)
 // transfers run at once; with no such value, all do. A task waiting for its turn is running (its ".part"
 // held, its status text saying so) between STARTED and its first CONNECTING.
 // A cancelled task posts nothing once MiraCancelDownloadUrllist has returned. MiraSetBlockMessage with
 // a non-zero value silences a task.
+// Asked of an idle task (before its first MiraDownloadUrllist, e.g. while the caller is still preparing
+// the list), a cancel sticks: the task is cancelled at once and never starts. A pause asked of an idle
+// task makes the next MiraDownloadUrllist take the list and end the task paused at once, posting only
+// MIRA_MSG_PAUSED (and touching no file); MiraResumeDownloadUrllist starts it later.
 //
 // Status buffer (MiraGetStatusInfo, MIRA_STATUS_SIZE bytes, integers little-endian, unused bytes 0):
 //   0..3     int32  state: MIRA_STATE_*
@@ -91,6 +107,7 @@
 #define MIRA_ERR_WRITE 6       // the ".part" cannot be written or renamed
 #define MIRA_ERR_DISKFULL 7    // the target's drive lacks room for the announced size
 #define MIRA_ERR_BUSY 8        // another task (of any process) is writing the same target
+#define MIRA_ERR_EXISTS 9      // a file is at the target already: it is not replaced, the ".part" stays
 
 // Download modes of MiraSetDownloadMode; the module asks for 2.
 #define MIRA_MODE_HTTP 2
@@ -120,8 +137,9 @@ MIRA_API void MiraSetBlockMessage(MIRATASK hTask, int bBlock);
 MIRA_API void MiraSetDownloadMode(MIRATASK hTask, int nMode);
 // The caller's name goes into the User-Agent; longer names are cut to 256 bytes.
 MIRA_API void MiraSetCaller(MIRATASK hTask, const char* pszCaller);
-// Starts the transfer on the task's own thread and returns at once: 1 when started, 0 when the task is
-// unknown or busy or the arguments are unusable (then the task has ended failed, and waiting returns).
+// Starts the transfer on the task's own thread and returns at once: 1 when started (or, after a pause
+// asked before the start, ended paused at once), 0 when the task is unknown, busy or cancelled before
+// it started, or the arguments are unusable (then the task has ended failed, and waiting returns).
 // The strings are copied.
 MIRA_API int MiraDownloadUrllist(MIRATASK hTask, const char** ppszUrls, int nCount, const char* pszTarget);
 // Starts again with the last list after a pause or a failure; 0 when there is nothing to resume.
