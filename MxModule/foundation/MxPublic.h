@@ -3,6 +3,7 @@
 #pragma once
 
 #include "MxModule/MxExport.h"
+#include "MxModule/importers/OtherPlayerInfo.h"
 #include "platform/collections.h"
 #include "platform/drives.h"
 #include "platform/text.h"
@@ -53,6 +54,32 @@ public:
     static void GetNeedSearchPaths(CList<CString, CString>* pList);
     // Appends each folder below strFolder whose name holds a music keyword; other folders are searched.
     static void GetNeedSearchPaths(CString strFolder, CList<CString, CString>* pList);
+
+    // ---- other players: discovery (the readers of each player follow) ----
+    // Fills the map with the players found, key 1 to 6, reporting to hWnd (may be null); a set cancel
+    // flag ends it between players.
+    static void FindOtherPlayerInfo(OTHERPLAYERMAP* pMap, HWND hWnd, int* pCancel);
+    // The same, appended to the list in reverse key order, without the keys.
+    static void FindOtherPlayerInfo(CList<OTHERPLAYERINFO, OTHERPLAYERINFO&>* pList, HWND hWnd, int* pCancel);
+    // The name the first time, then name_1, name_2, ... within one discovery.
+    static CString GetUniquePLName(CString strName);
+    static CString GetITunePLName(CString strName, CMap<CString, LPCSTR, int, int>* pMap);
+    static void FindTTPlayer(OTHERPLAYERMAP* pMap, HWND hWnd);
+    static void FindKuGou(OTHERPLAYERMAP* pMap, HWND hWnd);
+    static void FindKWMusic(OTHERPLAYERMAP* pMap, HWND hWnd);
+    static void FindWMP(OTHERPLAYERMAP* pMap, HWND hWnd);
+    static void FindITune(OTHERPLAYERMAP* pMap, HWND hWnd);
+    static void FindWinamp(OTHERPLAYERMAP* pMap, HWND hWnd);
+
+    // ---- Winamp, Windows Media Player and iTunes readers ----
+
+
+    // ---- KuGou, TTPlayer and Kuwo readers ----
+
+
+    // ---- end of the player readers ----
+
+    static CMap<CString, LPCSTR, int, int> m_mapPLName2Index;
 
 protected:
     // Whether the file exists and is a supported audio file by its content.

@@ -1,0 +1,5 @@
+// Kuwo's playlists and music folders, for the discovery of other players.
+#include "MxModule/foundation/MxPublic.h"
+
+// Kuwo's reader is not part of the module yet: the player is never found.
+void CMxPublic::FindKWMusic(OTHERPLAYERMAP*, HWND) {}

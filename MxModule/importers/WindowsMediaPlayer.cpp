@@ -1,0 +1,5 @@
+// Windows Media Player's playlists and music folders, for the discovery of other players.
+#include "MxModule/foundation/MxPublic.h"
+
+// Windows Media Player's reader is not part of the module yet: the player is never found.
+void CMxPublic::FindWMP(OTHERPLAYERMAP*, HWND) {}
