@@ -438,6 +438,10 @@ TEST(MiraShare, RecordsFollowCommitsAndMoves) {
     EXPECT_EQ(1, MiraShareEditID3("C:\\m\\a.mp3", "C:\\n\\a.mp3", 128, 10));
     EXPECT_EQ(0, MiraShareEditID3("C:\\m\\a.mp3", "C:\\o\\a.mp3", 128, 10));
     EXPECT_EQ("C:\\n\\a.mp3\n\n128 10\n", ReadHostFile(machine.HostC("share/") + lower + ".rec"));
+    // A record another process wrote meanwhile (a clock tick later) is found as well.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    WriteHostFile(machine.HostC("share/") + std::string(32, 'e') + ".rec", "C:\\p\\b.mp3\n\n0 0\n");
+    EXPECT_EQ(1, MiraShareEditID3("C:\\p\\b.mp3", "C:\\q\\b.mp3", 0, 0));
     MiraShareFinish();
     EXPECT_EQ(0, MiraShareGetIPCPort());
 }

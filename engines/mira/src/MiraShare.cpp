@@ -1,13 +1,16 @@
 // The share companion (records of committed files and their tag blocks) and the machine identity.
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "MiraCommon.h"
 #include "mira/MiraLib.h"
@@ -85,6 +88,48 @@ bool Parse(const std::string& bytes, SHARERECORD& r) {
     return true;
 }
 
+// The records by file path, so that a moved file's records are found without reading the whole folder.
+// Rebuilt when the folder changed behind this process's back: its modification time is noted after
+// each write of ours. Called with g_lock held.
+std::multimap<std::string, std::string> g_mapByPath;  // path -> MD5
+bool g_bIndexed = false;
+timespec g_tIndexed{};
+
+timespec FolderTime() {
+    struct stat st {};
+    stat(g_strFolder.c_str(), &st);
+    return st.st_mtim;
+}
+
+void NoteOwnWrite() { g_tIndexed = FolderTime(); }
+
+void EnsureIndex() {
+    timespec now = FolderTime();
+    if (g_bIndexed && now.tv_sec == g_tIndexed.tv_sec && now.tv_nsec == g_tIndexed.tv_nsec) return;
+    g_mapByPath.clear();
+    if (DIR* dir = opendir(g_strFolder.c_str())) {
+        while (dirent* entry = readdir(dir)) {
+            std::string name = entry->d_name, bytes;
+            SHARERECORD r;
+            if (name.size() == 36 && name.compare(32, 4, ".rec") == 0 && ReadFile(g_strFolder + "/" + name, bytes) &&
+                Parse(bytes, r))
+                g_mapByPath.emplace(r.strPath, name.substr(0, 32));
+        }
+        closedir(dir);
+    }
+    g_bIndexed = true;
+    g_tIndexed = now;
+}
+
+void Unindex(const std::string& path, const std::string& md5) {
+    auto range = g_mapByPath.equal_range(path);
+    for (auto it = range.first; it != range.second; ++it)
+        if (it->second == md5) {
+            g_mapByPath.erase(it);
+            return;
+        }
+}
+
 void PutInt32(std::string& out, int value) {
     for (int i = 0; i < 4; ++i) out += static_cast<char>(static_cast<unsigned int>(value) >> (8 * i));
 }
@@ -124,6 +169,7 @@ void MiraShareSetID3Path(const char* pszFolder) {
     g_strFolder.clear();
     if (!pszFolder || !*pszFolder || !MxWindowsPathToHost(pszFolder, host)) return;
     g_strFolder = host;
+    g_bIndexed = false;
     SetRegistryValue("ID3Path", REG_SZ, pszFolder, static_cast<DWORD>(strlen(pszFolder) + 1));
 }
 
@@ -133,12 +179,18 @@ bool MiraShareCommitFile(const char* pszText, const char* pszPath, const char* p
         return false;
     std::lock_guard<std::mutex> guard(g_lock);
     if (g_strFolder.empty()) return false;
+    EnsureIndex();
     SHARERECORD r;
     std::string old;
-    if (ReadFile(g_strFolder + "/" + md5 + ".rec", old)) Parse(old, r);  // a new commit keeps known tag lengths
+    bool known = ReadFile(g_strFolder + "/" + md5 + ".rec", old) && Parse(old, r);  // a new commit keeps known tag lengths
+    const std::string oldPath = r.strPath;
     r.strPath = pszPath;
     r.strText = pszText ? pszText : "";
-    return WriteAtomically(g_strFolder + "/" + md5 + ".rec", Format(r));
+    bool written = WriteAtomically(g_strFolder + "/" + md5 + ".rec", Format(r));
+    if (written && known) Unindex(oldPath, md5);
+    if (written) g_mapByPath.emplace(r.strPath, md5);
+    NoteOwnWrite();
+    return written;
 }
 
 int MiraShareSetID3(const char* pszMD5, const char* pTail, int nTailLen, const char* pHeader, int nHeaderLen) {
@@ -156,31 +208,35 @@ int MiraShareSetID3(const char* pszMD5, const char* pTail, int nTailLen, const c
     blocks.append(pHeader ? pHeader : "", static_cast<size_t>(nHeaderLen));
     r.nTail = nTailLen;
     r.nHeader = nHeaderLen;
-    return WriteAtomically(g_strFolder + "/" + md5 + ".id3", blocks) &&
-                   WriteAtomically(g_strFolder + "/" + md5 + ".rec", Format(r))
-               ? 1
-               : 0;
+    EnsureIndex();
+    int written = WriteAtomically(g_strFolder + "/" + md5 + ".id3", blocks) &&
+                  WriteAtomically(g_strFolder + "/" + md5 + ".rec", Format(r));
+    NoteOwnWrite();
+    return written;
 }
 
 int MiraShareEditID3(const char* pszOldPath, const char* pszNewPath, int nTailLen, int nHeaderLen) {
     if (!pszOldPath || !pszNewPath || !*pszNewPath || strchr(pszNewPath, '\n') || nTailLen < 0 || nHeaderLen < 0) return 0;
     std::lock_guard<std::mutex> guard(g_lock);
     if (g_strFolder.empty()) return 0;
-    DIR* dir = opendir(g_strFolder.c_str());
-    if (!dir) return 0;
+    EnsureIndex();
+    std::vector<std::string> md5s;
+    auto range = g_mapByPath.equal_range(pszOldPath);
+    for (auto it = range.first; it != range.second; ++it) md5s.push_back(it->second);
     int changed = 0;
-    while (dirent* entry = readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name.size() != 36 || name.compare(32, 4, ".rec") != 0) continue;
-        std::string path = g_strFolder + "/" + name, bytes;
+    for (const std::string& md5 : md5s) {
+        std::string path = g_strFolder + "/" + md5 + ".rec", bytes;
         SHARERECORD r;
         if (!ReadFile(path, bytes) || !Parse(bytes, r) || r.strPath != pszOldPath) continue;
         r.strPath = pszNewPath;
         r.nTail = nTailLen;
         r.nHeader = nHeaderLen;
-        if (WriteAtomically(path, Format(r))) changed = 1;
+        if (!WriteAtomically(path, Format(r))) continue;
+        Unindex(pszOldPath, md5);
+        g_mapByPath.emplace(r.strPath, md5);
+        changed = 1;
     }
-    closedir(dir);
+    NoteOwnWrite();
     return changed;
 }
 

@@ -63,7 +63,9 @@
 //            then "TAIL HEADER", the tag lengths of the file as it is now (decimal)
 //   MD5.id3  "MXID3" 0x01, int32 tail length, int32 header length, the tail block, the header block
 // MD5 is the lower-cased MD5 text. Records are replaced whole (written aside, then renamed).
-// MiraShareEditID3 moves every record of a path (exact bytes) to a new path with the new tag lengths. The
+// MiraShareEditID3 moves every record of a path (exact bytes) to a new path with the new tag lengths; it
+// finds them through an index by path, read again whenever the folder's time shows another process wrote
+// there (a write in the very clock tick of one of ours may go unseen until the next). The
 // registry key of MiraShareSetRegPath receives "IPCPort" (REG_DWORD) and "ID3Path" (REG_SZ).
 //
 // Ports: MiraShareGetIPCPort and MiraGetPort report loopback TCP ports the libraries hold open (bound and
