@@ -26,7 +26,8 @@ int CFileOperateAddOtherPlayerInfosThread::Run(int bOwnThread) {
     if (m_lstPlayList.IsEmpty() && m_lstFolder.IsEmpty()) return Failed(bOwnThread, FOR_NO_FILE);
 
     int nCount = 0;
-    for (POSITION pos = m_lstPlayList.GetHeadPosition(); pos;) nCount += m_lstPlayList.GetNext(pos).lstFilePath.GetCount();
+    for (POSITION pos = m_lstPlayList.GetHeadPosition(); pos;)
+        nCount += m_lstPlayList.GetNext(pos).lstFilePath.GetCount();
     CList<OPERATEFILEINFO, OPERATEFILEINFO&> found;
     CWalkedFolders walked;
     for (POSITION pos = m_lstFolder.GetHeadPosition(); pos;) {
@@ -56,8 +57,8 @@ int CFileOperateAddOtherPlayerInfosThread::Run(int bOwnThread) {
     return 0;
 }
 
-bool CFileOperateAddOtherPlayerInfosThread::ImportSong(const CString& strPath, const CString& strPLName, int& nDone,
-                                                       int nCount) {
+bool CFileOperateAddOtherPlayerInfosThread::ImportSong(const CString& strPath, const CString& strPLName,
+                                                       int& nDone, int nCount) {
     if (IsStopped()) return false;
     ++nDone;
     int nPercent = nCount > 0 ? static_cast<int>(static_cast<long long>(nDone) * 100 / nCount) : 100;
@@ -71,11 +72,13 @@ bool CFileOperateAddOtherPlayerInfosThread::ImportSong(const CString& strPath, c
         mxfileops::SONGTAGS song = mxfileops::ReadSongTags(strPath);
         path = song.strPath;
         if (!song.bRead) {
-            m_pCallBack->OnFileOperateError(m_nID, path, "", mxfileops::UnreadableReason(path), strPLName, "");
+            m_pCallBack->OnFileOperateError(m_nID, path, "", mxfileops::UnreadableReason(path), strPLName,
+                                            "");
         } else if (song.bDRM) {
             m_pCallBack->OnFileOperateError(m_nID, path, "", FOR_DRM_PROTECTED, strPLName, "");
         } else {
-            if (song.bScriptCommand) m_pCallBack->OnFileOperateError(m_nID, path, "", FOR_SCRIPT_COMMANDS, strPLName, "");
+            if (song.bScriptCommand)
+                m_pCallBack->OnFileOperateError(m_nID, path, "", FOR_SCRIPT_COMMANDS, strPLName, "");
             CString imported = GetImportedPath(path);
             if (!imported.IsEmpty())
                 m_pCallBack->OnFileOperateError(m_nID, path, imported, FOR_ALREADY_IMPORTED, strPLName, "");

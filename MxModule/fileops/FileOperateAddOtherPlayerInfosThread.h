@@ -10,7 +10,8 @@
 class MX_TESTABLE CFileOperateAddOtherPlayerInfosThread : public CFileOperateThreadBase {
 public:
     // Copies of the lists; a null list counts as empty.
-    CFileOperateAddOtherPlayerInfosThread(const CList<PLAYLISTINFO, PLAYLISTINFO&>* pPlaylists, const CStringList* pFolders);
+    CFileOperateAddOtherPlayerInfosThread(const CList<PLAYLISTINFO, PLAYLISTINFO&>* pPlaylists,
+                                          const CStringList* pFolders);
     int Run(int bOwnThread) override;
 
     CList<PLAYLISTINFO, PLAYLISTINFO&> m_lstPlayList{10};

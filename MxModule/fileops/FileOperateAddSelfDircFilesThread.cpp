@@ -44,7 +44,8 @@ int CFileOperateAddSelfDircFilesThread::Run(int bOwnThread) {
             m_pCallBack->OnFileOperateError(m_nID, song.strPath, "", FOR_DRM_PROTECTED, "", "");
             continue;
         }
-        if (song.bScriptCommand) m_pCallBack->OnFileOperateError(m_nID, song.strPath, "", FOR_SCRIPT_COMMANDS, "", "");
+        if (song.bScriptCommand)
+            m_pCallBack->OnFileOperateError(m_nID, song.strPath, "", FOR_SCRIPT_COMMANDS, "", "");
         CString imported = GetImportedPath(song.strPath);
         if (!imported.IsEmpty()) {
             m_pCallBack->OnFileOperateError(m_nID, song.strPath, imported, FOR_ALREADY_IMPORTED, "", "");
@@ -52,7 +53,8 @@ int CFileOperateAddSelfDircFilesThread::Run(int bOwnThread) {
         }
         // The song stays where it lies: source and place in the library are the same path.
         m_pCallBack->OnBeginCopyOneOfMultiFiles(m_nID, song.strPath, song.strPath);
-        m_pCallBack->OnEndCopyOneOfMultiFiles(m_nID, song.strPath, song.strPath, static_cast<int>(nDone * 100.0 / nCount));
+        m_pCallBack->OnEndCopyOneOfMultiFiles(m_nID, song.strPath, song.strPath,
+                                              static_cast<int>(nDone * 100.0 / nCount));
         if (!mxfileops::AddSongRecord(song))
             m_pCallBack->OnFileOperateError(m_nID, song.strPath, song.strPath, FOR_DB_WRITE_FAILED, "", "");
     }

@@ -20,7 +20,8 @@ bool IsExcludedFolder(const CString& strName) {
 
 bool IsMusicName(const CString& strName) {
     // music, song, album
-    static const char* const kParts[] = {"\xD2\xF4\xC0\xD6", "\xB8\xE8", "\xD7\xA8\xBC\xAD", "MUSIC", "SONG", "ALBUM"};
+    static const char* const kParts[] = {
+        "\xD2\xF4\xC0\xD6", "\xB8\xE8", "\xD7\xA8\xBC\xAD", "MUSIC", "SONG", "ALBUM"};
     for (const char* pszPart : kParts) {
         if (CMxPublic::FindNoCase(strName, CMxPublic::GbkLiteral(pszPart)) >= 0) return true;
     }
@@ -40,7 +41,8 @@ int CFileOperateAutoAddSongsThread::Run(int bOwnThread) {
     for (POSITION pos = players.GetHeadPosition(); pos;) {
         OTHERPLAYERINFO& player = players.GetNext(pos);
         folders.AddTail(&player.lstMusicPath);
-        for (POSITION list = player.lstPlayList.GetHeadPosition(); list;) playlists.AddTail(player.lstPlayList.GetNext(list));
+        for (POSITION list = player.lstPlayList.GetHeadPosition(); list;)
+            playlists.AddTail(player.lstPlayList.GetNext(list));
         if (IsStopped()) return 0;
     }
 
@@ -55,7 +57,8 @@ int CFileOperateAutoAddSongsThread::Run(int bOwnThread) {
     }
 
     int nCount = 0;
-    for (POSITION pos = playlists.GetHeadPosition(); pos;) nCount += playlists.GetNext(pos).lstFilePath.GetCount();
+    for (POSITION pos = playlists.GetHeadPosition(); pos;)
+        nCount += playlists.GetNext(pos).lstFilePath.GetCount();
     CList<OPERATEFILEINFO, OPERATEFILEINFO&> found;
     CWalkedFolders walked;
     for (POSITION pos = folders.GetHeadPosition(); pos;) {
@@ -106,7 +109,8 @@ void CFileOperateAutoAddSongsThread::SearchMusicFolders(CWalkedFolders& searched
     FindClose(find);
 }
 
-bool CFileOperateAutoAddSongsThread::ImportSong(const CString& strPath, const CString& strPLName, int& nDone, int nCount) {
+bool CFileOperateAutoAddSongsThread::ImportSong(const CString& strPath, const CString& strPLName, int& nDone,
+                                                int nCount) {
     if (IsStopped()) return false;
     ++nDone;
     int nPercent = nCount > 0 ? static_cast<int>(nDone * 100.0 / nCount) : 100;
@@ -121,7 +125,8 @@ bool CFileOperateAutoAddSongsThread::ImportSong(const CString& strPath, const CS
         m_pCallBack->OnFileOperateError(m_nID, song.strPath, "", FOR_DRM_PROTECTED, strPLName, "");
         return true;
     }
-    if (song.bScriptCommand) m_pCallBack->OnFileOperateError(m_nID, song.strPath, "", FOR_SCRIPT_COMMANDS, strPLName, "");
+    if (song.bScriptCommand)
+        m_pCallBack->OnFileOperateError(m_nID, song.strPath, "", FOR_SCRIPT_COMMANDS, strPLName, "");
     CString imported = GetImportedPath(song.strPath);
     if (!imported.IsEmpty()) {
         m_pCallBack->OnFileOperateError(m_nID, song.strPath, imported, FOR_ALREADY_IMPORTED, strPLName, "");
@@ -129,7 +134,8 @@ bool CFileOperateAutoAddSongsThread::ImportSong(const CString& strPath, const CS
     }
     m_pCallBack->OnBeginImportOneOfFile(m_nID, song.strPath);
     if (!mxfileops::AddSongRecord(song))
-        m_pCallBack->OnFileOperateError(m_nID, song.strPath, song.strPath, FOR_DB_WRITE_FAILED, strPLName, "");
+        m_pCallBack->OnFileOperateError(m_nID, song.strPath, song.strPath, FOR_DB_WRITE_FAILED, strPLName,
+                                        "");
     m_pCallBack->OnEndImportOneOfFile(m_nID, song.strPath, strPLName, nPercent);
     return true;
 }

@@ -12,7 +12,8 @@ public:
 
 private:
     // Appends the folders below strFolder whose names sound like music, depth first, without entering them.
-    void SearchMusicFolders(CWalkedFolders& searched, const CString& strFolder, CStringList& folders, int bOwnThread);
+    void SearchMusicFolders(CWalkedFolders& searched, const CString& strFolder, CStringList& folders,
+                            int bOwnThread);
     // Imports one song under the playlist's name; false when the stop flag ends the body.
     bool ImportSong(const CString& strPath, const CString& strPLName, int& nDone, int nCount);
 };

@@ -7,7 +7,9 @@ CMap<CString, LPCSTR, int, int> CMxPublic::m_mapPLName2Index;
 namespace {
 
 // The cancel flag belongs to the front end, which may set it from another thread at any time.
-bool Cancelled(const int* pCancel) { return pCancel && __atomic_load_n(pCancel, __ATOMIC_RELAXED) != 0; }
+bool Cancelled(const int* pCancel) {
+    return pCancel && __atomic_load_n(pCancel, __ATOMIC_RELAXED) != 0;
+}
 
 void Post(HWND hWnd, UINT nMsg, WPARAM wParam) {
     if (hWnd) PostMessageA(hWnd, nMsg, wParam, 0);
@@ -38,9 +40,10 @@ void CMxPublic::FindOtherPlayerInfo(OTHERPLAYERMAP* pMap, HWND hWnd, int* pCance
         void (*pfnFind)(OTHERPLAYERMAP*, HWND);
         int nPercent;
     };
-    static const Step kSteps[] = {{OPK_TTPLAYER, &CMxPublic::FindTTPlayer, 16}, {OPK_KUGOU, &CMxPublic::FindKuGou, 33},
-                                  {OPK_KUWO, &CMxPublic::FindKWMusic, 50},     {OPK_WMP, &CMxPublic::FindWMP, 66},
-                                  {OPK_ITUNES, &CMxPublic::FindITune, 83},     {OPK_WINAMP, &CMxPublic::FindWinamp, 100}};
+    static const Step kSteps[] = {
+        {OPK_TTPLAYER, &CMxPublic::FindTTPlayer, 16}, {OPK_KUGOU, &CMxPublic::FindKuGou, 33},
+        {OPK_KUWO, &CMxPublic::FindKWMusic, 50},      {OPK_WMP, &CMxPublic::FindWMP, 66},
+        {OPK_ITUNES, &CMxPublic::FindITune, 83},      {OPK_WINAMP, &CMxPublic::FindWinamp, 100}};
     bool bFirst = true;
     for (const Step& step : kSteps) {
         if (!bFirst && Cancelled(pCancel)) return;
@@ -51,7 +54,8 @@ void CMxPublic::FindOtherPlayerInfo(OTHERPLAYERMAP* pMap, HWND hWnd, int* pCance
     }
 }
 
-void CMxPublic::FindOtherPlayerInfo(CList<OTHERPLAYERINFO, OTHERPLAYERINFO&>* pList, HWND hWnd, int* pCancel) {
+void CMxPublic::FindOtherPlayerInfo(CList<OTHERPLAYERINFO, OTHERPLAYERINFO&>* pList, HWND hWnd,
+                                    int* pCancel) {
     if (!pList) return;
     OTHERPLAYERMAP map(10);
     map.InitHashTable(17);
@@ -63,7 +67,9 @@ void CMxPublic::FindOtherPlayerInfo(CList<OTHERPLAYERINFO, OTHERPLAYERINFO&>* pL
     }
 }
 
-CString CMxPublic::GetUniquePLName(CString strName) { return UniqueName(strName, &m_mapPLName2Index); }
+CString CMxPublic::GetUniquePLName(CString strName) {
+    return UniqueName(strName, &m_mapPLName2Index);
+}
 
 CString CMxPublic::GetITunePLName(CString strName, CMap<CString, LPCSTR, int, int>* pMap) {
     return UniqueName(strName, pMap);

@@ -3,11 +3,11 @@
 // message sequences as table rows.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <algorithm>
+#include <filesystem>
 
-#include "fileops/FileOpsFixture.h"
 #include "MxModule/fileops/FileOperateAddOtherPlayerInfosThread.h"
+#include "fileops/FileOpsFixture.h"
 
 namespace mxtest {
 namespace {
@@ -64,10 +64,16 @@ TEST_F(DiscoveryTest, ACancelledDiscoveryClearsTheMapAndTheNamesAndPostsNothing)
 TEST_F(DiscoveryTest, RepeatedNamesGetCountingSuffixesAndGeneratedNamesAreNotReserved) {
     OTHERPLAYERMAP map;
     CMxPublic::FindOtherPlayerInfo(&map, nullptr, nullptr);  // a new run starts with no names
-    const std::vector<std::pair<const char*, const char*>> asks = {
-        {"KuGou_a", "KuGou_a"}, {"TTPlayer_a", "TTPlayer_a"}, {"KuGou_a", "KuGou_a_1"}, {"KuGou_a", "KuGou_a_2"},
-        {"KuGou_a_1", "KuGou_a_1"}, {"kugou_a", "kugou_a"}, {"", ""}, {"", "_1"}};
-    for (const auto& [name, expected] : asks) EXPECT_STREQ(expected, CMxPublic::GetUniquePLName(name)) << name;
+    const std::vector<std::pair<const char*, const char*>> asks = {{"KuGou_a", "KuGou_a"},
+                                                                   {"TTPlayer_a", "TTPlayer_a"},
+                                                                   {"KuGou_a", "KuGou_a_1"},
+                                                                   {"KuGou_a", "KuGou_a_2"},
+                                                                   {"KuGou_a_1", "KuGou_a_1"},
+                                                                   {"kugou_a", "kugou_a"},
+                                                                   {"", ""},
+                                                                   {"", "_1"}};
+    for (const auto& [name, expected] : asks)
+        EXPECT_STREQ(expected, CMxPublic::GetUniquePLName(name)) << name;
 
     // The iTunes reader keeps its own map; the run's names do not count there.
     CMap<CString, LPCSTR, int, int> own;
@@ -129,35 +135,39 @@ TEST_P(PlayerImportTest, ReportsEverySongUnderItsPlaylist) {
 INSTANTIATE_TEST_SUITE_P(
     Import, PlayerImportTest,
     ::testing::Values(
-        PlayerImportCase{"PlaylistSongsThenFolderSongsUnderTheDefaultList",
-                         {"C:\\music\\a.mp3"},
-                         {"C:\\music\\dir\\", "C:\\music\\nowhere", "C:\\music\\a.mp3"},
-                         {},
-                         {"BEGIN_IMPORT 2", "BEGIN_IMPORT_ONE_OF_PLAYLIST(P)", "BEGIN_IMPORT_ONE_OF_FILE(a.mp3)",
-                          "END_IMPORT_ONE_OF_FILE(a.mp3|P):50", "END_IMPORT_ONE_OF_PLAYLIST(P)", "BEGIN_IMPORT_ONE_OF_FILE(dir\\b.mp3)",
-                          "END_IMPORT_ONE_OF_FILE(dir\\b.mp3|" + kDefaultList + "):100", "END_IMPORT", "THREAD_EXIT"},
-                         {"C:\\music\\a.mp3", "C:\\music\\dir\\b.mp3"}},
+        PlayerImportCase{
+            "PlaylistSongsThenFolderSongsUnderTheDefaultList",
+            {"C:\\music\\a.mp3"},
+            {"C:\\music\\dir\\", "C:\\music\\nowhere", "C:\\music\\a.mp3"},
+            {},
+            {"BEGIN_IMPORT 2", "BEGIN_IMPORT_ONE_OF_PLAYLIST(P)", "BEGIN_IMPORT_ONE_OF_FILE(a.mp3)",
+             "END_IMPORT_ONE_OF_FILE(a.mp3|P):50", "END_IMPORT_ONE_OF_PLAYLIST(P)",
+             "BEGIN_IMPORT_ONE_OF_FILE(dir\\b.mp3)",
+             "END_IMPORT_ONE_OF_FILE(dir\\b.mp3|" + kDefaultList + "):100", "END_IMPORT", "THREAD_EXIT"},
+            {"C:\\music\\a.mp3", "C:\\music\\dir\\b.mp3"}},
         // Missing songs and songs on drives the machine lacks are reported, not passed over.
         PlayerImportCase{"MissingSongsAreReportedAsNotFound",
                          {"C:\\music\\gone.mp3", "Q:\\x.mp3", "C:\\music\\a.mp3"},
                          {},
                          {},
-                         {"BEGIN_IMPORT 3", "BEGIN_IMPORT_ONE_OF_PLAYLIST(P)", "BEGIN_IMPORT_ONE_OF_FILE(gone.mp3)",
-                          "FILEOPERATE_ERROR(gone.mp3||P)#1", "END_IMPORT_ONE_OF_FILE(gone.mp3|P):33",
-                          "BEGIN_IMPORT_ONE_OF_FILE(Q:\\x.mp3)", "FILEOPERATE_ERROR(Q:\\x.mp3||P)#1",
-                          "END_IMPORT_ONE_OF_FILE(Q:\\x.mp3|P):66", "BEGIN_IMPORT_ONE_OF_FILE(a.mp3)",
-                          "END_IMPORT_ONE_OF_FILE(a.mp3|P):100", "END_IMPORT_ONE_OF_PLAYLIST(P)", "END_IMPORT", "THREAD_EXIT"},
+                         {"BEGIN_IMPORT 3", "BEGIN_IMPORT_ONE_OF_PLAYLIST(P)",
+                          "BEGIN_IMPORT_ONE_OF_FILE(gone.mp3)", "FILEOPERATE_ERROR(gone.mp3||P)#1",
+                          "END_IMPORT_ONE_OF_FILE(gone.mp3|P):33", "BEGIN_IMPORT_ONE_OF_FILE(Q:\\x.mp3)",
+                          "FILEOPERATE_ERROR(Q:\\x.mp3||P)#1", "END_IMPORT_ONE_OF_FILE(Q:\\x.mp3|P):66",
+                          "BEGIN_IMPORT_ONE_OF_FILE(a.mp3)", "END_IMPORT_ONE_OF_FILE(a.mp3|P):100",
+                          "END_IMPORT_ONE_OF_PLAYLIST(P)", "END_IMPORT", "THREAD_EXIT"},
                          {"C:\\music\\a.mp3"}},
-        PlayerImportCase{"SongsInTheLibraryAreReportedAndStillEndedForThePlaylist",
-                         {"C:\\music\\a.mp3", "C:\\music\\dir\\notes.txt"},
-                         {},
-                         {"C:\\music\\a.mp3"},
-                         {"BEGIN_IMPORT 2", "BEGIN_IMPORT_ONE_OF_PLAYLIST(P)", "BEGIN_IMPORT_ONE_OF_FILE(a.mp3)",
-                          "FILEOPERATE_ERROR(a.mp3|a.mp3|P)#15", "END_IMPORT_ONE_OF_FILE(a.mp3|P):50",
-                          "BEGIN_IMPORT_ONE_OF_FILE(dir\\notes.txt)", "FILEOPERATE_ERROR(dir\\notes.txt||P)#13",
-                          "END_IMPORT_ONE_OF_FILE(dir\\notes.txt|P):100", "END_IMPORT_ONE_OF_PLAYLIST(P)", "END_IMPORT",
-                          "THREAD_EXIT"},
-                         {}},
+        PlayerImportCase{
+            "SongsInTheLibraryAreReportedAndStillEndedForThePlaylist",
+            {"C:\\music\\a.mp3", "C:\\music\\dir\\notes.txt"},
+            {},
+            {"C:\\music\\a.mp3"},
+            {"BEGIN_IMPORT 2", "BEGIN_IMPORT_ONE_OF_PLAYLIST(P)", "BEGIN_IMPORT_ONE_OF_FILE(a.mp3)",
+             "FILEOPERATE_ERROR(a.mp3|a.mp3|P)#15", "END_IMPORT_ONE_OF_FILE(a.mp3|P):50",
+             "BEGIN_IMPORT_ONE_OF_FILE(dir\\notes.txt)", "FILEOPERATE_ERROR(dir\\notes.txt||P)#13",
+             "END_IMPORT_ONE_OF_FILE(dir\\notes.txt|P):100", "END_IMPORT_ONE_OF_PLAYLIST(P)", "END_IMPORT",
+             "THREAD_EXIT"},
+            {}},
         PlayerImportCase{"NothingToImport", {}, {}, {}, {"FILEOPERATE_ERROR()#2", "THREAD_EXIT"}, {}}),
     [](const ::testing::TestParamInfo<PlayerImportCase>& p) { return std::string(p.param.name); });
 
@@ -196,17 +206,18 @@ TEST_P(AutoAddTest, ImportsTheSongsOfMusicFolders) {
 INSTANTIATE_TEST_SUITE_P(
     AutoAdd, AutoAddTest,
     // A count of 0 shows as the bare name.
-    ::testing::Values(AutoCase{"AnEmptyMachineStillRunsTheImport", {}, {"BEGIN_IMPORT", "END_IMPORT", "THREAD_EXIT"}},
-                      AutoCase{"MusicNamedFoldersAreWalkedWholeAndProgramFilesNeverEntered",
-                               {"Program Files/Music/p.mp3", "x/MyMuSiC/deep/Song/z.mp3", "x/plain/y.mp3",
-                                "users/tester/Music/m.mp3", "users/tester/Desktop/d.mp3"},
-                               {"BEGIN_IMPORT 3", "BEGIN_IMPORT_ONE_OF_FILE(users\\tester\\Desktop\\d.mp3)",
-                                "END_IMPORT_ONE_OF_FILE(users\\tester\\Desktop\\d.mp3|" + kDefaultList + "):33",
-                                "BEGIN_IMPORT_ONE_OF_FILE(users\\tester\\Music\\m.mp3)",
-                                "END_IMPORT_ONE_OF_FILE(users\\tester\\Music\\m.mp3|" + kDefaultList + "):66",
-                                "BEGIN_IMPORT_ONE_OF_FILE(x\\MyMuSiC\\deep\\Song\\z.mp3)",
-                                "END_IMPORT_ONE_OF_FILE(x\\MyMuSiC\\deep\\Song\\z.mp3|" + kDefaultList + "):100",
-                                "END_IMPORT", "THREAD_EXIT"}}),
+    ::testing::Values(
+        AutoCase{"AnEmptyMachineStillRunsTheImport", {}, {"BEGIN_IMPORT", "END_IMPORT", "THREAD_EXIT"}},
+        AutoCase{"MusicNamedFoldersAreWalkedWholeAndProgramFilesNeverEntered",
+                 {"Program Files/Music/p.mp3", "x/MyMuSiC/deep/Song/z.mp3", "x/plain/y.mp3",
+                  "users/tester/Music/m.mp3", "users/tester/Desktop/d.mp3"},
+                 {"BEGIN_IMPORT 3", "BEGIN_IMPORT_ONE_OF_FILE(users\\tester\\Desktop\\d.mp3)",
+                  "END_IMPORT_ONE_OF_FILE(users\\tester\\Desktop\\d.mp3|" + kDefaultList + "):33",
+                  "BEGIN_IMPORT_ONE_OF_FILE(users\\tester\\Music\\m.mp3)",
+                  "END_IMPORT_ONE_OF_FILE(users\\tester\\Music\\m.mp3|" + kDefaultList + "):66",
+                  "BEGIN_IMPORT_ONE_OF_FILE(x\\MyMuSiC\\deep\\Song\\z.mp3)",
+                  "END_IMPORT_ONE_OF_FILE(x\\MyMuSiC\\deep\\Song\\z.mp3|" + kDefaultList + "):100",
+                  "END_IMPORT", "THREAD_EXIT"}}),
     [](const ::testing::TestParamInfo<AutoCase>& p) { return std::string(p.param.name); });
 
 struct SelfCase {
@@ -222,7 +233,8 @@ class SelfDirTest : public WorkerTest, public ::testing::WithParamInterface<Self
 TEST_P(SelfDirTest, ImportsTheLibraryFoldersNewSongs) {
     const SelfCase& c = GetParam();
     if (!c.files.empty()) std::filesystem::create_directories(machine.HostC("lib"));
-    for (const auto& [rel, bytes] : c.files) Put(std::string("lib/") + rel, std::string(bytes) == "mp3" ? Mp3(rel) : bytes);
+    for (const auto& [rel, bytes] : c.files)
+        Put(std::string("lib/") + rel, std::string(bytes) == "mp3" ? Mp3(rel) : bytes);
     for (const char* path : c.imported) AddSong(path);
     CStringList excluded;
     for (const char* path : c.excluded) excluded.AddTail(path);
@@ -231,16 +243,21 @@ TEST_P(SelfDirTest, ImportsTheLibraryFoldersNewSongs) {
 
 INSTANTIATE_TEST_SUITE_P(
     SelfDir, SelfDirTest,
-    ::testing::Values(
-        SelfCase{"AMissingLibraryFolder", {}, {}, {}, {"FILEOPERATE_ERROR()#4", "THREAD_EXIT"}},
-        SelfCase{"NoSongInTheLibraryFolder", {{"notes.txt", "text"}, {"empty.mp3", ""}}, {}, {}, {"FILEOPERATE_ERROR()#7", "THREAD_EXIT"}},
-        SelfCase{"ExclusionsIgnoreLetterCaseAndKnownSongsAreReported",
-                 {{"a.mp3", "mp3"}, {"sub/B.mp3", "mp3"}, {"sub/c.mp3", "mp3"}},
-                 {"c:\\LIB\\SUB\\b.MP3"},
-                 {"C:\\lib\\sub\\c.mp3"},
-                 {"BEGIN_COPY_MULTI_FILES 2", "BEGIN_COPY_ONE_OF_MULTI_FILES(lib\\a.mp3|lib\\a.mp3)",
-                  "END_COPY_ONE_OF_MULTI_FILES(lib\\a.mp3|lib\\a.mp3):50", "FILEOPERATE_ERROR(lib\\sub\\c.mp3|lib\\sub\\c.mp3)#15",
-                  "END_COPY_MULTI_FILES", "THREAD_EXIT"}}),
+    ::testing::Values(SelfCase{"AMissingLibraryFolder", {}, {}, {}, {"FILEOPERATE_ERROR()#4", "THREAD_EXIT"}},
+                      SelfCase{"NoSongInTheLibraryFolder",
+                               {{"notes.txt", "text"}, {"empty.mp3", ""}},
+                               {},
+                               {},
+                               {"FILEOPERATE_ERROR()#7", "THREAD_EXIT"}},
+                      SelfCase{
+                          "ExclusionsIgnoreLetterCaseAndKnownSongsAreReported",
+                          {{"a.mp3", "mp3"}, {"sub/B.mp3", "mp3"}, {"sub/c.mp3", "mp3"}},
+                          {"c:\\LIB\\SUB\\b.MP3"},
+                          {"C:\\lib\\sub\\c.mp3"},
+                          {"BEGIN_COPY_MULTI_FILES 2", "BEGIN_COPY_ONE_OF_MULTI_FILES(lib\\a.mp3|lib\\a.mp3)",
+                           "END_COPY_ONE_OF_MULTI_FILES(lib\\a.mp3|lib\\a.mp3):50",
+                           "FILEOPERATE_ERROR(lib\\sub\\c.mp3|lib\\sub\\c.mp3)#15", "END_COPY_MULTI_FILES",
+                           "THREAD_EXIT"}}),
     [](const ::testing::TestParamInfo<SelfCase>& p) { return std::string(p.param.name); });
 
 }  // namespace

@@ -20,7 +20,8 @@ namespace mxbox {
 namespace {
 
 const char* PlayerName(int key) {
-    static const char* const kNames[] = {"", "TTPlayer", "KuGou", "Kuwo", "Windows Media Player", "iTunes", "Winamp"};
+    static const char* const kNames[] = {"",       "TTPlayer", "KuGou", "Kuwo", "Windows Media Player",
+                                         "iTunes", "Winamp"};
     return key >= 1 && key <= 6 ? kNames[key] : "?";
 }
 
@@ -78,13 +79,14 @@ void PrintJson(const Found& found) {
     std::cout << "{\"players\":[";
     bool firstPlayer = true;
     for (const auto& [key, info] : found.players) {
-        std::cout << (firstPlayer ? "" : ",") << "{\"key\":" << key << ",\"player\":" << JsonString(PlayerName(key))
-                  << ",\"playlists\":[";
+        std::cout << (firstPlayer ? "" : ",") << "{\"key\":" << key
+                  << ",\"player\":" << JsonString(PlayerName(key)) << ",\"playlists\":[";
         firstPlayer = false;
         bool firstList = true;
         for (POSITION pos = info.lstPlayList.GetHeadPosition(); pos;) {
             const PLAYLISTINFO& playlist = info.lstPlayList.GetNext(pos);
-            std::cout << (firstList ? "" : ",") << "{\"name\":" << JsonString(Utf8(playlist.strPLName)) << ",\"songs\":[";
+            std::cout << (firstList ? "" : ",") << "{\"name\":" << JsonString(Utf8(playlist.strPLName))
+                      << ",\"songs\":[";
             firstList = false;
             bool firstSong = true;
             for (const std::string& song : Texts(playlist.lstFilePath)) {
@@ -104,7 +106,8 @@ void PrintJson(const Found& found) {
     std::cout << "],\"installedWithoutPlaylists\":[";
     bool first = true;
     for (const auto& [name, version] : found.withoutPlaylists) {
-        std::cout << (first ? "" : ",") << "{\"player\":" << JsonString(name) << ",\"version\":" << JsonString(version) << "}";
+        std::cout << (first ? "" : ",") << "{\"player\":" << JsonString(name)
+                  << ",\"version\":" << JsonString(version) << "}";
         first = false;
     }
     std::cout << "]}\n";
@@ -116,7 +119,8 @@ void PrintText(const Found& found) {
         std::cout << key << " " << PlayerName(key) << "\n";
         for (POSITION pos = info.lstPlayList.GetHeadPosition(); pos;) {
             const PLAYLISTINFO& playlist = info.lstPlayList.GetNext(pos);
-            std::cout << "  playlist " << Utf8(playlist.strPLName) << ": " << playlist.lstFilePath.GetCount() << " songs\n";
+            std::cout << "  playlist " << Utf8(playlist.strPLName) << ": " << playlist.lstFilePath.GetCount()
+                      << " songs\n";
         }
         for (const std::string& folder : Texts(info.lstMusicPath)) std::cout << "  folder " << folder << "\n";
     }
@@ -142,10 +146,14 @@ struct ImportRun {
 // The failures that end a run, for the terminal.
 std::string FatalText(int code) {
     switch (code) {
-        case FOR_FOLDER_NOT_FOUND: return "the library folder does not exist";
-        case FOR_NOT_A_FOLDER: return "the library folder is not a folder";
-        case FOR_NO_FILES_FOUND: return "no song in the library folder";
-        default: return FileOperateText(code);
+        case FOR_FOLDER_NOT_FOUND:
+            return "the library folder does not exist";
+        case FOR_NOT_A_FOLDER:
+            return "the library folder is not a folder";
+        case FOR_NO_FILES_FOUND:
+            return "no song in the library folder";
+        default:
+            return FileOperateText(code);
     }
 }
 
@@ -155,14 +163,20 @@ void Follow(CMessageSink& sink, int id, ImportRun& run) {
     size_t done = 0;
     sink.m_fnOnMessage = [&](const RECEIVEDMSG& m) {
         switch (m.nMessage) {
-            case WM_MX_IMPORT_SEARCHING: progress.Show("searching " + Shown(m.strText[0])); break;
+            case WM_MX_IMPORT_SEARCHING:
+                progress.Show("searching " + Shown(m.strText[0]));
+                break;
             case WM_MX_BEGIN_IMPORT:
-            case WM_MX_BEGIN_COPY_MULTI_FILES: run.total = static_cast<unsigned long>(m.lParam); break;
+            case WM_MX_BEGIN_COPY_MULTI_FILES:
+                run.total = static_cast<unsigned long>(m.lParam);
+                break;
             case WM_MX_END_IMPORT_ONE_OF_FILE:
                 run.songs.emplace_back(m.strText[1], m.strText[0]);
                 progress.Bar("importing", ++done, run.total, Shown(m.strText[0]));
                 break;
-            case WM_MX_END_COPY_ONE_OF_MULTI_FILES: progress.Bar("importing", ++done, run.total, Shown(m.strText[0])); break;
+            case WM_MX_END_COPY_ONE_OF_MULTI_FILES:
+                progress.Bar("importing", ++done, run.total, Shown(m.strText[0]));
+                break;
             case WM_MX_FILEOPERATE_ERROR:
                 if (m.strText[0].IsEmpty()) {
                     run.fatal = FatalText(m.nCode);
@@ -174,7 +188,8 @@ void Follow(CMessageSink& sink, int id, ImportRun& run) {
                     run.notes.push_back(Shown(m.strText[0]) + ": " + FileOperateText(m.nCode));
                 }
                 break;
-            default: break;
+            default:
+                break;
         }
     };
     sink.PumpUntilExit(id, INFINITE);
@@ -199,10 +214,12 @@ void RunPlayersImport(const PlayersArgs& a) {
     CStringList folders;
     for (auto& [key, info] : found.players) {
         if (!wanted.empty() && !wanted.count(key)) continue;
-        for (POSITION pos = info.lstPlayList.GetHeadPosition(); pos;) playlists.AddTail(info.lstPlayList.GetNext(pos));
+        for (POSITION pos = info.lstPlayList.GetHeadPosition(); pos;)
+            playlists.AddTail(info.lstPlayList.GetNext(pos));
         folders.AddTail(&info.lstMusicPath);
     }
-    if (playlists.IsEmpty() && folders.IsEmpty()) throw CLI::RuntimeError(Fail("nothing to import: no such player found"));
+    if (playlists.IsEmpty() && folders.IsEmpty())
+        throw CLI::RuntimeError(Fail("nothing to import: no such player found"));
 
     CMessageSink sink;
     CFileOperateManager manager;
@@ -227,7 +244,8 @@ void RunPlayersImport(const PlayersArgs& a) {
     }
     for (const auto& [name, count] : filled) std::cout << "playlist " << name << ": " << count << " songs\n";
     size_t skipped = run.failed + run.already;
-    std::cout << "imported " << (run.total > skipped ? run.total - skipped : 0) << " of " << run.total << " songs";
+    std::cout << "imported " << (run.total > skipped ? run.total - skipped : 0) << " of " << run.total
+              << " songs";
     if (run.already) std::cout << "; " << run.already << " already in the library";
     if (run.failed) std::cout << "; " << run.failed << " not imported";
     if (notPlaced) std::cout << "; " << notPlaced << " could not be placed in their playlist";
@@ -241,10 +259,13 @@ void RunAutoscan(bool library) {
     CFileOperateManager manager;
     manager.SetFileOperateDestDirectory(LibraryFolder());
     ImportRun run;
-    Follow(sink, library ? manager.AsynAddSelfDircFiles(sink.GetHwnd(), nullptr) : manager.AsynAutoAddSongs(sink.GetHwnd()),
+    Follow(sink,
+           library ? manager.AsynAddSelfDircFiles(sink.GetHwnd(), nullptr)
+                   : manager.AsynAutoAddSongs(sink.GetHwnd()),
            run);
     size_t skipped = run.failed + run.already;
-    std::cout << "found " << run.total << " songs; imported " << (run.total > skipped ? run.total - skipped : 0);
+    std::cout << "found " << run.total << " songs; imported "
+              << (run.total > skipped ? run.total - skipped : 0);
     if (run.already) std::cout << "; " << run.already << " already in the library";
     if (run.failed) std::cout << "; " << run.failed << " not imported";
     std::cout << "\n";
@@ -254,10 +275,13 @@ void RunAutoscan(bool library) {
 
 void AddPlayersCommands(CLI::App& app) {
     auto args = std::make_shared<PlayersArgs>();
-    CLI::App* players = app.add_subcommand("players", "List the other players on the machine, their playlists and music folders");
+    CLI::App* players = app.add_subcommand(
+        "players", "List the other players on the machine, their playlists and music folders");
     players->add_flag("--json", args->json, "As JSON");
-    CLI::App* import = players->add_subcommand("import", "Import the other players' songs, then build their playlists");
-    import->add_option("--player", args->keys, "Only these players (1 TTPlayer ... 6 Winamp)")->check(CLI::Range(1, 6));
+    CLI::App* import =
+        players->add_subcommand("import", "Import the other players' songs, then build their playlists");
+    import->add_option("--player", args->keys, "Only these players (1 TTPlayer ... 6 Winamp)")
+        ->check(CLI::Range(1, 6));
     players->callback([args, import] {
         if (import->parsed())
             RunPlayersImport(*args);
@@ -266,8 +290,10 @@ void AddPlayersCommands(CLI::App& app) {
     });
 
     auto library = std::make_shared<bool>(false);
-    CLI::App* autoscan = app.add_subcommand("autoscan", "Import the songs of the machine's music folders and other players");
-    autoscan->add_flag("--library", *library, "Import the library folder's songs that the library lacks instead");
+    CLI::App* autoscan =
+        app.add_subcommand("autoscan", "Import the songs of the machine's music folders and other players");
+    autoscan->add_flag("--library", *library,
+                       "Import the library folder's songs that the library lacks instead");
     autoscan->callback([library] { RunAutoscan(*library); });
 }
 
