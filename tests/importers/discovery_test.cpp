@@ -174,6 +174,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(WorkerTest, ImportPreconditionsComeInOrder) {
     CList<PLAYLISTINFO, PLAYLISTINFO&> none;
     EXPECT_EQ(-1, manager.AsynAddOtherPlayerInfos(nullptr, nullptr, sink.GetHwnd()));
+    TestManager noDestManager;
+    EXPECT_EQ(-1, noDestManager.AsynAddSelfDircFiles(sink.GetHwnd(), nullptr));
     CFileOperateAddOtherPlayerInfosThread noDest(&none, nullptr);
     EXPECT_EQ(FOR_NO_DEST_DIRECTORY, noDest.RunInCaller());
     CFileOperateAddOtherPlayerInfosThread nothing(&none, nullptr);
