@@ -5,6 +5,9 @@
 
 #include "MxModule/fileops/FileOperateAddDownloadThread.h"
 #include "MxModule/fileops/FileOperateAddMultiFilePathThread.h"
+#include "MxModule/fileops/FileOperateAddOtherPlayerInfosThread.h"
+#include "MxModule/fileops/FileOperateAddSelfDircFilesThread.h"
+#include "MxModule/fileops/FileOperateAutoAddSongsThread.h"
 #include "MxModule/fileops/FileOperateImportMultiFilePathThread.h"
 #include "MxModule/fileops/FileOperateMoveAudioPathThread.h"
 #include "MxModule/fileops/FileOperateMoveLyricPathThread.h"
@@ -91,10 +94,27 @@ int CFileOperateManager::AsynMoveLyricPath(CString strOldPath, HWND hWnd) {
     return Launch(thread, window, THREAD_PRIORITY_NORMAL);
 }
 
-// The workers of these starters are not part of the module yet.
-int CFileOperateManager::AsynAutoAddSongs(HWND) { return -1; }
-int CFileOperateManager::AsynAddSelfDircFiles(HWND, CStringList*) { return -1; }
-int CFileOperateManager::AsynAddOtherPlayerInfos(CList<PLAYLISTINFO, PLAYLISTINFO&>*, CStringList*, HWND) { return -1; }
+int CFileOperateManager::AsynAutoAddSongs(HWND hWnd) {
+    CCriticalSectionGuard guard(&m_csLock);
+    HWND window = WindowFor(hWnd);
+    if (!window) return -1;
+    return Launch(new CFileOperateAutoAddSongsThread, window, THREAD_PRIORITY_NORMAL);
+}
+
+int CFileOperateManager::AsynAddSelfDircFiles(HWND hWnd, CStringList* pPaths) {
+    CCriticalSectionGuard guard(&m_csLock);
+    HWND window = WindowFor(hWnd);
+    if (!window || m_strDestDirectory.IsEmpty()) return -1;
+    return Launch(new CFileOperateAddSelfDircFilesThread(pPaths), window, THREAD_PRIORITY_NORMAL);
+}
+
+int CFileOperateManager::AsynAddOtherPlayerInfos(CList<PLAYLISTINFO, PLAYLISTINFO&>* pPlaylists, CStringList* pFolders,
+                                                 HWND hWnd) {
+    CCriticalSectionGuard guard(&m_csLock);
+    HWND window = WindowFor(hWnd);
+    if (!window || (!pPlaylists && !pFolders)) return -1;
+    return Launch(new CFileOperateAddOtherPlayerInfosThread(pPlaylists, pFolders), window, THREAD_PRIORITY_NORMAL);
+}
 
 int CFileOperateManager::AsynAddDownloadFile(CString strPath, AUDIOFILEINFO* pInfo, HWND hWnd, CString str1, CString str2) {
     CCriticalSectionGuard guard(&m_csLock);

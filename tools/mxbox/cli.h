@@ -46,5 +46,6 @@ void AddSettingsCommands(CLI::App& app);
 void AddSearchCommands(CLI::App& app);
 void AddDownloadCommands(CLI::App& app);
 void AddRelocateCommand(CLI::App& app);
+void AddPlayersCommands(CLI::App& app);
 
 }  // namespace mxbox

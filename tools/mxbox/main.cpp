@@ -170,6 +170,7 @@ int main(int argc, char** argv) {
     mxbox::AddSearchCommands(app);
     mxbox::AddDownloadCommands(app);
     mxbox::AddRelocateCommand(app);
+    mxbox::AddPlayersCommands(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {
