@@ -72,6 +72,27 @@ public:
     static void FindWinamp(OTHERPLAYERMAP* pMap, HWND hWnd);
 
     // ---- Winamp, Windows Media Player and iTunes readers ----
+    // Winamp 2 to 5: "winamp.m3u" of the folder, then the lists named in "Plugins\ml\playlists.xml".
+    static void GetWinampDefaultPlayList_VNormal(CString strFolder, CList<PLAYLISTINFO, PLAYLISTINFO&>* pList);
+    static void GetWinampUserPlayList_VNormal(CString strFolder, CList<PLAYLISTINFO, PLAYLISTINFO&>* pList);
+    // Winamp 5.5 and later: the same, from the application-data folder named like the install folder.
+    static void GetWinampDefaultPlayList_V5_5(CString strInstallFolder, CList<PLAYLISTINFO, PLAYLISTINFO&>* pList);
+    static void GetWinampUserPlayList_V5_5(CString strInstallFolder, CList<PLAYLISTINFO, PLAYLISTINFO&>* pList);
+    // Winamp3: every "Wacs\data\pledit\*.pls" of the install folder.
+    static void GetWinampPlayList_V3(CString strFolder, CList<PLAYLISTINFO, PLAYLISTINFO&>* pList);
+    // One M3U file as a list of that name (made unique), and one PLS file; kept when a song exists.
+    static void ReadWinampM3U(CString strFile, CString strName, CList<PLAYLISTINFO, PLAYLISTINFO&>* pList);
+    static void ReadWinampPLS(CString strFile, CList<PLAYLISTINFO, PLAYLISTINFO&>* pList);
+    // Windows Media Player's library databases, other than its folder list.
+    static void GetWMDBFiles(CList<CString, CString>* pList);
+    // The existing ".wpl" files the databases mention, sample lists left out, each once.
+    static void GetWMPUserPlayListFiles(CList<CString, CString>* pDBFiles, CList<CString, CString>* pPLFiles);
+    // The ".wpl" files of the player's application-data folder.
+    static void GetWMPDefaultPlayListFiles(CList<CString, CString>* pList);
+    // One WPL file as a list "WMP_" + title; its relative songs are found from its folder.
+    static void GetWMPPlayList(CString strFile, CList<PLAYLISTINFO, PLAYLISTINFO&>* pList);
+    // The music folder and the user's own playlists of the iTunes library file; nCount gets the lists read.
+    static void GetITuneDownloadPathAndPlayList(OTHERPLAYERINFO* pInfo, int& nCount);
 
 
     // ---- KuGou, TTPlayer and Kuwo readers ----
