@@ -12,7 +12,7 @@ const char kClassName[] = "MxMessageSink";
 std::mutex g_sinksLock;
 std::map<HWND, CMessageSink*> g_sinks;
 
-enum class BlockKind { None, Info, NewAudio, List, Extension };
+enum class BlockKind { None, Info, NewAudio, List, Extension, PlayerNotice };
 
 BlockKind KindOf(UINT nMsg) {
     switch (nMsg) {
@@ -35,6 +35,8 @@ BlockKind KindOf(UINT nMsg) {
             return BlockKind::List;
         case WM_MX_EXTENSION_CORRECTED:
             return BlockKind::Extension;
+        case WM_MX_FIND_PLAYER_NO_LIST:
+            return BlockKind::PlayerNotice;
         default:
             return nMsg >= WM_MX_BEGIN_COPY_SINGLE_FILE && nMsg <= WM_MX_END_COPY_NOT_ANALYZED_MULTI_FILES ? BlockKind::Info
                                                                                                       : BlockKind::None;
@@ -124,6 +126,13 @@ void CMessageSink::Handle(UINT nMsg, WPARAM wParam, LPARAM lParam) {
             m.bList = list != nullptr;
             if (list)
                 for (POSITION pos = list->GetHeadPosition(); pos;) m.vecList.push_back(list->GetNext(pos));
+            break;
+        }
+        case BlockKind::PlayerNotice: {  // the player's name and version
+            std::unique_ptr<CString[]> texts(reinterpret_cast<CString*>(lParam));
+            m.bBlock = texts != nullptr;
+            if (texts)
+                for (int i = 0; i < 2; ++i) m.strText[i] = texts[size_t(i)];
             break;
         }
         case BlockKind::Extension: {
@@ -335,6 +344,9 @@ const char* MessageName(UINT nMsg, CMessageSink::Source nSource) {
         {WM_MX_END_COPY_ANALYZED_MULTI_FILES, "END_COPY_ANALYZED_MULTI_FILES"},
         {WM_MX_END_COPY_NOT_ANALYZED_MULTI_FILES, "END_COPY_NOT_ANALYZED_MULTI_FILES"},
         {WM_MX_EXTENSION_CORRECTED, "EXTENSION_CORRECTED"},
+        {WM_MX_FIND_PLAYER_PROGRESS, "FIND_PLAYER_PROGRESS"},
+        {WM_MX_FIND_PLAYER_BEGIN, "FIND_PLAYER_BEGIN"},
+        {WM_MX_FIND_PLAYER_NO_LIST, "FIND_PLAYER_NO_LIST"},
     };
     auto it = kNames.find(nMsg);
     return it == kNames.end() ? "UNKNOWN" : it->second;

@@ -49,8 +49,7 @@ Found Discover() {
         if (m.nMessage == WM_MX_FIND_PLAYER_BEGIN) {
             progress.Show("looking for " + std::string(PlayerName(int(m.wParam))));
         } else if (m.nMessage == WM_MX_FIND_PLAYER_NO_LIST) {
-            std::unique_ptr<CString[]> block(reinterpret_cast<CString*>(m.lParam));  // ours to delete
-            if (block) found.withoutPlaylists.emplace_back(Utf8(block[0]), Utf8(block[1]));
+            found.withoutPlaylists.emplace_back(Utf8(m.strText[0]), Utf8(m.strText[1]));
         }
     };
     OTHERPLAYERMAP map;
