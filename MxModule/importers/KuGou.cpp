@@ -106,8 +106,9 @@ void CMxPublic::FindKuGou(OTHERPLAYERMAP* pMap, HWND hWnd) {
 
 void CMxPublic::FindKuGou2007(OTHERPLAYERINFO* pInfo, HWND hWnd) {
     registry_string<std::string> program("Software\\KuGoo4\\AppFileName", HKEY_CURRENT_USER);
-    if (!pInfo || !program.exists()) return;
-    CString strFolder = mxreaders::FolderOf(CString(std::string(program)));
+    CString strProgram{std::string(program)};
+    if (!pInfo || strProgram.IsEmpty()) return;
+    CString strFolder = mxreaders::FolderOf(strProgram);
     CList<CString, CString> lstUsers;
     GetKugou2007UserDirec(strFolder, &lstUsers);
     int nListsBefore = int(pInfo->lstPlayList.GetCount());

@@ -41,9 +41,9 @@ CString FileName(const CString& strPath) { return strPath.Mid(strPath.ReverseFin
 void CMxPublic::FindKWMusic(OTHERPLAYERMAP* pMap, HWND hWnd) {
     if (!pMap) return;
     registry_string<std::string> home("SOFTWARE\\KWMUSIC\\KWMUSIC_HOME", HKEY_LOCAL_MACHINE);
-    if (!home.exists()) return;
     CString strFolder{std::string(home)};
     if (!strFolder.IsEmpty() && strFolder[strFolder.GetLength() - 1] == '\\') strFolder = strFolder.Left(strFolder.GetLength() - 1);
+    if (strFolder.IsEmpty()) return;
     CString strVersion = GetExeVersion(strFolder + "\\KwMusic.exe");
     bool bFirstLayout = strVersion == kFirstLayout;
     OTHERPLAYERINFO info;
