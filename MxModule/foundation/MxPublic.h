@@ -96,6 +96,40 @@ public:
 
 
     // ---- KuGou, TTPlayer and Kuwo readers ----
+    // KuGou 2007: per-user record files below the install folder; 2008: XML files in it.
+    static void FindKuGou2007(OTHERPLAYERINFO* pInfo, HWND hWnd);
+    static void FindKuGou2008(OTHERPLAYERINFO* pInfo, HWND hWnd);
+    // The sub-folders of strFolder (full paths), one per KuGou 2007 user.
+    static void GetKugou2007UserDirec(CString strFolder, CList<CString, CString>* pList);
+    // The user's download folder from Option.ini; "" without one.
+    static CString GetKuGou2007DownloadPath(CString strUserFolder);
+    // Shared folder number -> folder path (ending in "\").
+    static void GetKuGou2007ShareDirc(CString strUserFolder, CMap<int, int, CString, LPCSTR>* pDirMap);
+    // Shared file number (record index + 1) -> full path.
+    static void GetKuGou2007ShareFile(CString strUserFolder, CMap<int, int, CString, LPCSTR>* pDirMap,
+                                      CMap<int, int, CString, LPCSTR>* pFileMap);
+    // (playlist number, path) in file order, several per number; 0 is the default list, which also gets
+    // every file no entry refers to.
+    typedef std::vector<std::pair<int, CString>> KUGOUITEMS;
+    static void GetKuGou2007PlayListItem(CString strUserFolder, CMap<int, int, CString, LPCSTR>* pFileMap,
+                                         KUGOUITEMS* pItems);
+    // Appends the default list and the named playlists, each only with songs that are there.
+    static void GetKuGou2007PlayListName(CString strUserFolder, KUGOUITEMS* pItems,
+                                         CList<PLAYLISTINFO, PLAYLISTINFO&>* pList);
+    static CString GetKuGou2008DownloadPath(CString strFolder);
+    static void GetKuGou2008PlayList(CString strFolder, CList<PLAYLISTINFO, PLAYLISTINFO&>* pList);
+
+    // TTPlayer: the .ttbl files of its PlayList folder (full paths), and one such file read.
+    static void GetTTPlayerPlayListFiles(CString strFolder, CList<CString, CString>* pList);
+    static void ParseTTBLFile(CString strFile, CList<PLAYLISTINFO, PLAYLISTINFO&>* pList);
+
+    // Kuwo: version 2.0.0.1 keeps config.ini and playlist\*.pl, later ones conf.ini and playlist\song*.xml.
+    static CString GetKWMusicDownloadPath_V2_0_0_1(CString strFolder);
+    static CString GetKWMusicDownloadPath_VNormal(CString strFolder);
+    static void GetKWMusicPlayListFiles_V2_0_0_1(CString strFolder, CList<CString, CString>* pList);
+    static void GetKWMusicPlayListFiles_VNormal(CString strFolder, CList<CString, CString>* pList);
+    static void GetKWMusicPlayList_V2_0_0_1(CString strFile, CList<PLAYLISTINFO, PLAYLISTINFO&>* pList);
+    static void GetKWMusicPlayList_VNormal(CString strFile, CList<PLAYLISTINFO, PLAYLISTINFO&>* pList);
 
 
     // ---- end of the player readers ----
