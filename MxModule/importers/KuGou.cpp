@@ -10,7 +10,7 @@
 #include "MxModule/foundation/MxPublic.h"
 #include "MxModule/foundation/RegistryValue.h"
 #include "MxModule/foundation/XmlReader.h"
-#include "MxModule/importers/ReaderFiles.h"
+#include "MxModule/importers/PlayerFiles.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ const KUGOURECORDFILE kPlayList = {"\\DB4\\PlayList.dat", 3584, 96};
 void ForEachRecord(const CString& strUserFolder, const KUGOURECORDFILE& file,
                    const std::function<void(const char*, int)>& onRecord) {
     std::string bytes;
-    if (!mxreaders::ReadWholeFile(strUserFolder + file.pszName, bytes) || bytes.size() < file.nHeader) return;
+    if (!mxplayers::ReadWholeFile(strUserFolder + file.pszName, bytes) || bytes.size() < file.nHeader) return;
     int nIndex = 0;
     for (size_t at = file.nHeader; bytes.size() - at >= file.nRecord; at += file.nRecord) onRecord(bytes.data() + at, nIndex++);
 }
@@ -108,7 +108,7 @@ void CMxPublic::FindKuGou2007(OTHERPLAYERINFO* pInfo, HWND hWnd) {
     registry_string<std::string> program("Software\\KuGoo4\\AppFileName", HKEY_CURRENT_USER);
     CString strProgram{std::string(program)};
     if (!pInfo || strProgram.IsEmpty()) return;
-    CString strFolder = mxreaders::FolderOf(strProgram);
+    CString strFolder = mxplayers::FolderOf(strProgram);
     CList<CString, CString> lstUsers;
     GetKugou2007UserDirec(strFolder, &lstUsers);
     int nListsBefore = int(pInfo->lstPlayList.GetCount());
@@ -123,18 +123,18 @@ void CMxPublic::FindKuGou2007(OTHERPLAYERINFO* pInfo, HWND hWnd) {
         GetKuGou2007PlayListItem(strUser, &mapFiles, &items);
         GetKuGou2007PlayListName(strUser, &items, &pInfo->lstPlayList);
     }
-    if (int(pInfo->lstPlayList.GetCount()) == nListsBefore) mxreaders::PostNoPlayList(hWnd, kKuGou, "2007");
+    if (int(pInfo->lstPlayList.GetCount()) == nListsBefore) mxplayers::PostNoPlayList(hWnd, kKuGou, "2007");
 }
 
 void CMxPublic::GetKugou2007UserDirec(CString strFolder, CList<CString, CString>* pList) {
     if (!pList) return;
-    for (const CString& strName : mxreaders::ListFolder(strFolder, "*", true)) pList->AddTail(strFolder + "\\" + strName);
+    for (const CString& strName : mxplayers::ListFolder(strFolder, "*", true)) pList->AddTail(strFolder + "\\" + strName);
 }
 
 CString CMxPublic::GetKuGou2007DownloadPath(CString strUserFolder) {
     static const char kKey[] = "DefaultDownPath=";
     CString strPath;
-    mxreaders::ForEachLine(strUserFolder + "\\Option.ini", [&strPath](const CString& strLine) {
+    mxplayers::ForEachLine(strUserFolder + "\\Option.ini", [&strPath](const CString& strLine) {
         int nAt = strLine.Find(kKey);
         if (nAt >= 0) strPath = strLine.Mid(nAt + int(sizeof kKey - 1));
     });
@@ -217,12 +217,12 @@ void CMxPublic::FindKuGou2008(OTHERPLAYERINFO* pInfo, HWND hWnd) {
         if (!value.empty()) strInstalled = CString(value);
     }
     if (strInstalled.IsEmpty()) return;
-    CString strFolder = mxreaders::FolderOf(strInstalled);
+    CString strFolder = mxplayers::FolderOf(strInstalled);
     CString strDownload = GetKuGou2008DownloadPath(strFolder);
     if (!strDownload.IsEmpty()) pInfo->lstMusicPath.AddTail(strDownload);
     int nListsBefore = int(pInfo->lstPlayList.GetCount());
     GetKuGou2008PlayList(strFolder, &pInfo->lstPlayList);
-    if (int(pInfo->lstPlayList.GetCount()) == nListsBefore) mxreaders::PostNoPlayList(hWnd, kKuGou, "2008");
+    if (int(pInfo->lstPlayList.GetCount()) == nListsBefore) mxplayers::PostNoPlayList(hWnd, kKuGou, "2008");
 }
 
 CString CMxPublic::GetKuGou2008DownloadPath(CString strFolder) {

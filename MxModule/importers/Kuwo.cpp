@@ -4,7 +4,7 @@
 
 #include "MxModule/foundation/MxPublic.h"
 #include "MxModule/foundation/RegistryValue.h"
-#include "MxModule/importers/ReaderFiles.h"
+#include "MxModule/importers/PlayerFiles.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ const char kFirstLayout[] = "2.0.0.1";
 CString SettingsDownloadPath(const CString& strFile) {
     static const char kKey[] = "songpath=";
     CString strPath;
-    mxreaders::ForEachLine(strFile, [&strPath](const CString& strLine) {
+    mxplayers::ForEachLine(strFile, [&strPath](const CString& strLine) {
         if (strLine.Find(kKey) == 0) strPath = strLine.Mid(int(sizeof kKey - 1));
     });
     return strPath;
@@ -61,7 +61,7 @@ void CMxPublic::FindKWMusic(OTHERPLAYERMAP* pMap, HWND hWnd) {
         else
             GetKWMusicPlayList_VNormal(strFile, &info.lstPlayList);
     }
-    if (info.lstPlayList.IsEmpty()) mxreaders::PostNoPlayList(hWnd, kKuwo, strVersion);
+    if (info.lstPlayList.IsEmpty()) mxplayers::PostNoPlayList(hWnd, kKuwo, strVersion);
     if (!info.lstPlayList.IsEmpty() || !info.lstMusicPath.IsEmpty()) pMap->SetAt(OPK_KUWO, info);
 }
 
@@ -72,19 +72,19 @@ CString CMxPublic::GetKWMusicDownloadPath_VNormal(CString strFolder) { return Se
 void CMxPublic::GetKWMusicPlayListFiles_V2_0_0_1(CString strFolder, CList<CString, CString>* pList) {
     if (!pList) return;
     CString strLists = strFolder + "\\playlist";
-    for (const CString& strName : mxreaders::ListFolder(strLists, "*.pl", false)) pList->AddTail(strLists + "\\" + strName);
+    for (const CString& strName : mxplayers::ListFolder(strLists, "*.pl", false)) pList->AddTail(strLists + "\\" + strName);
 }
 
 void CMxPublic::GetKWMusicPlayListFiles_VNormal(CString strFolder, CList<CString, CString>* pList) {
     if (!pList) return;
     CString strLists = strFolder + "\\playlist";
-    for (const CString& strName : mxreaders::ListFolder(strLists, "song*.xml", false)) pList->AddTail(strLists + "\\" + strName);
+    for (const CString& strName : mxplayers::ListFolder(strLists, "song*.xml", false)) pList->AddTail(strLists + "\\" + strName);
 }
 
 void CMxPublic::GetKWMusicPlayList_V2_0_0_1(CString strFile, CList<PLAYLISTINFO, PLAYLISTINFO&>* pList) {
     if (!pList) return;
     PLAYLISTINFO info;
-    mxreaders::ForEachLine(strFile, [&info](const CString& strLine) {
+    mxplayers::ForEachLine(strFile, [&info](const CString& strLine) {
         CString strPath;
         if (!Between(strLine, "path=\"", "\"", strPath)) return;
         strPath.Replace("&amp;", "&");
@@ -100,7 +100,7 @@ void CMxPublic::GetKWMusicPlayList_V2_0_0_1(CString strFile, CList<PLAYLISTINFO,
 void CMxPublic::GetKWMusicPlayList_VNormal(CString strFile, CList<PLAYLISTINFO, PLAYLISTINFO&>* pList) {
     if (!pList) return;
     PLAYLISTINFO info;
-    mxreaders::ForEachLine(strFile, [&info](const CString& strLine) {
+    mxplayers::ForEachLine(strFile, [&info](const CString& strLine) {
         CString strPath;
         if (Between(strLine, "<path>", "</path>", strPath) && CheckValidFile(strPath)) info.lstFilePath.AddTail(strPath);
     });

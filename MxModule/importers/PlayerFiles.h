@@ -1,9 +1,13 @@
-// Small tools the readers of other players share: listing a folder, walking an XML element's children,
-// COM for the calling thread and the "installed but nothing found" message.
+// What the readers of other players share: listing a folder, reading a file whole or line by line,
+// walking an XML element's children, COM for the calling thread and the "installed but no playlist" message.
 #pragma once
 
 #include <functional>
+#include <string>
+#include <vector>
 
+#include "MxModule/foundation/MxFile.h"
+#include "MxModule/foundation/MxPublic.h"
 #include "MxModule/foundation/XmlReader.h"
 #include "MxModule/importers/OtherPlayerInfo.h"
 #include "platform/files.h"
@@ -49,19 +53,67 @@ inline void ForEachChildElement(IXMLDOMNode* pNode, const std::function<void(IXM
     }
 }
 
-// Tells the window that the player is installed but gave no playlist; the receiver deletes the block.
-inline void PostNoPlayList(HWND hWnd, LPCSTR pszPlayer, const CString& strVersion) {
-    if (!hWnd) return;
-    CString* pBlock = new CString[2];
-    pBlock[0] = pszPlayer;
-    pBlock[1] = strVersion;
-    if (!PostMessageA(hWnd, WM_MX_FIND_PLAYER_NO_LIST, 0, reinterpret_cast<LPARAM>(pBlock))) delete[] pBlock;
-}
-
 // Whether the path names an existing file (not a folder).
 inline bool IsExistingFile(const CString& strPath) {
     DWORD dwAttributes = GetFileAttributesA(strPath);
     return dwAttributes != INVALID_FILE_ATTRIBUTES && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Player files are small; anything larger is not one of them and is not read.
+const DWORD kMaxPlayerFile = 64u * 1024u * 1024u;
+
+// The names in strFolder matching the pattern ("*", "*.ttbl"), "." and ".." left out; folders only or
+// files only.
+inline std::vector<CString> ListFolder(const CString& strFolder, LPCSTR pszPattern, bool bFolders) {
+    std::vector<CString> names;
+    WIN32_FIND_DATAA data;
+    HANDLE hFind = FindFirstFileA(strFolder + "\\" + pszPattern, &data);
+    if (hFind == INVALID_HANDLE_VALUE) return names;
+    do {
+        CString strName = data.cFileName;
+        if (strName == "." || strName == "..") continue;
+        if (((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == bFolders) names.push_back(strName);
+    } while (FindNextFileA(hFind, &data));
+    FindClose(hFind);
+    return names;
+}
+
+// The whole file; false when it cannot be opened or read, or is too large to be a player's file.
+inline bool ReadWholeFile(const CString& strPath, std::string& bytes) {
+    bytes.clear();
+    CMxFile file;
+    if (!file.Open(strPath, CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary)) return false;
+    DWORD dwLength = file.GetLength();
+    if (dwLength == DWORD(-1) || dwLength > kMaxPlayerFile) return false;
+    bytes.resize(dwLength);
+    if (dwLength && file.Read(&bytes[0], dwLength) != dwLength) return false;
+    return true;
+}
+
+// Calls onLine for each line of a text file, without its line end.
+inline void ForEachLine(const CString& strPath, const std::function<void(const CString&)>& onLine) {
+    CMxFile file;
+    if (!file.Open(strPath, CFile::modeRead | CFile::shareDenyNone | CFile::typeText)) return;
+    CString strLine;
+    while (file.ReadString(strLine)) {
+        if (!strLine.IsEmpty() && strLine[strLine.GetLength() - 1] == '\r') strLine = strLine.Left(strLine.GetLength() - 1);
+        onLine(strLine);
+    }
+}
+
+// The path up to its last backslash; the path itself when it has none.
+inline CString FolderOf(const CString& strPath) {
+    int nSlash = strPath.ReverseFind('\\');
+    return nSlash < 0 ? strPath : strPath.Left(nSlash);
+}
+
+// The player is installed but gave no playlist: its name and version go to the window, which deletes them.
+inline void PostNoPlayList(HWND hWnd, LPCSTR pszGbkName, const CString& strVersion) {
+    if (!hWnd) return;
+    CString* pBlock = new CString[2];
+    pBlock[0] = CMxPublic::GbkLiteral(pszGbkName);
+    pBlock[1] = strVersion;
+    if (!PostMessageA(hWnd, WM_MX_FIND_PLAYER_NO_LIST, 0, reinterpret_cast<LPARAM>(pBlock))) delete[] pBlock;
 }
 
 }  // namespace mxplayers

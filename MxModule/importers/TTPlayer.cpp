@@ -5,7 +5,7 @@
 
 #include "MxModule/foundation/MxPublic.h"
 #include "MxModule/foundation/RegistryValue.h"
-#include "MxModule/importers/ReaderFiles.h"
+#include "MxModule/importers/PlayerFiles.h"
 
 namespace {
 
@@ -41,11 +41,11 @@ void CMxPublic::FindTTPlayer(OTHERPLAYERMAP* pMap, HWND hWnd) {
     if (strProgram.IsEmpty()) return;
     CString strVersion = GetInternalProductVersion(strProgram);
     CList<CString, CString> lstFiles;
-    GetTTPlayerPlayListFiles(mxreaders::FolderOf(strProgram) + "\\PlayList", &lstFiles);
+    GetTTPlayerPlayListFiles(mxplayers::FolderOf(strProgram) + "\\PlayList", &lstFiles);
     OTHERPLAYERINFO info;
     for (POSITION pos = lstFiles.GetHeadPosition(); pos;) ParseTTBLFile(lstFiles.GetNext(pos), &info.lstPlayList);
     if (info.lstPlayList.IsEmpty()) {
-        mxreaders::PostNoPlayList(hWnd, kTTPlayer, strVersion);
+        mxplayers::PostNoPlayList(hWnd, kTTPlayer, strVersion);
         return;
     }
     pMap->SetAt(OPK_TTPLAYER, info);
@@ -53,12 +53,12 @@ void CMxPublic::FindTTPlayer(OTHERPLAYERMAP* pMap, HWND hWnd) {
 
 void CMxPublic::GetTTPlayerPlayListFiles(CString strFolder, CList<CString, CString>* pList) {
     if (!pList) return;
-    for (const CString& strName : mxreaders::ListFolder(strFolder, "*.ttbl", false)) pList->AddTail(strFolder + "\\" + strName);
+    for (const CString& strName : mxplayers::ListFolder(strFolder, "*.ttbl", false)) pList->AddTail(strFolder + "\\" + strName);
 }
 
 void CMxPublic::ParseTTBLFile(CString strFile, CList<PLAYLISTINFO, PLAYLISTINFO&>* pList) {
     std::string bytes;
-    if (!pList || !mxreaders::ReadWholeFile(strFile, bytes) || bytes.size() < kNameAt) return;
+    if (!pList || !mxplayers::ReadWholeFile(strFile, bytes) || bytes.size() < kNameAt) return;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const size_t nSize = bytes.size();
     if (MemCmpNoCase(bytes.data(), "TTBL", 4) != 0) return;
