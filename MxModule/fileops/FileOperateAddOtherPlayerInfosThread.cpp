@@ -5,10 +5,6 @@
 #include "MxModule/foundation/MxPublic.h"
 #include "platform/files.h"
 
-namespace {
-const char kDefaultList[] = "\xC4\xAC\xC8\xCF\xC1\xD0\xB1\xED";  // 默认列表, the default list
-}  // namespace
-
 CFileOperateAddOtherPlayerInfosThread::CFileOperateAddOtherPlayerInfosThread(
     const CList<PLAYLISTINFO, PLAYLISTINFO&>* pPlaylists, const CStringList* pFolders) {
     if (pPlaylists) {
@@ -25,35 +21,9 @@ int CFileOperateAddOtherPlayerInfosThread::Run(int bOwnThread) {
     if (m_strDestDirectory.IsEmpty()) return Failed(bOwnThread, FOR_NO_DEST_DIRECTORY);
     if (m_lstPlayList.IsEmpty() && m_lstFolder.IsEmpty()) return Failed(bOwnThread, FOR_NO_FILE);
 
-    int nCount = 0;
-    for (POSITION pos = m_lstPlayList.GetHeadPosition(); pos;)
-        nCount += m_lstPlayList.GetNext(pos).lstFilePath.GetCount();
-    CList<OPERATEFILEINFO, OPERATEFILEINFO&> found;
-    CWalkedFolders walked;
-    for (POSITION pos = m_lstFolder.GetHeadPosition(); pos;) {
-        CString folder = m_lstFolder.GetNext(pos);
-        folder.TrimRight('\\');
-        DWORD attributes = GetFileAttributesA(folder);
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-        ULONGLONG qwTotal = 0;
-        if (!WalkAudioFolder(walked, folder, nCount, qwTotal, &found)) return 0;
-    }
-
-    m_pCallBack->OnBeginImport(m_nID, static_cast<unsigned long>(nCount));
-    int nDone = 0;
-    for (POSITION pos = m_lstPlayList.GetHeadPosition(); pos;) {
-        const PLAYLISTINFO& playlist = m_lstPlayList.GetNext(pos);
-        m_pCallBack->OnBeginImportOneOfPlayList(m_nID, playlist.strPLName);
-        for (POSITION file = playlist.lstFilePath.GetHeadPosition(); file;) {
-            if (!ImportSong(playlist.lstFilePath.GetNext(file), playlist.strPLName, nDone, nCount)) return 0;
-        }
-        m_pCallBack->OnEndImportOneOfPlayList(m_nID, playlist.strPLName);
-    }
-    CString defaultList = CMxPublic::GbkLiteral(kDefaultList);
-    for (POSITION pos = found.GetHeadPosition(); pos;) {
-        if (!ImportSong(found.GetNext(pos).strPath, defaultList, nDone, nCount)) return 0;
-    }
-    m_pCallBack->OnEndImport(m_nID);
+    ImportPlaylistsAndFolders(m_lstPlayList, m_lstFolder, [this](const CString& strPath, const CString& strPLName, int& nDone, int nCount) {
+        return ImportSong(strPath, strPLName, nDone, nCount);
+    });
     return 0;
 }
 

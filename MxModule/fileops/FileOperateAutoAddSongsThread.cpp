@@ -7,8 +7,6 @@
 #include "platform/shell.h"
 
 namespace {
-const char kDefaultList[] = "\xC4\xAC\xC8\xCF\xC1\xD0\xB1\xED";  // 默认列表, the default list
-
 // System and program folders hold no music of the user's, and skipping them keeps a disk's search short.
 bool IsExcludedFolder(const CString& strName) {
     static const char* const kExcluded[] = {"windows", "winnt", "Program Files", "Documents and Settings"};
@@ -56,34 +54,9 @@ int CFileOperateAutoAddSongsThread::Run(int bOwnThread) {
         if (CMxPublic::IsLocalDriver(drive) == 1) SearchMusicFolders(searched, drive, folders, bOwnThread);
     }
 
-    int nCount = 0;
-    for (POSITION pos = playlists.GetHeadPosition(); pos;)
-        nCount += playlists.GetNext(pos).lstFilePath.GetCount();
-    CList<OPERATEFILEINFO, OPERATEFILEINFO&> found;
-    CWalkedFolders walked;
-    for (POSITION pos = folders.GetHeadPosition(); pos;) {
-        CString folder = folders.GetNext(pos);
-        DWORD attributes = GetFileAttributesA(folder);
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-        ULONGLONG qwTotal = 0;
-        if (!WalkAudioFolder(walked, folder, nCount, qwTotal, &found)) return 0;
-    }
-
-    m_pCallBack->OnBeginImport(m_nID, static_cast<unsigned long>(nCount));
-    int nDone = 0;
-    for (POSITION pos = playlists.GetHeadPosition(); pos;) {
-        const PLAYLISTINFO& playlist = playlists.GetNext(pos);
-        m_pCallBack->OnBeginImportOneOfPlayList(m_nID, playlist.strPLName);
-        for (POSITION file = playlist.lstFilePath.GetHeadPosition(); file;) {
-            if (!ImportSong(playlist.lstFilePath.GetNext(file), playlist.strPLName, nDone, nCount)) return 0;
-        }
-        m_pCallBack->OnEndImportOneOfPlayList(m_nID, playlist.strPLName);
-    }
-    CString defaultList = CMxPublic::GbkLiteral(kDefaultList);
-    for (POSITION pos = found.GetHeadPosition(); pos;) {
-        if (!ImportSong(found.GetNext(pos).strPath, defaultList, nDone, nCount)) return 0;
-    }
-    m_pCallBack->OnEndImport(m_nID);
+    ImportPlaylistsAndFolders(playlists, folders, [this](const CString& strPath, const CString& strPLName, int& nDone, int nCount) {
+        return ImportSong(strPath, strPLName, nDone, nCount);
+    });
     return 0;
 }
 

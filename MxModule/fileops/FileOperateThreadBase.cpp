@@ -8,6 +8,7 @@
 #include "MxModule/foundation/MxFile.h"
 #include "MxModule/foundation/MxPublic.h"
 #include "MxModule/foundation/SettingManager.h"
+#include "MxModule/importers/OtherPlayerInfo.h"
 #include "MxModule/library/DBOperater.h"
 #include "MxModule/library/LibraryFormat.h"
 #include "MxModule/metadata/AudioFileInfo.h"
@@ -313,4 +314,36 @@ void CFileOperateThreadBase::ShareMovedFile(const CString& strOldPath, const CSt
     pParsed->GetHeaderInfo(nHeader);
     pParsed->GetTailInfo(nTail);
     CDownloadAVFile::Instance()->ShareEditID3(strOldPath, strNewPath, nTail, nHeader);
+}
+
+bool CFileOperateThreadBase::ImportPlaylistsAndFolders(const CList<PLAYLISTINFO, PLAYLISTINFO&>& playlists,
+                                                       const CStringList& folders, const IMPORTSONG& importSong) {
+    static const char kDefaultList[] = "\xC4\xAC\xC8\xCF\xC1\xD0\xB1\xED";  // 默认列表, the default list
+    int nCount = 0;
+    for (POSITION pos = playlists.GetHeadPosition(); pos;) nCount += playlists.GetNext(pos).lstFilePath.GetCount();
+    CList<OPERATEFILEINFO, OPERATEFILEINFO&> found;
+    CWalkedFolders walked;
+    for (POSITION pos = folders.GetHeadPosition(); pos;) {
+        CString folder = folders.GetNext(pos);
+        folder.TrimRight('\\');
+        DWORD attributes = GetFileAttributesA(folder);
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+        ULONGLONG qwTotal = 0;
+        if (!WalkAudioFolder(walked, folder, nCount, qwTotal, &found)) return false;
+    }
+
+    m_pCallBack->OnBeginImport(m_nID, static_cast<unsigned long>(nCount));
+    int nDone = 0;
+    for (POSITION pos = playlists.GetHeadPosition(); pos;) {
+        const PLAYLISTINFO& playlist = playlists.GetNext(pos);
+        m_pCallBack->OnBeginImportOneOfPlayList(m_nID, playlist.strPLName);
+        for (POSITION file = playlist.lstFilePath.GetHeadPosition(); file;)
+            if (!importSong(playlist.lstFilePath.GetNext(file), playlist.strPLName, nDone, nCount)) return false;
+        m_pCallBack->OnEndImportOneOfPlayList(m_nID, playlist.strPLName);
+    }
+    CString defaultList = CMxPublic::GbkLiteral(kDefaultList);
+    for (POSITION pos = found.GetHeadPosition(); pos;)
+        if (!importSong(found.GetNext(pos).strPath, defaultList, nDone, nCount)) return false;
+    m_pCallBack->OnEndImport(m_nID);
+    return true;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <set>
 #include <tuple>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "platform/threads.h"
 
 struct AUDIOFILEINFO;
+struct PLAYLISTINFO;
 class CAudioFileParse;
 
 class MX_EXPORT CFileOperateThreadBase {
@@ -99,6 +101,14 @@ protected:
     // The same, within a walk of several folders that share what they entered.
     bool WalkAudioFolder(CWalkedFolders& walked, const CString& strFolder, int& nCount, ULONGLONG& qwTotal,
                          CList<OPERATEFILEINFO, OPERATEFILEINFO&>* pFound);
+    // The import of other players' songs and of automatic discovery: counts the playlists' songs and the
+    // audio files below the folders, reports the import's begin, imports each playlist's songs under its
+    // name and then the folders' files under the default list (importSong: path, playlist name, songs
+    // begun so far, their total; false when the stop flag ended it), and reports the end. False when
+    // the stop flag ended the body (then without end report).
+    typedef std::function<bool(const CString&, const CString&, int&, int)> IMPORTSONG;
+    bool ImportPlaylistsAndFolders(const CList<PLAYLISTINFO, PLAYLISTINFO&>& playlists, const CStringList& folders,
+                                   const IMPORTSONG& importSong);
     // Audio by content (the extension must be "mp3" or "wma").
     static bool IsAudioFile(const CString& strPath);
 
