@@ -9,6 +9,7 @@
 
 #include "MxModule/MxModule.h"
 #include "MxModule/foundation/RegistryValue.h"
+#include "importers/NoticeWindow.h"
 #include "support/AudioBuilders.h"
 #include "support/PeBuilder.h"
 #include "support/TempMachine.h"
@@ -62,34 +63,6 @@ std::string Dir(int n, const std::string& path) { return Record(312, {{26, Byte(
 std::string File(int dir, const std::string& name) { return Record(856, {{31, Byte(dir)}, {36, name}}); }
 std::string Item(int list, int file, const std::string& name = "x") { return Record(352, {{31, Byte(list)}, {36, Byte(file)}, {46, name}}); }
 std::string List(int n, const std::string& name) { return Record(96, {{26, Byte(n)}, {36, name}}); }
-
-// The message-only window that discovery reports to; NoLists() drains "name version" of each
-// installed player that gave no playlist.
-class ReportWindow {
-public:
-    ReportWindow() {
-        WNDCLASSA c{};
-        c.lpfnWndProc = [](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; };
-        c.lpszClassName = "MxReaderReports";
-        RegisterClassA(&c);
-        m_hWnd = CreateWindowExA(0, "MxReaderReports", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    }
-    ~ReportWindow() {
-        NoLists();
-        DestroyWindow(m_hWnd);
-    }
-    std::vector<std::string> NoLists() {
-        std::vector<std::string> out;
-        MSG msg;
-        while (PeekMessageA(&msg, m_hWnd, WM_MX_FIND_PLAYER_NO_LIST, WM_MX_FIND_PLAYER_NO_LIST, PM_REMOVE)) {
-            CString* block = reinterpret_cast<CString*>(msg.lParam);
-            out.push_back(MxAnsiToUtf8(block[0]) + " " + MxAnsiToUtf8(block[1]));
-            delete[] block;
-        }
-        return out;
-    }
-    HWND m_hWnd = nullptr;
-};
 
 class ReadersTest : public mxtest::MachineTest {
 protected:
@@ -172,24 +145,24 @@ TEST_F(ReadersTest, KuGou2007UsersShareNamesUniquelyAndKeepTheirDownloadFolders)
 }
 
 TEST_F(ReadersTest, InstalledPlayersWithoutPlaylistsAreAnnounced) {
-    ReportWindow window;
+    mxtest::NoticeWindow window;
     OTHERPLAYERMAP map;
     KuGou2007({{"u1", {{"Option.ini", "DefaultDownPath=C:\\down"}}}});
-    CMxPublic::FindKuGou(&map, window.m_hWnd);
-    EXPECT_EQ(std::vector<std::string>{"酷狗 2007"}, window.NoLists());
+    CMxPublic::FindKuGou(&map, window.Get());
+    EXPECT_EQ(std::vector<std::string>{"酷狗 2007"}, window.Take());
     EXPECT_EQ("", Found(map, OPK_KUGOU));  // stored for its download folder
 
     SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\TTPlayer.exe\\", "C:\\TT\\TTPlayer.exe");
     WriteHostFile(machine.HostC("TT/TTPlayer.exe"), mxtest::VersionedPe(0x00010000, 0, 0x00050004, 0x00030002));
     WriteHostFile(machine.HostC("TT/PlayList/bad.ttbl"), "TTBX");
-    CMxPublic::FindTTPlayer(&map, window.m_hWnd);
-    EXPECT_EQ(std::vector<std::string>{"千千静听 5.4.3.2"}, window.NoLists());
+    CMxPublic::FindTTPlayer(&map, window.Get());
+    EXPECT_EQ(std::vector<std::string>{"千千静听 5.4.3.2"}, window.Take());
     EXPECT_EQ("<none>", Found(map, OPK_TTPLAYER));
 
     SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\KWMUSIC\\KWMUSIC_HOME", "C:\\KW");
     WriteHostFile(machine.HostC("KW/KwMusic.exe"), mxtest::VersionedPe(0x00030001, 0x00000007, 0, 0));
-    CMxPublic::FindKWMusic(&map, window.m_hWnd);
-    EXPECT_EQ(std::vector<std::string>{"酷我音乐盒 3.1.0.7"}, window.NoLists());
+    CMxPublic::FindKWMusic(&map, window.Get());
+    EXPECT_EQ(std::vector<std::string>{"酷我音乐盒 3.1.0.7"}, window.Take());
     EXPECT_EQ("<none>", Found(map, OPK_KUWO));
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "MxModule/foundation/RegistryValue.h"
+#include "importers/NoticeWindow.h"
 #include "tests/support/AudioBuilders.h"
 #include "tests/support/PeBuilder.h"
 #include "tests/support/TempMachine.h"
@@ -38,40 +39,6 @@ Lists Found(OTHERPLAYERMAP& map, int nKey) {
 }
 
 void SetReg(HKEY base, const std::string& name, const std::string& value) { registry_string<std::string>(name, base) = value; }
-
-// A message-only window whose "installed, nothing found" blocks are collected (and freed).
-class NoListWindow {
-public:
-    NoListWindow() {
-        WNDCLASSA wc = {};
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.lpszClassName = "MxTestPlayers";
-        RegisterClassA(&wc);
-        m_hWnd = CreateWindowExA(0, "MxTestPlayers", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    }
-    ~NoListWindow() {
-        Take();
-        DestroyWindow(m_hWnd);
-    }
-    NoListWindow(const NoListWindow&) = delete;
-    NoListWindow& operator=(const NoListWindow&) = delete;
-    HWND Get() const { return m_hWnd; }
-    // "player/version" of each block posted so far.
-    std::vector<std::string> Take() {
-        std::vector<std::string> out;
-        MSG msg;
-        while (PeekMessageA(&msg, m_hWnd, 0, 0, PM_REMOVE)) {
-            if (msg.message != WM_MX_FIND_PLAYER_NO_LIST) continue;
-            CString* pBlock = reinterpret_cast<CString*>(msg.lParam);
-            out.push_back(std::string(pBlock[0]) + "/" + std::string(pBlock[1]));
-            delete[] pBlock;
-        }
-        return out;
-    }
-
-private:
-    HWND m_hWnd = nullptr;
-};
 
 class PlayersTest : public MachineTest {
 protected:
@@ -182,10 +149,10 @@ TEST_F(PlayersTest, Winamp3PlsGivesNamedListsOfTheKnownVersionOnly) {
          {{"Mine", {"C:\\m\\a.mp3"}}}, {}},
         {488, "PlaylistName=%E6%AD%8C\nFile1=C:\\m\\b.mp3\n", {{"\xB8\xE8", {"C:\\m\\b.mp3"}}}, {}},  // 歌
         {488, "File1=C:\\m\\b.mp3\n", {{"list", {"C:\\m\\b.mp3"}}}, {}},
-        {488, "PlaylistName=Empty\nFile1\nFile=\nNumberOfEntries=0\n", {}, {"Winamp/1.0.0.488"}},
-        {489, "PlaylistName=Mine\nFile1=C:\\m\\a.mp3\n", {}, {"Winamp/1.0.0.489"}},
+        {488, "PlaylistName=Empty\nFile1\nFile=\nNumberOfEntries=0\n", {}, {"Winamp 1.0.0.488"}},
+        {489, "PlaylistName=Mine\nFile1=C:\\m\\a.mp3\n", {}, {"Winamp 1.0.0.489"}},
     };
-    NoListWindow window;
+    NoticeWindow window;
     for (const Row& row : rows) {
         InstallWinamp3(row.versionLS);
         Put("Program Files/Winamp3/Wacs/data/pledit/list.pls", row.text);
@@ -197,7 +164,7 @@ TEST_F(PlayersTest, Winamp3PlsGivesNamedListsOfTheKnownVersionOnly) {
 }
 
 TEST_F(PlayersTest, WinampWithoutListsIsAnnouncedAndWithoutInstallIsSilent) {
-    NoListWindow window;
+    NoticeWindow window;
     OTHERPLAYERMAP map;
     CMxPublic::FindWinamp(&map, window.Get());
     EXPECT_TRUE(window.Take().empty());
@@ -205,7 +172,7 @@ TEST_F(PlayersTest, WinampWithoutListsIsAnnouncedAndWithoutInstallIsSilent) {
     Put("Program Files/Winamp/winamp.m3u", "#EXTM3U\nC:\\m\\missing.mp3\n");
     CMxPublic::FindWinamp(&map, window.Get());
     EXPECT_EQ(map.GetCount(), 0);
-    EXPECT_EQ(window.Take(), std::vector<std::string>{"Winamp/5.3.0.0"});
+    EXPECT_EQ(window.Take(), std::vector<std::string>{"Winamp 5.3.0.0"});
 }
 
 // ---- Windows Media Player ----
@@ -273,7 +240,7 @@ TEST_F(PlayersTest, LibraryDatabaseScanFindsMentionedPlaylists) {
 }
 
 TEST_F(PlayersTest, WindowsMediaPlayerCountsAsUsedOnlyWithALibraryDatabase) {
-    NoListWindow window;
+    NoticeWindow window;
     SetReg(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\MediaPlayer\\Installation Directory", "C:\\Program Files\\Windows Media Player");
     Put("Program Files/Windows Media Player/wmplayer.exe", VersionedPe(0xB0000, 0x17711B58, 0xB0000, 0x17711B58));
     Put(std::string(kWmpRoaming) + "/Mine.wpl", Wpl("<title>Mine</title>", "<media src=\"C:\\m\\a.mp3\"/>"));
@@ -295,7 +262,7 @@ TEST_F(PlayersTest, WindowsMediaPlayerCountsAsUsedOnlyWithALibraryDatabase) {
     DeleteFileA("C:\\m\\b.mp3");
     CMxPublic::FindWMP(&none, window.Get());
     EXPECT_EQ(none.GetCount(), 0);
-    EXPECT_EQ(window.Take(), std::vector<std::string>{"Windows Media Player/11.0.6001.7000"});
+    EXPECT_EQ(window.Take(), std::vector<std::string>{"Windows Media Player 11.0.6001.7000"});
 }
 
 // ---- iTunes ----
@@ -369,7 +336,7 @@ TEST_F(ITunesTest, MusicFolderCountsOnlyWithAudioBelowIt) {
         {"http://localhost/C:/users/tester/Music/iTunes/iTunes%20Media/", {}},
         {"file://localhost/", {}},
     };
-    NoListWindow window;
+    NoticeWindow window;
     for (const Row& row : rows) {
         PutLibrary(Library(row.url, "", ""));
         OTHERPLAYERMAP map;
@@ -379,7 +346,7 @@ TEST_F(ITunesTest, MusicFolderCountsOnlyWithAudioBelowIt) {
         if (map.Lookup(OPK_ITUNES, info))
             for (POSITION pos = info.lstMusicPath.GetHeadPosition(); pos;) folders.push_back(std::string(info.lstMusicPath.GetNext(pos)));
         EXPECT_EQ(folders, row.folders) << row.url;
-        EXPECT_EQ(window.Take(), std::vector<std::string>{"iTunes/7.7.1.0"});  // no playlist either way
+        EXPECT_EQ(window.Take(), std::vector<std::string>{"iTunes 7.7.1.0"});  // no playlist either way
     }
 }
 
@@ -394,7 +361,7 @@ TEST_F(ITunesTest, DamagedOrMissingLibraryGivesNothing) {
     }
     registry_value("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\iTunes.exe\\", HKEY_LOCAL_MACHINE).remove_value();
     PutLibrary(Library("", Track(1, "file://localhost/C:/m/a.mp3"), Playlist("P", {1})));
-    NoListWindow window;
+    NoticeWindow window;
     OTHERPLAYERMAP map;
     CMxPublic::FindITune(&map, window.Get());
     EXPECT_EQ(map.GetCount(), 0);
