@@ -39,7 +39,7 @@ bool CFileOperateAddOtherPlayerInfosThread::ImportSong(const CString& strPath, c
     if (GetFileAttributesA(strPath) == INVALID_FILE_ATTRIBUTES) {
         m_pCallBack->OnFileOperateError(m_nID, strPath, "", FOR_FILE_NOT_FOUND, strPLName, "");
     } else {
-        mxfileops::SONGTAGS song = mxfileops::ReadSongTags(strPath);
+        mxfileops::SONGTAGS song = mxfileops::ReadSongTags(strPath, 0);
         path = song.strPath;
         if (!song.bRead) {
             m_pCallBack->OnFileOperateError(m_nID, path, "", mxfileops::UnreadableReason(path), strPLName,

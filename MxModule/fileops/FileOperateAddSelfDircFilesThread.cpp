@@ -39,7 +39,7 @@ int CFileOperateAddSelfDircFilesThread::Run(int bOwnThread) {
         const CString& path = files.GetNext(pos);
         if (IsStopped()) return 0;
         ++nDone;
-        mxfileops::SONGTAGS song = mxfileops::ReadSongTags(path);
+        mxfileops::SONGTAGS song = mxfileops::ReadSongTags(path, 1);
         if (song.bDRM) {
             m_pCallBack->OnFileOperateError(m_nID, song.strPath, "", FOR_DRM_PROTECTED, "", "");
             continue;

@@ -1,5 +1,6 @@
 #include "MxModule/fileops/FileOperateAutoAddSongsThread.h"
 
+#include "MxModule/fileops/FileAnalysis.h"
 #include "MxModule/fileops/SongImport.h"
 #include "MxModule/foundation/MxPublic.h"
 #include "MxModule/importers/OtherPlayerInfo.h"
@@ -89,11 +90,16 @@ bool CFileOperateAutoAddSongsThread::ImportSong(const CString& strPath, const CS
     int nPercent = nCount > 0 ? static_cast<int>(nDone * 100.0 / nCount) : 100;
     // A playlist may name a file that is gone or lies on a drive this machine does not have: reported,
     // as no record can be made of it.
-    if (GetFileAttributesA(strPath) == INVALID_FILE_ATTRIBUTES) {
+    DWORD attributes = GetFileAttributesA(strPath);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         m_pCallBack->OnFileOperateError(m_nID, strPath, "", FOR_FILE_NOT_FOUND, strPLName, "");
         return true;
     }
-    mxfileops::SONGTAGS song = mxfileops::ReadSongTags(strPath);
+    mxfileops::SONGTAGS song = mxfileops::ReadSongTags(strPath, 0);
+    if (!song.bRead) {  // a playlist may name anything: only a song gets a record
+        m_pCallBack->OnFileOperateError(m_nID, song.strPath, "", mxfileops::UnreadableReason(song.strPath), strPLName, "");
+        return true;
+    }
     if (song.bDRM) {
         m_pCallBack->OnFileOperateError(m_nID, song.strPath, "", FOR_DRM_PROTECTED, strPLName, "");
         return true;

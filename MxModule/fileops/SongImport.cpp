@@ -6,11 +6,11 @@
 #include "MxModule/library/DBOperater.h"
 #include "MxModule/metadata/AudioFileParse.h"
 
-mxfileops::SONGTAGS mxfileops::ReadSongTags(const CString& strPath) {
+mxfileops::SONGTAGS mxfileops::ReadSongTags(const CString& strPath, int bFixExtension) {
     SONGTAGS song;
     song.strPath = strPath;
     CAudioFileParse parser;
-    song.bRead = parser.ParseAudioFile(song.strPath, &song.info, 1, 1, "") != 0;
+    song.bRead = parser.ParseAudioFile(song.strPath, &song.info, 1, bFixExtension, "") != 0;
     song.bDRM = parser.m_bDRM != 0;
     song.bScriptCommand = parser.m_bScriptCommand != 0;
     return song;

@@ -15,7 +15,9 @@ struct SONGTAGS {
     bool bScriptCommand = false;
 };
 
-SONGTAGS ReadSongTags(const CString& strPath);
+// bFixExtension renames a file whose extension says the other format; only files of the library folder
+// are ever renamed, never another player's or one found on the disk.
+SONGTAGS ReadSongTags(const CString& strPath, int bFixExtension);
 
 // Adds the song's record (type by content, length, analysed); false when the library refuses it.
 bool AddSongRecord(const SONGTAGS& song);

@@ -1,5 +1,7 @@
 // Discovery of the other players on the machine: the readers in key order, the progress messages to the
 // front end, and the names that keep the playlists of one discovery apart.
+#include <mutex>
+
 #include "MxModule/foundation/MxPublic.h"
 
 CMap<CString, LPCSTR, int, int> CMxPublic::m_mapPLName2Index;
@@ -13,6 +15,13 @@ bool Cancelled(const int* pCancel) {
 
 void Post(HWND hWnd, UINT nMsg, WPARAM wParam) {
     if (hWnd) PostMessageA(hWnd, nMsg, wParam, 0);
+}
+
+// Discovery runs on the front end's thread and on the automatic-discovery worker: one at a time, and
+// the readers it calls take names under the same lock.
+std::recursive_mutex& DiscoveryLock() {
+    static std::recursive_mutex lock;
+    return lock;
 }
 
 CString UniqueName(const CString& strName, CMap<CString, LPCSTR, int, int>* pMap) {
@@ -31,6 +40,7 @@ CString UniqueName(const CString& strName, CMap<CString, LPCSTR, int, int>* pMap
 }  // namespace
 
 void CMxPublic::FindOtherPlayerInfo(OTHERPLAYERMAP* pMap, HWND hWnd, int* pCancel) {
+    std::lock_guard<std::recursive_mutex> guard(DiscoveryLock());
     if (!pMap) return;
     m_mapPLName2Index.RemoveAll();
     pMap->RemoveAll();
@@ -68,6 +78,7 @@ void CMxPublic::FindOtherPlayerInfo(CList<OTHERPLAYERINFO, OTHERPLAYERINFO&>* pL
 }
 
 CString CMxPublic::GetUniquePLName(CString strName) {
+    std::lock_guard<std::recursive_mutex> guard(DiscoveryLock());
     return UniqueName(strName, &m_mapPLName2Index);
 }
 

@@ -94,6 +94,7 @@ inline bool ReadWholeFile(const CString& strPath, std::string& bytes) {
 inline void ForEachLine(const CString& strPath, const std::function<void(const CString&)>& onLine) {
     CMxFile file;
     if (!file.Open(strPath, CFile::modeRead | CFile::shareDenyNone | CFile::typeText)) return;
+    if (file.GetLength() > kMaxPlayerFile) return;  // no player's file: maybe one endless line
     CString strLine;
     while (file.ReadString(strLine)) {
         if (!strLine.IsEmpty() && strLine[strLine.GetLength() - 1] == '\r') strLine = strLine.Left(strLine.GetLength() - 1);

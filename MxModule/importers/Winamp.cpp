@@ -34,6 +34,7 @@ void CMxPublic::ReadWinampM3U(CString strFile, CString strName, CList<PLAYLISTIN
     if (!pList) return;
     CMxFile file;
     if (!file.Open(strFile, CFile::modeRead | CFile::shareDenyNone | CFile::typeText)) return;
+    if (file.GetLength() > mxplayers::kMaxPlayerFile) return;
     PLAYLISTINFO info;
     info.strPLName = GetUniquePLName(strName);
     CString strLine;
@@ -89,6 +90,7 @@ void CMxPublic::ReadWinampPLS(CString strFile, CList<PLAYLISTINFO, PLAYLISTINFO&
     if (!pList) return;
     CMxFile file;
     if (!file.Open(strFile, CFile::modeRead | CFile::shareDenyNone | CFile::typeText)) return;
+    if (file.GetLength() > mxplayers::kMaxPlayerFile) return;
     PLAYLISTINFO info;
     bool bNamed = false;
     CString strLine;

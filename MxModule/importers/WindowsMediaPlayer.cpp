@@ -18,8 +18,11 @@ const DWORD kMaxDatabase = 256u << 20;  // a larger file is no library database 
 CString PlayerFolder(int nShellFolder) { return CMxPublic::GetMusicBoxDir(nShellFolder) + "\\Microsoft\\Media Player"; }
 
 // A path mentioned by a database: on a drive, no sample list of the player, an existing file, new.
+// A user has dozens of playlists; a hostile database could name millions, so the list is bounded.
+const int kMaxPlayListFiles = 1024;
+
 void KeepMentionedPath(const CString& strPath, CList<CString, CString>* pList) {
-    if (strPath.GetLength() < 3 || strPath[1] != ':') return;
+    if (pList->GetCount() >= kMaxPlayListFiles || strPath.GetLength() < 3 || strPath[1] != ':') return;
     if (CMxPublic::FindNoCase(strPath, "\\Sample Playlists\\") >= 0) return;
     if (!mxplayers::IsExistingFile(strPath)) return;
     for (POSITION pos = pList->GetHeadPosition(); pos;)
@@ -92,6 +95,7 @@ void CMxPublic::GetWMPUserPlayListFiles(CList<CString, CString>* pDBFiles, CList
         if (!buffer) continue;
         DWORD dwRead = file.ReadHuge(buffer.get(), dwLength);
         file.Close();
+        if (dwRead == DWORD(-1) || dwRead > dwLength) continue;
         ScanSingleByte(buffer.get(), dwRead, pPLFiles);
         ScanWide(buffer.get(), dwRead, pPLFiles);
     }

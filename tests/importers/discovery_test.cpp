@@ -186,6 +186,17 @@ TEST_F(WorkerTest, ImportPreconditionsComeInOrder) {
     EXPECT_EQ(0, stopped.RunInCaller());
 }
 
+TEST_F(WorkerTest, ImportingAnotherPlayersSongNeverRenamesIt) {
+    Song("misnamed.wma", Mp3("m"));  // the extension says the other format
+    CList<PLAYLISTINFO, PLAYLISTINFO&> playlists;
+    PLAYLISTINFO p;
+    p.lstFilePath.AddTail("C:\\music\\misnamed.wma");
+    playlists.AddTail(p);
+    RunToEnd(manager.AsynAddOtherPlayerInfos(&playlists, nullptr, sink.GetHwnd()));
+    EXPECT_TRUE(HostExists(machine.HostC("music/misnamed.wma")));
+    EXPECT_FALSE(HostExists(machine.HostC("music/misnamed.mp3")));
+}
+
 // The machine has C:\music (music-named), the user's music folder and the desktop; D: is a fixed drive too.
 struct AutoCase {
     const char* name;
