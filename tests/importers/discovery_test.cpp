@@ -64,14 +64,9 @@ TEST_F(DiscoveryTest, ACancelledDiscoveryClearsTheMapAndTheNamesAndPostsNothing)
 TEST_F(DiscoveryTest, RepeatedNamesGetCountingSuffixesAndGeneratedNamesAreNotReserved) {
     OTHERPLAYERMAP map;
     CMxPublic::FindOtherPlayerInfo(&map, nullptr, nullptr);  // a new run starts with no names
-    const std::vector<std::pair<const char*, const char*>> asks = {{"KuGou_a", "KuGou_a"},
-                                                                   {"TTPlayer_a", "TTPlayer_a"},
-                                                                   {"KuGou_a", "KuGou_a_1"},
-                                                                   {"KuGou_a", "KuGou_a_2"},
-                                                                   {"KuGou_a_1", "KuGou_a_1"},
-                                                                   {"kugou_a", "kugou_a"},
-                                                                   {"", ""},
-                                                                   {"", "_1"}};
+    const std::vector<std::pair<const char*, const char*>> asks = {
+        {"KuGou_a", "KuGou_a"}, {"TTPlayer_a", "TTPlayer_a"}, {"KuGou_a", "KuGou_a_1"}, {"KuGou_a", "KuGou_a_2"},
+        {"KuGou_a_1", "KuGou_a_1"}, {"kugou_a", "kugou_a"}, {"", ""}, {"", "_1"}};
     for (const auto& [name, expected] : asks)
         EXPECT_STREQ(expected, CMxPublic::GetUniquePLName(name)) << name;
 
@@ -135,39 +130,25 @@ TEST_P(PlayerImportTest, ReportsEverySongUnderItsPlaylist) {
 INSTANTIATE_TEST_SUITE_P(
     Import, PlayerImportTest,
     ::testing::Values(
-        PlayerImportCase{
-            "PlaylistSongsThenFolderSongsUnderTheDefaultList",
-            {"C:\\music\\a.mp3"},
-            {"C:\\music\\dir\\", "C:\\music\\nowhere", "C:\\music\\a.mp3"},
-            {},
-            {"BEGIN_IMPORT 2", "BEGIN_IMPORT_ONE_OF_PLAYLIST(P)", "BEGIN_IMPORT_ONE_OF_FILE(a.mp3)",
-             "END_IMPORT_ONE_OF_FILE(a.mp3|P):50", "END_IMPORT_ONE_OF_PLAYLIST(P)",
-             "BEGIN_IMPORT_ONE_OF_FILE(dir\\b.mp3)",
-             "END_IMPORT_ONE_OF_FILE(dir\\b.mp3|" + kDefaultList + "):100", "END_IMPORT", "THREAD_EXIT"},
-            {"C:\\music\\a.mp3", "C:\\music\\dir\\b.mp3"}},
+        PlayerImportCase{"PlaylistSongsThenFolderSongsUnderTheDefaultList", {"C:\\music\\a.mp3"},
+                         {"C:\\music\\dir\\", "C:\\music\\nowhere", "C:\\music\\a.mp3"}, {},
+                         {"BEGIN_IMPORT 2", "BEGIN_IMPORT_ONE_OF_PLAYLIST(P)", "BEGIN_IMPORT_ONE_OF_FILE(a.mp3)",
+                          "END_IMPORT_ONE_OF_FILE(a.mp3|P):50", "END_IMPORT_ONE_OF_PLAYLIST(P)", "BEGIN_IMPORT_ONE_OF_FILE(dir\\b.mp3)",
+                          "END_IMPORT_ONE_OF_FILE(dir\\b.mp3|" + kDefaultList + "):100", "END_IMPORT", "THREAD_EXIT"},
+                         {"C:\\music\\a.mp3", "C:\\music\\dir\\b.mp3"}},
         // Missing songs and songs on drives the machine lacks are reported, not passed over.
-        PlayerImportCase{"MissingSongsAreReportedAsNotFound",
-                         {"C:\\music\\gone.mp3", "Q:\\x.mp3", "C:\\music\\a.mp3"},
-                         {},
-                         {},
-                         {"BEGIN_IMPORT 3", "BEGIN_IMPORT_ONE_OF_PLAYLIST(P)",
-                          "BEGIN_IMPORT_ONE_OF_FILE(gone.mp3)", "FILEOPERATE_ERROR(gone.mp3||P)#1",
-                          "END_IMPORT_ONE_OF_FILE(gone.mp3|P):33", "BEGIN_IMPORT_ONE_OF_FILE(Q:\\x.mp3)",
-                          "FILEOPERATE_ERROR(Q:\\x.mp3||P)#1", "END_IMPORT_ONE_OF_FILE(Q:\\x.mp3|P):66",
-                          "BEGIN_IMPORT_ONE_OF_FILE(a.mp3)", "END_IMPORT_ONE_OF_FILE(a.mp3|P):100",
-                          "END_IMPORT_ONE_OF_PLAYLIST(P)", "END_IMPORT", "THREAD_EXIT"},
+        PlayerImportCase{"MissingSongsAreReportedAsNotFound", {"C:\\music\\gone.mp3", "Q:\\x.mp3", "C:\\music\\a.mp3"}, {}, {},
+                         {"BEGIN_IMPORT 3", "BEGIN_IMPORT_ONE_OF_PLAYLIST(P)", "BEGIN_IMPORT_ONE_OF_FILE(gone.mp3)",
+                          "FILEOPERATE_ERROR(gone.mp3||P)#1", "END_IMPORT_ONE_OF_FILE(gone.mp3|P):33", "BEGIN_IMPORT_ONE_OF_FILE(Q:\\x.mp3)",
+                          "FILEOPERATE_ERROR(Q:\\x.mp3||P)#1", "END_IMPORT_ONE_OF_FILE(Q:\\x.mp3|P):66", "BEGIN_IMPORT_ONE_OF_FILE(a.mp3)",
+                          "END_IMPORT_ONE_OF_FILE(a.mp3|P):100", "END_IMPORT_ONE_OF_PLAYLIST(P)", "END_IMPORT", "THREAD_EXIT"},
                          {"C:\\music\\a.mp3"}},
-        PlayerImportCase{
-            "SongsInTheLibraryAreReportedAndStillEndedForThePlaylist",
-            {"C:\\music\\a.mp3", "C:\\music\\dir\\notes.txt"},
-            {},
-            {"C:\\music\\a.mp3"},
-            {"BEGIN_IMPORT 2", "BEGIN_IMPORT_ONE_OF_PLAYLIST(P)", "BEGIN_IMPORT_ONE_OF_FILE(a.mp3)",
-             "FILEOPERATE_ERROR(a.mp3|a.mp3|P)#15", "END_IMPORT_ONE_OF_FILE(a.mp3|P):50",
-             "BEGIN_IMPORT_ONE_OF_FILE(dir\\notes.txt)", "FILEOPERATE_ERROR(dir\\notes.txt||P)#13",
-             "END_IMPORT_ONE_OF_FILE(dir\\notes.txt|P):100", "END_IMPORT_ONE_OF_PLAYLIST(P)", "END_IMPORT",
-             "THREAD_EXIT"},
-            {}},
+        PlayerImportCase{"SongsInTheLibraryAreReportedAndStillEndedForThePlaylist", {"C:\\music\\a.mp3", "C:\\music\\dir\\notes.txt"}, {},
+                         {"C:\\music\\a.mp3"},
+                         {"BEGIN_IMPORT 2", "BEGIN_IMPORT_ONE_OF_PLAYLIST(P)", "BEGIN_IMPORT_ONE_OF_FILE(a.mp3)",
+                          "FILEOPERATE_ERROR(a.mp3|a.mp3|P)#15", "END_IMPORT_ONE_OF_FILE(a.mp3|P):50", "BEGIN_IMPORT_ONE_OF_FILE(dir\\notes.txt)",
+                          "FILEOPERATE_ERROR(dir\\notes.txt||P)#13", "END_IMPORT_ONE_OF_FILE(dir\\notes.txt|P):100",
+                          "END_IMPORT_ONE_OF_PLAYLIST(P)", "END_IMPORT", "THREAD_EXIT"}, {}},
         PlayerImportCase{"NothingToImport", {}, {}, {}, {"FILEOPERATE_ERROR()#2", "THREAD_EXIT"}, {}}),
     [](const ::testing::TestParamInfo<PlayerImportCase>& p) { return std::string(p.param.name); });
 
@@ -257,20 +238,14 @@ TEST_P(SelfDirTest, ImportsTheLibraryFoldersNewSongs) {
 INSTANTIATE_TEST_SUITE_P(
     SelfDir, SelfDirTest,
     ::testing::Values(SelfCase{"AMissingLibraryFolder", {}, {}, {}, {"FILEOPERATE_ERROR()#4", "THREAD_EXIT"}},
-                      SelfCase{"NoSongInTheLibraryFolder",
-                               {{"notes.txt", "text"}, {"empty.mp3", ""}},
-                               {},
-                               {},
+                      SelfCase{"NoSongInTheLibraryFolder", {{"notes.txt", "text"}, {"empty.mp3", ""}}, {}, {},
                                {"FILEOPERATE_ERROR()#7", "THREAD_EXIT"}},
-                      SelfCase{
-                          "ExclusionsIgnoreLetterCaseAndKnownSongsAreReported",
-                          {{"a.mp3", "mp3"}, {"sub/B.mp3", "mp3"}, {"sub/c.mp3", "mp3"}},
-                          {"c:\\LIB\\SUB\\b.MP3"},
-                          {"C:\\lib\\sub\\c.mp3"},
-                          {"BEGIN_COPY_MULTI_FILES 2", "BEGIN_COPY_ONE_OF_MULTI_FILES(lib\\a.mp3|lib\\a.mp3)",
-                           "END_COPY_ONE_OF_MULTI_FILES(lib\\a.mp3|lib\\a.mp3):50",
-                           "FILEOPERATE_ERROR(lib\\sub\\c.mp3|lib\\sub\\c.mp3)#15", "END_COPY_MULTI_FILES",
-                           "THREAD_EXIT"}}),
+                      SelfCase{"ExclusionsIgnoreLetterCaseAndKnownSongsAreReported",
+                               {{"a.mp3", "mp3"}, {"sub/B.mp3", "mp3"}, {"sub/c.mp3", "mp3"}}, {"c:\\LIB\\SUB\\b.MP3"},
+                               {"C:\\lib\\sub\\c.mp3"},
+                               {"BEGIN_COPY_MULTI_FILES 2", "BEGIN_COPY_ONE_OF_MULTI_FILES(lib\\a.mp3|lib\\a.mp3)",
+                                "END_COPY_ONE_OF_MULTI_FILES(lib\\a.mp3|lib\\a.mp3):50",
+                                "FILEOPERATE_ERROR(lib\\sub\\c.mp3|lib\\sub\\c.mp3)#15", "END_COPY_MULTI_FILES", "THREAD_EXIT"}}),
     [](const ::testing::TestParamInfo<SelfCase>& p) { return std::string(p.param.name); });
 
 }  // namespace
