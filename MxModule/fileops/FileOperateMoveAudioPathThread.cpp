@@ -9,13 +9,9 @@
 
 int CFileOperateMoveAudioPathThread::Run(int bOwnThread) {
     if (IsStopped()) return 0;
-    if (m_strDestDirectory.IsEmpty()) return Failed(bOwnThread, FOR_NO_DEST_DIRECTORY);
-    CString old = m_strOldPath;
-    if (old.Right(1) == "\\") old = old.Left(old.GetLength() - 1);
-    if (old.IsEmpty()) return Failed(bOwnThread, FOR_NO_VALID_PATH);
-    DWORD attributes = GetFileAttributesA(old);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return Failed(bOwnThread, FOR_NOT_A_FOLDER);
+    CString old;
+    FileOperateResultCode nCode = CheckFolderMove(m_strOldPath, old, FOR_NOT_A_FOLDER);
+    if (nCode != FOR_NONE) return Failed(bOwnThread, nCode);
 
     // The backslash belongs to the prefix: D:\Music2 is not inside D:\Music.
     const CString prefix = old + "\\";

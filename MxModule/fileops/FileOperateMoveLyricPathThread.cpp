@@ -4,13 +4,9 @@
 
 int CFileOperateMoveLyricPathThread::Run(int bOwnThread) {
     if (IsStopped()) return 0;
-    if (m_strDestDirectory.IsEmpty()) return Failed(bOwnThread, FOR_NO_DEST_DIRECTORY);
-    CString old = m_strOldPath;
-    if (old.Right(1) == "\\") old = old.Left(old.GetLength() - 1);
-    if (old.IsEmpty()) return Failed(bOwnThread, FOR_NO_VALID_PATH);
-    DWORD attributes = GetFileAttributesA(old);
-    if (attributes == INVALID_FILE_ATTRIBUTES) return Failed(bOwnThread, FOR_FOLDER_NOT_FOUND);
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return Failed(bOwnThread, FOR_NOT_A_FOLDER);
+    CString old;
+    FileOperateResultCode nCode = CheckFolderMove(m_strOldPath, old, FOR_FOLDER_NOT_FOUND);
+    if (nCode != FOR_NONE) return Failed(bOwnThread, nCode);
 
     // Only the folder's own lyrics: its sub-folders may belong to something else.
     CList<OPERATEFILEINFO, OPERATEFILEINFO&> lyrics;

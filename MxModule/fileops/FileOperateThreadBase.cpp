@@ -347,3 +347,14 @@ bool CFileOperateThreadBase::ImportPlaylistsAndFolders(const CList<PLAYLISTINFO,
     m_pCallBack->OnEndImport(m_nID);
     return true;
 }
+
+FileOperateResultCode CFileOperateThreadBase::CheckFolderMove(const CString& strOldPath, CString& strOld,
+                                                              FileOperateResultCode nMissing) {
+    if (m_strDestDirectory.IsEmpty()) return FOR_NO_DEST_DIRECTORY;
+    strOld = strOldPath;
+    if (strOld.Right(1) == "\\") strOld = strOld.Left(strOld.GetLength() - 1);
+    if (strOld.IsEmpty()) return FOR_NO_VALID_PATH;
+    DWORD attributes = GetFileAttributesA(strOld);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return nMissing;
+    return attributes & FILE_ATTRIBUTE_DIRECTORY ? FOR_NONE : FOR_NOT_A_FOLDER;
+}

@@ -109,6 +109,9 @@ protected:
     typedef std::function<bool(const CString&, const CString&, int&, int)> IMPORTSONG;
     bool ImportPlaylistsAndFolders(const CList<PLAYLISTINFO, PLAYLISTINFO&>& playlists, const CStringList& folders,
                                    const IMPORTSONG& importSong);
+    // The checks both folder moves begin with: strOld receives the old folder without its trailing
+    // backslash; nMissing is the code for an old folder that does not exist. FOR_NONE lets the move go on.
+    FileOperateResultCode CheckFolderMove(const CString& strOldPath, CString& strOld, FileOperateResultCode nMissing);
     // Audio by content (the extension must be "mp3" or "wma").
     static bool IsAudioFile(const CString& strPath);
 
