@@ -1,6 +1,11 @@
 // Volume handles and the storage property query, answered from the drive map.
 #include "platform/drives.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -115,5 +120,35 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, D
     DWORD n = desc.size() < nOutBufferSize ? DWORD(desc.size()) : nOutBufferSize;
     std::memcpy(lpOutBuffer, desc.data(), n);
     if (lpBytesReturned) *lpBytesReturned = n;
+    return TRUE;
+}
+
+std::string MxGetDriveMap() {
+    static const char* const kTypes[] = {"", "", "removable", "fixed", "network", "cdrom", "ramdisk"};
+    const mxp::Config& c = mxp::config();
+    std::string map;
+    for (const mxp::Drive& d : c.drives) {
+        map += std::string(1, d.letter) + ":=" + (d.root.empty() ? "/" : d.root) + "," +
+               (d.type < 7 && kTypes[d.type][0] ? kTypes[d.type] : "fixed") + "," + d.bus + "\n";
+    }
+    for (const mxp::Drive& f : c.folders) {
+        map += std::string(1, f.letter) + ":";
+        for (const std::string& name : f.folder) map += "\\" + name;
+        map += "=" + f.root + "\n";
+    }
+    return map;
+}
+
+BOOL MxSaveDriveMap(const std::string& items) {
+    const std::string path = mxp::config().home + "/drives", temp = path + ".new";
+    mkdir(mxp::config().home.c_str(), 0777);  // a machine that has not run yet
+    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return Fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
+    bool ok = write(fd, items.data(), items.size()) == ssize_t(items.size()) && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
+        unlink(temp.c_str());
+        return Fail(ERROR_WRITE_FAULT);
+    }
     return TRUE;
 }

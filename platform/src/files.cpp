@@ -201,8 +201,16 @@ DWORD Resolve(LPCSTR text, Resolved& r, int probeFlags = -1) {
         if (!ValidName(c)) return ERROR_INVALID_NAME;
         names.push_back(mxp::CodePageToUtf8(c.data(), c.size(), cp));
     }
-    std::string root = drive->root.empty() ? "/" : drive->root;
     r.isRoot = names.empty();
+    // A mounted folder serves its names from its own host folder (the longest such folder wins).
+    const mxp::Drive* mount = nullptr;
+    for (const mxp::Drive& m : config().folders) {
+        bool under = m.letter == wp.drive && m.folder.size() <= names.size() && (!mount || m.folder.size() > mount->folder.size());
+        for (size_t i = 0; under && i < m.folder.size(); ++i) under = mxp::Utf8EqualNoCase(m.folder[i], names[i]);
+        if (under) mount = &m;
+    }
+    if (mount) names.erase(names.begin(), names.begin() + long(mount->folder.size()));
+    std::string root = mount ? mount->root : drive->root.empty() ? "/" : drive->root;
     // Fast path: the path exists as spelled.
     std::string host = root;
     for (const std::string& n : names) host = Join(host, n);
@@ -543,7 +551,7 @@ std::string CurrentDirectory() {
     if (g_cwd.empty()) {
         char buf[PATH_MAX];
         std::string win;
-        if (getcwd(buf, sizeof buf) && mxp::HostToWindows(config().drives, GetACP(), buf, win)) g_cwd = win;
+        if (getcwd(buf, sizeof buf) && mxp::HostToWindows(config(), buf, win)) g_cwd = win;
         else g_cwd = "C:\\";
     }
     return g_cwd;
@@ -773,17 +781,21 @@ DWORD MoveAcrossDevices(const Resolved& src, const std::string& target) {
 
 // ---- internal ----
 
-bool mxp::HostToWindows(const std::vector<Drive>& drives, UINT codePage, const std::string& host, std::string& out) {
+bool mxp::HostToWindows(const Config& c, const std::string& host, std::string& out) {
     const Drive* best = nullptr;
-    for (const Drive& d : drives) {
-        bool holds = d.root.empty() || host == d.root || host.rfind(d.root + "/", 0) == 0;
-        if (holds && (!best || d.root.size() > best->root.size())) best = &d;
+    for (const std::vector<Drive>* list : {&c.drives, &c.folders}) {
+        for (const Drive& d : *list) {
+            bool holds = d.root.empty() || host == d.root || host.rfind(d.root + "/", 0) == 0;
+            if (holds && (!best || d.root.size() > best->root.size())) best = &d;
+        }
     }
     if (!best || host.empty() || host[0] != '/') return false;
-    std::string rest = host.substr(best->root.size());
+    std::string rest;
+    for (const std::string& name : best->folder) rest += "/" + name;
+    rest += host.substr(best->root.size());
     std::replace(rest.begin(), rest.end(), '/', '\\');
     if (rest.empty()) rest = "\\";
-    out = std::string(1, best->letter) + ":" + Utf8ToCodePage(rest, codePage);
+    out = std::string(1, best->letter) + ":" + Utf8ToCodePage(rest, c.acp);
     return true;
 }
 
@@ -809,7 +821,7 @@ void MxSetFreeSpaceOverride(char driveLetter, ULONGLONG freeBytes) {
 
 BOOL MxHostPathToWindows(const std::string& hostPath, CString& winPath) {
     std::string out;
-    if (!mxp::HostToWindows(config().drives, GetACP(), HostNormalize(hostPath), out)) return FALSE;
+    if (!mxp::HostToWindows(config(), HostNormalize(hostPath), out)) return FALSE;
     winPath = CString(out);
     return TRUE;
 }

@@ -10,6 +10,7 @@
 
 #include "config.h"
 #include "platform/files.h"
+#include "platform/registry.h"
 
 struct ITEMIDLIST {
     char path[MAX_PATH];
@@ -17,16 +18,40 @@ struct ITEMIDLIST {
 
 namespace {
 
-const std::string* FolderOf(int csidl, bool& alwaysCreate) {
+// The folder from MX_FOLDER_*, else the user's "Shell Folders" value (an adopted installation's), else the
+// default; "" for a folder the machine does not have.
+std::string FolderOf(int csidl, bool& alwaysCreate) {
+    struct Folder {
+        int csidl;
+        unsigned envBit;
+        const char* value;
+        std::string mxp::Config::*path;
+    };
+    static const Folder kFolders[] = {{CSIDL_DESKTOP, 1, "Desktop", &mxp::Config::folderDesktop},
+                                      {CSIDL_MYMUSIC, 2, "My Music", &mxp::Config::folderMusic},
+                                      {CSIDL_APPDATA, 4, "AppData", &mxp::Config::folderAppData},
+                                      {CSIDL_LOCAL_APPDATA, 8, "Local AppData", &mxp::Config::folderLocalAppData}};
     const mxp::Config& c = mxp::config();
-    alwaysCreate = false;
-    switch (csidl & 0xFF) {
-        case CSIDL_DESKTOP: return &c.folderDesktop;
-        case CSIDL_MYMUSIC: return &c.folderMusic;
-        case CSIDL_APPDATA: alwaysCreate = true; return &c.folderAppData;
-        case CSIDL_LOCAL_APPDATA: alwaysCreate = true; return &c.folderLocalAppData;
-        default: return nullptr;
+    for (const Folder& f : kFolders) {
+        if (f.csidl != (csidl & 0xFF)) continue;
+        alwaysCreate = f.csidl == CSIDL_APPDATA || f.csidl == CSIDL_LOCAL_APPDATA;
+        if (!(c.foldersFromEnv & f.envBit)) {
+            char path[MAX_PATH] = {};
+            DWORD type = 0, size = sizeof path - 1;
+            HKEY key = nullptr;
+            bool found = RegOpenKeyExA(HKEY_CURRENT_USER, kShellFoldersKey, 0, KEY_READ, &key) == ERROR_SUCCESS &&
+                         RegQueryValueExA(key, f.value, nullptr, &type, reinterpret_cast<BYTE*>(path), &size) == ERROR_SUCCESS &&
+                         type == REG_SZ && path[0];
+            if (key) RegCloseKey(key);
+            if (found) {
+                alwaysCreate = false;  // the profile's own folder: never written into
+                return path;
+            }
+        }
+        return c.*f.path;
     }
+    alwaysCreate = false;
+    return "";
 }
 
 void CreateLevels(const std::string& path) {
@@ -38,10 +63,10 @@ void CreateLevels(const std::string& path) {
 
 HRESULT FolderPath(int nFolder, std::string& out) {
     bool alwaysCreate = false;
-    const std::string* folder = FolderOf(nFolder, alwaysCreate);
-    if (!folder || folder->empty() || folder->size() >= MAX_PATH) return E_INVALIDARG;
-    if (alwaysCreate || (nFolder & CSIDL_FLAG_CREATE)) CreateLevels(*folder);
-    out = *folder;
+    const std::string folder = FolderOf(nFolder, alwaysCreate);
+    if (folder.empty() || folder.size() >= MAX_PATH) return E_INVALIDARG;
+    if (alwaysCreate || (nFolder & CSIDL_FLAG_CREATE)) CreateLevels(folder);
+    out = folder;
     return S_OK;
 }
 

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -52,37 +53,16 @@ UINT DriveType(const std::string& name) {
     return 3;
 }
 
-// "X:=HOSTPATH[,type[,bus]]" separated by ';'. Malformed entries are skipped.
-std::vector<Drive> ParseDrives(const std::string& map) {
-    std::vector<Drive> drives;
-    size_t start = 0;
-    while (start <= map.size()) {
-        size_t end = map.find(';', start);
-        if (end == std::string::npos) end = map.size();
-        std::string item = map.substr(start, end - start);
-        start = end + 1;
-        if (item.size() < 4 || item[1] != ':' || item[2] != '=') continue;
-        char letter = item[0];
-        if (letter >= 'a' && letter <= 'z') letter = char(letter - 32);
-        if (letter < 'A' || letter > 'Z') continue;
-        std::vector<std::string> parts;
-        size_t p = 3;
-        while (true) {
-            size_t comma = item.find(',', p);
-            parts.push_back(item.substr(p, comma == std::string::npos ? std::string::npos : comma - p));
-            if (comma == std::string::npos) break;
-            p = comma + 1;
-        }
-        Drive d;
-        d.letter = letter;
-        d.root = Trimmed(parts[0]);
-        if (parts.size() > 1) d.type = DriveType(Trimmed(parts[1]));
-        if (parts.size() > 2) d.bus = Trimmed(parts[2]);
-        bool dup = false;
-        for (const Drive& other : drives) dup = dup || other.letter == letter;
-        if (!dup) drives.push_back(d);
+// The drive map kept for this machine: small, so anything longer than 64 KiB is not one.
+std::string ReadSmallFile(const std::string& path) {
+    std::string text;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buf[65536];
+        size_t n = std::fread(buf, 1, sizeof buf, f);
+        if (n < sizeof buf) text.assign(buf, n);
+        std::fclose(f);
     }
-    return drives;
+    return text;
 }
 
 void MakeDirs(const std::string& path) {
@@ -99,18 +79,19 @@ void MakeDirs(const std::string& path) {
 
 // Shell folders given as UTF-8 in the environment; defaults need the drive map.
 void FillFolders(Config* c) {
-    auto folder = [c](const char* var, const std::string& hostDefault, const std::string& winDefault) {
+    auto folder = [c](const char* var, unsigned bit, const std::string& hostDefault, const std::string& winDefault) {
         std::string v = Env(var);
+        if (!v.empty()) c->foldersFromEnv |= bit;
         if (!v.empty()) return Utf8ToCodePage(v, c->acp);
         std::string win;
-        if (!hostDefault.empty() && HostToWindows(c->drives, c->acp, hostDefault, win)) return win;
+        if (!hostDefault.empty() && HostToWindows(*c, hostDefault, win)) return win;
         return winDefault;
     };
     std::string users = "C:\\users\\" + Utf8ToCodePage(UserName(), c->acp);
-    c->folderDesktop = folder("MX_FOLDER_DESKTOP", HostHome() + "/Desktop", users + "\\Desktop");
-    c->folderMusic = folder("MX_FOLDER_MUSIC", HostHome() + "/Music", users + "\\Music");
-    c->folderAppData = folder("MX_FOLDER_APPDATA", "", users + "\\AppData\\Roaming");
-    c->folderLocalAppData = folder("MX_FOLDER_LOCALAPPDATA", "", users + "\\AppData\\Local");
+    c->folderDesktop = folder("MX_FOLDER_DESKTOP", 1, HostHome() + "/Desktop", users + "\\Desktop");
+    c->folderMusic = folder("MX_FOLDER_MUSIC", 2, HostHome() + "/Music", users + "\\Music");
+    c->folderAppData = folder("MX_FOLDER_APPDATA", 4, "", users + "\\AppData\\Roaming");
+    c->folderLocalAppData = folder("MX_FOLDER_LOCALAPPDATA", 8, "", users + "\\AppData\\Local");
 }
 
 Config* Load() {
@@ -120,12 +101,13 @@ Config* Load() {
     if (c->home.empty()) c->home = (xdg.empty() ? HostHome() + "/.local/share" : xdg) + "/tamborinebox";
     c->home = Trimmed(c->home);
     std::string drives = Env("MX_DRIVES");
+    if (drives.empty()) drives = ReadSmallFile(c->home + "/drives");
     if (drives.empty()) {
         // The system drive of the emulated machine always exists.
         MakeDirs(c->home + "/drive_c");
         drives = "C:=" + c->home + "/drive_c,fixed,sata;Z:=/,fixed,sata";
     }
-    c->drives = ParseDrives(drives);
+    ParseDrives(drives, c->drives, c->folders);
     c->registry = Env("MX_REGISTRY");
     if (c->registry.empty()) c->registry = c->home + "/registry.db";
     std::string acp = Env("MX_ACP");
@@ -153,6 +135,50 @@ const Config& config() {
         g_config.store(c, std::memory_order_release);
     }
     return *c;
+}
+
+
+// A drive "X:=HOSTPATH[,type[,bus]]" or a mounted folder "X:\\FOLDER=HOSTPATH"; malformed items are skipped,
+// and so is a second item for the same drive or folder.
+void ParseDrives(const std::string& map, std::vector<Drive>& drives, std::vector<Drive>& folders) {
+    size_t start = 0;
+    while (start <= map.size()) {
+        size_t end = map.find_first_of(";\n", start);
+        if (end == std::string::npos) end = map.size();
+        std::string item = map.substr(start, end - start);
+        start = end + 1;
+        if (!item.empty() && item.back() == '\r') item.pop_back();
+        size_t eq = item.find('=');
+        if (eq == std::string::npos || eq < 2 || eq + 1 == item.size() || item[1] != ':') continue;
+        Drive d;
+        d.letter = item[0] >= 'a' && item[0] <= 'z' ? char(item[0] - 32) : item[0];
+        if (d.letter < 'A' || d.letter > 'Z') continue;
+        for (size_t p = 2; p < eq;) {
+            size_t sep = item.find_first_of("\\/", p);
+            if (sep == std::string::npos || sep > eq) sep = eq;
+            if (sep > p) d.folder.push_back(item.substr(p, sep - p));
+            p = sep + 1;
+        }
+        if (eq > 2 && (item[2] != '\\' && item[2] != '/')) continue;
+        std::vector<std::string> parts;
+        for (size_t p = eq + 1;;) {
+            size_t comma = d.folder.empty() ? item.find(',', p) : std::string::npos;
+            parts.push_back(item.substr(p, comma == std::string::npos ? std::string::npos : comma - p));
+            if (comma == std::string::npos) break;
+            p = comma + 1;
+        }
+        d.root = Trimmed(parts[0]);
+        if (parts.size() > 1) d.type = DriveType(Trimmed(parts[1]));
+        if (parts.size() > 2) d.bus = Trimmed(parts[2]);
+        std::vector<Drive>& into = d.folder.empty() ? drives : folders;
+        bool dup = false;
+        for (const Drive& other : into) {
+            bool same = other.letter == d.letter && other.folder.size() == d.folder.size();
+            for (size_t i = 0; same && i < d.folder.size(); ++i) same = Utf8EqualNoCase(other.folder[i], d.folder[i]);
+            dup = dup || same;
+        }
+        if (!dup) into.push_back(d);
+    }
 }
 
 }  // namespace mxp

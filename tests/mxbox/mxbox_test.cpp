@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "support/TempMachine.h"
+#include "support/WindowsTree.h"
 
 namespace {
 
@@ -38,7 +39,9 @@ protected:
             std::istringstream in(err);
             std::vector<std::string> errors;  // the lines of stderr that are not progress
             for (std::string line; std::getline(in, line);) {
-                if (line.rfind("importing", 0) && line.rfind("analysing ", 0) && line.rfind("copying ", 0) && line.rfind("moving ", 0)) errors.push_back(line);
+                if (line.rfind("importing", 0) && line.rfind("analysing ", 0) && line.rfind("copying ", 0) && line.rfind("moving ", 0) &&
+                    line.rfind("looking for ", 0))
+                    errors.push_back(line);
             }
             EXPECT_EQ(c.error.empty() ? 0u : 1u, errors.size()) << c.args << "\n" << err;
             if (!c.error.empty() && !errors.empty()) {
@@ -172,6 +175,28 @@ TEST_F(MxboxTest, TextAndNamesTheCodePageCannotHoldFailTheCommand) {
     EXPECT_EQ(m_strSong, mxtest::ReadHostFile(machine.HostC("t.mp3")));
     machine.SetCodePage("54936");
     Session({{"import '" + Examples() + "'", 1, ".*", {"?t?.mp3" + skipped, "what?.mp3" + skipped}}});
+}
+
+// A user's old Windows taken in: its drive and its players' keys appear, discovery lists every player's
+// lists, a song on a drive nothing stands for is reported, and nothing in the installation is written.
+TEST_F(MxboxTest, AdoptedWindowsInstallationShowsItsPlayersAndStaysUnchanged) {
+    const std::string win = machine.root() + "/win", second = machine.root() + "/second", hashes = "find . -type f -exec md5sum {} + | sort";
+    ASSERT_TRUE(mxtest::BuildWindowsTree(win, second));
+    const std::string before = mxtest::RunCommand("cd '" + win + "' && " + hashes);
+    for (const char* name : {"MX_DRIVES", "MX_FOLDER_DESKTOP", "MX_FOLDER_MUSIC", "MX_FOLDER_APPDATA", "MX_FOLDER_LOCALAPPDATA"}) unsetenv(name);
+    Session({
+        {"machine adopt '" + second + "'", 1, "mxbox: not a Windows installation .*", {}},
+        {"machine adopt '" + win + "' --user Max", 1, "mxbox: no user Max on this installation \\(users: Lin\\)", {}},
+        {"machine adopt '" + win + "' --drive D:='" + second + "'", 0, "",
+         {"is drive C:, user Lin\n", "drive_c is now drive Y: (it was C:)", "TTPlayer: 1 registry value", "shell folder Local AppData: C:\\Users\\Lin\\AppData\\Local"}},
+        {"reg get 'HKLM\\SOFTWARE\\Microsoft\\MediaPlayer' Volume", 0, "", {"50\n"}},
+        {"players --json", 0, "",
+         {"千千静听_Rock\",\"songs\":[\"C:\\\\Users\\\\Lin\\\\Music\\\\a.mp3\",\"D:\\\\Songs\\\\d.mp3\",\"E:\\\\x.mp3\"", "千千静听_Rock_1", "酷狗2008_Night",
+          "\"folders\":[\"C:\\\\Users\\\\Lin\\\\Music\\\\KwDownload\"]", "WMP_Road", "WMP_[默认]", "iTunes_Drive", "Winamp_Road_1", "Winamp_[默认]"}},
+        {"players import", 0, "", {"E:\\x.mp3: the file is gone", "imported 5 of 16 songs; 9 already in the library; 2 not imported"}},
+    });
+    EXPECT_EQ(before, mxtest::RunCommand("cd '" + win + "' && " + hashes));
+    EXPECT_TRUE(mxtest::HostExists(machine.root() + "/drive_c/users"));  // the library stayed on this machine
 }
 
 }  // namespace

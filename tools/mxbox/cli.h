@@ -47,5 +47,6 @@ void AddSearchCommands(CLI::App& app);
 void AddDownloadCommands(CLI::App& app);
 void AddRelocateCommand(CLI::App& app);
 void AddPlayersCommands(CLI::App& app);
+void AddMachineCommands(CLI::App& app);
 
 }  // namespace mxbox

@@ -171,6 +171,7 @@ int main(int argc, char** argv) {
     mxbox::AddDownloadCommands(app);
     mxbox::AddRelocateCommand(app);
     mxbox::AddPlayersCommands(app);
+    mxbox::AddMachineCommands(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {

@@ -3,6 +3,8 @@
 // other file functions.
 #pragma once
 
+#include <string>
+
 #include "platform/threads.h"
 #include "platform/windef.h"
 
@@ -75,3 +77,10 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, 
 // ERROR_INSUFFICIENT_BUFFER); the exists query only succeeds. Other codes: ERROR_INVALID_FUNCTION.
 BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize, LPVOID lpOutBuffer,
                      DWORD nOutBufferSize, LPDWORD lpBytesReturned, void* lpOverlapped);
+
+// The drive map in use, one item a line ("X:=HOSTPATH,type,bus" for a drive, "X:\\FOLDER=HOSTPATH" for a
+// folder served from another host folder; UTF-8).
+std::string MxGetDriveMap();
+// Keeps a drive map for this machine in MX_HOME/drives, replacing the kept one whole; it is used from the
+// next start (or MxPlatformReload) when MX_DRIVES is not set. FALSE with the error of the failed write.
+BOOL MxSaveDriveMap(const std::string& items);

@@ -1,5 +1,6 @@
 // Shell special folders (desktop, music, application data, local application data) and the module's
-// own file name. The folders are Windows paths from the configuration (MX_FOLDER_*).
+// own file name. The folders are Windows paths: MX_FOLDER_*, else the user's values under kShellFoldersKey
+// (a user profile taken in from a Windows installation), else the configuration's defaults.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +13,9 @@
 #define CSIDL_LOCAL_APPDATA 0x001c
 #define CSIDL_FLAG_CREATE 0x8000
 #define SHGFP_TYPE_CURRENT 0
+
+// REG_SZ values "Desktop", "My Music", "AppData" and "Local AppData" under HKEY_CURRENT_USER.
+inline constexpr char kShellFoldersKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
 struct ITEMIDLIST;
 typedef ITEMIDLIST* LPITEMIDLIST;
