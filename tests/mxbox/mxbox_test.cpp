@@ -183,13 +183,18 @@ TEST_F(MxboxTest, AdoptedWindowsInstallationShowsItsPlayersAndStaysUnchanged) {
     const std::string win = machine.root() + "/win", second = machine.root() + "/second", hashes = "find . -type f -exec md5sum {} + | sort";
     ASSERT_TRUE(mxtest::BuildWindowsTree(win, second));
     const std::string before = mxtest::RunCommand("cd '" + win + "' && " + hashes);
+    mxtest::WriteHostFile(machine.root() + "/drive_c/歌/a.mp3", m_strSong);
     for (const char* name : {"MX_DRIVES", "MX_FOLDER_DESKTOP", "MX_FOLDER_MUSIC", "MX_FOLDER_APPDATA", "MX_FOLDER_LOCALAPPDATA"}) unsetenv(name);
     Session({
         {"machine adopt '" + second + "'", 1, "mxbox: not a Windows installation .*", {}},
         {"machine adopt '" + win + "' --user Max", 1, "mxbox: no user Max on this installation \\(users: Lin\\)", {}},
+        {"settings set AudioPath 'C:\\歌'", 0, "", {}},
+        {"machine adopt '" + win + "'", 1, "mxbox: the library's folder C:\\\\歌 is on this machine's drive C:, .*", {}},
+        {"settings reset", 0, "", {}},
         {"machine adopt '" + win + "' --drive D:='" + second + "'", 0, "",
          {"is drive C:, user Lin\n", "drive_c is now drive Y: (it was C:)", "TTPlayer: 1 registry value", "shell folder Local AppData: C:\\Users\\Lin\\AppData\\Local"}},
         {"reg get 'HKLM\\SOFTWARE\\Microsoft\\MediaPlayer' Volume", 0, "", {"50\n"}},
+        {"settings show --json", 0, "", {"\"AudioPath\": \"Y:\\\\Direduzizi\""}},  // the empty default folder went with its drive
         {"players --json", 0, "",
          {"千千静听_Rock\",\"songs\":[\"C:\\\\Users\\\\Lin\\\\Music\\\\a.mp3\",\"D:\\\\Songs\\\\d.mp3\",\"E:\\\\x.mp3\"", "千千静听_Rock_1", "酷狗2008_Night",
           "\"folders\":[\"C:\\\\Users\\\\Lin\\\\Music\\\\KwDownload\"]", "WMP_Road", "WMP_[默认]", "iTunes_Drive", "Winamp_Road_1", "Winamp_[默认]"}},

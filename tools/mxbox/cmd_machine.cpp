@@ -9,6 +9,7 @@
 #include <cctype>
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -53,6 +54,18 @@ std::string Under(std::string dir, const std::vector<std::string>& names) {
         dir = Entry(dir, name);
     }
     return dir;
+}
+
+// Whether a library folder holds a file (looked for among its first thousands of entries).
+bool HoldsFiles(const CString& folder) {
+    std::string host;
+    if (!MxWindowsPathToHost(folder, host) || !IsDir(host)) return false;
+    std::error_code error;
+    int budget = 20000;
+    for (auto it = std::filesystem::recursive_directory_iterator(host, error); !error && it != std::filesystem::recursive_directory_iterator() && budget-- > 0; it.increment(error)) {
+        if (it->is_regular_file(error)) return true;
+    }
+    return budget <= 0;
 }
 
 struct HiveCloser {
@@ -313,6 +326,19 @@ int Adopt(const AdoptArgs& a) {
         if (w.shown.size() > 2 && w.shown[1] == ':' && std::isalpha(static_cast<unsigned char>(w.shown[0])))
             named.emplace(Letter(w.shown), Utf8(w.strKey) + "\\" + Utf8(w.strName) + " = " + w.shown);
     }
+    // The library's folders on the drive that moves away go with it; one that holds songs already would
+    // leave their records pointing into the installation, so it must be moved first.
+    const bool displacing = MxGetDriveMap().find(std::string(1, letter) + ":=" + root + ",") == std::string::npos;
+    CSettingManager* settings = CSettingManager::Instance();
+    SETTINGINFO setting = *settings->GetCurrentSetting();
+    std::vector<CString*> follow;
+    for (CString* folder : {&setting.AudioSetting.AudioPath, &setting.AudioSetting.LyricPath}) {
+        if (!displacing || folder->IsEmpty() || Letter(folder->str()) != letter) continue;
+        if (HoldsFiles(*folder))
+            return Fail("the library's folder " + Utf8(*folder) + " is on this machine's drive " + letter +
+                        ":, which the installation takes; move it first (mxbox relocate)");
+        follow.push_back(folder);
+    }
     char path[MAX_PATH] = {};
     const bool hadAppData = SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, 0, path));
     std::string ownFolder;  // this machine's folder of the module, on the host
@@ -348,6 +374,8 @@ int Adopt(const AdoptArgs& a) {
     if (!ownFolder.empty()) next.push_back({folders["AppData"] + "\\Tamborinebox", ownFolder});
     std::string text;
     for (const MAPITEM& item : next) text += item.strKey + "=" + item.strRest + "\n";
+    for (CString* folder : follow) folder->SetAt(0, freeLetter);
+    if (!follow.empty()) settings->SaveCurrentSetting(&setting);
     if (!MxSaveDriveMap(text)) return Fail("the drive map cannot be kept in " + std::string(std::getenv("MX_HOME") ? std::getenv("MX_HOME") : "MX_HOME"));
 
     size_t failed = 0;
