@@ -68,6 +68,8 @@ Found Discover() {
     return found;
 }
 
+std::string Songs(size_t n) { return std::to_string(n) + (n == 1 ? " song" : " songs"); }
+
 std::vector<std::string> Texts(const CList<CString, CString>& list) {
     std::vector<std::string> out;
     for (POSITION pos = list.GetHeadPosition(); pos;) out.push_back(Utf8(list.GetNext(pos)));
@@ -118,8 +120,7 @@ void PrintText(const Found& found) {
         std::cout << key << " " << PlayerName(key) << "\n";
         for (POSITION pos = info.lstPlayList.GetHeadPosition(); pos;) {
             const PLAYLISTINFO& playlist = info.lstPlayList.GetNext(pos);
-            std::cout << "  playlist " << Utf8(playlist.strPLName) << ": " << playlist.lstFilePath.GetCount()
-                      << " songs\n";
+            std::cout << "  playlist " << Utf8(playlist.strPLName) << ": " << Songs(size_t(playlist.lstFilePath.GetCount())) << "\n";
         }
         for (const std::string& folder : Texts(info.lstMusicPath)) std::cout << "  folder " << folder << "\n";
     }
@@ -241,7 +242,7 @@ void RunPlayersImport(const PlayersArgs& a) {
         else
             ++notPlaced;
     }
-    for (const auto& [name, count] : filled) std::cout << "playlist " << name << ": " << count << " songs\n";
+    for (const auto& [name, count] : filled) std::cout << "playlist " << name << ": " << Songs(count) << "\n";
     size_t skipped = run.failed + run.already;
     std::cout << "imported " << (run.total > skipped ? run.total - skipped : 0) << " of " << run.total
               << " songs";
