@@ -1,17 +1,13 @@
 #include "MxModule/fileops/FileOperateAddSelfDircFilesThread.h"
 
+#include <string>
+#include <unordered_set>
+
 #include "MxModule/fileops/SongImport.h"
 #include "platform/files.h"
 
 CFileOperateAddSelfDircFilesThread::CFileOperateAddSelfDircFilesThread(const CStringList* pExcluded) {
     if (pExcluded) m_lstExcludePath.AddTail(const_cast<CStringList*>(pExcluded));
-}
-
-bool CFileOperateAddSelfDircFilesThread::IsExcluded(const CString& strPath) const {
-    for (POSITION pos = m_lstExcludePath.GetHeadPosition(); pos;) {
-        if (m_lstExcludePath.GetNext(pos).CompareNoCase(strPath) == 0) return true;
-    }
-    return false;
 }
 
 int CFileOperateAddSelfDircFilesThread::Run(int bOwnThread) {
@@ -25,10 +21,12 @@ int CFileOperateAddSelfDircFilesThread::Run(int bOwnThread) {
     ULONGLONG qwTotal = 0;
     CList<OPERATEFILEINFO, OPERATEFILEINFO&> walked;
     if (!WalkAudioFolder(m_strDestDirectory, nWalked, qwTotal, &walked)) return 0;
+    std::unordered_set<std::string> excluded;  // folded once: the library folder may hold many thousands
+    for (POSITION pos = m_lstExcludePath.GetHeadPosition(); pos;) excluded.insert(MxFoldCase(m_lstExcludePath.GetNext(pos)).str());
     CStringList files;
     for (POSITION pos = walked.GetHeadPosition(); pos;) {
         const CString& path = walked.GetNext(pos).strPath;
-        if (!IsExcluded(path)) files.AddTail(path);
+        if (!excluded.count(MxFoldCase(path).str())) files.AddTail(path);
     }
     if (files.IsEmpty()) return Failed(bOwnThread, FOR_NO_FILES_FOUND);
 

@@ -12,7 +12,4 @@ public:
     int Run(int bOwnThread) override;
 
     CStringList m_lstExcludePath;
-
-private:
-    bool IsExcluded(const CString& strPath) const;
 };

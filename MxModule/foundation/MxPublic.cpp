@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "MxModule/fileops/FileOperateManager.h"
 #include "MxModule/foundation/MxFile.h"
@@ -344,6 +345,23 @@ int CMxPublic::CheckValidFile(CString strPath) {
     DWORD dwAttributes = GetFileAttributesA(strPath);
     if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
     return IsAudioByContent(strPath) ? 1 : 0;
+}
+
+bool CMxPublic::HoldsAudioBelow(CString strFolder) {
+    std::vector<CString> pending{strFolder};
+    int nBudget = 100000;
+    bool bFound = false;
+    while (!pending.empty() && !bFound && nBudget > 0) {
+        CString strDir = pending.back();
+        pending.pop_back();
+        ForEachEntry(strDir, [&](const WIN32_FIND_DATAA& data) {
+            if (bFound || --nBudget < 0) return;
+            CString strPath = strDir + "\\" + data.cFileName;
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) bFound = IsAudioByContent(strPath);
+            else if (IsFolderToEnter(data)) pending.push_back(strPath);
+        });
+    }
+    return bFound;
 }
 
 void CMxPublic::CheckDownloadPathInfo(CString strFolder, DWORD& nCount) {

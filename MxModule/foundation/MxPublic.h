@@ -141,4 +141,7 @@ protected:
     static int CheckValidFile(CString strPath);
     // Adds the audio files (by content) at any depth below the folder to nCount.
     static void CheckDownloadPathInfo(CString strFolder, DWORD& nCount);
+    // Whether CheckDownloadPathInfo would count an audio file: stops at the first one, and gives up after
+    // 100,000 entries (a folder given as a drive's root).
+    static bool HoldsAudioBelow(CString strFolder);
 };

@@ -89,9 +89,7 @@ void CMxPublic::GetITuneDownloadPathAndPlayList(OTHERPLAYERINFO* pInfo, int& nCo
         CString strFolder = UrlToPath(XmlReader::Text(pValue));
         while (strFolder.GetLength() > 3 && strFolder[strFolder.GetLength() - 1] == '\\') strFolder = strFolder.Left(strFolder.GetLength() - 1);
         if (strFolder.IsEmpty()) return;
-        DWORD nAudio = 0;
-        CheckDownloadPathInfo(strFolder, nAudio);
-        if (nAudio > 0) pInfo->lstMusicPath.AddTail(strFolder);
+        if (HoldsAudioBelow(strFolder)) pInfo->lstMusicPath.AddTail(strFolder);
     });
 
     CMap<int, int, CString, LPCSTR> mapTracks;
@@ -111,12 +109,12 @@ void CMxPublic::GetITuneDownloadPathAndPlayList(OTHERPLAYERINFO* pInfo, int& nCo
         if (IsAutomaticList(strListName)) return;
         PLAYLISTINFO info;
         CXmlNodePtr items = XmlReader::Select(pList, "array");
+        mxplayers::CListPathTaker take(info, &CheckValidFile);
         mxplayers::ForEachChildElement(items.Get(), [&](IXMLDOMNode* pItem, const CString& strItemName) {
             if (strItemName != "dict") return;
             CXmlNodePtr number = XmlReader::Select(pItem, "integer");
             CString strPath;
-            if (number && mapTracks.Lookup(std::atoi(XmlReader::Text(number.Get())), strPath) && CheckValidFile(strPath))
-                info.lstFilePath.AddTail(strPath);
+            if (number && mapTracks.Lookup(std::atoi(XmlReader::Text(number.Get())), strPath)) take(strPath);
         });
         if (info.lstFilePath.IsEmpty()) return;
         info.strPLName = GetITunePLName("iTunes_" + strListName, &mapNames);

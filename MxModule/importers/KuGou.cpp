@@ -252,10 +252,10 @@ void CMxPublic::GetKuGou2008PlayList(CString strFolder, CList<PLAYLISTINFO, PLAY
     });
     ForEachChild(XmlReader::Select(library.Get(), "ListPools").Get(), "List", [&](IXMLDOMNode* pListNode) {
         PLAYLISTINFO info;
+        mxplayers::CListPathTaker take(info, &CheckValidFile);
         ForEachChild(XmlReader::Select(pListNode, "Items").Get(), "Item", [&](IXMLDOMNode* pItem) {
             CString strPath;
-            if (mapFiles.Lookup(atoi(XmlReader::Text(XmlReader::Select(pItem, "FileID").Get())), strPath) && CheckValidFile(strPath))
-                info.lstFilePath.AddTail(strPath);
+            if (mapFiles.Lookup(atoi(XmlReader::Text(XmlReader::Select(pItem, "FileID").Get())), strPath)) take(strPath);
         });
         if (info.lstFilePath.IsEmpty()) return;
         info.strPLName = GetUniquePLName(GbkLiteral(kPrefix2008) + XmlReader::Text(XmlReader::Select(pListNode, "ListName").Get()));

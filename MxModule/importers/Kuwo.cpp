@@ -84,11 +84,12 @@ void CMxPublic::GetKWMusicPlayListFiles_VNormal(CString strFolder, CList<CString
 void CMxPublic::GetKWMusicPlayList_V2_0_0_1(CString strFile, CList<PLAYLISTINFO, PLAYLISTINFO&>* pList) {
     if (!pList) return;
     PLAYLISTINFO info;
-    mxplayers::ForEachLine(strFile, [&info](const CString& strLine) {
+    mxplayers::CListPathTaker take(info, &CheckValidFile);
+    mxplayers::ForEachLine(strFile, [&take](const CString& strLine) {
         CString strPath;
         if (!Between(strLine, "path=\"", "\"", strPath)) return;
         strPath.Replace("&amp;", "&");
-        if (CheckValidFile(strPath)) info.lstFilePath.AddTail(strPath);
+        take(strPath);
     });
     if (info.lstFilePath.IsEmpty()) return;
     CString strName = FileName(strFile);
@@ -100,9 +101,10 @@ void CMxPublic::GetKWMusicPlayList_V2_0_0_1(CString strFile, CList<PLAYLISTINFO,
 void CMxPublic::GetKWMusicPlayList_VNormal(CString strFile, CList<PLAYLISTINFO, PLAYLISTINFO&>* pList) {
     if (!pList) return;
     PLAYLISTINFO info;
-    mxplayers::ForEachLine(strFile, [&info](const CString& strLine) {
+    mxplayers::CListPathTaker take(info, &CheckValidFile);
+    mxplayers::ForEachLine(strFile, [&take](const CString& strLine) {
         CString strPath;
-        if (Between(strLine, "<path>", "</path>", strPath) && CheckValidFile(strPath)) info.lstFilePath.AddTail(strPath);
+        if (Between(strLine, "<path>", "</path>", strPath)) take(strPath);
     });
     if (info.lstFilePath.IsEmpty()) return;
     // "song" + name + ".xml"

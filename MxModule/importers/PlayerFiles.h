@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "MxModule/foundation/MxFile.h"
@@ -61,6 +62,28 @@ inline bool IsExistingFile(const CString& strPath) {
 
 // Player files are small; anything larger is not one of them and is not read.
 const DWORD kMaxPlayerFile = 64u * 1024u * 1024u;
+
+// The entries of one list looked at: more than any player's list holds, and a hostile list names the
+// same file millions of times.
+const int kMaxListEntries = 200000;
+
+// Takes the paths of one list that the check (CMxPublic::CheckValidFile) accepts, checking each file once.
+class CListPathTaker {
+public:
+    CListPathTaker(PLAYLISTINFO& info, int (*pfnValid)(CString)) : m_info(info), m_pfnValid(pfnValid) {}
+    void operator()(const CString& strPath) {
+        if (m_nLooked++ >= kMaxListEntries) return;
+        auto it = m_mapChecked.find(strPath.str());
+        if (it == m_mapChecked.end()) it = m_mapChecked.emplace(strPath.str(), m_pfnValid(strPath) != 0).first;
+        if (it->second) m_info.lstFilePath.AddTail(strPath);
+    }
+
+private:
+    PLAYLISTINFO& m_info;
+    int (*m_pfnValid)(CString);
+    int m_nLooked = 0;
+    std::unordered_map<std::string, bool> m_mapChecked;
+};
 
 // The names in strFolder matching the pattern ("*", "*.ttbl"), "." and ".." left out; folders only or
 // files only.

@@ -2,6 +2,7 @@
 // not parsed field by field: the paths are found by their extensions, in single-byte and UTF-16 text.
 #include <cstring>
 #include <string>
+#include <unordered_map>
 
 #include "MxModule/foundation/MxPublic.h"
 #include "MxModule/foundation/RegistryValue.h"
@@ -74,7 +75,8 @@ void CMxPublic::ParseTTBLFile(CString strFile, CList<PLAYLISTINFO, PLAYLISTINFO&
     // Single-byte paths run from the byte after the previous zero through the extension. A path longer
     // than a Windows path cannot name a file and is not taken (nor copied).
     size_t nStart = 0;
-    for (size_t at = 0; at + 4 <= nSize; ++at) {
+    const auto full = [&info] { return info.lstFilePath.GetCount() >= mxplayers::kMaxListEntries; };
+    for (size_t at = 0; at + 4 <= nSize && !full(); ++at) {
         if (at > 0 && p[at - 1] == 0) nStart = at;
         if (!IsSongExtension(p + at, 1) || at + 4 - nStart > MAX_PATH) continue;
         CString strPath(bytes.data() + nStart, int(at + 4 - nStart));
@@ -83,7 +85,8 @@ void CMxPublic::ParseTTBLFile(CString strFile, CList<PLAYLISTINFO, PLAYLISTINFO&
     // UTF-16 paths: the same, two bytes a character, from the character after the previous zero one;
     // each byte position starts a character sequence of its own parity.
     size_t nStarts[2] = {0, 1};
-    for (size_t at = 0; at + 8 <= nSize; ++at) {
+    std::unordered_map<std::string, bool> mapExists;  // each file looked up once
+    for (size_t at = 0; at + 8 <= nSize && !full(); ++at) {
         if (at >= 2 && p[at - 2] == 0 && p[at - 1] == 0) nStarts[at % 2] = at;
         if (!IsSongExtension(p + at, 2)) continue;
         size_t nFrom = nStarts[at % 2];
@@ -91,7 +94,10 @@ void CMxPublic::ParseTTBLFile(CString strFile, CList<PLAYLISTINFO, PLAYLISTINFO&
         std::u16string path;
         for (size_t i = nFrom; i < at + 8; i += 2) path += char16_t(p[i] | p[i + 1] << 8);
         CString strPath(MxWideToAnsi(path));
-        if (OnDrive(strPath) && GetFileAttributesA(strPath) != INVALID_FILE_ATTRIBUTES) info.lstFilePath.AddTail(strPath);
+        if (!OnDrive(strPath)) continue;
+        auto it = mapExists.find(strPath.str());
+        if (it == mapExists.end()) it = mapExists.emplace(strPath.str(), GetFileAttributesA(strPath) != INVALID_FILE_ATTRIBUTES).first;
+        if (it->second) info.lstFilePath.AddTail(strPath);
     }
     if (!info.lstFilePath.IsEmpty()) pList->AddTail(info);
 }

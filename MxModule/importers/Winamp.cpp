@@ -37,11 +37,11 @@ void CMxPublic::ReadWinampM3U(CString strFile, CString strName, CList<PLAYLISTIN
     if (file.GetLength() > mxplayers::kMaxPlayerFile) return;
     PLAYLISTINFO info;
     info.strPLName = GetUniquePLName(strName);
+    mxplayers::CListPathTaker take(info, &CheckValidFile);
     CString strLine;
     while (file.ReadString(strLine)) {
         DropLineEnd(strLine);
-        if (strLine.Find("#EXT") >= 0) continue;
-        if (CheckValidFile(strLine)) info.lstFilePath.AddTail(strLine);
+        if (strLine.Find("#EXT") < 0) take(strLine);
     }
     file.Close();
     if (!info.lstFilePath.IsEmpty()) pList->AddTail(info);
@@ -93,6 +93,7 @@ void CMxPublic::ReadWinampPLS(CString strFile, CList<PLAYLISTINFO, PLAYLISTINFO&
     if (file.GetLength() > mxplayers::kMaxPlayerFile) return;
     PLAYLISTINFO info;
     bool bNamed = false;
+    mxplayers::CListPathTaker take(info, &CheckValidFile);
     CString strLine;
     while (file.ReadString(strLine)) {
         DropLineEnd(strLine);
@@ -108,7 +109,7 @@ void CMxPublic::ReadWinampPLS(CString strFile, CList<PLAYLISTINFO, PLAYLISTINFO&
         if (nEqual < 0) continue;
         CString strPath = strText.Mid(nEqual + 1);
         strPath.Replace("\\\\", "\\");
-        if (CheckValidFile(strPath)) info.lstFilePath.AddTail(strPath);
+        take(strPath);
     }
     file.Close();
     if (!bNamed) {  // a list without its name line keeps the file's own name

@@ -125,11 +125,12 @@ void CMxPublic::GetWMPPlayList(CString strFile, CList<PLAYLISTINFO, PLAYLISTINFO
     info.strPLName = GetUniquePLName(strTitle.IsEmpty() ? GbkLiteral(kDefaultListName) : "WMP_" + strTitle);
     int nSlash = strFile.ReverseFind('\\');
     CString strFolder = nSlash < 0 ? CString() : strFile.Left(nSlash);
+    mxplayers::CListPathTaker take(info, &CheckValidFile);
     mxplayers::ForEachChildElement(seq.Get(), [&](IXMLDOMNode* pNode, const CString& strName) {
         CString strSrc;
         if (strName != "media" || !XmlReader::Attribute(pNode, "src", strSrc)) return;
         CString strPath = ResolveMediaPath(strFolder, strSrc);
-        if (!strPath.IsEmpty() && CheckValidFile(strPath)) info.lstFilePath.AddTail(strPath);
+        if (!strPath.IsEmpty()) take(strPath);
     });
     if (!info.lstFilePath.IsEmpty()) pList->AddTail(info);
 }
