@@ -107,8 +107,7 @@ class WriteGate {
 public:
     static void Close() {
         std::lock_guard<std::mutex> guard(s_lock);
-        s_entered = false;
-        s_open = false;
+        s_entered = s_open = false;
         CDBCore::s_pfnWriteStepHook = Hook;
     }
     static bool WaitEntered() {
@@ -131,14 +130,10 @@ private:
         s_changed.notify_all();
         s_changed.wait(guard, [] { return s_open; });
     }
-    static std::mutex s_lock;
-    static std::condition_variable s_changed;
-    static bool s_entered, s_open;
+    static inline std::mutex s_lock;
+    static inline std::condition_variable s_changed;
+    static inline bool s_entered = false, s_open = true;
 };
-std::mutex WriteGate::s_lock;
-std::condition_variable WriteGate::s_changed;
-bool WriteGate::s_entered = false;
-bool WriteGate::s_open = true;
 
 class StopTest : public ManagerTest {
 protected:
