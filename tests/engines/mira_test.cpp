@@ -191,7 +191,9 @@ TEST_F(MiraTest, DownloadsReportInOrderResumeAndFallBack) {
     // partBytes: a ".part" left by an earlier, killed process.
     // partKept, targetBefore: a failed task keeps its ".part"; a file that was at the target already.
     // freeSpace: of drive C:, which a full disk fails before writing, dropping the ".part".
-    struct Row { const char* name; std::vector<std::string> paths; size_t partBytes; int state; std::string sequence; std::vector<std::string> ranges; bool partKept; const char* targetBefore; unsigned long long freeSpace = ~0ull; } rows[] = {
+    struct Row { const char* name; std::vector<std::string> paths; size_t partBytes; int state; std::string sequence;
+                 std::vector<std::string> ranges; bool partKept; const char* targetBefore;
+                 unsigned long long freeSpace = ~0ull; } rows[] = {
         {"plain", {"/song"}, 0, MIRA_STATE_COMPLETED, "STARTED,CONNECTING 0,SIZE,DATADONE,COMPLETED", {""}, false, nullptr},
         {"cut connection", {"/cut"}, 0, MIRA_STATE_COMPLETED,
          "STARTED,CONNECTING 0,SIZE,RESUMING,DATADONE,COMPLETED", {"", half}, false, nullptr},
@@ -206,7 +208,8 @@ TEST_F(MiraTest, DownloadsReportInOrderResumeAndFallBack) {
         {"longer than announced", {"/long"}, 0, MIRA_STATE_FAILED, "STARTED,CONNECTING 0,TEXT 5,FAILED 5", {""}, false, nullptr},
         {"missing address", {"/missing"}, 0, MIRA_STATE_FAILED, "STARTED,CONNECTING 0,TEXT 3,FAILED 3", {}, false, nullptr},
         {"target taken", {"/song"}, 0, MIRA_STATE_FAILED, "STARTED,CONNECTING 0,SIZE,DATADONE,FAILED 9", {""}, true, "mine"},
-        {"full disk", {"/song"}, kSize / 2, MIRA_STATE_FAILED, "STARTED,CONNECTING 0,TEXT 7,FAILED 7", {}, false, nullptr, 1000},
+        {"full disk", {"/song"}, kSize / 2, MIRA_STATE_FAILED, "STARTED,CONNECTING 0,TEXT 7,FAILED 7", {}, false,
+         nullptr, 1000},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -200,7 +200,8 @@ TEST_F(MP3ParseTest, ASaveRewritesTheTagInItsOwnRoom) {
     for (int i = 0; i < 4; ++i) counted[6 + size_t(i)] = char((counted.size() >> (21 - 7 * i)) & 0x7F);
     EXPECT_STREQ("t", Parse(counted + Audio()).strTitle);
     const std::string frames = Frame3("TIT2", Text("old")) + Frame3("TXXX", Text("keep")) + Frame3("TIT2", Text("dup"));
-    struct Row { const char* what; std::string before; const char *title, *artist; DWORD mask; std::string after; } rows[] = {
+    struct Row { const char* what; std::string before; const char *title, *artist; DWORD mask; std::string after; };
+    const Row rows[] = {
         {"header counted in", counted, "t", "", 0x1, Tag(3, Frame3("TIT2", Text("t")), 10)},
         {"frames replaced, dropped, added", Tag(3, frames, 30), "new", "artist", 0x3,
          Tag(3, Frame3("TIT2", Text("new")) + Frame3("TXXX", Text("keep")) + Frame3("TPE1", Text("artist")), 27)},
