@@ -29,37 +29,26 @@ TEST(ThreadIDPoolTest, HandsOutOneToNineHundredNinetyNineAndReusesFirstInFirstOu
 
 // Front ends built against the module hold these numbers; a renumbered message breaks them.
 TEST(FileOperateMessagesTest, NumbersFrontEndsRelyOnAreFixed) {
-    struct Row {
-        UINT message;
-        const char* name;
-        UINT offset;  // from WM_USER
-    };
-#define MSG_ROW(name, offset) Row{name, #name, offset}
-    const Row rows[] = {
-        MSG_ROW(WM_MX_BEGIN_COPY_SINGLE_FILE, 3200), MSG_ROW(WM_MX_COPYING_SINGLE_FILE, 3201),
-        MSG_ROW(WM_MX_END_COPY_SINGLE_FILE, 3202), MSG_ROW(WM_MX_BEGIN_COPY_MULTI_FILES, 3203),
-        MSG_ROW(WM_MX_BEGIN_COPY_ONE_OF_MULTI_FILES, 3204),
-        MSG_ROW(WM_MX_END_COPY_ONE_OF_MULTI_FILES, 3205), MSG_ROW(WM_MX_END_COPY_MULTI_FILES, 3206),
-        MSG_ROW(WM_MX_BEGIN_MOVE_SINGLE_FILE, 3207), MSG_ROW(WM_MX_MOVING_SINGLE_FILE, 3208),
-        MSG_ROW(WM_MX_END_MOVE_SINGLE_FILE, 3209), MSG_ROW(WM_MX_BEGIN_MOVE_MULTI_FILES, 3210),
-        MSG_ROW(WM_MX_BEGIN_MOVE_ONE_OF_MULTI_FILES, 3211),
-        MSG_ROW(WM_MX_END_MOVE_ONE_OF_MULTI_FILES, 3212), MSG_ROW(WM_MX_END_MOVE_MULTI_FILES, 3213),
-        MSG_ROW(WM_MX_BEGIN_DELETE_SINGLE_FILE, 3214), MSG_ROW(WM_MX_END_DELETE_SINGLE_FILE, 3215),
-        MSG_ROW(WM_MX_BEGIN_DELETE_MULTI_FILES, 3216), MSG_ROW(WM_MX_BEGIN_DELETE_ONE_OF_MULTI_FILES, 3217),
-        MSG_ROW(WM_MX_END_DELETE_ONE_OF_MULTI_FILES, 3218), MSG_ROW(WM_MX_END_DELETE_MULTI_FILES, 3219),
-        MSG_ROW(WM_MX_FILEOPERATE_ERROR, 3220), MSG_ROW(WM_MX_FILEOPERATE_THREAD_EXIT, 3221),
-        MSG_ROW(WM_MX_BEGIN_COPY_ONE_OF_MULTI_PATH, 3222), MSG_ROW(WM_MX_END_COPY_ONE_OF_MULTI_PATH, 3223),
-        MSG_ROW(WM_MX_BEGIN_MOVE_ONE_OF_MULTI_PATH, 3224), MSG_ROW(WM_MX_END_MOVE_ONE_OF_MULTI_PATH, 3225),
-        MSG_ROW(WM_MX_BEGIN_IMPORT, 3226), MSG_ROW(WM_MX_BEGIN_IMPORT_ONE_OF_PLAYLIST, 3227),
-        MSG_ROW(WM_MX_END_IMPORT_ONE_OF_PLAYLIST, 3228), MSG_ROW(WM_MX_BEGIN_IMPORT_ONE_OF_FILE, 3231),
-        MSG_ROW(WM_MX_END_IMPORT_ONE_OF_FILE, 3232), MSG_ROW(WM_MX_END_IMPORT, 3233),
-        MSG_ROW(WM_MX_IMPORT_SEARCHING, 3234), MSG_ROW(WM_MX_DOWNLOAD_NEW_AUDIO_INFO, 3235),
-        MSG_ROW(WM_MX_END_COPY_ANALYZED_MULTI_FILES, 3236),
-        MSG_ROW(WM_MX_END_COPY_NOT_ANALYZED_MULTI_FILES, 3237), MSG_ROW(WM_MX_EXTENSION_CORRECTED, 403),
-    };
-#undef MSG_ROW
-    for (const Row& r : rows) EXPECT_EQ(UINT(WM_USER) + r.offset, r.message) << r.name;
-    EXPECT_EQ(0x0400u, UINT(WM_USER));
+    // From WM_USER + 3200 on, one apart, but for 3229 and 3230, which are not used.
+    const UINT inOrder[] = {
+        WM_MX_BEGIN_COPY_SINGLE_FILE, WM_MX_COPYING_SINGLE_FILE, WM_MX_END_COPY_SINGLE_FILE,
+        WM_MX_BEGIN_COPY_MULTI_FILES, WM_MX_BEGIN_COPY_ONE_OF_MULTI_FILES, WM_MX_END_COPY_ONE_OF_MULTI_FILES,
+        WM_MX_END_COPY_MULTI_FILES, WM_MX_BEGIN_MOVE_SINGLE_FILE, WM_MX_MOVING_SINGLE_FILE, WM_MX_END_MOVE_SINGLE_FILE,
+        WM_MX_BEGIN_MOVE_MULTI_FILES, WM_MX_BEGIN_MOVE_ONE_OF_MULTI_FILES, WM_MX_END_MOVE_ONE_OF_MULTI_FILES,
+        WM_MX_END_MOVE_MULTI_FILES, WM_MX_BEGIN_DELETE_SINGLE_FILE, WM_MX_END_DELETE_SINGLE_FILE,
+        WM_MX_BEGIN_DELETE_MULTI_FILES, WM_MX_BEGIN_DELETE_ONE_OF_MULTI_FILES, WM_MX_END_DELETE_ONE_OF_MULTI_FILES,
+        WM_MX_END_DELETE_MULTI_FILES, WM_MX_FILEOPERATE_ERROR, WM_MX_FILEOPERATE_THREAD_EXIT,
+        WM_MX_BEGIN_COPY_ONE_OF_MULTI_PATH, WM_MX_END_COPY_ONE_OF_MULTI_PATH, WM_MX_BEGIN_MOVE_ONE_OF_MULTI_PATH,
+        WM_MX_END_MOVE_ONE_OF_MULTI_PATH, WM_MX_BEGIN_IMPORT, WM_MX_BEGIN_IMPORT_ONE_OF_PLAYLIST,
+        WM_MX_END_IMPORT_ONE_OF_PLAYLIST, WM_MX_BEGIN_IMPORT_ONE_OF_FILE, WM_MX_END_IMPORT_ONE_OF_FILE,
+        WM_MX_END_IMPORT, WM_MX_IMPORT_SEARCHING, WM_MX_DOWNLOAD_NEW_AUDIO_INFO,
+        WM_MX_END_COPY_ANALYZED_MULTI_FILES, WM_MX_END_COPY_NOT_ANALYZED_MULTI_FILES};
+    UINT offset = 3200;
+    for (UINT message : inOrder) {
+        if (offset == 3229) offset = 3231;
+        EXPECT_EQ(0x0400u + offset++, message) << "expected at WM_USER + " << offset - 1;
+    }
+    EXPECT_EQ(0x0400u + 403, UINT(WM_MX_EXTENSION_CORRECTED));
 }
 
 class ManagerTest : public FileOpsTest {};
@@ -118,8 +107,7 @@ class WriteGate {
 public:
     static void Close() {
         std::lock_guard<std::mutex> guard(s_lock);
-        s_entered = false;
-        s_open = false;
+        s_entered = s_open = false;
         CDBCore::s_pfnWriteStepHook = Hook;
     }
     static bool WaitEntered() {
@@ -142,14 +130,10 @@ private:
         s_changed.notify_all();
         s_changed.wait(guard, [] { return s_open; });
     }
-    static std::mutex s_lock;
-    static std::condition_variable s_changed;
-    static bool s_entered, s_open;
+    static inline std::mutex s_lock;
+    static inline std::condition_variable s_changed;
+    static inline bool s_entered = false, s_open = true;
 };
-std::mutex WriteGate::s_lock;
-std::condition_variable WriteGate::s_changed;
-bool WriteGate::s_entered = false;
-bool WriteGate::s_open = true;
 
 class StopTest : public ManagerTest {
 protected:
@@ -275,17 +259,6 @@ TEST_F(StopTest, AWindowDestroyedInTheMiddleLeavesNoBlockBehind) {
     CloseHandle(thread);
     EXPECT_EQ(0, manager.Running());
     EXPECT_EQ(20, Imported());
-}
-
-// The sink, as a front end, frees (and records) what is still queued when its window goes.
-TEST_F(StopTest, BlocksLeftInTheQueueAreFreedWhenTheFrontEndClosesItsWindow) {
-    int id = StartHeld(10, 3);
-    HANDLE thread = manager.ThreadHandle(id);
-    Release();
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, kPatience));
-    CloseHandle(thread);
-    sink.Destroy();  // nothing was pumped: every block is still queued
-    EXPECT_EQ(5u, Described(id).size());  // the sequence itself is QuotaTest's
 }
 
 // A window whose thread's queue is full takes no report: the module frees each block (LeakSanitizer checks

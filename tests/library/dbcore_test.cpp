@@ -29,15 +29,10 @@ int Id(CDBCore& core, const char* path) {
 
 class DBCoreTest : public LibraryTest {};
 
-TEST_F(DBCoreTest, NewLibraryIsTheBareHeaderInBothFiles) {
-    Open();
-    const std::string expected("\0\0\0\0\0\0\0\0\x02\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 24);
-    EXPECT_EQ(expected, MainBytes());
-    EXPECT_EQ(expected, MirrorBytes());
-}
-
-TEST_F(DBCoreTest, AddedRecordIsOneBlockOfCountedFields) {
+TEST_F(DBCoreTest, ANewLibraryIsABareHeaderAndAnAddedRecordOneBlockOfCountedFields) {
     auto core = Open();
+    const std::string header("\0\0\0\0\0\0\0\0\x02\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 24);
+    EXPECT_EQ(header + header, MainBytes() + MirrorBytes());
     ASSERT_EQ(1, Add(*core, Rec("C:\\Music\\a.mp3", "Song", "Artist", "Album", "1234")));
     std::string bytes = MainBytes();
     EXPECT_EQ(bytes, MirrorBytes());

@@ -74,17 +74,13 @@ CATALOGROW Song(const std::string& path, const std::string& title, const std::st
 
 TEST(CatalogRequest, DecodesKeysAsGbkFirstAndQueriesAsUtf8First) {
     struct ROW { const char* raw; bool song; bool ok; std::string text; } rows[] = {
-        {"%C7%E5%B3%BF", true, true, "清晨"},              // GBK, as the module encodes keys
-        {"%E6%B8%85", true, true, "清"},                    // not GBK, but UTF-8
-        {"Old+Radio", true, true, "Old Radio"},
-        {"%", true, false, ""},
-        {"%4", true, false, ""},
-        {"%G1", true, false, ""},
-        {"%FF%FF", true, false, ""},                        // neither encoding
-        {"%E6%B8%85%E6%99%A8", false, true, "清晨"},        // UTF-8 of the HTTP layer
-        {"%C7%E5%B3%BF", false, true, "清晨"},              // raw GBK bytes the HTTP layer passed on
-        {"a+b", false, true, "a+b"},
-    };
+        {"%C7%E5%B3%BF", true, true, "清晨"},        // GBK, as the module encodes keys
+        {"%E6%B8%85", true, true, "清"},              // not GBK, but UTF-8
+        {"%FF%FF", true, false, ""},                  // neither encoding
+        {"%", true, false, ""}, {"%4", true, false, ""}, {"%G1", true, false, ""},
+        {"%E6%B8%85%E6%99%A8", false, true, "清晨"},  // UTF-8 of the HTTP layer
+        {"%C7%E5%B3%BF", false, true, "清晨"},        // raw GBK bytes the HTTP layer passed on
+        {"Old+Radio", true, true, "Old Radio"}, {"a+b", false, true, "a+b"}};
     for (const auto& r : rows) {
         std::string text;
         EXPECT_EQ(r.song ? DecodeSongKey(r.raw, text) : DecodeFreeQuery(r.raw, text), r.ok) << r.raw;
