@@ -14,7 +14,6 @@
 
 #include "BenchMachine.h"
 #include "MessageSink.h"
-#include "MxModule/foundation/CriticalSectionGuard.h"
 
 namespace {
 
@@ -22,67 +21,21 @@ constexpr int kFolders = 200;
 constexpr int kFilesPerFolder = 100;
 constexpr int kFiles = kFolders * kFilesPerFolder;
 
-std::string Syncsafe(uint32_t n) {
-    return {char((n >> 21) & 0x7F), char((n >> 14) & 0x7F), char((n >> 7) & 0x7F), char(n & 0x7F)};
-}
-
-std::string TextFrame(const char* id, const std::string& text) {
-    std::string payload = std::string(1, '\0') + text;
-    uint32_t n = uint32_t(payload.size());
-    return std::string(id) + std::string{char(n >> 24), char(n >> 16), char(n >> 8), char(n)} + std::string(2, '\0') + payload;
-}
-
-// ID3v2.3 title/artist/album, eight 128 kbit/s frames, an ID3v1 tag: about 3.6 KB.
-std::string SmallMp3(int n) {
-    std::string frames = TextFrame("TIT2", "Song " + std::to_string(n)) + TextFrame("TPE1", "Artist " + std::to_string(n % 97)) +
-                         TextFrame("TALB", "Album " + std::to_string(n % 13));
-    std::string file = "ID3\x03" + std::string(2, '\0') + Syncsafe(uint32_t(frames.size())) + frames;
-    std::string frame = std::string("\xFF\xFB\x90\x00", 4) + std::string(413, '\x55');
-    for (int i = 0; i < 8; ++i) file += frame;
-    std::string v1 = "TAG" + std::string(125, '\0');
-    return file + v1;
-}
-
 // The tree, made once: C:\music\dNNN\sNNN.mp3.
 const std::string& Tree() {
     static const std::string root = [] {
         std::string r = mxbench::Machine().HostC("music");
-        mkdir(r.c_str(), 0777);
-        for (int d = 0; d < kFolders; ++d) {
-            std::string folder = r + "/d" + std::to_string(d);
-            mkdir(folder.c_str(), 0777);
-            for (int f = 0; f < kFilesPerFolder; ++f) {
-                std::string bytes = SmallMp3(d * kFilesPerFolder + f);
-                FILE* out = std::fopen((folder + "/s" + std::to_string(f) + ".mp3").c_str(), "wb");
-                std::fwrite(bytes.data(), 1, bytes.size(), out);
-                std::fclose(out);
-            }
-        }
+        mxbench::MakeSongTree(r, kFolders, kFilesPerFolder);
         return r;
     }();
     return root;
 }
 
-class FreshLibrary : public CDBOperater {
-public:
-    // A new, empty library in a new facade.
-    static void Make() {
-        {
-            CCriticalSectionGuard guard(&m_csDBGuard);
-            m_pInstance.reset();
-        }
-        std::string folder = mxbench::Machine().HostC("users");
-        std::string command = "rm -rf '" + folder + "'";
-        if (std::system(command.c_str()) != 0) std::abort();
-        CDBOperater::Instance()->InitLocalDataBase();
-    }
-};
-
 // One import of the whole tree into a fresh library: its wall time in ms (the library's set-up is not
 // timed), or -1 when it did not register every file.
 double ImportTree(int quota, benchmark::State& state) {
     state.PauseTiming();
-    FreshLibrary::Make();
+    mxbench::FreshLibrary::Make();
     CMessageSink sink;
     CFileOperateManager manager;
     manager.SetFileOperateDestDirectory("C:\\lib");
