@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "MxModule/foundation/RegistryValue.h"
 #include "platform/drives.h"
 #include "platform/testhooks.h"
 #include "platform/version.h"
@@ -428,6 +429,17 @@ TEST_F(FilesTest, DrivesFreeSpaceAndTemporaryFolder) {
     CFile f;
     for (DWORD error : {AttrErr("E:\\"), OpenError(f, "E:\\a.mp3", 0x9002), Err(CreateDirectoryA("E:\\dir", nullptr))})
         EXPECT_EQ(DWORD(ERROR_NOT_READY), error);
+    // A folder served from another host folder, both ways and in any letter case; the map kept in MX_HOME
+    // serves when MX_DRIVES is not set.
+    WriteHostFile(machine.HostD("own/f.txt"), "x");
+    unsetenv("MX_DRIVES");
+    ASSERT_TRUE(MxSaveDriveMap("C:=" + machine.HostC() + "\nC:\\Users\\Lin\\App\\Tb=" + machine.HostD("own") + "\n"));
+    MxPlatformReload();
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA("c:\\USERS\\lin\\app\\TB\\f.txt"));
+    CString win;
+    ASSERT_TRUE(MxHostPathToWindows(machine.HostD("own/f.txt"), win));
+    EXPECT_STREQ("C:\\Users\\Lin\\App\\Tb\\f.txt", win);
+    EXPECT_EQ(DWORD(1u << 2), GetLogicalDrives());
 }
 
 TEST_F(FilesTest, StatusReportsAndSetsTimesAndAttributes) {
@@ -468,6 +480,11 @@ TEST_F(FilesTest, ShellFoldersComeFromTheMachineOrTheHostHomeAndAreCreatedOnlyWh
     EXPECT_STREQ("D:\\home\\Music", path);
     ASSERT_EQ(S_OK, SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, path));
     EXPECT_STREQ("C:\\users\\tester\\AppData\\Local", path);
+    // A profile taken in from Windows: its Shell Folders value, not created when missing.
+    registry_string<std::string>(std::string(kShellFoldersKey) + "\\Local AppData", HKEY_CURRENT_USER) = "C:\\Users\\Lin\\Local";
+    ASSERT_EQ(S_OK, SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, path));
+    EXPECT_STREQ("C:\\Users\\Lin\\Local", path);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path));
     setenv("HOME", oldHome.c_str(), 1);
     setenv("USER", oldUser.c_str(), 1);
 }
