@@ -352,6 +352,7 @@ int Adopt(const AdoptArgs& a) {
     for (const MAPITEM& item : map) {
         if (given.count(Letter(item.strKey)) && item.strKey.size() == 2) continue;
         if (Letter(item.strKey) == letter && item.strKey.size() == 2 && item.strRest.compare(0, root.size() + 1, root + ",") == 0) continue;
+        if (!ownFolder.empty() && AsciiEqualNoCase(item.strKey, folders["AppData"] + "\\Tamborinebox")) continue;  // adopted again
         next.push_back(item);
     }
     auto used = [&next, &given, &named](char c) {
