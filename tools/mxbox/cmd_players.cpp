@@ -3,6 +3,7 @@
 // automatic search of the machine's music folders, or the library folder's own songs.
 #include <unistd.h>
 
+#include <cctype>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -157,6 +158,14 @@ std::string FatalText(int code) {
     }
 }
 
+// A song on a drive the map lacks is not gone: the drive is not there (an old Windows' second disk).
+std::string NoteText(const CString& path, int code) {
+    const char letter = path.GetLength() > 2 && path[1] == ':' ? char(std::toupper(static_cast<unsigned char>(path[0]))) : 0;
+    if (code == FOR_FILE_NOT_FOUND && letter >= 'A' && letter <= 'Z' && !(GetLogicalDrives() & (1u << (letter - 'A'))))
+        return std::string("no drive ") + letter + ": on this machine (mxbox machine adopt ... --drive " + letter + ":=PATH)";
+    return FileOperateText(code);
+}
+
 void Follow(CMessageSink& sink, int id, ImportRun& run) {
     if (id == -1) throw CLI::RuntimeError(Fail("the import could not start"));
     Progress progress;
@@ -185,7 +194,7 @@ void Follow(CMessageSink& sink, int id, ImportRun& run) {
                         ++run.already;
                     else if (m.nCode != FOR_SCRIPT_COMMANDS)
                         ++run.failed;
-                    run.notes.push_back(Shown(m.strText[0]) + ": " + FileOperateText(m.nCode));
+                    run.notes.push_back(Shown(m.strText[0]) + ": " + NoteText(m.strText[0], m.nCode));
                 }
                 break;
             default:
