@@ -319,6 +319,11 @@ int Adopt(const AdoptArgs& a) {
         if (eq != 2 || d[1] != ':' || !std::isalpha(static_cast<unsigned char>(d[0]))) return Fail("--drive takes X:=PATH, not " + d);
         if (Letter(d) == letter) return Fail(std::string(1, letter) + ": is the installation's own drive");
         if (!realpath(d.substr(3).c_str(), real) || !IsDir(real)) return Fail("not a folder: " + d.substr(3));
+        for (const MAPITEM& item : map) {
+            // Songs of the library may lie on that drive: it is not taken from under them.
+            if (item.strKey.size() == 2 && Letter(item.strKey) == Letter(d) && item.strRest.substr(0, item.strRest.find(',')) != real)
+                return Fail(std::string(1, Letter(d)) + ": is this machine's drive " + item.strRest.substr(0, item.strRest.find(',')) + "; give another letter");
+        }
         given[Letter(d)] = real;
     }
     std::map<char, std::string> named;  // letters the installation's paths name, and one value that does
