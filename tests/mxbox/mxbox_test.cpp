@@ -190,12 +190,14 @@ TEST_F(MxboxTest, AdoptedWindowsInstallationShowsItsPlayersAndStaysUnchanged) {
         {"machine adopt '" + win + "' --drive Z:='" + second + "'", 1, "mxbox: Z: is this machine's drive /; give another letter", {}},
         {"machine adopt '" + win + "' --user Max", 1, "mxbox: no user Max on this installation \\(users: Lin\\)", {}},
         {"settings set AudioPath 'C:\\歌'", 0, "", {}},
-        {"machine adopt '" + win + "'", 1, "mxbox: the library's folder C:\\\\歌 is on this machine's drive C:, .*", {}},
-        {"settings reset", 0, "", {}},
+        {"library add 'C:\\歌\\a.mp3'", 0, "", {}},
         {"machine adopt '" + win + "' --drive D:='" + second + "'", 0, "",
-         {"is drive C:, user Lin\n", "drive_c is now drive Y: (it was C:)", "TTPlayer: 1 registry value", "shell folder Local AppData: C:\\Users\\Lin\\AppData\\Local"}},
+         {"is drive C:, user Lin\n", "drive_c is now drive Y: (it was C:), with 1 library song", "TTPlayer: 1 registry value",
+          "shell folder Local AppData: C:\\Users\\Lin\\AppData\\Local"}},
         {"reg get 'HKLM\\SOFTWARE\\Microsoft\\MediaPlayer' Volume", 0, "", {"50\n"}},
-        {"settings show --json", 0, "", {"\"AudioPath\": \"Y:\\\\Direduzizi\""}},  // the empty default folder went with its drive
+        // What lay on this machine's C: follows it: the setting and the library's record.
+        {"settings show --json", 0, "", {"\"AudioPath\": \"Y:\\\\歌\""}},
+        {"library ls", 0, "", {machine.root() + "/drive_c/歌/a.mp3]"}},
         {"players --json", 0, "",
          {"千千静听_Rock\",\"songs\":[\"C:\\\\Users\\\\Lin\\\\Music\\\\a.mp3\",\"D:\\\\Songs\\\\d.mp3\",\"E:\\\\x.mp3\"", "千千静听_Rock_1", "酷狗2008_Night",
           "\"folders\":[\"C:\\\\Users\\\\Lin\\\\Music\\\\KwDownload\"]", "WMP_Road", "WMP_[默认]", "iTunes_Drive", "Winamp_Road_1", "Winamp_[默认]"}},

@@ -9,7 +9,6 @@
 #include <cctype>
 #include <climits>
 #include <cstdlib>
-#include <filesystem>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -54,18 +53,6 @@ std::string Under(std::string dir, const std::vector<std::string>& names) {
         dir = Entry(dir, name);
     }
     return dir;
-}
-
-// Whether a library folder holds a file (looked for among its first thousands of entries).
-bool HoldsFiles(const CString& folder) {
-    std::string host;
-    if (!MxWindowsPathToHost(folder, host) || !IsDir(host)) return false;
-    std::error_code error;
-    int budget = 20000;
-    for (auto it = std::filesystem::recursive_directory_iterator(host, error); !error && it != std::filesystem::recursive_directory_iterator() && budget-- > 0; it.increment(error)) {
-        if (it->is_regular_file(error)) return true;
-    }
-    return budget <= 0;
 }
 
 struct HiveCloser {
@@ -115,7 +102,7 @@ public:
     void Copy(hive_h* h, hive_node_h node, HKEY root, const CString& key, int depth) {
         if (!node) return;
         hive_value_h* values = hivex_node_values(h, node);
-        for (size_t i = 0; values && values[i] && m_out.size() < kMaxValues; ++i) Value(h, values[i], root, key);
+        for (size_t i = 0; values && values[i] && m_out.size() < kMaxValues && m_nBytes < kMaxBytes; ++i) Value(h, values[i], root, key);
         std::free(values);
         if (depth == 0) return;
         hive_node_h* children = hivex_node_children(h, node);
@@ -130,7 +117,8 @@ public:
     }
 
 private:
-    static constexpr size_t kMaxValues = 10000, kMaxData = 1 << 20;
+    // The players' keys hold a few short values; a hostile hive may hold many large ones.
+    static constexpr size_t kMaxValues = 10000, kMaxData = 1 << 20, kMaxBytes = 16 << 20;
 
     void Value(hive_h* h, hive_value_h v, HKEY root, const CString& key) {
         char* name = hivex_value_key(h, v);
@@ -144,6 +132,17 @@ private:
             ok = text && ToAnsi(text, ansi);
             if (ok) w.shown = text, w.data.assign(ansi.str().c_str(), size_t(ansi.GetLength()) + 1);
             std::free(text);
+        } else if (ok && type == hive_t_REG_MULTI_SZ) {
+            char** texts = hivex_value_multiple_strings(h, v);
+            for (size_t i = 0; ok && texts && texts[i]; ++i) {
+                CString ansi;
+                ok = ToAnsi(texts[i], ansi);
+                w.data += std::string(ansi.str().c_str(), size_t(ansi.GetLength())) + '\0';
+            }
+            ok = ok && texts;
+            w.data += '\0';
+            for (size_t i = 0; texts && texts[i]; ++i) std::free(texts[i]);
+            std::free(texts);
         } else if (ok) {
             char* data = hivex_value_value(h, v, &type, &length);
             ok = data != nullptr;
@@ -151,12 +150,13 @@ private:
             std::free(data);
         }
         w.dwType = DWORD(type);
-        if (ok) m_out.push_back(w);
+        if (ok) m_nBytes += w.data.size(), m_out.push_back(w);
         else std::cerr << "mxbox: left out the value " << Utf8(key) << "\\" << (name ? name : "?") << "\n";
         std::free(name);
     }
 
     std::vector<REGWRITE>& m_out;
+    size_t m_nBytes = 0;
 };
 
 // The keys the six players' discovery reads, and how deep below them to copy.
@@ -255,43 +255,49 @@ struct AdoptArgs {
     std::vector<std::string> drives;
 };
 
-int Adopt(const AdoptArgs& a) {
+// What adopt takes from an installation: its letter and user, the registry values and the shell folders.
+struct INSTALLATION {
+    std::string strRoot, strUser;
+    char cLetter = 'C';
+    std::vector<REGWRITE> writes;
+    std::map<std::string, size_t> perPlayer;
+    std::map<std::string, std::string> folders;  // from the user's profile, UTF-8
+};
+
+int ReadInstallation(const AdoptArgs& a, INSTALLATION& in) {
     char real[PATH_MAX];
     if (!realpath(a.root.c_str(), real) || !IsDir(real)) return Fail("not a folder: " + a.root);
-    const std::string root = real;
-    const std::string softwarePath = Under(root, {"Windows", "System32", "config", "SOFTWARE"});
-    if (softwarePath.empty()) return Fail("not a Windows installation (no Windows\\System32\\config\\SOFTWARE): " + root);
+    in.strRoot = real;
+    const std::string softwarePath = Under(in.strRoot, {"Windows", "System32", "config", "SOFTWARE"});
+    if (softwarePath.empty()) return Fail("not a Windows installation (no Windows\\System32\\config\\SOFTWARE): " + in.strRoot);
     Hive software(hivex_open(softwarePath.c_str(), 0));
     if (!software) return Fail("the SOFTWARE hive cannot be read: " + softwarePath);
     std::string systemRoot = Text(software.get(), KeyOf(software.get(), "Microsoft\\Windows NT\\CurrentVersion"), "SystemRoot");
-    const char letter = systemRoot.size() > 1 && systemRoot[1] == ':' && std::isalpha(static_cast<unsigned char>(systemRoot[0]))
-                            ? Letter(systemRoot) : 'C';
+    if (systemRoot.size() > 1 && systemRoot[1] == ':' && std::isalpha(static_cast<unsigned char>(systemRoot[0]))) in.cLetter = Letter(systemRoot);
 
     // The user: the one asked for, else the only one.
-    const std::map<std::string, PROFILE> profiles = Profiles(root, letter);
-    std::string userName;
-    for (const auto& [name, profile] : profiles) {
-        if (a.user.empty() ? profiles.size() == 1 : AsciiEqualNoCase(name, a.user)) userName = name;
-    }
+    const std::map<std::string, PROFILE> profiles = Profiles(in.strRoot, in.cLetter);
     std::string names;
-    for (const auto& entry : profiles) names += (names.empty() ? "" : ", ") + entry.first;
-    if (userName.empty() && !a.user.empty()) return Fail("no user " + a.user + " on this installation (users: " + (names.empty() ? "none" : names) + ")");
-    if (userName.empty() && profiles.size() > 1) return Fail("this installation has several users (" + names + "): choose one with --user");
+    for (const auto& [name, profile] : profiles) {
+        names += (names.empty() ? "" : ", ") + name;
+        if (a.user.empty() ? profiles.size() == 1 : AsciiEqualNoCase(name, a.user)) in.strUser = name;
+    }
+    if (in.strUser.empty() && !a.user.empty()) return Fail("no user " + a.user + " on this installation (users: " + (names.empty() ? "none" : names) + ")");
+    if (in.strUser.empty() && profiles.size() > 1) return Fail("this installation has several users (" + names + "): choose one with --user");
     Hive user;
-    if (!userName.empty()) {
-        const std::string hivePath = Entry(profiles.at(userName).strHost, "NTUSER.DAT");
+    if (!in.strUser.empty()) {
+        const std::string hivePath = Entry(profiles.at(in.strUser).strHost, "NTUSER.DAT");
         user.reset(hivex_open(hivePath.c_str(), 0));
         if (!user) return Fail("the user's hive cannot be read: " + hivePath);
+        in.folders = ShellFolders(user.get(), profiles.at(in.strUser), in.strUser);
     } else {
         std::cerr << "mxbox: no user profile found; only the machine's keys are taken\n";
     }
 
-    // The registry values to take: the players' keys, a 32-bit program's view (Wow6432Node) over the native one.
-    std::vector<REGWRITE> writes;
-    KeyCopier copier(writes);
-    std::map<std::string, size_t> perPlayer;
+    // The players' keys; a 32-bit program sees Wow6432Node over the native keys.
+    KeyCopier copier(in.writes);
     for (const PLAYERKEY& k : kPlayerKeys) {
-        size_t before = writes.size();
+        size_t before = in.writes.size();
         CString key;
         ToAnsi(k.pszPath, key);
         if (k.bMachine) {
@@ -301,112 +307,156 @@ int Adopt(const AdoptArgs& a) {
         } else if (user) {
             copier.Copy(user.get(), KeyOf(user.get(), k.pszPath), HKEY_CURRENT_USER, key, k.nDepth);
         }
-        perPlayer[k.pszPlayer] += writes.size() - before;
+        in.perPlayer[k.pszPlayer] += in.writes.size() - before;
     }
-    std::map<std::string, std::string> folders;
-    if (user) folders = ShellFolders(user.get(), profiles.at(userName), userName);
-    for (const auto& [name, path] : folders) {
-        CString ansi;
-        if (ToAnsi(path, ansi)) writes.push_back({HKEY_CURRENT_USER, kShellFoldersKey, name.c_str(), REG_SZ, std::string(ansi.str().c_str(), size_t(ansi.GetLength()) + 1), path});
-    }
+    return 0;
+}
 
-    // The drive map: the installation at its own letter; a drive that had the letter moves to a free one,
-    // and this machine's own folder of the module stays where it is.
-    std::vector<MAPITEM> map = ReadMap();
+bool WriteValue(HKEY root, const CString& strKey, const CString& strName, DWORD dwType, const std::string& data) {
+    HKEY key = nullptr;
+    bool ok = RegCreateKeyExA(root, strKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) == ERROR_SUCCESS &&
+              RegSetValueExA(key, strName, 0, dwType, reinterpret_cast<const BYTE*>(data.data()), DWORD(data.size())) == ERROR_SUCCESS;
+    if (key) RegCloseKey(key);
+    return ok;
+}
+
+// The library's records of songs on the drive that moved: they follow it to its new letter. The count
+// of records that could not be changed.
+size_t MoveRecords(char from, char to, size_t& moved) {
+    DBRECORDLIST all;
+    Library()->LocalSearch("", nullptr, all, -1, 1);
+    size_t failed = 0;
+    for (POSITION pos = all.GetHeadPosition(); pos;) {
+        const DBRECORD& song = all.GetNext(pos);
+        if (song.FileName.GetLength() < 3 || Letter(song.FileName.str()) != from || song.FileName[1] != ':') continue;
+        DBRECORD change;
+        change.FileName = song.FileName;
+        change.FileName.SetAt(0, to);
+        if (Library()->UpdateSongInfo(song.FileName, &change, 1)) ++moved;
+        else ++failed;
+    }
+    return failed;
+}
+
+int Adopt(const AdoptArgs& a) {
+    if (std::getenv("MX_DRIVES") && *std::getenv("MX_DRIVES"))
+        return Fail("MX_DRIVES is set, and would hide the drive map adopt keeps: unset it first");
+    INSTALLATION in;
+    if (int status = ReadInstallation(a, in)) return status;
+    const char letter = in.cLetter;
+    auto hostOf = [](const std::string& rest) { return rest.substr(0, rest.find(',')); };
+    const std::vector<MAPITEM> map = ReadMap();
+    if (in.strRoot.find_first_of(",;\n") != std::string::npos) return Fail("a drive's folder cannot hold ',' or ';': " + in.strRoot);
     std::map<char, std::string> given;
     for (const std::string& d : a.drives) {
-        size_t eq = d.find('=');
-        if (eq != 2 || d[1] != ':' || !std::isalpha(static_cast<unsigned char>(d[0]))) return Fail("--drive takes X:=PATH, not " + d);
+        char real[PATH_MAX];
+        if (d.size() < 4 || d[1] != ':' || d[2] != '=' || !std::isalpha(static_cast<unsigned char>(d[0]))) return Fail("--drive takes X:=PATH, not " + d);
         if (Letter(d) == letter) return Fail(std::string(1, letter) + ": is the installation's own drive");
         if (!realpath(d.substr(3).c_str(), real) || !IsDir(real)) return Fail("not a folder: " + d.substr(3));
+        if (std::string(real).find_first_of(",;\n") != std::string::npos) return Fail(std::string("a drive's folder cannot hold ',' or ';': ") + real);
         for (const MAPITEM& item : map) {
             // Songs of the library may lie on that drive: it is not taken from under them.
-            if (item.strKey.size() == 2 && Letter(item.strKey) == Letter(d) && item.strRest.substr(0, item.strRest.find(',')) != real)
-                return Fail(std::string(1, Letter(d)) + ": is this machine's drive " + item.strRest.substr(0, item.strRest.find(',')) + "; give another letter");
+            if (item.strKey.size() == 2 && Letter(item.strKey) == Letter(d) && hostOf(item.strRest) != real)
+                return Fail(std::string(1, Letter(d)) + ": is this machine's drive " + hostOf(item.strRest) + "; give another letter");
         }
         given[Letter(d)] = real;
     }
-    std::map<char, std::string> named;  // letters the installation's paths name, and one value that does
-    for (const REGWRITE& w : writes) {
+    std::map<char, std::string> named;  // letters the installation's values name, and one value that does
+    for (const REGWRITE& w : in.writes) {
         if (w.shown.size() > 2 && w.shown[1] == ':' && std::isalpha(static_cast<unsigned char>(w.shown[0])))
             named.emplace(Letter(w.shown), Utf8(w.strKey) + "\\" + Utf8(w.strName) + " = " + w.shown);
     }
-    // The library's folders on the drive that moves away go with it; one that holds songs already would
-    // leave their records pointing into the installation, so it must be moved first.
-    const bool displacing = MxGetDriveMap().find(std::string(1, letter) + ":=" + root + ",") == std::string::npos;
-    CSettingManager* settings = CSettingManager::Instance();
-    SETTINGINFO setting = *settings->GetCurrentSetting();
-    std::vector<CString*> follow;
-    for (CString* folder : {&setting.AudioSetting.AudioPath, &setting.AudioSetting.LyricPath}) {
-        if (!displacing || folder->IsEmpty() || Letter(folder->str()) != letter) continue;
-        if (HoldsFiles(*folder))
-            return Fail("the library's folder " + Utf8(*folder) + " is on this machine's drive " + letter +
-                        ":, which the installation takes; move it first (mxbox relocate)");
-        follow.push_back(folder);
-    }
-    char path[MAX_PATH] = {};
-    const bool hadAppData = SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, 0, path));
-    std::string ownFolder;  // this machine's folder of the module, on the host
-    if (hadAppData && folders.count("AppData")) {
-        CString own = CString(path) + "\\Tamborinebox";
-        CreateDirectoryA(own, nullptr);
-        if (!MxWindowsPathToHost(own, ownFolder)) ownFolder.clear();
-    }
-    std::vector<MAPITEM> next;
-    std::string moved;
+
+    // A drive of this machine that had the letter moves to a free one, from the end of the alphabet (the
+    // installation's own paths name the letters after C: first), and what lies on it follows it.
+    char moveTo = 0;
+    std::string movedHost;
     for (const MAPITEM& item : map) {
-        if (given.count(Letter(item.strKey)) && item.strKey.size() == 2) continue;
-        if (Letter(item.strKey) == letter && item.strKey.size() == 2 && item.strRest.compare(0, root.size() + 1, root + ",") == 0) continue;
-        if (!ownFolder.empty() && AsciiEqualNoCase(item.strKey, folders["AppData"] + "\\Tamborinebox")) continue;  // adopted again
+        if (item.strKey.size() == 2 && Letter(item.strKey) == letter && hostOf(item.strRest) != in.strRoot) movedHost = hostOf(item.strRest);
+    }
+    if (!movedHost.empty()) {
+        auto used = [&](char c) {
+            for (const MAPITEM& item : map) {
+                if (item.strKey.size() == 2 && Letter(item.strKey) == c) return true;
+            }
+            return given.count(c) > 0 || named.count(c) > 0;
+        };
+        for (moveTo = 'Y'; moveTo > 'C' && used(moveTo);) --moveTo;
+        if (moveTo == 'C') return Fail("no free drive letter for the drive now at " + std::string(1, letter) + ":");
+    }
+    auto follow = [&](CString path) {
+        if (moveTo && path.GetLength() > 1 && path[1] == ':' && Letter(path.str()) == letter) path.SetAt(0, moveTo);
+        return path;
+    };
+
+    // The shell folders: the profile's; without one, this machine's own, following their drive.
+    static const std::pair<int, const char*> kFolders[] = {{CSIDL_DESKTOP, "Desktop"}, {CSIDL_MYMUSIC, "My Music"}, {CSIDL_APPDATA, "AppData"}, {CSIDL_LOCAL_APPDATA, "Local AppData"}};
+    std::map<std::string, CString> folders;
+    CString appData;
+    for (const auto& [csidl, name] : kFolders) {
+        char path[MAX_PATH] = {};
+        const bool found = SUCCEEDED(SHGetFolderPathA(nullptr, csidl, nullptr, 0, path));
+        if (csidl == CSIDL_APPDATA && found) appData = path;
+        CString ansi;
+        if (in.folders.count(name) && !ToAnsi(in.folders[name], ansi))
+            return Fail("the user's folder " + in.folders[name] + " has characters the system code page cannot hold");
+        if (in.folders.count(name)) folders[name] = ansi;
+        else if (found && (moveTo || !in.folders.empty())) folders[name] = follow(path);
+    }
+    // The module's own folder in the profile's application data is this machine's: the library is never
+    // written into the installation.
+    std::string ownHost;
+    const CString newAppData = folders.count("AppData") ? folders["AppData"] : CString();
+    const bool onInstallation = newAppData.GetLength() > 1 && (Letter(newAppData.str()) == letter || given.count(Letter(newAppData.str())));
+    if (onInstallation && !appData.IsEmpty()) {
+        CString own = appData + "\\Tamborinebox";
+        CreateDirectoryA(own, nullptr);
+        if (!MxWindowsPathToHost(own, ownHost)) return Fail("this machine's folder " + Utf8(own) + " cannot be kept");
+    }
+    const std::string mountKey = Utf8(newAppData) + "\\Tamborinebox";
+
+    std::vector<MAPITEM> next;
+    for (MAPITEM item : map) {
+        if (item.strKey.size() == 2 && (given.count(Letter(item.strKey)) || (Letter(item.strKey) == letter && movedHost.empty()))) continue;
+        if (!ownHost.empty() && AsciiEqualNoCase(item.strKey, mountKey)) continue;  // adopted again
+        if (moveTo && Letter(item.strKey) == letter) item.strKey[0] = moveTo;
         next.push_back(item);
     }
-    auto used = [&next, &given, &named](char c) {
-        for (const MAPITEM& item : next) {
-            if (Letter(item.strKey) == c && item.strKey.size() == 2) return true;
-        }
-        return given.count(c) > 0 || named.count(c) > 0;
-    };
-    // From the end of the alphabet: the installation's own paths name the letters after C: first.
-    char freeLetter = 'Y';
-    while (freeLetter > 'C' && used(freeLetter)) --freeLetter;
-    for (MAPITEM& item : next) {
-        if (Letter(item.strKey) != letter) continue;
-        if (freeLetter == 'C') return Fail("no free drive letter for the drive now at " + std::string(1, letter) + ":");
-        if (item.strKey.size() == 2) moved = item.strRest.substr(0, item.strRest.find(',')) + " is now drive " + freeLetter + ": (it was " + letter + ":)";
-        item.strKey[0] = freeLetter;
-    }
-    next.push_back({std::string(1, letter) + ":", root + ",fixed,sata"});
+    next.push_back({std::string(1, letter) + ":", in.strRoot + ",fixed,sata"});
     for (const auto& [c, host] : given) next.push_back({std::string(1, c) + ":", host + ",fixed,sata"});
-    if (!ownFolder.empty()) next.push_back({folders["AppData"] + "\\Tamborinebox", ownFolder});
+    if (!ownHost.empty()) next.push_back({mountKey, ownHost});
     std::string text;
     for (const MAPITEM& item : next) text += item.strKey + "=" + item.strRest + "\n";
-    for (CString* folder : follow) folder->SetAt(0, freeLetter);
-    if (!follow.empty()) settings->SaveCurrentSetting(&setting);
+
+    // Written in this order: the map (nothing else changes when it cannot be kept); the library's records,
+    // through the library this process still sees where it was; the settings' folders; the registry.
     if (!MxSaveDriveMap(text)) return Fail("the drive map cannot be kept in " + std::string(std::getenv("MX_HOME") ? std::getenv("MX_HOME") : "MX_HOME"));
-
-    size_t failed = 0;
-    for (const REGWRITE& w : writes) {
-        HKEY key = nullptr;
-        bool ok = RegCreateKeyExA(w.hRoot, w.strKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) == ERROR_SUCCESS &&
-                  RegSetValueExA(key, w.strName, 0, w.dwType, reinterpret_cast<const BYTE*>(w.data.data()), DWORD(w.data.size())) == ERROR_SUCCESS;
-        if (key) RegCloseKey(key);
-        failed += ok ? 0 : 1;
+    size_t records = 0, recordsFailed = moveTo ? MoveRecords(letter, moveTo, records) : 0;
+    CSettingManager* settings = CSettingManager::Instance();
+    SETTINGINFO setting = *settings->GetCurrentSetting();
+    if (moveTo) {
+        setting.AudioSetting.AudioPath = follow(setting.AudioSetting.AudioPath);
+        setting.AudioSetting.LyricPath = follow(setting.AudioSetting.LyricPath);
+        settings->SaveCurrentSetting(&setting);
     }
+    size_t failed = 0;
+    for (const REGWRITE& w : in.writes) failed += WriteValue(w.hRoot, w.strKey, w.strName, w.dwType, w.data) ? 0 : 1;
+    for (const auto& [name, path] : folders) failed += WriteValue(HKEY_CURRENT_USER, kShellFoldersKey, name.c_str(), REG_SZ, std::string(path.str().c_str(), size_t(path.GetLength()) + 1)) ? 0 : 1;
 
-    std::cout << "installation " << root << " is drive " << letter << ":" << (userName.empty() ? "" : ", user " + userName) << "\n";
-    if (!moved.empty()) std::cout << moved << "\n";
+    std::cout << "installation " << in.strRoot << " is drive " << letter << ":" << (in.strUser.empty() ? "" : ", user " + in.strUser) << "\n";
+    if (moveTo) std::cout << movedHost << " is now drive " << moveTo << ": (it was " << letter << ":), with " << records << " library song" << (records == 1 ? "" : "s") << "\n";
     for (const auto& [c, host] : given) std::cout << "drive " << c << ": is " << host << "\n";
-    for (const auto& [player, count] : perPlayer) {
+    for (const auto& [player, count] : in.perPlayer) {
         if (count) std::cout << player << ": " << count << " registry value" << (count == 1 ? "" : "s") << "\n";
     }
-    for (const auto& [name, folder] : folders) std::cout << "shell folder " << name << ": " << folder << "\n";
-    if (!ownFolder.empty()) std::cout << "the library stays in " << ownFolder << "\n";
+    for (const auto& [name, folder] : folders) std::cout << "shell folder " << name << ": " << Utf8(folder) << "\n";
+    if (!ownHost.empty()) std::cout << "the library stays in " << ownHost << "\n";
     for (const auto& [c, what] : named) {
-        bool mapped = c == letter || given.count(c);
+        bool mapped = false;
         for (const MAPITEM& item : next) mapped = mapped || (Letter(item.strKey) == c && item.strKey.size() == 2);
         if (!mapped) std::cerr << "mxbox: drive " << c << ": is not mapped (named by " << what << "); give it with --drive " << c << ":=PATH\n";
     }
-    if (std::getenv("MX_DRIVES") && *std::getenv("MX_DRIVES")) std::cerr << "mxbox: MX_DRIVES is set and overrides the kept drive map\n";
+    if (recordsFailed) return Fail(std::to_string(recordsFailed) + " library songs on " + letter + ": could not follow their drive to " + moveTo + ":");
     if (failed) return Fail(std::to_string(failed) + " registry values could not be written");
     return 0;
 }
