@@ -86,7 +86,7 @@ void CMxPublic::ParseTTBLFile(CString strFile, CList<PLAYLISTINFO, PLAYLISTINFO&
     // each byte position starts a character sequence of its own parity.
     size_t nStarts[2] = {0, 1};
     std::unordered_map<std::string, bool> mapExists;  // each file looked up once
-    for (size_t at = 0; at + 8 <= nSize && !full(); ++at) {
+    for (size_t at = 0; at + 8 <= nSize && !full() && mapExists.size() < size_t(mxplayers::kMaxListEntries); ++at) {
         if (at >= 2 && p[at - 2] == 0 && p[at - 1] == 0) nStarts[at % 2] = at;
         if (!IsSongExtension(p + at, 2)) continue;
         size_t nFrom = nStarts[at % 2];

@@ -3,6 +3,8 @@
 // parsed: they are searched for text ending in ".wpl", in single-byte and in UTF-16 form.
 #include <memory>
 #include <new>
+#include <string>
+#include <unordered_set>
 
 #include "MxModule/foundation/MxFile.h"
 #include "MxModule/foundation/MxPublic.h"
@@ -17,35 +19,38 @@ const DWORD kMaxDatabase = 256u << 20;  // a larger file is no library database 
 
 CString PlayerFolder(int nShellFolder) { return CMxPublic::GetMusicBoxDir(nShellFolder) + "\\Microsoft\\Media Player"; }
 
-// A path mentioned by a database: on a drive, no sample list of the player, an existing file, new.
-// A user has dozens of playlists; a hostile database could name millions, so the list is bounded.
+// The paths the databases mention: each looked at once; a user has dozens of playlists, a hostile
+// database could name millions, so the mentions looked at and the list kept are bounded.
 const int kMaxPlayListFiles = 1024;
+struct MENTIONS {
+    CList<CString, CString>* pList;
+    std::unordered_set<std::string> seen;  // folded
+};
 
-void KeepMentionedPath(const CString& strPath, CList<CString, CString>* pList) {
-    if (pList->GetCount() >= kMaxPlayListFiles || strPath.GetLength() < 3 || strPath[1] != ':') return;
+// Kept: on a drive, no sample list of the player, an existing file, new.
+void KeepMentionedPath(const CString& strPath, MENTIONS& m) {
+    if (m.pList->GetCount() >= kMaxPlayListFiles || m.seen.size() >= size_t(mxplayers::kMaxListEntries)) return;
+    if (strPath.GetLength() < 3 || strPath[1] != ':' || !m.seen.insert(MxFoldCase(strPath).str()).second) return;
     if (CMxPublic::FindNoCase(strPath, "\\Sample Playlists\\") >= 0) return;
-    if (!mxplayers::IsExistingFile(strPath)) return;
-    for (POSITION pos = pList->GetHeadPosition(); pos;)
-        if (pList->GetNext(pos).CompareNoCase(strPath) == 0) return;
-    pList->AddTail(strPath);
+    if (mxplayers::IsExistingFile(strPath)) m.pList->AddTail(strPath);
 }
 
 bool IsLetter(BYTE b, char c) { return b == BYTE(c) || b == BYTE(c - 'a' + 'A'); }
 
 // Every text ending in ".wpl" that starts after a zero byte; a path never runs past MAX_PATH, so a
 // longer run without a zero is no path.
-void ScanSingleByte(const BYTE* p, DWORD n, CList<CString, CString>* pList) {
+void ScanSingleByte(const BYTE* p, DWORD n, MENTIONS& m) {
     for (DWORD i = 0; i + 4 <= n; ++i) {
         if (p[i] != '.' || !IsLetter(p[i + 1], 'w') || !IsLetter(p[i + 2], 'p') || !IsLetter(p[i + 3], 'l')) continue;
         DWORD nStart = i;
         while (nStart > 0 && p[nStart - 1] != 0 && i - nStart < MAX_PATH) --nStart;
         if (nStart > 0 && p[nStart - 1] != 0) continue;
-        KeepMentionedPath(CString(std::string(reinterpret_cast<const char*>(p + nStart), i + 4 - nStart)), pList);
+        KeepMentionedPath(CString(std::string(reinterpret_cast<const char*>(p + nStart), i + 4 - nStart)), m);
     }
 }
 
 // The same for UTF-16 text, at any byte offset.
-void ScanWide(const BYTE* p, DWORD n, CList<CString, CString>* pList) {
+void ScanWide(const BYTE* p, DWORD n, MENTIONS& m) {
     for (DWORD i = 0; i + 8 <= n; ++i) {
         if (p[i] != '.' || p[i + 1] || !IsLetter(p[i + 2], 'w') || p[i + 3] || !IsLetter(p[i + 4], 'p') || p[i + 5] ||
             !IsLetter(p[i + 6], 'l') || p[i + 7])
@@ -55,7 +60,7 @@ void ScanWide(const BYTE* p, DWORD n, CList<CString, CString>* pList) {
         if (nStart >= 2 && (p[nStart - 2] || p[nStart - 1])) continue;
         std::u16string wide;
         for (DWORD k = nStart; k < i + 8; k += 2) wide += char16_t(p[k] | (p[k + 1] << 8));
-        KeepMentionedPath(CString(MxWideToAnsi(wide)), pList);
+        KeepMentionedPath(CString(MxWideToAnsi(wide)), m);
     }
 }
 
@@ -86,6 +91,8 @@ void CMxPublic::GetWMDBFiles(CList<CString, CString>* pList) {
 // The player may hold its databases open: they are read in place, shared, and never written.
 void CMxPublic::GetWMPUserPlayListFiles(CList<CString, CString>* pDBFiles, CList<CString, CString>* pPLFiles) {
     if (!pDBFiles || !pPLFiles) return;
+    MENTIONS mentions{pPLFiles, {}};
+    for (POSITION pos = pPLFiles->GetHeadPosition(); pos;) mentions.seen.insert(MxFoldCase(pPLFiles->GetNext(pos)).str());
     for (POSITION pos = pDBFiles->GetHeadPosition(); pos;) {
         CMxFile file;
         if (!file.Open(pDBFiles->GetNext(pos), CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary)) continue;
@@ -96,8 +103,8 @@ void CMxPublic::GetWMPUserPlayListFiles(CList<CString, CString>* pDBFiles, CList
         DWORD dwRead = file.ReadHuge(buffer.get(), dwLength);
         file.Close();
         if (dwRead == DWORD(-1) || dwRead > dwLength) continue;
-        ScanSingleByte(buffer.get(), dwRead, pPLFiles);
-        ScanWide(buffer.get(), dwRead, pPLFiles);
+        ScanSingleByte(buffer.get(), dwRead, mentions);
+        ScanWide(buffer.get(), dwRead, mentions);
     }
 }
 
