@@ -52,7 +52,7 @@ int CFileOperateAutoAddSongsThread::Run(int bOwnThread) {
     for (char cLetter = 'A'; cLetter <= 'Z' && !IsStopped(); ++cLetter) {
         CString drive;
         drive.Format("%c:", cLetter);
-        if (CMxPublic::IsLocalDriver(drive) == 1) SearchMusicFolders(searched, drive, folders, bOwnThread);
+        if (CMxPublic::IsLocalDriver(drive) == 1 && searched.Enter(drive + "\\")) SearchMusicFolders(searched, drive, folders, bOwnThread);
     }
 
     ImportPlaylistsAndFolders(playlists, folders, [this](const CString& strPath, const CString& strPLName, int& nDone, int nCount) {
@@ -72,12 +72,14 @@ void CFileOperateAutoAddSongsThread::SearchMusicFolders(CWalkedFolders& searched
         CString name = data.cFileName;
         if (name == "." || name == "..") continue;
         if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-        if (data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) continue;
+        // Links are not followed: one may lead back up, or to a whole other disk.
+        if (data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
         if (IsExcludedFolder(name)) continue;
         CString path = strFolder + "\\" + name;
+        if (!searched.Enter(path)) continue;  // a folder reached again (a mounted folder seen twice)
         if (IsMusicName(name))
             folders.AddTail(path);
-        else if (searched.Enter(path))  // a link back up is not followed again
+        else
             SearchMusicFolders(searched, path, folders, bOwnThread);
     } while (!IsStopped() && FindNextFileA(find, &data));
     FindClose(find);

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/time.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -264,6 +265,21 @@ DWORD Resolve(LPCSTR text, Resolved& r, int probeFlags = -1) {
     r.exists = true;
     r.parentIsDir = true;
     return ERROR_SUCCESS;
+}
+
+// The host's own views of the kernel (/proc, /sys, /dev ...) are system folders of a drive: a search for
+// the user's files passes them by, as it passes by a Windows system folder.
+bool IsKernelFileSystem(const std::string& parent, const std::string& name) {
+    static const unsigned long kTypes[] = {0x9fa0,     0x62656572, 0x1cd1,     0x63677270, 0x27e0eb,   0x64626720,
+                                           0x73636673, 0x74726163, 0xcafe4a11, 0x6165676c, 0x19800202, 0x62656570,
+                                           0x65735543, 0x42494e4d, 0x6e736673, 0xde5e81e4, 0x958458f6};
+    struct statfs fs {};
+    const std::string path = Join(parent, name);
+    if (statfs(path.c_str(), &fs) != 0) return false;
+    for (unsigned long type : kTypes) {
+        if (static_cast<unsigned long>(fs.f_type) == type) return true;
+    }
+    return path == "/dev";  // a memory file system like any other, but all devices
 }
 
 // 2 when the parent folder exists, else 3.
@@ -952,6 +968,8 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA data) {
             if (link) {
                 found.back().second.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
                 found.back().second.dwReserved0 = DWORD(IO_REPARSE_TAG_SYMLINK);
+            } else if (S_ISDIR(st.st_mode) && st.st_dev != dir.st.st_dev && IsKernelFileSystem(dir.host, host)) {
+                found.back().second.dwFileAttributes |= FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
             }
         }
         closedir(d);
