@@ -236,22 +236,37 @@ void RunPlayersImport(const PlayersArgs& a) {
     ImportRun run;
     Follow(sink, manager.AsynAddOtherPlayerInfos(&playlists, &folders, sink.GetHwnd()), run);
 
-    // The worker stores the songs only; the playlists are built from its reports, in their order.
-    std::map<std::string, size_t> filled;
+    // The worker stores the songs only; the playlists are built from its reports, in their order. A
+    // playlist that was there before (an import run again) takes only the songs it lacks.
+    struct FILLED {
+        size_t added = 0, held = 0;
+        std::set<std::string> before;  // folded paths of an existing playlist; empty for a new one
+    };
+    std::map<std::string, FILLED> filled;
     size_t notPlaced = 0;
     for (const auto& [name, path] : run.songs) {
         if (!db->CheckFileImportedByFileName(path)) continue;  // reported above
         std::string key = Utf8(name);
         if (!filled.count(key)) {
-            db->AddPlayList(name);  // an existing playlist of that name takes the songs too
-            filled[key] = 0;
+            FILLED& f = filled[key];
+            DBRECORDLIST held;
+            if (!db->AddPlayList(name) && db->LocalSearch(name, nullptr, held, -1, 1)) {
+                for (POSITION pos = held.GetHeadPosition(); pos;) f.before.insert(MxFoldCase(held.GetNext(pos).FileName).str());
+            }
         }
-        if (db->AddSongInfo2Playlist(name, path))
-            ++filled[key];
+        FILLED& f = filled[key];
+        if (f.before.count(MxFoldCase(path).str()))
+            ++f.held;
+        else if (db->AddSongInfo2Playlist(name, path))
+            ++f.added;
         else
             ++notPlaced;
     }
-    for (const auto& [name, count] : filled) std::cout << "playlist " << name << ": " << Songs(count) << "\n";
+    for (const auto& [name, f] : filled) {
+        std::cout << "playlist " << name << ": " << Songs(f.added);
+        if (f.held) std::cout << " added, " << f.held << " already there";
+        std::cout << "\n";
+    }
     size_t skipped = run.failed + run.already;
     std::cout << "imported " << (run.total > skipped ? run.total - skipped : 0) << " of " << run.total
               << " songs";
