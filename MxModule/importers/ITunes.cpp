@@ -87,7 +87,7 @@ void CMxPublic::GetITuneDownloadPathAndPlayList(OTHERPLAYERINFO* pInfo, int& nCo
     ForEachEntry(top.Get(), [pInfo](const CString& strKey, IXMLDOMNode* pValue, const CString& strName) {
         if (strKey != "Music Folder" || strName != "string") return;
         CString strFolder = UrlToPath(XmlReader::Text(pValue));
-        while (strFolder.GetLength() > 3 && strFolder[strFolder.GetLength() - 1] == '\\') strFolder = strFolder.Left(strFolder.GetLength() - 1);
+        while (strFolder.GetLength() > 3 && mxplayers::EndsWithBackslash(strFolder)) strFolder = strFolder.Left(strFolder.GetLength() - 1);
         if (strFolder.IsEmpty()) return;
         if (HoldsAudioBelow(strFolder)) pInfo->lstMusicPath.AddTail(strFolder);
     });

@@ -243,7 +243,7 @@ void CMxPublic::GetKuGou2008PlayList(CString strFolder, CList<PLAYLISTINFO, PLAY
     ForEachChild(XmlReader::Select(library.Get(), "FilePools").Get(), "Contents", [&mapFiles](IXMLDOMNode* pContents) {
         CString strDir;
         XmlReader::Attribute(pContents, "Path", strDir);
-        if (!strDir.IsEmpty() && strDir[strDir.GetLength() - 1] != '\\') strDir += "\\";
+        if (!strDir.IsEmpty() && !mxplayers::EndsWithBackslash(strDir)) strDir += "\\";
         ForEachChild(pContents, "File", [&](IXMLDOMNode* pFile) {
             int nFile = atoi(XmlReader::Text(XmlReader::Select(pFile, "FileID").Get()));
             CString strName = XmlReader::Text(XmlReader::Select(XmlReader::Select(pFile, "Basic").Get(), "FileName").Get());

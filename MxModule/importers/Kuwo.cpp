@@ -42,7 +42,7 @@ void CMxPublic::FindKWMusic(OTHERPLAYERMAP* pMap, HWND hWnd) {
     if (!pMap) return;
     registry_string<std::string> home("SOFTWARE\\KWMUSIC\\KWMUSIC_HOME", HKEY_LOCAL_MACHINE);
     CString strFolder{std::string(home)};
-    if (!strFolder.IsEmpty() && strFolder[strFolder.GetLength() - 1] == '\\') strFolder = strFolder.Left(strFolder.GetLength() - 1);
+    if (mxplayers::EndsWithBackslash(strFolder)) strFolder = strFolder.Left(strFolder.GetLength() - 1);
     if (strFolder.IsEmpty()) return;
     CString strVersion = GetExeVersion(strFolder + "\\KwMusic.exe");
     bool bFirstLayout = strVersion == kFirstLayout;

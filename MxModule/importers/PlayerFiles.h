@@ -60,6 +60,11 @@ inline bool IsExistingFile(const CString& strPath) {
     return dwAttributes != INVALID_FILE_ATTRIBUTES && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Whether a path ends in a separator of its own (a GBK character's second byte may be 0x5C).
+inline bool EndsWithBackslash(const CString& strPath) {
+    return !strPath.IsEmpty() && strPath.ReverseFind('\\') == strPath.GetLength() - 1;
+}
+
 // Player files are small; anything larger is not one of them and is not read.
 const DWORD kMaxPlayerFile = 64u * 1024u * 1024u;
 

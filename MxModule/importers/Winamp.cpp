@@ -70,7 +70,7 @@ namespace {
 
 // From 5.5 on the lists live in the application-data folder named like the install folder.
 CString GetWinampDataFolder_V5_5(CString strInstallFolder) {
-    while (!strInstallFolder.IsEmpty() && strInstallFolder[strInstallFolder.GetLength() - 1] == '\\')
+    while (mxplayers::EndsWithBackslash(strInstallFolder))
         strInstallFolder = strInstallFolder.Left(strInstallFolder.GetLength() - 1);
     int nSlash = strInstallFolder.ReverseFind('\\');
     return CMxPublic::GetMusicBoxDir(CSIDL_APPDATA) + "\\" + (nSlash < 0 ? strInstallFolder : strInstallFolder.Mid(nSlash + 1));
