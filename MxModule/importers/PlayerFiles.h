@@ -65,6 +65,22 @@ inline bool EndsWithBackslash(const CString& strPath) {
     return !strPath.IsEmpty() && strPath.ReverseFind('\\') == strPath.GetLength() - 1;
 }
 
+// A path of a list resolved as from the list's folder (a relative one never names a file near the
+// program that reads the list).
+inline CString ResolveListPath(const CString& strFolder, const CString& strSrc) {
+    if (strSrc.IsEmpty()) return CString();
+    CString strPath;
+    if ((strSrc.GetLength() >= 2 && strSrc[1] == ':') || strSrc.Left(2) == "\\\\")
+        strPath = strSrc;
+    else if (strSrc[0] == '\\' || strSrc[0] == '/')
+        strPath = strFolder.Left(2) + strSrc;
+    else
+        strPath = strFolder + "\\" + strSrc;
+    char szFull[MAX_PATH];
+    DWORD dwLength = GetFullPathNameA(strPath, MAX_PATH, szFull, nullptr);
+    return dwLength == 0 || dwLength >= MAX_PATH ? CString() : CString(szFull);
+}
+
 // Player files are small; anything larger is not one of them and is not read.
 const DWORD kMaxPlayerFile = 64u * 1024u * 1024u;
 

@@ -38,10 +38,11 @@ void CMxPublic::ReadWinampM3U(CString strFile, CString strName, CList<PLAYLISTIN
     PLAYLISTINFO info;
     info.strPLName = GetUniquePLName(strName);
     mxplayers::CListPathTaker take(info, &CheckValidFile);
+    const CString strFolder = mxplayers::FolderOf(strFile);
     CString strLine;
     while (file.ReadString(strLine)) {
         DropLineEnd(strLine);
-        if (strLine.Find("#EXT") < 0) take(strLine);
+        if (strLine.Find("#EXT") < 0) take(mxplayers::ResolveListPath(strFolder, strLine));
     }
     file.Close();
     if (!info.lstFilePath.IsEmpty()) pList->AddTail(info);
@@ -94,6 +95,7 @@ void CMxPublic::ReadWinampPLS(CString strFile, CList<PLAYLISTINFO, PLAYLISTINFO&
     PLAYLISTINFO info;
     bool bNamed = false;
     mxplayers::CListPathTaker take(info, &CheckValidFile);
+    const CString strFolder = mxplayers::FolderOf(strFile);
     CString strLine;
     while (file.ReadString(strLine)) {
         DropLineEnd(strLine);
@@ -109,7 +111,7 @@ void CMxPublic::ReadWinampPLS(CString strFile, CList<PLAYLISTINFO, PLAYLISTINFO&
         if (nEqual < 0) continue;
         CString strPath = strText.Mid(nEqual + 1);
         strPath.Replace("\\\\", "\\");
-        take(strPath);
+        take(mxplayers::ResolveListPath(strFolder, strPath));
     }
     file.Close();
     if (!bNamed) {  // a list without its name line keeps the file's own name

@@ -64,20 +64,6 @@ void ScanWide(const BYTE* p, DWORD n, MENTIONS& m) {
     }
 }
 
-// A "src" of a list resolved as from the list's folder.
-CString ResolveMediaPath(const CString& strFolder, const CString& strSrc) {
-    if (strSrc.IsEmpty()) return CString();
-    CString strPath;
-    if ((strSrc.GetLength() >= 2 && strSrc[1] == ':') || strSrc.Left(2) == "\\\\")
-        strPath = strSrc;
-    else if (strSrc[0] == '\\' || strSrc[0] == '/')
-        strPath = strFolder.Left(2) + strSrc;
-    else
-        strPath = strFolder + "\\" + strSrc;
-    char szFull[MAX_PATH];
-    DWORD dwLength = GetFullPathNameA(strPath, MAX_PATH, szFull, nullptr);
-    return dwLength == 0 || dwLength >= MAX_PATH ? CString() : CString(szFull);
-}
 
 }  // namespace
 
@@ -136,7 +122,7 @@ void CMxPublic::GetWMPPlayList(CString strFile, CList<PLAYLISTINFO, PLAYLISTINFO
     mxplayers::ForEachChildElement(seq.Get(), [&](IXMLDOMNode* pNode, const CString& strName) {
         CString strSrc;
         if (strName != "media" || !XmlReader::Attribute(pNode, "src", strSrc)) return;
-        CString strPath = ResolveMediaPath(strFolder, strSrc);
+        CString strPath = mxplayers::ResolveListPath(strFolder, strSrc);
         if (!strPath.IsEmpty()) take(strPath);
     });
     if (!info.lstFilePath.IsEmpty()) pList->AddTail(info);

@@ -99,6 +99,7 @@ TEST_F(PlayersTest, M3uKeepsExistingAudioLinesOnly) {
         {"C:\\m\\not audio.mp3\nC:\\m\nnot a path\n\n", {}},
         {"x#EXTy C:\\m\\a.mp3\nC:\\m\\a.mp3\n", {"C:\\m\\a.mp3"}},  // "#EXT" anywhere skips the line
         {"", {}},
+        {"..\\m\\b.mp3\n\\m\\a.mp3\nm\\a.mp3\n", {"C:\\m\\b.mp3", "C:\\m\\a.mp3"}},  // relative to the list's folder
         {std::string("C:\\m\\a.mp3\ngarbage\0\xff\xfe\n", 22), {"C:\\m\\a.mp3"}},
     };
     for (const Row& row : rows) {
