@@ -110,17 +110,13 @@ TEST_F(SearchTest, OnlineAnswersGiveTheirResultsAndErrors) {
         }
     }
     // The keyword travels percent-encoded in code page 936.
-    EXPECT_EQ("/so.php?ac=so&key=" + std::string("%C4%E3%BA%C3%20x"), [&] {
-        FixtureServer answering;
-        registry_string<std::string>("SOFTWARE\\Tamborinebox\\Servers\\SongSearch", HKEY_CURRENT_USER) = answering.Base();
-        Songs(" \xC4\xE3\xBA\xC3 x ", AST_ONLINE);
-        return answering.Targets().at(0);
-    }());
+    registry_string<std::string>("SOFTWARE\\Tamborinebox\\Servers\\SongSearch", HKEY_CURRENT_USER) = server.Base();
+    Songs(" \xC4\xE3\xBA\xC3 x ", AST_ONLINE);
+    EXPECT_EQ("/so.php?ac=so&key=%C4%E3%BA%C3%20x", server.Targets().back());
     // A flood of empty items: at most 1,000 read, at most 100 errors told.
     std::string flood;
     for (int i = 0; i < 3000; ++i) flood += "<item/>";
     server.Serve("/so.php", Answer(flood));
-    registry_string<std::string>("SOFTWARE\\Tamborinebox\\Servers\\SongSearch", HKEY_CURRENT_USER) = server.Base();
     std::vector<RECEIVEDMSG> messages = Songs("k", AST_ONLINE);
     ASSERT_EQ(103u, messages.size());
     EXPECT_EQ(1000u, messages[101].vecSongs.size());
