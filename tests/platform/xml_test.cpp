@@ -29,8 +29,9 @@ protected:
 };
 
 TEST_F(XmlTest, DeclaredEncodingsGiveTheSameSystemCodePageText) {
-    const std::string gbk = "\xC4\xE3\xBA\xC3\x81\x40";  // 你好 and a character GBK has but GB2312 lacks
-    const std::string utf8 = "\xE4\xBD\xA0\xE5\xA5\xBD\xE4\xB8\x82";
+    // 你好, a character GBK has but GB2312 lacks, and a four-byte one of GB18030 only (ö).
+    const std::string gbk = "\xC4\xE3\xBA\xC3\x81\x40\x81\x30\x8B\x32";
+    const std::string utf8 = "\xE4\xBD\xA0\xE5\xA5\xBD\xE4\xB8\x82\xC3\xB6";
     struct Case {
         const char* path;
         std::string body;
