@@ -1,6 +1,5 @@
 #include <atomic>
 #include <chrono>
-#include <cstdint>
 #include <string>
 #include <thread>
 #include <vector>

@@ -1,5 +1,4 @@
 // The searches against an HTTP server inside the test process: message sequences, results, errors.
-#include <chrono>
 
 #include "MessageSink.h"
 #include "library/LibraryFixture.h"
