@@ -179,7 +179,6 @@ TEST_F(SettingTest, SavingWritesEveryValueWithItsTypeAndASecondLoadSeesIt) {
 
 TEST_F(SettingTest, SevenColourSchemesInCodePageOrder) {
     const auto& map = TestSettings::Schemes();
-    ASSERT_EQ(7u, map.size());
     std::vector<std::string> names;
     for (const auto& entry : map) names.push_back(entry.first.str());
     std::vector<std::string> expected;

@@ -28,7 +28,6 @@ TEST_F(FacadeTest, NothingIsFoundBeforeTheFirstStartWhichCreatesTheFolderIndexAn
     EXPECT_EQ(Gbk("默认列表").str() + "\r\n", mxtest::ReadHostFile(Host("playlist.idx")));
     EXPECT_EQ("", mxtest::ReadHostFile(Host("默认列表.upl")));
     EXPECT_TRUE(mxtest::HostExists(Host("默认列表.upl")));
-    EXPECT_EQ(24u, mxtest::ReadHostFile(Host("LocalSearch.smdb")).size());
     EXPECT_EQ(V{"默认列表"}, Playlists());
     EXPECT_EQ(V{}, Songs(kDefault));
     DBRECORDLIST results;
@@ -79,8 +78,8 @@ TEST_F(FacadeTest, MovedPlaylistsAndSongsKeepTheirOrderAfterARestartAndTheDefaul
     EXPECT_EQ((V{"C:\\a.mp3", "C:\\b.mp3", "C:\\c.mp3"}), Songs(kDefault));
 }
 
-TEST_F(FacadeTest, SongLeavesTheLibraryWithItsLastPlaylistEntry) {
-    StartWith({"C:\\a.mp3", "C:\\a.mp3", "C:\\b.mp3"}, kDefault);
+TEST_F(FacadeTest, SongLeavesTheLibraryWithItsLastPlaylistEntryAndADeletedSongLeavesEveryPlaylist) {
+    StartWith({"C:\\a.mp3", "C:\\a.mp3", "C:\\b.mp3", "C:\\c.mp3", "C:\\d.mp3"}, kDefault);
     int deleted = -1;
     EXPECT_EQ(1, Db()->RemoveSongInfoFromPlaylist(kDefault, 1, deleted));
     EXPECT_EQ(0, deleted);  // the second entry keeps it
@@ -92,19 +91,15 @@ TEST_F(FacadeTest, SongLeavesTheLibraryWithItsLastPlaylistEntry) {
     EXPECT_EQ(0, Db()->RemoveSongInfoFromPlaylist("", 1));
     EXPECT_EQ(1, Db()->RemoveSongInfoFromPlaylist(kDefault, 1));
     EXPECT_EQ(0, Db()->CheckFileImportedByFileName("C:\\b.mp3"));
-}
-
-TEST_F(FacadeTest, DeletingASongEmptiesEveryPlaylistOfIt) {
-    StartWith({"C:\\a.mp3", "C:\\b.mp3"}, kDefault);
     Db()->AddPlayList("P");
-    for (const char* p : {"C:\\a.mp3", "C:\\b.mp3"}) Db()->AddSongInfo2Playlist("P", p);
-    EXPECT_EQ(1, Db()->DeleteSongInfo("", "C:\\A.MP3"));
-    EXPECT_EQ(V{"C:\\b.mp3"}, Songs(kDefault));
-    EXPECT_EQ(V{"C:\\b.mp3"}, Songs("P"));
-    EXPECT_EQ(V{"C:\\b.mp3"}, Songs(""));
-    EXPECT_EQ(0, Db()->DeleteSongInfo("", "C:\\a.mp3"));
+    for (const char* p : {"C:\\c.mp3", "C:\\d.mp3"}) Db()->AddSongInfo2Playlist("P", p);
+    EXPECT_EQ(1, Db()->DeleteSongInfo("", "C:\\C.MP3"));
+    EXPECT_EQ(V{"C:\\d.mp3"}, Songs(kDefault));
+    EXPECT_EQ(V{"C:\\d.mp3"}, Songs("P"));
+    EXPECT_EQ(V{"C:\\d.mp3"}, Songs(""));
+    EXPECT_EQ(0, Db()->DeleteSongInfo("", "C:\\c.mp3"));
     Start();
-    EXPECT_EQ(V{"C:\\b.mp3"}, Songs("P"));
+    EXPECT_EQ(V{"C:\\d.mp3"}, Songs("P"));
 }
 
 TEST_F(FacadeTest, EntryOfAVanishedSongIsFreedAndReused) {
@@ -271,11 +266,11 @@ TEST_F(FacadeTest, ConcurrentCallersLeaveAConsistentLibrary) {
     for (std::thread& th : threads) th.join();
     EXPECT_EQ(0, failures.load());
     const size_t kLeft = size_t(kThreads * (kSongs - kSongs / 5));
-    EXPECT_EQ(kLeft, Songs("").size());
-    EXPECT_EQ(kLeft, Songs("Shared").size());
-    Start();
-    EXPECT_EQ(kLeft, Songs("").size());
-    EXPECT_EQ(kLeft, Songs("Shared").size());
+    for (int restart = 0; restart < 2; ++restart) {
+        EXPECT_EQ(kLeft, Songs("").size());
+        EXPECT_EQ(kLeft, Songs("Shared").size());
+        Start();
+    }
     DBRECORD out;
     ASSERT_EQ(1, Db()->GetSongInfo("C:\\t2\\song7.mp3", &out));
     EXPECT_STREQ("5", out.Opinion);

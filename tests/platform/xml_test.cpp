@@ -29,8 +29,9 @@ protected:
 };
 
 TEST_F(XmlTest, DeclaredEncodingsGiveTheSameSystemCodePageText) {
-    const std::string gbk = "\xC4\xE3\xBA\xC3\x81\x40";  // 你好 and a character GBK has but GB2312 lacks
-    const std::string utf8 = "\xE4\xBD\xA0\xE5\xA5\xBD\xE4\xB8\x82";
+    // 你好, a character GBK has but GB2312 lacks, and a four-byte one of GB18030 only (ö).
+    const std::string gbk = "\xC4\xE3\xBA\xC3\x81\x40\x81\x30\x8B\x32";
+    const std::string utf8 = "\xE4\xBD\xA0\xE5\xA5\xBD\xE4\xB8\x82\xC3\xB6";
     struct Case {
         const char* path;
         std::string body;
@@ -86,7 +87,7 @@ TEST_F(XmlTest, HostileOrBrokenAnswersAreNotLoaded) {
     EXPECT_EQ("(not loaded)", TextOfA("C:\\no such file.xml"));
 }
 
-TEST_F(XmlTest, EndlessAnswerIsCutAtTheSizeCap) {
+TEST_F(XmlTest, EndlessAnswerIsCutAtTheSizeCapAndASilentServerTimesOut) {
     std::atomic<size_t> sent{0};
     FixtureServer huge([&sent](httplib::Server& s) {
         s.Get("/huge", [&sent](const httplib::Request&, httplib::Response& res) {
@@ -105,9 +106,7 @@ TEST_F(XmlTest, EndlessAnswerIsCutAtTheSizeCap) {
     EXPECT_EQ("(not loaded)", TextOfA(huge.Base() + "/huge"));
     EXPECT_GT(sent.load(), size_t(2) << 20);  // the answer really came, and was given up past the cap
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-}
 
-TEST_F(XmlTest, ServerThatNeverAnswersTimesOut) {
     int s = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -117,7 +116,7 @@ TEST_F(XmlTest, ServerThatNeverAnswersTimesOut) {
     ASSERT_EQ(0, listen(s, 4));  // connections complete in the backlog and are never answered
     getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
     MxSetHttpTimeouts(500, 1000);
-    auto start = std::chrono::steady_clock::now();
+    start = std::chrono::steady_clock::now();
     EXPECT_EQ("(not loaded)", TextOfA("http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/so.php"));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     close(s);
@@ -156,9 +155,8 @@ TEST_F(XmlTest, NodesReadLikeTheSystemDocument) {
     EXPECT_EQ("xy", XmlReader::Text(item.Get()).str());
 }
 
-TEST_F(XmlTest, DocumentCreationNeedsComAndFailsOnRequest) {
-    MxFailNextDocumentCreations(1);
-    EXPECT_FALSE(XmlReader::CreateDocument());
+// Failures on request: SearchTest.XmlServiceUnavailableAndUnconfiguredServer.
+TEST_F(XmlTest, DocumentCreationNeedsCom) {
     EXPECT_TRUE(XmlReader::CreateDocument());
     std::thread([] {
         IXMLDOMDocument* doc = nullptr;

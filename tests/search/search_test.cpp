@@ -1,5 +1,4 @@
 // The searches against an HTTP server inside the test process: message sequences, results, errors.
-#include <chrono>
 
 #include "MessageSink.h"
 #include "library/LibraryFixture.h"
@@ -69,7 +68,6 @@ protected:
 };
 
 TEST_F(SearchTest, OnlineAnswersGiveTheirResultsAndErrors) {
-    const std::string gbk = "\xC4\xE3\xBA\xC3\x81\x30\x8B\x32\x81\x40";  // 你好ö丂: four bytes, a 0x81 lead
     struct Case {
         const char* name;
         std::string answer;  // served at /so.php unless empty
@@ -89,10 +87,6 @@ TEST_F(SearchTest, OnlineAnswersGiveTheirResultsAndErrors) {
          "a b c d|Ar|Al|wma|4000|128|240|u1 u2\n" + std::string(kUnknown) + "|Ar|Al|mp3|4000|128|240|u1 u2\n"},
         {"missing bitrate", Answer(Item("MP3", "t", "")), "k", AST_ONLINE,
          "BEGIN_SONG_SEARCH,SEARCH_ERROR 2,END_SONG_SEARCH 1,THREAD_EXIT", "t|Ar|Al|mp3|4000|0|240|u1 u2\n"},
-        {"GB2312 answer", Answer(Item("MP3", gbk), "GB2312"), "k", AST_ONLINE,
-         "BEGIN_SONG_SEARCH,END_SONG_SEARCH 1,THREAD_EXIT", gbk + "|Ar|Al|mp3|4000|128|240|u1 u2\n"},
-        {"UTF-8 answer", Answer(Item("MP3", "\xE4\xBD\xA0\xE5\xA5\xBD\xC3\xB6\xE4\xB8\x82")), "k", AST_ONLINE,
-         "BEGIN_SONG_SEARCH,END_SONG_SEARCH 1,THREAD_EXIT", gbk + "|Ar|Al|mp3|4000|128|240|u1 u2\n"},
         {"result document", "", server.Base() + "/doc.xml", AST_RESULT_DOCUMENT,
          "BEGIN_SONG_SEARCH,END_SONG_SEARCH 1,THREAD_EXIT", "d|Ar|Al|mp3|9|0|0|u\n"},
     };
@@ -110,17 +104,13 @@ TEST_F(SearchTest, OnlineAnswersGiveTheirResultsAndErrors) {
         }
     }
     // The keyword travels percent-encoded in code page 936.
-    EXPECT_EQ("/so.php?ac=so&key=" + std::string("%C4%E3%BA%C3%20x"), [&] {
-        FixtureServer answering;
-        registry_string<std::string>("SOFTWARE\\Tamborinebox\\Servers\\SongSearch", HKEY_CURRENT_USER) = answering.Base();
-        Songs(" \xC4\xE3\xBA\xC3 x ", AST_ONLINE);
-        return answering.Targets().at(0);
-    }());
+    registry_string<std::string>("SOFTWARE\\Tamborinebox\\Servers\\SongSearch", HKEY_CURRENT_USER) = server.Base();
+    Songs(" \xC4\xE3\xBA\xC3 x ", AST_ONLINE);
+    EXPECT_EQ("/so.php?ac=so&key=%C4%E3%BA%C3%20x", server.Targets().back());
     // A flood of empty items: at most 1,000 read, at most 100 errors told.
     std::string flood;
     for (int i = 0; i < 3000; ++i) flood += "<item/>";
     server.Serve("/so.php", Answer(flood));
-    registry_string<std::string>("SOFTWARE\\Tamborinebox\\Servers\\SongSearch", HKEY_CURRENT_USER) = server.Base();
     std::vector<RECEIVEDMSG> messages = Songs("k", AST_ONLINE);
     ASSERT_EQ(103u, messages.size());
     EXPECT_EQ(1000u, messages[101].vecSongs.size());
@@ -220,12 +210,15 @@ TEST_F(SearchTest, VideoAnswersStopAtTheFirstIncompleteItem) {
     CVideoSearch videos;
     struct Case {
         const char* keyword;
+        int failedDocuments;  // the XML service unavailable
         const char* sequence;
     } cases[] = {
-        {"   ", "BEGIN_VIDEO_SEARCH,SEARCH_ERROR 0,VIDEO_SEARCH_RESULT,THREAD_EXIT"},
-        {"k", "BEGIN_VIDEO_SEARCH,SEARCH_ERROR 2,VIDEO_SEARCH_RESULT 1,THREAD_EXIT"},
+        {"   ", 0, "BEGIN_VIDEO_SEARCH,SEARCH_ERROR 0,VIDEO_SEARCH_RESULT,THREAD_EXIT"},
+        {"k", 0, "BEGIN_VIDEO_SEARCH,SEARCH_ERROR 2,VIDEO_SEARCH_RESULT 1,THREAD_EXIT"},
+        {"k", 1, "BEGIN_VIDEO_SEARCH,SEARCH_ERROR 3,VIDEO_SEARCH_RESULT,THREAD_EXIT"},
     };
     for (const Case& c : cases) {
+        MxFailNextDocumentCreations(c.failedDocuments);
         int id = videos.StartNewSearch(c.keyword, videoSink.GetHwnd());
         ASSERT_TRUE(videoSink.PumpUntilExit(id, 10000));
         std::vector<RECEIVEDMSG> messages = videoSink.Messages(id);
@@ -284,18 +277,12 @@ TEST_F(SearchTest, StartAndStopRules) {
 }
 
 TEST_F(SearchTest, XmlServiceUnavailableAndUnconfiguredServer) {
-    MxFailNextDocumentCreations(3);
+    MxFailNextDocumentCreations(2);
     EXPECT_EQ("BEGIN_SONG_SEARCH,SEARCH_ERROR 6,END_SONG_SEARCH 0,THREAD_EXIT",
               Sequence(Songs("k", AST_ONLINE), CMessageSink::kAudioSearch));
     int id = search.LyricSearch("a", "t", sink.GetHwnd(), LSRT_OEM);
     ASSERT_TRUE(sink.PumpUntilExit(id, 10000));
     EXPECT_EQ("BEGIN_LYRIC_SEARCH,SEARCH_ERROR 6,THREAD_EXIT", Sequence(sink.Messages(id), CMessageSink::kAudioSearch));
-    CMessageSink videoSink(CMessageSink::kVideoSearch);
-    CVideoSearch videos;
-    id = videos.StartNewSearch("k", videoSink.GetHwnd());
-    ASSERT_TRUE(videoSink.PumpUntilExit(id, 10000));
-    EXPECT_EQ("BEGIN_VIDEO_SEARCH,SEARCH_ERROR 3,VIDEO_SEARCH_RESULT,THREAD_EXIT",
-              Sequence(videoSink.Messages(id), CMessageSink::kVideoSearch));
     RegDeleteKeyA(HKEY_CURRENT_USER, "SOFTWARE\\Tamborinebox\\Servers");
     EXPECT_EQ("BEGIN_SONG_SEARCH,SEARCH_ERROR 1,END_SONG_SEARCH 0,THREAD_EXIT",
               Sequence(Songs("k", AST_ONLINE), CMessageSink::kAudioSearch));
