@@ -304,8 +304,9 @@ void AddPlayersCommands(CLI::App& app) {
     players->add_flag("--json", args->json, "As JSON");
     CLI::App* import =
         players->add_subcommand("import", "Import the other players' songs, then build their playlists");
-    import->add_option("--player", args->keys, "Only these players (1 TTPlayer ... 6 Winamp)")
-        ->check(CLI::Range(1, 6));
+    const std::map<std::string, int> kKeys = {{"TTPlayer", 1}, {"KuGou", 2}, {"Kuwo", 3}, {"WMP", 4}, {"iTunes", 5}, {"Winamp", 6}};
+    import->add_option("--player", args->keys, "Only these players, by name or number (1 TTPlayer ... 6 Winamp)")
+        ->transform(CLI::CheckedTransformer(kKeys, CLI::ignore_case));
     players->callback([args, import] {
         if (import->parsed())
             RunPlayersImport(*args);
