@@ -96,7 +96,8 @@ bool ToAnsi(const std::string& utf8, CString& out) {
 
 class KeyCopier {
 public:
-    explicit KeyCopier(std::vector<REGWRITE>& out) : m_out(out) {}
+    // bytes counts what every copier of one adoption took.
+    KeyCopier(std::vector<REGWRITE>& out, size_t& bytes) : m_out(out), m_nBytes(bytes) {}
 
     // Takes the values of a key, and of its keys below down to depth more levels.
     void Copy(hive_h* h, hive_node_h node, HKEY root, const CString& key, int depth) {
@@ -156,7 +157,7 @@ private:
     }
 
     std::vector<REGWRITE>& m_out;
-    size_t m_nBytes = 0;
+    size_t& m_nBytes;
 };
 
 // The keys the six players' discovery reads, and how deep below them to copy.
@@ -295,14 +296,23 @@ int ReadInstallation(const AdoptArgs& a, INSTALLATION& in) {
     }
 
     // The players' keys; a 32-bit program sees Wow6432Node over the native keys.
-    KeyCopier copier(in.writes);
+    size_t bytes = 0;
+    KeyCopier copier(in.writes, bytes);
     for (const PLAYERKEY& k : kPlayerKeys) {
         size_t before = in.writes.size();
         CString key;
         ToAnsi(k.pszPath, key);
         if (k.bMachine) {
-            for (const char* view : {"", "Wow6432Node\\"}) {
-                copier.Copy(software.get(), KeyOf(software.get(), view + std::string(k.pszPath)), HKEY_LOCAL_MACHINE, "SOFTWARE\\" + key, k.nDepth);
+            copier.Copy(software.get(), KeyOf(software.get(), k.pszPath), HKEY_LOCAL_MACHINE, "SOFTWARE\\" + key, k.nDepth);
+            std::vector<REGWRITE> wow;
+            KeyCopier(wow, bytes).Copy(software.get(), KeyOf(software.get(), "Wow6432Node\\" + std::string(k.pszPath)), HKEY_LOCAL_MACHINE, "SOFTWARE\\" + key, k.nDepth);
+            for (REGWRITE& w : wow) {
+                bool replaced = false;
+                for (size_t i = before; i < in.writes.size() && !replaced; ++i) {
+                    REGWRITE& native = in.writes[i];
+                    if (native.strKey.CompareNoCase(w.strKey) == 0 && native.strName.CompareNoCase(w.strName) == 0) native = w, replaced = true;
+                }
+                if (!replaced) in.writes.push_back(w);
             }
         } else if (user) {
             copier.Copy(user.get(), KeyOf(user.get(), k.pszPath), HKEY_CURRENT_USER, key, k.nDepth);
