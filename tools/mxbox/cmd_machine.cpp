@@ -306,13 +306,13 @@ int ReadInstallation(const AdoptArgs& a, INSTALLATION& in) {
             copier.Copy(software.get(), KeyOf(software.get(), k.pszPath), HKEY_LOCAL_MACHINE, "SOFTWARE\\" + key, k.nDepth);
             std::vector<REGWRITE> wow;
             KeyCopier(wow, bytes).Copy(software.get(), KeyOf(software.get(), "Wow6432Node\\" + std::string(k.pszPath)), HKEY_LOCAL_MACHINE, "SOFTWARE\\" + key, k.nDepth);
+            std::map<std::string, size_t> native;  // folded key and name: where the native view's value is
+            auto id = [](const REGWRITE& w) { return MxFoldCase(w.strKey).str() + '\n' + MxFoldCase(w.strName).str(); };
+            for (size_t i = before; i < in.writes.size(); ++i) native[id(in.writes[i])] = i;
             for (REGWRITE& w : wow) {
-                bool replaced = false;
-                for (size_t i = before; i < in.writes.size() && !replaced; ++i) {
-                    REGWRITE& native = in.writes[i];
-                    if (native.strKey.CompareNoCase(w.strKey) == 0 && native.strName.CompareNoCase(w.strName) == 0) native = w, replaced = true;
-                }
-                if (!replaced) in.writes.push_back(w);
+                auto it = native.find(id(w));
+                if (it != native.end()) in.writes[it->second] = w;
+                else in.writes.push_back(w);
             }
         } else if (user) {
             copier.Copy(user.get(), KeyOf(user.get(), k.pszPath), HKEY_CURRENT_USER, key, k.nDepth);
