@@ -270,6 +270,8 @@ DWORD Resolve(LPCSTR text, Resolved& r, int probeFlags = -1) {
 // The host's own views of the kernel (/proc, /sys, /dev ...) are system folders of a drive: a search for
 // the user's files passes them by, as it passes by a Windows system folder.
 bool IsKernelFileSystem(const std::string& parent, const std::string& name) {
+    // proc, sysfs, devpts, cgroup2, cgroup, debugfs, securityfs, tracefs, bpf, pstore, mqueue, configfs,
+    // fusectl, binfmt_misc, nsfs, efivarfs, hugetlbfs
     static const unsigned long kTypes[] = {0x9fa0,     0x62656572, 0x1cd1,     0x63677270, 0x27e0eb,   0x64626720,
                                            0x73636673, 0x74726163, 0xcafe4a11, 0x6165676c, 0x19800202, 0x62656570,
                                            0x65735543, 0x42494e4d, 0x6e736673, 0xde5e81e4, 0x958458f6};

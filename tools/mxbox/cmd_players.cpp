@@ -142,7 +142,16 @@ struct ImportRun {
     unsigned long total = 0;
     size_t failed = 0;
     size_t already = 0;
+    size_t again = 0;                // songs named again by a later list of the same run
+    std::set<std::string> reported;  // folded paths whose import has ended
 };
+
+// What did not become a new record, after "imported N".
+void PrintCounts(const ImportRun& run) {
+    if (run.already) std::cout << "; " << run.already << " already in the library";
+    if (run.again) std::cout << "; " << run.again << " named again by another list";
+    if (run.failed) std::cout << "; " << run.failed << " not imported";
+}
 
 // The failures that end a run, for the terminal.
 std::string FatalText(int code) {
@@ -181,6 +190,7 @@ void Follow(CMessageSink& sink, int id, ImportRun& run) {
                 break;
             case WM_MX_END_IMPORT_ONE_OF_FILE:
                 run.songs.emplace_back(m.strText[1], m.strText[0]);
+                run.reported.insert(MxFoldCase(m.strText[0]).str());
                 progress.Bar("importing", ++done, run.total, Shown(m.strText[0]));
                 break;
             case WM_MX_END_COPY_ONE_OF_MULTI_FILES:
@@ -190,6 +200,10 @@ void Follow(CMessageSink& sink, int id, ImportRun& run) {
                 if (m.strText[0].IsEmpty()) {
                     run.fatal = FatalText(m.nCode);
                 } else {
+                    if (m.nCode == FOR_ALREADY_IMPORTED && run.reported.count(MxFoldCase(m.strText[0]).str())) {
+                        ++run.again;
+                        break;
+                    }
                     if (m.nCode == FOR_ALREADY_IMPORTED)
                         ++run.already;
                     else if (m.nCode != FOR_SCRIPT_COMMANDS)
@@ -267,11 +281,10 @@ void RunPlayersImport(const PlayersArgs& a) {
         if (f.held) std::cout << " added, " << f.held << " already there";
         std::cout << "\n";
     }
-    size_t skipped = run.failed + run.already;
+    size_t skipped = run.failed + run.already + run.again;
     std::cout << "imported " << (run.total > skipped ? run.total - skipped : 0) << " of " << run.total
               << " songs";
-    if (run.already) std::cout << "; " << run.already << " already in the library";
-    if (run.failed) std::cout << "; " << run.failed << " not imported";
+    PrintCounts(run);
     if (notPlaced) std::cout << "; " << notPlaced << " could not be placed in their playlist";
     std::cout << "\n";
     if (notPlaced) throw CLI::RuntimeError(1);
@@ -287,11 +300,10 @@ void RunAutoscan(bool library) {
            library ? manager.AsynAddSelfDircFiles(sink.GetHwnd(), nullptr)
                    : manager.AsynAutoAddSongs(sink.GetHwnd()),
            run);
-    size_t skipped = run.failed + run.already;
+    size_t skipped = run.failed + run.already + run.again;
     std::cout << "found " << run.total << " songs; imported "
               << (run.total > skipped ? run.total - skipped : 0);
-    if (run.already) std::cout << "; " << run.already << " already in the library";
-    if (run.failed) std::cout << "; " << run.failed << " not imported";
+    PrintCounts(run);
     std::cout << "\n";
 }
 
