@@ -76,10 +76,10 @@ void CFileOperateImportMultiFilePathThread::WalkFolder(Walk& walk, const CString
             CString path = strFolder + "\\" + name;
             if (NameNotInCodePage(name))
                 m_pCallBack->OnFileOperateError(m_nID, path, "", FOR_NAME_NOT_IN_CODE_PAGE, "", "");
-            else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                WalkFolder(walk, path);
-            else
+            else if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
                 HandleFile(walk, path, data.nFileSizeLow, data.nFileSizeHigh == 0);
+            else if (!IsProtectedFolder(data.dwFileAttributes))
+                WalkFolder(walk, path);
             if (walk.stopped || IsStopped()) {
                 walk.stopped = true;
                 break;

@@ -190,6 +190,11 @@ bool CFileOperateThreadBase::CWalkedFolders::Enter(const CString& strFolder) {
     return m_setWalked.emplace(info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow).second;
 }
 
+bool CFileOperateThreadBase::IsProtectedFolder(DWORD dwAttributes) {
+    const DWORD kProtected = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    return (dwAttributes & kProtected) == kProtected;
+}
+
 bool CFileOperateThreadBase::WalkAudioFolder(const CString& strFolder, int& nCount, ULONGLONG& qwTotal,
                                              CList<OPERATEFILEINFO, OPERATEFILEINFO&>* pFound) {
     CWalkedFolders walked;
@@ -211,7 +216,7 @@ bool CFileOperateThreadBase::WalkAudioFolder(CWalkedFolders& walked, const CStri
             if (NameNotInCodePage(name)) {
                 m_pCallBack->OnFileOperateError(m_nID, path, "", FOR_NAME_NOT_IN_CODE_PAGE, "", "");
             } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                going = WalkAudioFolder(walked, path, nCount, qwTotal, pFound);
+                if (!IsProtectedFolder(data.dwFileAttributes)) going = WalkAudioFolder(walked, path, nCount, qwTotal, pFound);
             } else {
                 ULONGLONG size = (ULONGLONG(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
                 if (size != 0 && IsAudioFile(path)) {

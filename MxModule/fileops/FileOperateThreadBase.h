@@ -98,6 +98,9 @@ protected:
     // their sizes and (when pFound is given) listing them; a name the code page cannot hold is reported
     // and passed over. False when the stop flag ended the walk.
     bool WalkAudioFolder(const CString& strFolder, int& nCount, ULONGLONG& qwTotal, CList<OPERATEFILEINFO, OPERATEFILEINFO&>* pFound);
+    // A protected system folder (hidden and system at once, like the host's /proc) holds no songs of the
+    // user's; the walks pass it by.
+    static bool IsProtectedFolder(DWORD dwAttributes);
     // The same, within a walk of several folders that share what they entered.
     bool WalkAudioFolder(CWalkedFolders& walked, const CString& strFolder, int& nCount, ULONGLONG& qwTotal,
                          CList<OPERATEFILEINFO, OPERATEFILEINFO&>* pFound);

@@ -72,7 +72,9 @@ void ForEachEntry(const CString& strFolder, Visit visit) {
 
 // Links are not entered: a link to one of its own parents would make the walk endless.
 bool IsFolderToEnter(const WIN32_FIND_DATAA& data) {
-    return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    const DWORD kProtected = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;  // the host's /proc and its like
+    return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           (data.dwFileAttributes & kProtected) != kProtected;
 }
 
 bool IsAudioByContent(const CString& strPath) {

@@ -970,9 +970,9 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA data) {
             if (link) {
                 found.back().second.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
                 found.back().second.dwReserved0 = DWORD(IO_REPARSE_TAG_SYMLINK);
-            } else if (S_ISDIR(st.st_mode) && st.st_dev != dir.st.st_dev && IsKernelFileSystem(dir.host, host)) {
-                found.back().second.dwFileAttributes |= FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
             }
+            if (S_ISDIR(st.st_mode) && (link || st.st_dev != dir.st.st_dev) && IsKernelFileSystem(dir.host, host))
+                found.back().second.dwFileAttributes |= FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
         }
         closedir(d);
     }

@@ -187,12 +187,12 @@ TEST_F(MxboxTest, AdoptedWindowsInstallationShowsItsPlayersAndStaysUnchanged) {
     for (const char* name : {"MX_DRIVES", "MX_FOLDER_DESKTOP", "MX_FOLDER_MUSIC", "MX_FOLDER_APPDATA", "MX_FOLDER_LOCALAPPDATA"}) unsetenv(name);
     Session({
         {"machine adopt '" + second + "'", 1, "mxbox: not a Windows installation .*", {}},
-        {"machine adopt '" + win + "' --drive Z:='" + second + "'", 1, "mxbox: Z: is this machine's drive /; give another letter", {}},
+        {"machine adopt '" + win + "' --drive D:='" + win + "'", 1, "mxbox: .*/win is drive C: already", {}},
         {"machine adopt '" + win + "' --user Max", 1, "mxbox: no user Max on this installation \\(users: Lin\\)", {}},
         {"settings set AudioPath 'C:\\歌'", 0, "", {}},
         {"library add 'C:\\歌\\a.mp3'", 0, "", {}},
         {"machine adopt '" + win + "' --drive D:='" + second + "'", 0, "",
-         {"is drive C:, user Lin\n", "drive_c is now drive Y: (it was C:), with 1 library song", "TTPlayer: 1 registry value",
+         {"is drive C:, user Lin\n", "drive_c is now drive Y: (it was C:)\n1 library song followed its drive", "TTPlayer: 1 registry value",
           "shell folder Local AppData: C:\\Users\\Lin\\AppData\\Local"}},
         {"reg get 'HKLM\\SOFTWARE\\Microsoft\\MediaPlayer' Volume", 0, "", {"50\n"}},
         // What lay on this machine's C: follows it: the setting and the library's record.

@@ -12,6 +12,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -330,18 +331,19 @@ bool WriteValue(HKEY root, const CString& strKey, const CString& strName, DWORD 
     return ok;
 }
 
-// The library's records of songs on the drive that moved: they follow it to its new letter. The count
-// of records that could not be changed.
-size_t MoveRecords(char from, char to, size_t& moved) {
+// The library's records of songs on drives that moved: they follow their drive to its new letter. The
+// count of records that could not be changed.
+size_t MoveRecords(const std::map<char, char>& moves, size_t& moved) {
     DBRECORDLIST all;
     Library()->LocalSearch("", nullptr, all, -1, 1);
     size_t failed = 0;
     for (POSITION pos = all.GetHeadPosition(); pos;) {
         const DBRECORD& song = all.GetNext(pos);
-        if (song.FileName.GetLength() < 3 || Letter(song.FileName.str()) != from || song.FileName[1] != ':') continue;
+        auto it = song.FileName.GetLength() > 2 && song.FileName[1] == ':' ? moves.find(Letter(song.FileName.str())) : moves.end();
+        if (it == moves.end()) continue;
         DBRECORD change;
         change.FileName = song.FileName;
-        change.FileName.SetAt(0, to);
+        change.FileName.SetAt(0, it->second);
         if (Library()->UpdateSongInfo(song.FileName, &change, 1)) ++moved;
         else ++failed;
     }
@@ -354,22 +356,18 @@ int Adopt(const AdoptArgs& a) {
     INSTALLATION in;
     if (int status = ReadInstallation(a, in)) return status;
     const char letter = in.cLetter;
-    auto hostOf = [](const std::string& rest) { return rest.substr(0, rest.find(',')); };
-    const std::vector<MAPITEM> map = ReadMap();
     if (in.strRoot.find_first_of(",;\n") != std::string::npos) return Fail("a drive's folder cannot hold ',' or ';': " + in.strRoot);
-    std::map<char, std::string> given;
+    std::map<char, std::string> drives = {{letter, in.strRoot}};  // the installation's drives: letter, folder
     for (const std::string& d : a.drives) {
         char real[PATH_MAX];
         if (d.size() < 4 || d[1] != ':' || d[2] != '=' || !std::isalpha(static_cast<unsigned char>(d[0]))) return Fail("--drive takes X:=PATH, not " + d);
         if (Letter(d) == letter) return Fail(std::string(1, letter) + ": is the installation's own drive");
         if (!realpath(d.substr(3).c_str(), real) || !IsDir(real)) return Fail("not a folder: " + d.substr(3));
         if (std::string(real).find_first_of(",;\n") != std::string::npos) return Fail(std::string("a drive's folder cannot hold ',' or ';': ") + real);
-        for (const MAPITEM& item : map) {
-            // Songs of the library may lie on that drive: it is not taken from under them.
-            if (item.strKey.size() == 2 && Letter(item.strKey) == Letter(d) && hostOf(item.strRest) != real)
-                return Fail(std::string(1, Letter(d)) + ": is this machine's drive " + hostOf(item.strRest) + "; give another letter");
+        for (const auto& [c, host] : drives) {
+            if (host == real) return Fail(std::string(real) + " is drive " + c + ": already");
         }
-        given[Letter(d)] = real;
+        drives[Letter(d)] = real;
     }
     std::map<char, std::string> named;  // letters the installation's values name, and one value that does
     for (const REGWRITE& w : in.writes) {
@@ -377,25 +375,36 @@ int Adopt(const AdoptArgs& a) {
             named.emplace(Letter(w.shown), Utf8(w.strKey) + "\\" + Utf8(w.strName) + " = " + w.shown);
     }
 
-    // A drive of this machine that had the letter moves to a free one, from the end of the alphabet (the
-    // installation's own paths name the letters after C: first), and what lies on it follows it.
-    char moveTo = 0;
-    std::string movedHost;
+    // The drives of this machine: one already holding a folder of the installation takes that drive's
+    // letter; one whose letter the installation takes moves to a free letter, from the end of the
+    // alphabet (the installation's paths name the letters after C: first). What lies on a drive that
+    // moves follows it: the library's records, the settings' folders, the shell folders.
+    auto hostOf = [](const std::string& rest) { return rest.substr(0, rest.find(',')); };
+    const std::vector<MAPITEM> map = ReadMap();
+    std::map<char, char> moves;
+    std::map<char, std::string> moved;  // new letter, host folder: drives of this machine that moved away
+    std::set<char> taken;
+    for (const auto& entry : drives) taken.insert(entry.first);
+    for (const auto& entry : named) taken.insert(entry.first);
     for (const MAPITEM& item : map) {
-        if (item.strKey.size() == 2 && Letter(item.strKey) == letter && hostOf(item.strRest) != in.strRoot) movedHost = hostOf(item.strRest);
+        if (item.strKey.size() == 2 && !drives.count(Letter(item.strKey))) taken.insert(Letter(item.strKey));
     }
-    if (!movedHost.empty()) {
-        auto used = [&](char c) {
-            for (const MAPITEM& item : map) {
-                if (item.strKey.size() == 2 && Letter(item.strKey) == c) return true;
-            }
-            return given.count(c) > 0 || named.count(c) > 0;
-        };
-        for (moveTo = 'Y'; moveTo > 'C' && used(moveTo);) --moveTo;
-        if (moveTo == 'C') return Fail("no free drive letter for the drive now at " + std::string(1, letter) + ":");
+    for (const MAPITEM& item : map) {
+        if (item.strKey.size() != 2) continue;
+        const char c = Letter(item.strKey);
+        char to = 0;
+        for (const auto& [target, host] : drives) to = host == hostOf(item.strRest) ? target : to;
+        if (!to && drives.count(c)) {
+            for (to = 'Y'; to > 'C' && taken.count(to);) --to;
+            if (to == 'C') return Fail("no free drive letter for the drive now at " + std::string(1, c) + ":");
+            taken.insert(to);
+            moved[to] = hostOf(item.strRest);
+        }
+        if (to && to != c) moves[c] = to;
     }
-    auto follow = [&](CString path) {
-        if (moveTo && path.GetLength() > 1 && path[1] == ':' && Letter(path.str()) == letter) path.SetAt(0, moveTo);
+    auto follow = [&moves](CString path) {
+        auto it = path.GetLength() > 1 && path[1] == ':' ? moves.find(Letter(path.str())) : moves.end();
+        if (it != moves.end()) path.SetAt(0, it->second);
         return path;
     };
 
@@ -411,14 +420,13 @@ int Adopt(const AdoptArgs& a) {
         if (in.folders.count(name) && !ToAnsi(in.folders[name], ansi))
             return Fail("the user's folder " + in.folders[name] + " has characters the system code page cannot hold");
         if (in.folders.count(name)) folders[name] = ansi;
-        else if (found && (moveTo || !in.folders.empty())) folders[name] = follow(path);
+        else if (found && (!moves.empty() || !in.folders.empty())) folders[name] = follow(path);
     }
     // The module's own folder in the profile's application data is this machine's: the library is never
     // written into the installation.
     std::string ownHost;
     const CString newAppData = folders.count("AppData") ? folders["AppData"] : CString();
-    const bool onInstallation = newAppData.GetLength() > 1 && (Letter(newAppData.str()) == letter || given.count(Letter(newAppData.str())));
-    if (onInstallation && !appData.IsEmpty()) {
+    if (newAppData.GetLength() > 1 && drives.count(Letter(newAppData.str())) && !appData.IsEmpty()) {
         CString own = appData + "\\Tamborinebox";
         CreateDirectoryA(own, nullptr);
         if (!MxWindowsPathToHost(own, ownHost)) return Fail("this machine's folder " + Utf8(own) + " cannot be kept");
@@ -427,13 +435,16 @@ int Adopt(const AdoptArgs& a) {
 
     std::vector<MAPITEM> next;
     for (MAPITEM item : map) {
-        if (item.strKey.size() == 2 && (given.count(Letter(item.strKey)) || (Letter(item.strKey) == letter && movedHost.empty()))) continue;
+        const char c = Letter(item.strKey);
+        if (item.strKey.size() == 2 && (drives.count(c) || (moves.count(c) && drives.count(moves[c])))) {
+            if (moves.count(c) && !drives.count(moves[c])) next.push_back({std::string(1, moves[c]) + ":", item.strRest});
+            continue;
+        }
+        if (moves.count(c)) item.strKey[0] = moves[c];
         if (!ownHost.empty() && AsciiEqualNoCase(item.strKey, mountKey)) continue;  // adopted again
-        if (moveTo && Letter(item.strKey) == letter) item.strKey[0] = moveTo;
         next.push_back(item);
     }
-    next.push_back({std::string(1, letter) + ":", in.strRoot + ",fixed,sata"});
-    for (const auto& [c, host] : given) next.push_back({std::string(1, c) + ":", host + ",fixed,sata"});
+    for (const auto& [c, host] : drives) next.push_back({std::string(1, c) + ":", host + ",fixed,sata"});
     if (!ownHost.empty()) next.push_back({mountKey, ownHost});
     std::string text;
     for (const MAPITEM& item : next) text += item.strKey + "=" + item.strRest + "\n";
@@ -441,10 +452,10 @@ int Adopt(const AdoptArgs& a) {
     // Written in this order: the map (nothing else changes when it cannot be kept); the library's records,
     // through the library this process still sees where it was; the settings' folders; the registry.
     if (!MxSaveDriveMap(text)) return Fail("the drive map cannot be kept in " + std::string(std::getenv("MX_HOME") ? std::getenv("MX_HOME") : "MX_HOME"));
-    size_t records = 0, recordsFailed = moveTo ? MoveRecords(letter, moveTo, records) : 0;
+    size_t records = 0, recordsFailed = moves.empty() ? 0 : MoveRecords(moves, records);
     CSettingManager* settings = CSettingManager::Instance();
     SETTINGINFO setting = *settings->GetCurrentSetting();
-    if (moveTo) {
+    if (!moves.empty()) {
         setting.AudioSetting.AudioPath = follow(setting.AudioSetting.AudioPath);
         setting.AudioSetting.LyricPath = follow(setting.AudioSetting.LyricPath);
         settings->SaveCurrentSetting(&setting);
@@ -454,8 +465,11 @@ int Adopt(const AdoptArgs& a) {
     for (const auto& [name, path] : folders) failed += WriteValue(HKEY_CURRENT_USER, kShellFoldersKey, name.c_str(), REG_SZ, std::string(path.str().c_str(), size_t(path.GetLength()) + 1)) ? 0 : 1;
 
     std::cout << "installation " << in.strRoot << " is drive " << letter << ":" << (in.strUser.empty() ? "" : ", user " + in.strUser) << "\n";
-    if (moveTo) std::cout << movedHost << " is now drive " << moveTo << ": (it was " << letter << ":), with " << records << " library song" << (records == 1 ? "" : "s") << "\n";
-    for (const auto& [c, host] : given) std::cout << "drive " << c << ": is " << host << "\n";
+    for (const auto& [c, host] : drives) {
+        if (c != letter) std::cout << "drive " << c << ": is " << host << "\n";
+    }
+    for (const auto& [from, to] : moves) std::cout << (moved.count(to) ? moved[to] : drives.count(to) ? drives[to] : "") << " is now drive " << to << ": (it was " << from << ":)\n";
+    if (records) std::cout << records << (records == 1 ? " library song followed its drive\n" : " library songs followed their drive\n");
     for (const auto& [player, count] : in.perPlayer) {
         if (count) std::cout << player << ": " << count << " registry value" << (count == 1 ? "" : "s") << "\n";
     }
@@ -466,7 +480,7 @@ int Adopt(const AdoptArgs& a) {
         for (const MAPITEM& item : next) mapped = mapped || (Letter(item.strKey) == c && item.strKey.size() == 2);
         if (!mapped) std::cerr << "mxbox: drive " << c << ": is not mapped (named by " << what << "); give it with --drive " << c << ":=PATH\n";
     }
-    if (recordsFailed) return Fail(std::to_string(recordsFailed) + " library songs on " + letter + ": could not follow their drive to " + moveTo + ":");
+    if (recordsFailed) return Fail(std::to_string(recordsFailed) + " library songs could not follow their drive");
     if (failed) return Fail(std::to_string(failed) + " registry values could not be written");
     return 0;
 }
@@ -490,7 +504,7 @@ void AddMachineCommands(CLI::App& app) {
     CLI::App* adopt = machine->add_subcommand("adopt", "Take in a Windows installation: its drive, the players' registry keys, the user's shell folders");
     adopt->add_option("WINDOWS_ROOT", args->root, "The installation's folder (its drive's root)")->required();
     adopt->add_option("--user", args->user, "The installation's user, when it has several");
-    adopt->add_option("--drive", args->drives, "Another drive its paths name, as X:=PATH (repeatable)")->expected(1);
+    adopt->add_option("--drive", args->drives, "Another drive its paths name, as X:=PATH (repeatable)")->expected(1)->take_all();
     adopt->callback([args] {
         if (int status = Adopt(*args)) throw CLI::RuntimeError(status);
     });
