@@ -318,6 +318,13 @@ TEST_F(FilesTest, FindListsDotsOutsideTheRootInNameOrder) {
     EXPECT_TRUE(FindClose(h));
     EXPECT_FALSE(FindClose(h));
     EXPECT_EQ(DWORD(ERROR_INVALID_HANDLE), Err(FindNextFileA(&fd, &fd)));
+    // The host's view of its processes is a protected system folder, reached through a link too.
+    ASSERT_EQ(0, symlink("/proc", machine.HostC("dir/proc").c_str()));
+    h = FindFirstFileA("C:\\dir\\proc", &fd);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    const DWORD kProtectedLink = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_REPARSE_POINT;
+    EXPECT_EQ(kProtectedLink, fd.dwFileAttributes & kProtectedLink);
+    FindClose(h);
 }
 
 TEST_F(FilesTest, FullPathNamesFollowWindowsRules) {
