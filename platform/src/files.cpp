@@ -650,6 +650,32 @@ std::string HiddenName(const std::string& folder, const std::string& target, con
            target.substr(target.rfind('/') + 1);
 }
 
+// A file for a copy that nobody sees until it is named: an unnamed file vanishes with a process killed
+// while copying; where the file system cannot make one, a hidden name beside the target stands in (part),
+// which the caller removes on every failure. -1 with errno on failure.
+int OpenUnnamedBeside(const std::string& folder, const std::string& target, const char* purpose, std::string& part) {
+    int out = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (out < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        part = HiddenName(folder, target, purpose);
+        out = open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    }
+    return out;
+}
+
+// The source's bytes, times and read-only mode into out, on disk (the steps a kill may cut: 0 to 2).
+DWORD WriteCopy(int in, int out, const struct stat& st) {
+    MoveStep(0);
+    DWORD e = CopyContents(in, out);
+    MoveStep(1);
+    if (e) return e;
+    timespec times[2] = {st.st_atim, st.st_mtim};
+    futimens(out, times);
+    if (IsReadOnly(st)) fchmod(out, st.st_mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH) & 07777);
+    if (fsync(out) != 0) return ErrnoToWin(errno);
+    MoveStep(2);
+    return 0;
+}
+
 // Copies a file's bytes, read-only bit and times into an unnamed file beside the target (a hidden name
 // where the file system cannot make one), flushed before it takes the target's name: a copy cut short at
 // any point, also by a killed process, leaves the target as it was. bNew: the name is taken only while
@@ -676,28 +702,11 @@ DWORD CopyHostFile(const Resolved& src, const std::string& dstHost, bool bNew = 
     std::string part;
     int out = -1;
     if (!e) {
-        out = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-        if (out < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-            part = HiddenName(folder, dstHost, "copy");
-            out = open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        }
+        out = OpenUnnamedBeside(folder, dstHost, "copy", part);
         if (out < 0) e = ErrnoToWin(errno);
     }
-    if (!e) {
-        MoveStep(0);
-        e = CopyContents(in, out);
-        MoveStep(1);
-    }
-    if (!e) {
-        timespec times[2] = {src.st.st_atim, src.st.st_mtim};
-        futimens(out, times);
-        // A replaced target keeps its mode, as when it was written over.
-        mode_t mode = old >= 0 ? oldSt.st_mode & 07777 : 0;
-        if (old >= 0) fchmod(out, mode);
-        if (IsReadOnly(src.st)) fchmod(out, src.st.st_mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH) & 07777);
-        if (fsync(out) != 0) e = ErrnoToWin(errno);
-        MoveStep(2);
-    }
+    if (!e && old >= 0) fchmod(out, oldSt.st_mode & 07777);  // a replaced target keeps its mode
+    if (!e) e = WriteCopy(in, out, src.st);
     if (!e) {
         int named = 0;
         std::string self = "/proc/self/fd/" + std::to_string(out);
@@ -741,29 +750,14 @@ DWORD MoveAcrossDevices(const Resolved& src, const std::string& target) {
     }
     std::string folder = target.substr(0, target.rfind('/'));
     if (folder.empty()) folder = "/";
-    // An unnamed file vanishes with a process killed while copying; where the file system cannot make
-    // one, a hidden name beside the target stands in, removed on every failure.
     std::string part;
-    int out = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (out < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-        part = HiddenName(folder, target, "move");
-        out = open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    }
+    int out = OpenUnnamedBeside(folder, target, "move", part);
     if (out < 0) {
         e = ErrnoToWin(errno);
         close(in);
         return e;
     }
-    MoveStep(0);
-    e = CopyContents(in, out);
-    MoveStep(1);
-    if (!e) {
-        timespec times[2] = {src.st.st_atim, src.st.st_mtim};
-        futimens(out, times);
-        if (IsReadOnly(src.st)) fchmod(out, src.st.st_mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH) & 07777);
-        if (fsync(out) != 0) e = ErrnoToWin(errno);
-    }
-    MoveStep(2);
+    e = WriteCopy(in, out, src.st);
     if (!e) {
         int named;
         if (part.empty()) {
