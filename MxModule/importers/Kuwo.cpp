@@ -36,6 +36,24 @@ bool Between(const CString& strLine, LPCSTR pszOpen, LPCSTR pszClose, CString& s
 // The file name of a path.
 CString FileName(const CString& strPath) { return strPath.Mid(strPath.ReverseFind('\\') + 1); }
 
+// One of Kuwo's list files: on each line the text between the markers is a path; the list is named
+// from its file's name and kept when one of its songs passes the check.
+void ReadKuwoList(const CString& strFile, const CString& strName, LPCSTR pszOpen, LPCSTR pszClose, bool bUnescape,
+                  int (*pfnValid)(CString), CList<PLAYLISTINFO, PLAYLISTINFO&>* pList) {
+    if (!pList) return;
+    PLAYLISTINFO info;
+    mxplayers::CListPathTaker take(info, pfnValid);
+    mxplayers::ForEachLine(strFile, [&](const CString& strLine) {
+        CString strPath;
+        if (!Between(strLine, pszOpen, pszClose, strPath)) return;
+        if (bUnescape) strPath.Replace("&amp;", "&");
+        take(strPath);
+    });
+    if (info.lstFilePath.IsEmpty()) return;
+    info.strPLName = CMxPublic::GetUniquePLName(CMxPublic::GbkLiteral(kPrefix) + strName);
+    pList->AddTail(info);
+}
+
 }  // namespace
 
 void CMxPublic::FindKWMusic(OTHERPLAYERMAP* pMap, HWND hWnd) {
@@ -82,34 +100,15 @@ void CMxPublic::GetKWMusicPlayListFiles_VNormal(CString strFolder, CList<CString
 }
 
 void CMxPublic::GetKWMusicPlayList_V2_0_0_1(CString strFile, CList<PLAYLISTINFO, PLAYLISTINFO&>* pList) {
-    if (!pList) return;
-    PLAYLISTINFO info;
-    mxplayers::CListPathTaker take(info, &CheckValidFile);
-    mxplayers::ForEachLine(strFile, [&take](const CString& strLine) {
-        CString strPath;
-        if (!Between(strLine, "path=\"", "\"", strPath)) return;
-        strPath.Replace("&amp;", "&");
-        take(strPath);
-    });
-    if (info.lstFilePath.IsEmpty()) return;
+    // "name.pl": the path attributes, "&amp;" written out
     CString strName = FileName(strFile);
     int nDot = strName.Find('.');
-    info.strPLName = GetUniquePLName(GbkLiteral(kPrefix) + (nDot < 0 ? strName : strName.Left(nDot)));
-    pList->AddTail(info);
+    ReadKuwoList(strFile, nDot < 0 ? strName : strName.Left(nDot), "path=\"", "\"", true, &CheckValidFile, pList);
 }
 
 void CMxPublic::GetKWMusicPlayList_VNormal(CString strFile, CList<PLAYLISTINFO, PLAYLISTINFO&>* pList) {
-    if (!pList) return;
-    PLAYLISTINFO info;
-    mxplayers::CListPathTaker take(info, &CheckValidFile);
-    mxplayers::ForEachLine(strFile, [&take](const CString& strLine) {
-        CString strPath;
-        if (Between(strLine, "<path>", "</path>", strPath)) take(strPath);
-    });
-    if (info.lstFilePath.IsEmpty()) return;
-    // "song" + name + ".xml"
+    // "song" + name + ".xml": the <path> elements
     CString strName = FileName(strFile);
-    strName = strName.GetLength() >= 8 ? strName.Mid(4, strName.GetLength() - 8) : CString();
-    info.strPLName = GetUniquePLName(GbkLiteral(kPrefix) + strName);
-    pList->AddTail(info);
+    ReadKuwoList(strFile, strName.GetLength() >= 8 ? strName.Mid(4, strName.GetLength() - 8) : CString(), "<path>", "</path>", false,
+                 &CheckValidFile, pList);
 }
