@@ -71,10 +71,11 @@ Found Discover() {
 
 std::string Songs(size_t n) { return std::to_string(n) + (n == 1 ? " song" : " songs"); }
 
-std::vector<std::string> Texts(const CList<CString, CString>& list) {
-    std::vector<std::string> out;
-    for (POSITION pos = list.GetHeadPosition(); pos;) out.push_back(Utf8(list.GetNext(pos)));
-    return out;
+// A JSON array of the texts.
+std::string JsonArray(const CList<CString, CString>& list) {
+    std::string out = "[";
+    for (POSITION pos = list.GetHeadPosition(); pos;) out += (out.size() > 1 ? "," : "") + JsonString(Utf8(list.GetNext(pos)));
+    return out + "]";
 }
 
 void PrintJson(const Found& found) {
@@ -88,22 +89,10 @@ void PrintJson(const Found& found) {
         for (POSITION pos = info.lstPlayList.GetHeadPosition(); pos;) {
             const PLAYLISTINFO& playlist = info.lstPlayList.GetNext(pos);
             std::cout << (firstList ? "" : ",") << "{\"name\":" << JsonString(Utf8(playlist.strPLName))
-                      << ",\"songs\":[";
+                      << ",\"songs\":" << JsonArray(playlist.lstFilePath) << "}";
             firstList = false;
-            bool firstSong = true;
-            for (const std::string& song : Texts(playlist.lstFilePath)) {
-                std::cout << (firstSong ? "" : ",") << JsonString(song);
-                firstSong = false;
-            }
-            std::cout << "]}";
         }
-        std::cout << "],\"folders\":[";
-        bool firstFolder = true;
-        for (const std::string& folder : Texts(info.lstMusicPath)) {
-            std::cout << (firstFolder ? "" : ",") << JsonString(folder);
-            firstFolder = false;
-        }
-        std::cout << "]}";
+        std::cout << "],\"folders\":" << JsonArray(info.lstMusicPath) << "}";
     }
     std::cout << "],\"installedWithoutPlaylists\":[";
     bool first = true;
@@ -123,7 +112,7 @@ void PrintText(const Found& found) {
             const PLAYLISTINFO& playlist = info.lstPlayList.GetNext(pos);
             std::cout << "  playlist " << Utf8(playlist.strPLName) << ": " << Songs(size_t(playlist.lstFilePath.GetCount())) << "\n";
         }
-        for (const std::string& folder : Texts(info.lstMusicPath)) std::cout << "  folder " << folder << "\n";
+        for (POSITION pos = info.lstMusicPath.GetHeadPosition(); pos;) std::cout << "  folder " << Utf8(info.lstMusicPath.GetNext(pos)) << "\n";
     }
     for (const auto& [name, version] : found.withoutPlaylists)
         std::cout << name << (version.empty() ? "" : " " + version) << ": installed, no playlist\n";
