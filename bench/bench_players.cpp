@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -75,39 +76,35 @@ void Report(benchmark::State& state, double read, double imported) {
     state.counters["import_ms"] = imported / double(state.iterations());
 }
 
-void BM_ITunesLibrary(benchmark::State& state) {
+// Reads the lists with the reader (timed as read_ms), then imports them (import_ms).
+void ReadAndImport(benchmark::State& state, const std::function<void(CList<PLAYLISTINFO, PLAYLISTINFO&>&)>& read) {
     Songs();
-    double read = 0, imported = 0;
-    for (auto _ : state) {
-        CMxPublic::m_mapPLName2Index.RemoveAll();
-        auto start = Clock::now();
-        OTHERPLAYERMAP map;
-        CMxPublic::FindITune(&map, nullptr);
-        read += Ms(start);
-        OTHERPLAYERINFO info;
-        if (!map.Lookup(OPK_ITUNES, info) || info.lstPlayList.GetHead().lstFilePath.GetCount() != kFiles) state.SkipWithError("not every track read");
-        double ms = ImportLists(info.lstPlayList);
-        if (ms < 0) state.SkipWithError("not every song imported");
-        imported += ms;
-    }
-    Report(state, read, imported);
-}
-
-void BM_WinampM3u(benchmark::State& state) {
-    Songs();
-    double read = 0, imported = 0;
+    double readMs = 0, imported = 0;
     for (auto _ : state) {
         CMxPublic::m_mapPLName2Index.RemoveAll();
         auto start = Clock::now();
         CList<PLAYLISTINFO, PLAYLISTINFO&> lists;
-        CMxPublic::ReadWinampM3U("C:\\list.m3u", "Winamp_All", &lists);
-        read += Ms(start);
+        read(lists);
+        readMs += Ms(start);
         if (lists.GetCount() != 1 || lists.GetHead().lstFilePath.GetCount() != kFiles) state.SkipWithError("not every entry read");
         double ms = ImportLists(lists);
         if (ms < 0) state.SkipWithError("not every song imported");
         imported += ms;
     }
-    Report(state, read, imported);
+    Report(state, readMs, imported);
+}
+
+void BM_ITunesLibrary(benchmark::State& state) {
+    ReadAndImport(state, [](CList<PLAYLISTINFO, PLAYLISTINFO&>& lists) {
+        OTHERPLAYERMAP map;
+        CMxPublic::FindITune(&map, nullptr);
+        OTHERPLAYERINFO info;
+        if (map.Lookup(OPK_ITUNES, info)) lists.AddTail(&info.lstPlayList);
+    });
+}
+
+void BM_WinampM3u(benchmark::State& state) {
+    ReadAndImport(state, [](CList<PLAYLISTINFO, PLAYLISTINFO&>& lists) { CMxPublic::ReadWinampM3U("C:\\list.m3u", "Winamp_All", &lists); });
 }
 
 // The same files given to the plain import as a list, quick records only.
