@@ -15,6 +15,7 @@ namespace {
 const std::string kDefaultList = "\xC4\xAC\xC8\xCF\xC1\xD0\xB1\xED";  // the default list's name
 
 class DiscoveryTest : public MachineTest {};
+const auto Named = [](const auto& info) { return std::string(info.param.name); };  // rows name their tests
 
 std::vector<std::pair<UINT, WPARAM>> Posted(const CMessageSink& sink) {
     std::vector<std::pair<UINT, WPARAM>> out;
@@ -149,8 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
                           "FILEOPERATE_ERROR(a.mp3|a.mp3|P)#15", "END_IMPORT_ONE_OF_FILE(a.mp3|P):50", "BEGIN_IMPORT_ONE_OF_FILE(dir\\notes.txt)",
                           "FILEOPERATE_ERROR(dir\\notes.txt||P)#13", "END_IMPORT_ONE_OF_FILE(dir\\notes.txt|P):100",
                           "END_IMPORT_ONE_OF_PLAYLIST(P)", "END_IMPORT", "THREAD_EXIT"}, {}},
-        PlayerImportCase{"NothingToImport", {}, {}, {}, {"FILEOPERATE_ERROR()#2", "THREAD_EXIT"}, {}}),
-    [](const ::testing::TestParamInfo<PlayerImportCase>& p) { return std::string(p.param.name); });
+        PlayerImportCase{"NothingToImport", {}, {}, {}, {"FILEOPERATE_ERROR()#2", "THREAD_EXIT"}, {}}), Named);
 
 TEST_F(WorkerTest, ImportPreconditionsComeInOrder) {
     CList<PLAYLISTINFO, PLAYLISTINFO&> none;
@@ -211,8 +211,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "END_IMPORT_ONE_OF_FILE(users\\tester\\Music\\m.mp3|" + kDefaultList + "):66",
                   "BEGIN_IMPORT_ONE_OF_FILE(x\\MyMuSiC\\deep\\Song\\z.mp3)",
                   "END_IMPORT_ONE_OF_FILE(x\\MyMuSiC\\deep\\Song\\z.mp3|" + kDefaultList + "):100",
-                  "END_IMPORT", "THREAD_EXIT"}}),
-    [](const ::testing::TestParamInfo<AutoCase>& p) { return std::string(p.param.name); });
+                  "END_IMPORT", "THREAD_EXIT"}}), Named);
 
 struct SelfCase {
     const char* name;
@@ -245,8 +244,7 @@ INSTANTIATE_TEST_SUITE_P(
                                {"C:\\lib\\sub\\c.mp3"},
                                {"BEGIN_COPY_MULTI_FILES 2", "BEGIN_COPY_ONE_OF_MULTI_FILES(lib\\a.mp3|lib\\a.mp3)",
                                 "END_COPY_ONE_OF_MULTI_FILES(lib\\a.mp3|lib\\a.mp3):50",
-                                "FILEOPERATE_ERROR(lib\\sub\\c.mp3|lib\\sub\\c.mp3)#15", "END_COPY_MULTI_FILES", "THREAD_EXIT"}}),
-    [](const ::testing::TestParamInfo<SelfCase>& p) { return std::string(p.param.name); });
+                                "FILEOPERATE_ERROR(lib\\sub\\c.mp3|lib\\sub\\c.mp3)#15", "END_COPY_MULTI_FILES", "THREAD_EXIT"}}), Named);
 
 }  // namespace
 }  // namespace mxtest

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "MxModule/MxModule.h"
-#include "MxModule/foundation/RegistryValue.h"
 #include "importers/NoticeWindow.h"
 #include "support/AudioBuilders.h"
 #include "support/PeBuilder.h"
@@ -18,9 +17,9 @@ namespace {
 
 using mxtest::Gbk;
 using mxtest::HostExists;
+using mxtest::SetReg;
+using mxtest::Utf16;
 using mxtest::WriteHostFile;
-
-void SetValue(HKEY root, const std::string& name, const CString& value) { registry_string<std::string>(name, root) = value.str(); }
 
 // "name=path,path;..." with names in UTF-8 and the folder C:\m\ left out of paths.
 std::string Render(const CList<PLAYLISTINFO, PLAYLISTINFO&>& lists) {
@@ -37,6 +36,15 @@ std::string Render(const CList<PLAYLISTINFO, PLAYLISTINFO&>& lists) {
     }
     return out;
 }
+
+std::string Joined(const CStringList& paths) {
+    std::string out;
+    for (POSITION p = paths.GetHeadPosition(); p;) out += (out.empty() ? "" : ",") + MxAnsiToUtf8(paths.GetNext(p));
+    return out;
+}
+
+// A player's lists, then "|" and its download folders.
+std::string Described(const OTHERPLAYERINFO& info) { return Render(info.lstPlayList) + "|" + Joined(info.lstMusicPath); }
 
 std::string Repeat(const std::string& item, int n) {
     std::string out;
@@ -64,18 +72,38 @@ std::string File(int dir, const std::string& name) { return Record(856, {{31, By
 std::string Item(int list, int file, const std::string& name = "x") { return Record(352, {{31, Byte(list)}, {36, Byte(file)}, {46, name}}); }
 std::string List(int n, const std::string& name) { return Record(96, {{26, Byte(n)}, {36, name}}); }
 
+// A .ttbl file: magic, 12 unread bytes, the name's length and UTF-16 name, then the entries.
+std::string Ttbl(const std::string& magic, const std::string& name, const std::string& entries, long long nameLength = -1) {
+    std::string b = magic + std::string(12, '\x01') + std::string(4, '\0') + name + entries;
+    mxtest::PutLe(b, 16, uint32_t(nameLength < 0 ? (long long)name.size() : nameLength), 4);
+    return b;
+}
+
 class ReadersTest : public mxtest::MachineTest {
 protected:
     void SetUp() override { CMxPublic::m_mapPLName2Index.RemoveAll(); }
     // A playable MP3 at C:\m\<name>.
     void Song(const std::string& name) { WriteHostFile(machine.HostC("m/" + name), mxtest::Frames(mxtest::Mpeg1Layer3Header128(), 417, 3)); }
+    // Writes each row's file at C:\<at> and reads it with `read` afresh.
+    struct FILEROW {
+        const char* what;
+        std::string file, expected;
+    };
+    template <class READ> void ReadRows(const char* at, const std::vector<FILEROW>& rows, READ read) {
+        for (const FILEROW& row : rows) {
+            SCOPED_TRACE(row.what);
+            WriteHostFile(machine.HostC(at), row.file);
+            CMxPublic::m_mapPLName2Index.RemoveAll();
+            EXPECT_EQ(row.expected, read());
+        }
+    }
     std::string Found(OTHERPLAYERMAP& map, int key) {
         OTHERPLAYERINFO info;
-        return map.Lookup(key, info) ? Render(info.lstPlayList) : "<none>";
+        return map.Lookup(key, info) ? Described(info) : "<none>";
     }
     // A KuGou 2007 installation in C:\KuGoo with one folder per user.
     void KuGou2007(const std::map<std::string, FILESET>& users) {
-        SetValue(HKEY_CURRENT_USER, "Software\\KuGoo4\\AppFileName", "C:\\KuGoo\\KuGoo.exe");
+        SetReg(HKEY_CURRENT_USER, "Software\\KuGoo4\\AppFileName", "C:\\KuGoo\\KuGoo.exe");
         for (const auto& [user, files] : users)
             for (const auto& [name, bytes] : files) WriteHostFile(machine.HostC("KuGoo/" + user + "/" + name), bytes);
     }
@@ -137,11 +165,7 @@ TEST_F(ReadersTest, KuGou2007UsersShareNamesUniquelyAndKeepTheirDownloadFolders)
     KuGou2007({{"u1", files}, {"u2", files}});
     OTHERPLAYERMAP map;
     CMxPublic::FindKuGou(&map, nullptr);
-    EXPECT_EQ("酷狗2007_我的=a.mp3;酷狗2007_我的_1=a.mp3", Found(map, OPK_KUGOU));
-    OTHERPLAYERINFO info;
-    ASSERT_TRUE(map.Lookup(OPK_KUGOU, info));
-    ASSERT_EQ(2, int(info.lstMusicPath.GetCount()));
-    EXPECT_STREQ("C:\\down\\", info.lstMusicPath.GetHead());
+    EXPECT_EQ("酷狗2007_我的=a.mp3;酷狗2007_我的_1=a.mp3|C:\\down\\,C:\\down\\", Found(map, OPK_KUGOU));
 }
 
 TEST_F(ReadersTest, InstalledPlayersWithoutPlaylistsAreAnnounced) {
@@ -150,16 +174,17 @@ TEST_F(ReadersTest, InstalledPlayersWithoutPlaylistsAreAnnounced) {
     KuGou2007({{"u1", {{"Option.ini", "DefaultDownPath=C:\\down"}}}});
     CMxPublic::FindKuGou(&map, window.Get());
     EXPECT_EQ(std::vector<std::string>{"酷狗 2007"}, window.Take());
-    EXPECT_EQ("", Found(map, OPK_KUGOU));  // stored for its download folder
+    EXPECT_EQ("|C:\\down", Found(map, OPK_KUGOU));  // stored for its download folder
 
-    SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\TTPlayer.exe\\", "C:\\TT\\TTPlayer.exe");
+    SetReg(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\TTPlayer.exe\\", "C:\\TT\\TTPlayer.exe");
     WriteHostFile(machine.HostC("TT/TTPlayer.exe"), mxtest::VersionedPe(0x00010000, 0, 0x00050004, 0x00030002));
     WriteHostFile(machine.HostC("TT/PlayList/bad.ttbl"), "TTBX");
+    WriteHostFile(machine.HostC("TT/PlayList/list.txt"), Ttbl("TTBL", Utf16("L"), std::string(1, '\0') + "C:\\a.mp3"));
     CMxPublic::FindTTPlayer(&map, window.Get());
     EXPECT_EQ(std::vector<std::string>{"千千静听 5.4.3.2"}, window.Take());
     EXPECT_EQ("<none>", Found(map, OPK_TTPLAYER));
 
-    SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\KWMUSIC\\KWMUSIC_HOME", "C:\\KW");
+    SetReg(HKEY_LOCAL_MACHINE, "SOFTWARE\\KWMUSIC\\KWMUSIC_HOME", "C:\\KW");
     WriteHostFile(machine.HostC("KW/KwMusic.exe"), mxtest::VersionedPe(0x00030001, 0x00000007, 0, 0));
     CMxPublic::FindKWMusic(&map, window.Get());
     EXPECT_EQ(std::vector<std::string>{"酷我音乐盒 3.1.0.7"}, window.Take());
@@ -170,8 +195,8 @@ TEST_F(ReadersTest, KuGou2008LibraryGivesListsOfExistingFiles) {
     Song("a.mp3");
     Song("b.mp3");
     const std::string uninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-    SetValue(HKEY_LOCAL_MACHINE, uninstall + Gbk("酷狗音乐2008(测试版)").str() + "\\DisplayIcon", "C:\\Old\\KuGoo.exe");
-    SetValue(HKEY_LOCAL_MACHINE, uninstall + "{3183E053-DA5C-4233-8761-AF3B5DE22A57}_is1\\InstallLocation", "C:\\K8\\");
+    SetReg(HKEY_LOCAL_MACHINE, uninstall + Gbk("酷狗音乐2008(测试版)").str() + "\\DisplayIcon", "C:\\Old\\KuGoo.exe");
+    SetReg(HKEY_LOCAL_MACHINE, uninstall + "{3183E053-DA5C-4233-8761-AF3B5DE22A57}_is1\\InstallLocation", "C:\\K8\\");
     WriteHostFile(machine.HostC("K8/KuGoo.xml"), "<KuGoo><Misc DefaultDownPath='C:\\down'/></KuGoo>");
     const std::string pools =
         "<FilePools><Other/><Contents Path='C:\\m'>"
@@ -179,53 +204,27 @@ TEST_F(ReadersTest, KuGou2008LibraryGivesListsOfExistingFiles) {
         "<File><FileID>2</FileID><Basic><FileName>b.mp3</FileName></Basic></File>"
         "<File><FileID>3</FileID><Basic><FileName>gone.mp3</FileName></Basic></File>"
         "<Note/></Contents></FilePools>";
-    struct Row {
-        const char* what;
-        std::string library;
-        std::string expected;
-    } rows[] = {
+    ReadRows("K8/Library.xml", {
         {"lists in order; unknown ids and missing files dropped; an empty list is left out",
          "<Library>" + pools + "<ListPools><List><ListName>fav</ListName><Items><Item><FileID>2</FileID></Item>"
              "<Other><FileID>1</FileID></Other><Item><FileID>9</FileID></Item><Item><FileID>3</FileID></Item>"
              "<Item><FileID>1</FileID></Item></Items></List><List><ListName>none</ListName><Items/></List>"
              "<List><ListName>fav</ListName><Items><Item><FileID>1</FileID></Item></Items></List></ListPools></Library>",
-         "酷狗2008_fav=b.mp3,a.mp3;酷狗2008_fav_1=a.mp3"},
-        {"a document that is not well formed", "<Library>" + pools + "<ListPools>", ""},
-        {"no FilePools", "<Library><ListPools><List><ListName>x</ListName><Items><Item><FileID>1</FileID></Item></Items></List></ListPools></Library>", ""},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        WriteHostFile(machine.HostC("K8/Library.xml"), row.library);
-        CMxPublic::m_mapPLName2Index.RemoveAll();
+         "酷狗2008_fav=b.mp3,a.mp3;酷狗2008_fav_1=a.mp3|C:\\down"},
+        {"a document that is not well formed", "<Library>" + pools + "<ListPools>", "|C:\\down"},
+        {"no FilePools", "<Library><ListPools><List><ListName>x</ListName><Items><Item><FileID>1</FileID></Item></Items></List></ListPools></Library>", "|C:\\down"},
+    }, [] {
         OTHERPLAYERINFO info;
         CMxPublic::FindKuGou2008(&info, nullptr);
-        EXPECT_EQ(row.expected, Render(info.lstPlayList));
-        ASSERT_EQ(1, int(info.lstMusicPath.GetCount()));
-        EXPECT_STREQ("C:\\down", info.lstMusicPath.GetHead());
-    }
-}
-
-// A .ttbl file: magic, 12 unread bytes, the name's length and UTF-16 name, then the entries.
-std::string Utf16(const std::string& ascii) {
-    std::string out;
-    for (char c : ascii) out += std::string{c, '\0'};
-    return out;
-}
-std::string Ttbl(const std::string& magic, const std::string& name, const std::string& entries, long long nameLength = -1) {
-    std::string b = magic + std::string(12, '\x01') + std::string(4, '\0') + name + entries;
-    mxtest::PutLe(b, 16, uint32_t(nameLength < 0 ? (long long)name.size() : nameLength), 4);
-    return b;
+        return Described(info);
+    });
 }
 
 TEST_F(ReadersTest, TtblFilesGiveTheirPathsOnDrives) {
     Song("b.wma");
     const std::string z(1, '\0'), z2(2, '\0');
     const std::string gbkPath = Gbk("C:\\歌\\x.mp3").str();
-    struct Row {
-        const char* what;
-        std::string file;
-        std::string expected;
-    } rows[] = {
+    ReadRows("list.ttbl", {
         {"single-byte paths need no file, UTF-16 ones must exist, shares are not taken",
          Ttbl("TTBL", Utf16("Rock"), z + "C:\\m\\a.mp3" + z + "\\\\srv\\s.mp3" + z + gbkPath + z2 + Utf16("C:\\m\\b.wma") + z2 +
                                          Utf16("C:\\m\\gone.mp3") + z2 + Utf16("\\\\srv\\b.wma") + z2),
@@ -238,26 +237,11 @@ TEST_F(ReadersTest, TtblFilesGiveTheirPathsOnDrives) {
         {"no path", Ttbl("TTBL", Utf16("R"), z + "C:\\a.ogg"), ""},
         {"an extension cut by the end", Ttbl("TTBL", Utf16("R"), z + "C:\\a.mp3" + z + Utf16("C:\\m\\b.wm")), "千千静听_R=C:\\a.mp3"},
         {"a path longer than a Windows path", Ttbl("TTBL", Utf16("R"), z + "C:\\" + std::string(300, 'x') + ".mp3"), ""},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        WriteHostFile(machine.HostC("list.ttbl"), row.file);
-        CMxPublic::m_mapPLName2Index.RemoveAll();
+    }, [] {
         CList<PLAYLISTINFO, PLAYLISTINFO&> lists;
         CMxPublic::ParseTTBLFile("C:\\list.ttbl", &lists);
-        EXPECT_EQ(row.expected, Render(lists));
-    }
-}
-
-TEST_F(ReadersTest, TTPlayerIsFoundThroughItsAppPath) {
-    SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\TTPlayer.exe\\", "C:\\TT\\TTPlayer.exe");
-    const std::string entry = std::string(1, '\0') + "C:\\a.mp3";
-    WriteHostFile(machine.HostC("TT/PlayList/one.ttbl"), Ttbl("TTBL", Utf16("L"), entry));
-    WriteHostFile(machine.HostC("TT/PlayList/two.ttbl"), Ttbl("TTBL", Utf16("L"), entry));
-    WriteHostFile(machine.HostC("TT/PlayList/three.txt"), Ttbl("TTBL", Utf16("X"), entry));
-    OTHERPLAYERMAP map;
-    CMxPublic::FindTTPlayer(&map, nullptr);
-    EXPECT_EQ("千千静听_L=C:\\a.mp3;千千静听_L_1=C:\\a.mp3", Found(map, OPK_TTPLAYER));
+        return Render(lists);
+    });
 }
 
 TEST_F(ReadersTest, KuwoLayoutFollowsTheProgramVersion) {
@@ -271,31 +255,27 @@ TEST_F(ReadersTest, KuwoLayoutFollowsTheProgramVersion) {
         const char* what;
         uint32_t versionMS, versionLS;
         std::map<std::string, std::string> files;
-        std::string expected, download;
+        std::string expected;
     } rows[] = {
         {"2.0.0.1: path attributes of .pl files, &amp; unescaped", 0x00020000, 0x00000001,
          {{"config.ini", normal}, {"playlist/fav.old.pl", pl}, {"playlist/song1.xml", xml}},
-         "酷我音乐盒_fav=a&b.mp3", "C:\\dl"},
+         "酷我音乐盒_fav=a&b.mp3|C:\\dl"},
         {"later versions: <path> of song*.xml files", 0x00020000, 0x00000002,
          {{"conf.ini", normal}, {"config.ini", "songpath=C:\\other"}, {"playlist/song3.xml", xml},
           {"playlist/list.xml", xml}, {"playlist/fav.pl", pl}},
-         "酷我音乐盒_3=c.mp3", "C:\\dl"},
-        {"a playlist without entries and no settings", 0x00030000, 0, {{"playlist/song.xml", "<path></path>"}}, "", ""},
+         "酷我音乐盒_3=c.mp3|C:\\dl"},
+        {"a playlist without entries and no settings", 0x00030000, 0, {{"playlist/song.xml", "<path></path>"}}, "<none>"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         mxtest::RunCommand("rm -rf '" + machine.HostC("KW") + "'");
-        SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\KWMUSIC\\KWMUSIC_HOME", "C:\\KW\\");
+        SetReg(HKEY_LOCAL_MACHINE, "SOFTWARE\\KWMUSIC\\KWMUSIC_HOME", "C:\\KW\\");
         WriteHostFile(machine.HostC("KW/KwMusic.exe"), mxtest::VersionedPe(row.versionMS, row.versionLS, 0x00090000, 0));
         for (const auto& [name, text] : row.files) WriteHostFile(machine.HostC("KW/" + name), text);
         CMxPublic::m_mapPLName2Index.RemoveAll();
         OTHERPLAYERMAP map;
         CMxPublic::FindKWMusic(&map, nullptr);
-        OTHERPLAYERINFO info;
-        bool found = map.Lookup(OPK_KUWO, info);
-        EXPECT_EQ(!row.expected.empty() || !row.download.empty(), found);
-        EXPECT_EQ(row.expected, Render(info.lstPlayList));
-        EXPECT_EQ(row.download, info.lstMusicPath.IsEmpty() ? "" : MxAnsiToUtf8(info.lstMusicPath.GetHead()));
+        EXPECT_EQ(row.expected, Found(map, OPK_KUWO));
     }
 }
 

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "MxModule/foundation/RegistryValue.h"
 #include "importers/NoticeWindow.h"
 #include "tests/support/AudioBuilders.h"
 #include "tests/support/PeBuilder.h"
@@ -23,12 +22,17 @@ typedef std::vector<std::pair<std::string, std::vector<std::string>>> Lists;  //
 std::string Song() { return Frames(Mpeg1Layer3Header128(), 417, 8); }
 const char kDefault[] = "[\xC4\xAC\xC8\xCF]";  // [默认]
 
+template <class LIST> std::vector<std::string> Strings(const LIST& list) {
+    std::vector<std::string> out;
+    for (POSITION pos = list.GetHeadPosition(); pos;) out.push_back(std::string(list.GetNext(pos)));
+    return out;
+}
+
 Lists Flatten(PLAYLISTS& lists) {
     Lists out;
     for (POSITION pos = lists.GetHeadPosition(); pos;) {
         PLAYLISTINFO& info = lists.GetNext(pos);
-        out.push_back({std::string(info.strPLName), {}});
-        for (POSITION p = info.lstFilePath.GetHeadPosition(); p;) out.back().second.push_back(std::string(info.lstFilePath.GetNext(p)));
+        out.push_back({std::string(info.strPLName), Strings(info.lstFilePath)});
     }
     return out;
 }
@@ -37,8 +41,6 @@ Lists Found(OTHERPLAYERMAP& map, int nKey) {
     OTHERPLAYERINFO info;
     return map.Lookup(nKey, info) ? Flatten(info.lstPlayList) : Lists();
 }
-
-void SetReg(HKEY base, const std::string& name, const std::string& value) { registry_string<std::string>(name, base) = value; }
 
 class PlayersTest : public MachineTest {
 protected:
@@ -53,11 +55,6 @@ protected:
     void InstallWinamp(uint32_t versionMS) {
         SetReg(HKEY_CURRENT_USER, "Software\\Winamp\\", "C:\\Program Files\\Winamp");
         Put("Program Files/Winamp/winamp.exe", VersionedPe(versionMS, 0, versionMS, 0));
-    }
-    void InstallWinamp3(uint32_t versionLS) {
-        SetReg(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Winamp3\\UninstallString",
-               "C:\\Program Files\\Winamp3\\UninstWA3.exe");
-        Put("Program Files/Winamp3/Studio.exe", VersionedPe(0x10000, versionLS, 0x10000, versionLS));
     }
 };
 
@@ -154,8 +151,10 @@ TEST_F(PlayersTest, Winamp3PlsGivesNamedListsOfTheKnownVersionOnly) {
         {489, "PlaylistName=Mine\nFile1=C:\\m\\a.mp3\n", {}, {"Winamp 1.0.0.489"}},
     };
     NoticeWindow window;
+    SetReg(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Winamp3\\UninstallString",
+           "C:\\Program Files\\Winamp3\\UninstWA3.exe");
     for (const Row& row : rows) {
-        InstallWinamp3(row.versionLS);
+        Put("Program Files/Winamp3/Studio.exe", VersionedPe(0x10000, row.versionLS, 0x10000, row.versionLS));
         Put("Program Files/Winamp3/Wacs/data/pledit/list.pls", row.text);
         OTHERPLAYERMAP map;
         CMxPublic::FindWinamp(&map, window.Get());
@@ -204,12 +203,6 @@ TEST_F(PlayersTest, WplNamesItsListAndResolvesSongsFromItsFolder) {
     }
 }
 
-std::string Utf16Le(const std::string& ascii) {
-    std::string out;
-    for (char c : ascii) out += std::string{c, '\0'};
-    return out;
-}
-
 TEST_F(PlayersTest, LibraryDatabaseScanFindsMentionedPlaylists) {
     Put("lists/Road.wpl", Wpl("<title>Road</title>", ""));
     Put("lists/Wide.WPL", Wpl("<title>Wide</title>", ""));
@@ -221,21 +214,19 @@ TEST_F(PlayersTest, LibraryDatabaseScanFindsMentionedPlaylists) {
     } rows[] = {
         {"C:\\lists\\Road.wpl" + z + "junk", {"C:\\lists\\Road.wpl"}},  // at the very start
         {"\x07" + z + "C:\\lists\\Road.wpl" + z + "C:\\lists\\road.WPL" + z, {"C:\\lists\\Road.wpl"}},
-        {"\x01\x02" + z + z + Utf16Le("C:\\lists\\Wide.WPL") + z + z, {"C:\\lists\\Wide.WPL"}},
-        {"x" + z + z + Utf16Le("C:\\lists\\Wide.wpl") + z + z, {"C:\\lists\\Wide.wpl"}},  // odd offset
-        {z + "C:\\lists\\Sample Playlists\\S.wpl" + z + Utf16Le("C:\\lists\\Sample Playlists\\S.wpl"), {}},
+        {"\x01\x02" + z + z + Utf16("C:\\lists\\Wide.WPL") + z + z, {"C:\\lists\\Wide.WPL"}},
+        {"x" + z + z + Utf16("C:\\lists\\Wide.wpl") + z + z, {"C:\\lists\\Wide.wpl"}},  // odd offset
+        {z + "C:\\lists\\Sample Playlists\\S.wpl" + z + Utf16("C:\\lists\\Sample Playlists\\S.wpl"), {}},
         {z + "C:\\lists\\Gone.wpl" + z + "\\lists\\Road.wpl" + z + "lists\\Road.wpl" + z, {}},
         {z + std::string(300, 'a') + "C:\\lists\\Road.wpl" + z, {}},
-        {".wpl" + Utf16Le(".wpl") + ".wp", {}},
+        {".wpl" + Utf16(".wpl") + ".wp", {}},
     };
     for (const Row& row : rows) {
         Put("db/CurrentDatabase_372.wmdb", row.bytes);
         CList<CString, CString> databases, found;
         databases.AddTail(CString("C:\\db\\CurrentDatabase_372.wmdb"));
         CMxPublic::GetWMPUserPlayListFiles(&databases, &found);
-        std::vector<std::string> got;
-        for (POSITION pos = found.GetHeadPosition(); pos;) got.push_back(std::string(found.GetNext(pos)));
-        EXPECT_EQ(got, row.found) << row.bytes;
+        EXPECT_EQ(Strings(found), row.found) << row.bytes;
     }
     EXPECT_EQ(ReadHostFile(machine.HostC("db/CurrentDatabase_372.wmdb")), rows[7].bytes);  // read, never written
 }
@@ -343,10 +334,8 @@ TEST_F(ITunesTest, MusicFolderCountsOnlyWithAudioBelowIt) {
         OTHERPLAYERMAP map;
         CMxPublic::FindITune(&map, window.Get());
         OTHERPLAYERINFO info;
-        std::vector<std::string> folders;
-        if (map.Lookup(OPK_ITUNES, info))
-            for (POSITION pos = info.lstMusicPath.GetHeadPosition(); pos;) folders.push_back(std::string(info.lstMusicPath.GetNext(pos)));
-        EXPECT_EQ(folders, row.folders) << row.url;
+        map.Lookup(OPK_ITUNES, info);
+        EXPECT_EQ(Strings(info.lstMusicPath), row.folders) << row.url;
         EXPECT_EQ(window.Take(), std::vector<std::string>{"iTunes 7.7.1.0"});  // no playlist either way
     }
 }
