@@ -98,7 +98,7 @@ TEST_F(CopyTest, AWalkThroughALinkLoopOrAFolderGivenTwiceCopiesEachFileOnce) {
 }
 
 // A copy keeps the file's own name, which needs a dot after the last backslash; the tag rule names by
-// artist and title.
+// artist and title (preferred texts: DownloadsJoinTheLibraryUnderTheTagRuleReplacingTheirAddressRecord).
 TEST_F(CopyTest, DestinationNamesFollowTheOwnNameOrTheTagRule) {
     CFileOperateAddMultiFilePathThread t;
     t.m_strDestDirectory = "C:\\lib";
@@ -116,11 +116,6 @@ TEST_F(CopyTest, DestinationNamesFollowTheOwnNameOrTheTagRule) {
     WriteHostFile(machine.HostC("lib/AC DC/AC DC-T.N.T.mp3"), "taken");
     EXPECT_STREQ("C:\\lib\\AC DC\\AC DC-T.N.T1.mp3", t.MakeDestFileName(source, &info, nullptr));
     s->SaveSongByArtist = 0;
-    AUDIOFILEINFO preferred;
-    preferred.strTitle = "Better";
-    preferred.strArtist = mxlib::kUnknown;  // unknown texts are not preferred
-    EXPECT_STREQ("C:\\lib\\AC DC-Better.mp3", t.MakeDestFileName(source, &info, &preferred));
-    EXPECT_STREQ("Better", info.strTitle);  // the caller's record takes the preferred text
     EXPECT_STREQ("", t.MakeDestFileName(source, nullptr, nullptr));
     t.m_strDestDirectory = "";
     EXPECT_STREQ("", t.MakeOwnDestFileName("C:\\a.mp3"));
