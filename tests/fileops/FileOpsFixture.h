@@ -3,6 +3,7 @@
 // as one table row.
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -62,12 +63,9 @@ protected:
     }
     // Writes C:\music\<rel> (rel with forward slashes) and returns its Windows path.
     CString Song(const std::string& rel, const std::string& bytes) {
-        std::string host = machine.HostC("music/" + rel);
-        RunCommand("mkdir -p '" + host.substr(0, host.rfind('/')) + "'");
-        WriteHostFile(host, bytes);
+        WriteHostFile(machine.HostC("music/" + rel), bytes);
         std::string windows = "C:\\music\\" + rel;
-        for (char& c : windows)
-            if (c == '/') c = '\\';
+        std::replace(windows.begin(), windows.end(), '/', '\\');
         return CString(windows.c_str());
     }
     // Starts an import, or a copy into the destination when bImport is 0.

@@ -12,11 +12,7 @@ namespace {
 class RelocateTest : public FileOpsTest {
 protected:
     void Register(const char* path, const char* song, const char* artist) {
-        DBRECORD r;
-        r.FileName = path;
-        r.Song = song;
-        r.Artist = artist;
-        r.FileLength = "1000";
+        DBRECORD r = Rec(path, song, artist, "", "1000");
         ASSERT_EQ(1, Db()->AddSongInfo(&r, 0));
     }
     Seq Move(bool bAudio, const CString& old) {
@@ -30,7 +26,6 @@ protected:
 TEST_F(RelocateTest, SongsUnderTheOldFolderMoveAndTheirRecordsAndEmptiedFoldersFollow) {
     Song("Sub/Deep/a.mp3", Mp3("a"));
     Register("C:\\music\\Sub\\Deep\\a.mp3", "A", "Art");
-    RunCommand("mkdir -p '" + machine.HostC("music2") + "'");
     WriteHostFile(machine.HostC("music2/c.mp3"), Mp3("c"));
     Register("C:\\music2\\c.mp3", "C", "Art");  // the backslash is part of the prefix
     Register("C:\\music\\gone.mp3", "G", "Art");  // its file is missing: no content gives no extension
@@ -63,7 +58,6 @@ TEST_F(RelocateTest, ALyricAlreadyInTheNewFolderIsNotOverwritten) {
     Song("lrc/b.lrc", "b");
     Song("lrc/empty.lrc", "");
     Song("lrc/sub.lrc/c.lrc", "in a sub-folder");
-    RunCommand("mkdir -p '" + machine.HostC("lib") + "'");
     WriteHostFile(machine.HostC("lib/a.lrc"), "old a");
     EXPECT_EQ((Seq{"BEGIN_MOVE_MULTI_FILES 2", "BEGIN_MOVE_ONE_OF_MULTI_FILES(lrc\\a.lrc|lib\\a.lrc)",
                    "FILEOPERATE_ERROR(lrc\\a.lrc|lib\\a.lrc)#22", "END_MOVE_ONE_OF_MULTI_FILES(lrc\\a.lrc|lib\\a.lrc):50",

@@ -27,15 +27,24 @@ inline int WithFileSizeLimit(off_t limit, const std::function<int()>& fn) {
     pid_t pid = fork();
     if (pid == 0) {
         signal(SIGXFSZ, SIG_IGN);
-        struct rlimit rl {
-            rlim_t(limit), rlim_t(limit)
-        };
+        const rlimit rl{rlim_t(limit), rlim_t(limit)};
         setrlimit(RLIMIT_FSIZE, &rl);
         std::_Exit(fn());
     }
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+inline DBRECORD Rec(const char* path, const char* song = "", const char* artist = "", const char* album = "",
+                    const char* length = "0") {
+    DBRECORD r;
+    r.FileName = path;
+    r.Song = song;
+    r.Artist = artist;
+    r.Album = album;
+    r.FileLength = length;
+    return r;
 }
 
 class LibraryTest : public MachineTest {
@@ -54,16 +63,6 @@ protected:
     void SetMainBytes(const std::string& b) const { WriteHostFile(machine.HostC("db/LocalSearch.smdb"), b); }
     void SetMirrorBytes(const std::string& b) const { WriteHostFile(machine.HostC("db/LocalSearch.bkk"), b); }
 
-    static DBRECORD Rec(const char* path, const char* song = "", const char* artist = "", const char* album = "",
-                        const char* length = "0") {
-        DBRECORD r;
-        r.FileName = path;
-        r.Song = song;
-        r.Artist = artist;
-        r.Album = album;
-        r.FileLength = length;
-        return r;
-    }
     static uint32_t U32(const std::string& bytes, size_t at) {
         return mxlib::GetU32(reinterpret_cast<const unsigned char*>(bytes.data()) + at);
     }

@@ -13,6 +13,7 @@ namespace {
 using mxlib::SlackFor;
 using mxtest::LibraryTest;
 using mxtest::ReadHostFile;
+using mxtest::Rec;
 
 const uint32_t kBlock128 = 14 + 128;  // a block of the smallest capacity, header included
 
@@ -160,18 +161,14 @@ TEST_F(DBCoreTest, KeywordsMustEachOccurInTitleArtistAlbumOrType) {
     for (DBRECORD r : {Rec("C:\\1.mp3", "t", "xAByz", "al"), miss, Rec("C:\\3.mp3", "Ab", "x", "CD")}) Add(*core, r);
     const char* titles[] = {"Кино", "ţÀ", "Smile 😘", "음악", "ＡＢＣ"};  // "ţÀ" hides the bytes of "😘"
     for (int i = 0; i < 5; ++i) Add(*core, Rec(("C:\\t" + std::to_string(i) + ".mp3").c_str(), MxUtf8ToAnsi(titles[i]), "x", "al"));
-    struct Row {
-        std::vector<const char*> keywords;
-        std::vector<std::string> expected;
-    };
-    for (const Row& row : std::vector<Row>{{{"ab", ""}, {"C:\\1.mp3", "C:\\3.mp3"}}, {{"ab", "", "cd"}, {"C:\\3.mp3"}},
-                                           {{"кино"}, {"C:\\t0.mp3"}}, {{"😘"}, {"C:\\t2.mp3"}},
-                                           {{"ａｂｃ"}, {"C:\\t4.mp3"}}, {{"음"}, {"C:\\t3.mp3"}}}) {
+    for (const auto& [keywords, expected] : std::vector<std::pair<std::vector<const char*>, std::vector<std::string>>>{
+             {{"ab", ""}, {"C:\\1.mp3", "C:\\3.mp3"}}, {{"ab", "", "cd"}, {"C:\\3.mp3"}}, {{"кино"}, {"C:\\t0.mp3"}},
+             {{"😘"}, {"C:\\t2.mp3"}}, {{"ａｂｃ"}, {"C:\\t4.mp3"}}, {{"음"}, {"C:\\t3.mp3"}}}) {
         CList<CString, CString> words;
-        for (const char* w : row.keywords) words.AddTail(MxUtf8ToAnsi(w));
+        for (const char* w : keywords) words.AddTail(MxUtf8ToAnsi(w));
         DBRECORDLIST results;
         core->Search(nullptr, &words, results, -1, 1);
-        EXPECT_EQ(row.expected, Paths(results)) << row.keywords[0];
+        EXPECT_EQ(expected, Paths(results)) << keywords[0];
     }
 }
 

@@ -245,9 +245,7 @@ TEST_F(FacadeTest, ConcurrentCallersLeaveAConsistentLibrary) {
             for (int i = 0; i < kSongs; ++i) {
                 CString path;
                 path.Format("C:\\t%d\\song%d.mp3", t, i);
-                DBRECORD r;
-                r.FileName = path;
-                r.Artist = "artist";
+                DBRECORD r = mxtest::Rec(path, "", "artist");
                 if (!Db()->AddSongInfo(&r, t - 2)) ++failures;  // the second argument is not looked at
                 if (!Db()->AddSongInfo2Playlist("Shared", path)) ++failures;
                 DBRECORD change;

@@ -28,16 +28,14 @@ std::string ToNarrow(UINT cp, const std::u16string& w, BOOL* usedDefault = nullp
 }
 
 // One string operation and the text or position it must give.
-struct TextCase {
+template <typename T>
+struct Case {
     const char* what;
-    std::function<CString()> run;
-    CString expected;
+    std::function<T()> run;
+    T expected;
 };
-struct PosCase {
-    const char* what;
-    std::function<int()> run;
-    int expected;
-};
+using TextCase = Case<CString>;
+using PosCase = Case<int>;
 
 template <typename Fn>
 CString Edited(CString s, Fn edit) {
@@ -98,15 +96,10 @@ TEST_F(TextTest, SearchesNeverMatchATrailByteOrPartOfACharacter) {
 
 TEST_F(TextTest, MidLeftRightClampLikeMfc) {
     const CString s("abcdef");
-    struct Row {
-        CString got;
-        const char* expected;
-    };
-    for (const Row& r : std::vector<Row>{{s.Mid(0, 3), "abc"}, {s.Mid(4, 10), "ef"}, {s.Mid(-2, 2), "ab"}, {s.Mid(6, 1), ""},
-                                         {s.Mid(9, 1), ""}, {s.Mid(2, -1), ""}, {s.Mid(3), "def"}, {s.Left(-1), ""},
-                                         {s.Left(99), "abcdef"}, {s.Right(2), "ef"}, {s.Right(99), "abcdef"}}) {
-        EXPECT_STREQ(r.expected, r.got);
-    }
+    for (const auto& [got, expected] : std::vector<std::pair<CString, const char*>>{
+             {s.Mid(0, 3), "abc"}, {s.Mid(4, 10), "ef"}, {s.Mid(-2, 2), "ab"}, {s.Mid(6, 1), ""}, {s.Mid(9, 1), ""}, {s.Mid(2, -1), ""},
+             {s.Mid(3), "def"}, {s.Left(-1), ""}, {s.Left(99), "abcdef"}, {s.Right(2), "ef"}, {s.Right(99), "abcdef"}})
+        EXPECT_STREQ(expected, got);
 }
 
 TEST_F(TextTest, ComparisonsFoldToLowerCaseAndCompareBytesUnsigned) {
@@ -189,15 +182,12 @@ TEST_F(TextTest, EncodingUsesTheDefaultCharacterForUnmappable) {
 
 // GB18030 is the default code page: CaseFoldingFollowsUnicodeSimplePairs checks it first.
 TEST_F(TextTest, Gb18030IsTheDefaultAndHoldsEveryCharacter) {
-    struct Row {
-        const char* utf8;
-        const char* bytes;  // GB18030; GBK text keeps its bytes
-    };
-    for (const Row& r : std::vector<Row>{{"中", kZhong}, {"ö", "\x81\x30\x8B\x32"}, {"ß", "\x81\x30\x89\x38"},
-                                         {"음", "\x83\x33\x96\x33"}, {"ｶ", "\x84\x31\x97\x38"},
-                                         {"😀", "\x94\x39\xFC\x36"}, {"€", "\xA2\xE3"}, {"é", "\xA8\xA6"}}) {
-        EXPECT_EQ(r.bytes, MxUtf8ToAnsi(r.utf8).str()) << r.utf8;
-        EXPECT_EQ(r.utf8, MxAnsiToUtf8(r.bytes)) << r.utf8;
+    // GB18030 bytes of UTF-8 text; GBK text keeps its bytes.
+    for (const auto& [utf8, bytes] : std::vector<std::pair<const char*, const char*>>{
+             {"中", kZhong}, {"ö", "\x81\x30\x8B\x32"}, {"ß", "\x81\x30\x89\x38"}, {"음", "\x83\x33\x96\x33"},
+             {"ｶ", "\x84\x31\x97\x38"}, {"😀", "\x94\x39\xFC\x36"}, {"€", "\xA2\xE3"}, {"é", "\xA8\xA6"}}) {
+        EXPECT_EQ(bytes, MxUtf8ToAnsi(utf8).str()) << utf8;
+        EXPECT_EQ(utf8, MxAnsiToUtf8(bytes)) << utf8;
     }
     EXPECT_TRUE(IsDBCSLeadByte(0xD6) && IsDBCSLeadByte(0x81));
     EXPECT_FALSE(IsDBCSLeadByte('a'));
